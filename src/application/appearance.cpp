@@ -1,0 +1,59 @@
+#include "application/appearance.h"
+
+#include "application/form1.h"
+#include "application/layout.h"
+#include "platform/desktop.h"
+#include "platform/failure.h"
+
+namespace ssr {
+
+void RecordingSkinEngine::LoadSkin(TextView skin_path, TextView ini_name) {
+    m_calls.push_back("2(" + ToUtf8(skin_path) + "," + ToUtf8(ini_name) + ")");
+}
+std::int32_t RecordingSkinEngine::Options() {
+    m_calls.emplace_back("1 get");
+    return options;
+}
+void RecordingSkinEngine::SetOptions(std::int32_t value) {
+    options = value;
+    m_calls.push_back("1 put " + std::to_string(value));
+}
+void RecordingSkinEngine::SetMember5(bool value) { m_calls.push_back(std::string("5 put ") + (value ? "true" : "false")); }
+void RecordingSkinEngine::SetMember10(bool value) { m_calls.push_back(std::string("10 put ") + (value ? "true" : "false")); }
+void RecordingSkinEngine::ApplyWindow(std::int32_t window_handle) { m_calls.push_back("3(" + std::to_string(window_handle) + ")"); }
+
+namespace {
+bool IsRecolouredKind(ControlKind kind) {
+    return kind == ControlKind::OptionButton || kind == ControlKind::CheckBox || kind == ControlKind::Frame ||
+           kind == ControlKind::Label;
+}
+}  // namespace
+
+void SkinApply(Form1& form) {
+    Desktop& desktop = form.desktop();
+    const Text skin_path = desktop.ApplicationFolder() + kSkinFile;
+    if (!desktop.IsPlainFile(skin_path)) return;
+
+    form.SetBackColor(kSystemButtonFace);
+    for (const ControlDesign& control : form.Controls())
+        if (IsRecolouredKind(control.kind)) form.SetControlBackColor(control.name, kSystemButtonFace);
+
+    SkinEngine& skin = form.SkinFramework1();
+    skin.LoadSkin(skin_path, u"");
+    skin.SetOptions(skin.Options() | 1);
+    skin.SetMember5(true);
+    skin.SetMember10(true);
+    skin.ApplyWindow(form.hWnd());
+}
+
+void TitleApply(Desktop& desktop, TextView title) {
+    Text t(title);
+    do {
+        const std::size_t blank = t.rfind(u' ');
+        if (blank == Text::npos) throw Failure(kInvalidProcedureCall);
+        t.resize(blank);
+    } while (t.size() > kTitleLimit);
+    desktop.SetApplicationTitle(t);
+}
+
+}  // namespace ssr

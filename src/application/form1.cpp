@@ -1,0 +1,113 @@
+#include "application/form1.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "application/appearance.h"
+#include "application/error_report.h"
+#include "application/step_runner.h"
+#include "catalogue/listing.h"
+#include "catalogue/reg.h"
+#include "platform/desktop.h"
+
+namespace ssr {
+
+Form1::Form1(Registry& registry, Desktop& desktop, SkinEngine& skin, std::unique_ptr<EntryList> list,
+             std::vector<ControlDesign> controls)
+    : m_registry(registry), m_desktop(desktop), m_skin(skin), m_list(std::move(list)), m_controls(std::move(controls)) {
+    // The design gives the window the 32x32 image only; Form_Load sets all four.
+    m_icon.push_back(DrawProductIconImage(32));
+}
+
+Form1::~Form1() = default;
+
+void Form1::AttachView(FormView* view) { m_view = view; }
+
+std::int32_t Form1::hWnd() const { return m_view ? m_view->NativeHandle() : 0; }
+
+void Form1::SetCaption(TextView caption) {
+    m_caption = Text(caption);
+    if (m_view) m_view->ShowCaption(m_caption);
+}
+
+void Form1::SetIcon(std::vector<IconImage> images) {
+    m_icon = std::move(images);
+    if (m_view) m_view->ShowIcon(m_icon);
+}
+
+void Form1::SetMouseIcon(std::shared_ptr<PointerPicture> picture) {
+    m_mouse_icon = std::move(picture);
+    if (m_view) m_view->ShowMouseIcon(m_mouse_icon);
+}
+
+void Form1::SetMousePointer(int setting) {
+    m_mouse_pointer = setting;
+    if (m_view) m_view->ShowMousePointer(setting);
+}
+
+void Form1::SetBackColor(std::uint32_t colour) {
+    m_back_color = colour;
+    if (m_view) m_view->ShowBackColor("Form1", colour);
+}
+
+std::optional<std::uint32_t> Form1::ControlBackColor(std::string_view control) const {
+    for (const auto& [name, colour] : m_control_colors)
+        if (name == control) return colour;
+    return std::nullopt;
+}
+
+void Form1::SetControlBackColor(std::string_view control, std::uint32_t colour) {
+    auto it = std::find_if(m_control_colors.begin(), m_control_colors.end(),
+                           [&](const auto& entry) { return entry.first == control; });
+    if (it == m_control_colors.end()) m_control_colors.emplace_back(std::string(control), colour);
+    else it->second = colour;
+    if (m_view) m_view->ShowBackColor(control, colour);
+}
+
+void Form1::Form_Load() noexcept {
+    Text pointer_path;
+    ListingRun listing{m_registry, *m_list};
+
+    StepTable steps{
+        {100, [this] { SkinApply(*this); return Next::Advance(); }},
+        {104, [this, &pointer_path] {
+             pointer_path = m_desktop.ApplicationFolder() + kPointerFile;
+             return FileExists(m_desktop, pointer_path) ? Next::Advance() : Next::Jump(108);
+         }},
+        // A pointer file that cannot be read skips the promotion as well.
+        {106, [this, &pointer_path] { SetMouseIcon(m_desktop.LoadPointer(pointer_path)); return Next::Advance(); },
+         Next::Jump(128)},
+        {108, [this] {
+             m_desktop.Randomize();
+             const int number = static_cast<int>(std::floor(m_desktop.Rnd() * 100)) + 1;
+             if (number == kPromotionNumber)
+                 m_desktop.StartCommand(m_desktop.HomePageCommandLine(kHomePageAddress), ShowCommand::MinimizedFocus);
+             return Next::Advance();
+         }},
+        {128, [this] { SetCaption(design::kProductTitle); return Next::Advance(); }},
+        {128, [this] { SetIcon(DrawProductIcon()); return Next::Advance(); }},
+        {128, [this] { TitleApply(m_desktop, design::kProductTitle); return Next::Advance(); }},
+    };
+    for (Step& step : ListingSteps(listing)) steps.push_back(std::move(step));
+    RunSteps(m_desktop, location::kFormLoad, steps);
+}
+
+void Form1::Form_Unload() {
+    m_desktop.EndProcess();
+    std::abort();  // EndProcess does not come back
+}
+
+void Form1::PushButton_Click(int number) noexcept {
+    switch (number) {
+        case 1: PushButton1_Click(); break;
+        case 2: PushButton2_Click(); break;
+        case 3: PushButton3_Click(); break;
+        case 4: PushButton4_Click(); break;
+        case 5: PushButton5_Click(); break;
+        case 6: PushButton6_Click(); break;
+        default: break;
+    }
+}
+
+}  // namespace ssr

@@ -1,0 +1,113 @@
+#pragma once
+// Form1, the main window, as the core sees it: its properties (caption, icon,
+// pointer, colours), its entry list ListView1 and its handlers. A front end
+// creates the widgets from the design, attaches a FormView to mirror the
+// properties, and routes every click and mouse move to a handler here.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "application/layout.h"
+#include "application/product_icon.h"
+#include "platform/entry_list.h"
+#include "platform/text.h"
+
+namespace ssr {
+
+class Desktop;
+class PointerPicture;
+class Registry;
+class SkinEngine;
+
+inline constexpr char16_t kPointerFile[] = u"\\HAND-M.CUR";
+inline constexpr char16_t kHomePageAddress[] = u"https://sweep-stale-records.example/";
+inline constexpr int kPromotionNumber = 7;
+
+// MousePointer values.
+inline constexpr int kPointerDefault = 0;
+inline constexpr int kPointerHourglass = 11;
+inline constexpr int kPointerCustom = 99;
+
+// What the window shows; implemented by the front ends, and by tests.
+class FormView {
+public:
+    virtual ~FormView() = default;
+    virtual void ShowCaption(TextView caption) = 0;
+    virtual void ShowIcon(const std::vector<IconImage>& images) = 0;
+    virtual void ShowMouseIcon(const std::shared_ptr<PointerPicture>& picture) = 0;
+    virtual void ShowMousePointer(int setting) = 0;
+    // `control` is "Form1" for the window itself, else a design name.
+    virtual void ShowBackColor(std::string_view control, std::uint32_t colour) = 0;
+    [[nodiscard]] virtual std::int32_t NativeHandle() const = 0;
+};
+
+class Form1 {
+public:
+    Form1(Registry& registry, Desktop& desktop, SkinEngine& skin,
+          std::unique_ptr<EntryList> list = std::make_unique<EntryList>(),
+          std::vector<ControlDesign> controls = {design::kControls.begin(), design::kControls.end()});
+    ~Form1();
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    void AttachView(FormView* view);
+
+    // Controls and services.
+    [[nodiscard]] EntryList& ListView1() { return *m_list; }
+    [[nodiscard]] const EntryList& ListView1() const { return *m_list; }
+    [[nodiscard]] SkinEngine& SkinFramework1() { return m_skin; }
+    [[nodiscard]] Registry& registry() { return m_registry; }
+    [[nodiscard]] Desktop& desktop() { return m_desktop; }
+    [[nodiscard]] const std::vector<ControlDesign>& Controls() const { return m_controls; }
+    [[nodiscard]] std::int32_t hWnd() const;
+
+    // Properties.
+    [[nodiscard]] const Text& Caption() const { return m_caption; }
+    void SetCaption(TextView caption);
+    [[nodiscard]] const std::vector<IconImage>& Icon() const { return m_icon; }
+    void SetIcon(std::vector<IconImage> images);
+    [[nodiscard]] const std::shared_ptr<PointerPicture>& MouseIcon() const { return m_mouse_icon; }
+    void SetMouseIcon(std::shared_ptr<PointerPicture> picture);
+    [[nodiscard]] int MousePointer() const { return m_mouse_pointer; }
+    void SetMousePointer(int setting);
+    [[nodiscard]] std::uint32_t BackColor() const { return m_back_color; }
+    void SetBackColor(std::uint32_t colour);
+    [[nodiscard]] std::optional<std::uint32_t> ControlBackColor(std::string_view control) const;
+    void SetControlBackColor(std::string_view control, std::uint32_t colour);
+
+    // Handlers.
+    void Form_Load() noexcept;
+    [[noreturn]] void Form_Unload();
+    void PushButton1_Click() noexcept;  // Uninstall Selected Entry From Computer
+    void PushButton2_Click() noexcept;  // Start Removing Checked Entries
+    void PushButton3_Click() noexcept;  // Suggest Old Entries To Remove
+    void PushButton4_Click() noexcept;  // Help
+    void PushButton5_Click() noexcept;  // Select All Containing This Text
+    void PushButton6_Click() noexcept;  // Select All Not Containing This Text
+    // Routes a click on PushButton1..6 to its handler.
+    void PushButton_Click(int number) noexcept;
+    void PushButton_MouseMove(int number) noexcept;
+    void Form_MouseMove() noexcept;
+    void ListView1_MouseMove() noexcept;
+
+private:
+    Registry& m_registry;
+    Desktop& m_desktop;
+    SkinEngine& m_skin;
+    std::unique_ptr<EntryList> m_list;
+    std::vector<ControlDesign> m_controls;
+    FormView* m_view = nullptr;
+
+    Text m_caption;
+    std::vector<IconImage> m_icon;
+    std::shared_ptr<PointerPicture> m_mouse_icon;
+    int m_mouse_pointer = kPointerDefault;
+    std::uint32_t m_back_color = design::kFormBackColor;
+    std::vector<std::pair<std::string, std::uint32_t>> m_control_colors;
+};
+
+}  // namespace ssr

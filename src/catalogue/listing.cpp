@@ -1,0 +1,125 @@
+#include "catalogue/listing.h"
+
+#include <limits>
+
+#include "application/error_report.h"
+#include "catalogue/reg.h"
+#include "platform/entry_list.h"
+#include "platform/failure.h"
+
+namespace ssr {
+
+namespace {
+
+constexpr int kBufferLength = 255;
+
+Text EntryKeyPath(TextView key_name) {
+    Text path(kUninstallKeyPath);
+    path += u'\\';
+    path += key_name;
+    return path;
+}
+
+// A 1-based position of `piece` in `text`, 0 when absent, held in 16 bits.
+std::int16_t PositionOf(TextView text, TextView piece) {
+    const std::size_t found = text.find(piece);
+    if (found == TextView::npos) return 0;
+    if (found + 1 > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max())) throw Failure(kOverflow);
+    return static_cast<std::int16_t>(found + 1);
+}
+
+void ReplaceAll(Text& text, TextView from, TextView to) {
+    for (std::size_t at = text.find(from); at != Text::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+StepTable ListingSteps(ListingRun& r) {
+    const auto key_path = [&r] { return EntryKeyPath(r.key_name); };
+    const Next to_222 = Next::Jump(222);
+    return StepTable{
+        {130, [&r] { r.list.AddColumnHeader(u"Programs and Features Entries"); return Next::Advance(); }},
+        {132, [&r] { r.list.AddColumnHeader(u"Uninstall"); return Next::Advance(); }},
+        {134, [&r] { r.list.AddColumnHeader(u"FileExists"); return Next::Advance(); }},
+        {136, [&r] { r.list.AddColumnHeader(u"KeyName"); return Next::Advance(); }},
+        {138, [&r] { r.list.SetColumnWidth(1, 7000.0F); return Next::Advance(); }},
+        {140, [&r] { r.list.SetColumnWidth(2, 0.0F); return Next::Advance(); }},
+        {142, [&r] { r.list.SetColumnWidth(3, 0.0F); return Next::Advance(); }},
+        {144, [&r] { r.list.SetColumnWidth(4, 0.0F); return Next::Advance(); }},
+        {146, [&r] { r.index = 0; return Next::Advance(); }},
+        {148, [&r] { r.list.Clear(); return Next::Advance(); }},
+        {150, [&r] {
+             r.result = r.registry.open_key_ex(kHkeyLocalMachine, kUninstallKeyPath, 0, kKeyEnumerateSubKeys, &r.key);
+             return Next::Advance();
+         }},
+        {152, [&r] { return r.result != kErrorSuccess ? Next::Jump(224) : Next::Advance(); }},
+        {154, [&r] {
+             r.name_buffer.assign(kBufferLength, u' ');
+             r.class_buffer.assign(kBufferLength, u' ');
+             return Next::Advance();
+         }},
+        {156, [&r] { r.name_length = kBufferLength; return Next::Advance(); }},
+        {158, [&r] { r.class_length = kBufferLength; return Next::Advance(); }},
+        {160, [&r] {
+             r.result = r.registry.enum_key_ex(r.key, static_cast<std::uint32_t>(r.index), r.name_buffer.data(),
+                                               &r.name_length, r.class_buffer.data(), &r.class_length);
+             return Next::Advance();
+         }},
+        {162, [&r] { return r.result != kErrorSuccess ? Next::Jump(222) : Next::Advance(); }},
+        {164, [&r] { r.key_name = r.name_buffer.substr(0, r.name_length); return Next::Advance(); }},
+        {166, [&r] { r.class_buffer.resize(std::min<std::size_t>(r.class_length, r.class_buffer.size())); return Next::Advance(); }},
+        // A value that cannot be read leaves the rest of the pass out, so no
+        // row ever receives a value read for another subkey.
+        {168, [&r, key_path] {
+             r.display_name = ReadRegistryString(r.registry, kHkeyLocalMachine, key_path(), u"DisplayName", u"");
+             return Next::Advance();
+         }, to_222},
+        {170, [&r, key_path] {
+             r.uninstall_command = ReadRegistryString(r.registry, kHkeyLocalMachine, key_path(), u"UninstallString", u"");
+             return Next::Advance();
+         }, to_222},
+        {172, [&r, key_path] {
+             r.working_copy = ReadRegistryString(r.registry, kHkeyLocalMachine, key_path(), u"UninstallString", u"");
+             return Next::Advance();
+         }, to_222},
+        {174, [&r] {
+             return (r.display_name.empty() || r.uninstall_command.empty()) ? Next::Jump(222) : Next::Advance();
+         }},
+        {178, [&r] { r.current_item = r.list.Add(r.display_name); return Next::Advance(); }, to_222},
+        {180, [&r] { r.list.SetSubItem(r.current_item, 1, r.uninstall_command); return Next::Advance(); }},
+        {182, [&r] { r.list.SetSubItem(r.current_item, 3, r.key_name); return Next::Advance(); }},
+        {184, [&r] { return Contains(LowerCase(r.working_copy), u"msiexec.exe") ? Next::Jump(216) : Next::Advance(); }},
+        {186, [&r] { std::erase(r.working_copy, u'"'); return Next::Advance(); }},
+        {190, [&r] { r.working_copy = LowerCase(r.working_copy); return Next::Advance(); }},
+        {192, [&r] { ReplaceAll(r.working_copy, u"rundll32.exe", u"rundll32"); return Next::Advance(); }},
+        {196, [&r] { r.extension_position = PositionOf(r.working_copy, u".exe"); return Next::Advance(); }},
+        {198, [&r] { return r.extension_position != 0 ? Next::Jump(206) : Next::Advance(); }},
+        {200, [&r] { r.extension_position = PositionOf(r.working_copy, u".inf"); return Next::Advance(); }},
+        {202, [&r] { return r.extension_position != 0 ? Next::Jump(206) : Next::Advance(); }},
+        {204, [&r] { r.extension_position = PositionOf(r.working_copy, u".dll"); return Next::Advance(); }},
+        {206, [&r] {
+             const int keep = r.extension_position + 3;
+             if (keep > std::numeric_limits<std::int16_t>::max()) throw Failure(kOverflow);
+             r.working_copy.resize(std::min<std::size_t>(static_cast<std::size_t>(keep), r.working_copy.size()));
+             return Next::Advance();
+         }},
+        {208, [&r] { return Contains(r.working_copy, u"rundll32") ? Next::Advance() : Next::Jump(214); }},
+        {210, [&r] { r.list.SetSubItem(r.current_item, 2, DrivePathFrom(r.working_copy)); return Next::Advance(); }},
+        {212, [&r] {
+             r.list.SetSubItem(r.current_item, 1, DrivePathFrom(r.working_copy));
+             return Next::Jump(222);
+         }, to_222},
+        {214, [&r] { r.list.SetSubItem(r.current_item, 2, r.working_copy); return Next::Jump(222); }, to_222},
+        {216, [&r] { r.list.SetSubItem(r.current_item, 2, kIgnoreMe); return Next::Advance(); }, to_222},
+        {222, [&r] { ++r.index; return Next::Jump(152); }},
+        {224, [&r] { r.registry.close_key(r.key); return Next::End(); }},
+    };
+}
+
+void ListUninstallEntries(Registry& registry, EntryList& list, Desktop& desktop) {
+    ListingRun run{registry, list};
+    RunSteps(desktop, location::kFormLoad, ListingSteps(run));
+}
+
+}  // namespace ssr

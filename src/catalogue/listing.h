@@ -1,0 +1,48 @@
+#pragma once
+// ListUninstallEntries: fills ListView1 with one row per uninstall entry that
+// has both a display name and an uninstall command, and derives each entry's
+// target path. It is the last stretch of Form_Load and carries its labels.
+
+#include <cstdint>
+
+#include "application/step_runner.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+namespace ssr {
+
+class Desktop;
+class EntryList;
+
+// The working values of one listing run.
+struct ListingRun {
+    ListingRun(Registry& r, EntryList& l) : registry(r), list(l) {}
+
+    Registry& registry;
+    EntryList& list;
+
+    std::int32_t index = 0;
+    long result = 0;
+    RegHandle key = 0;
+    Text name_buffer;
+    Text class_buffer;
+    std::uint32_t name_length = 0;
+    std::uint32_t class_length = 0;
+    Text key_name;
+    Text display_name;
+    Text uninstall_command;
+    Text working_copy;
+    std::int16_t extension_position = 0;
+    int current_item = 0;
+};
+
+// Steps 130 to 224, to be run under Form_Load's location text.
+[[nodiscard]] StepTable ListingSteps(ListingRun& run);
+
+// The marker in column "FileExists" for entries that are never suggested.
+inline constexpr char16_t kIgnoreMe[] = u"IGNORE ME";
+
+// Runs the listing on its own, reporting under Form_Load's location text.
+void ListUninstallEntries(Registry& registry, EntryList& list, Desktop& desktop);
+
+}  // namespace ssr

@@ -1,0 +1,67 @@
+#include "catalogue/reg.h"
+
+#include <cstring>
+#include <vector>
+
+#include "platform/desktop.h"
+#include "platform/failure.h"
+
+namespace ssr {
+
+namespace {
+// Positions of the first zero are held in a signed 16-bit counter.
+constexpr std::size_t kMaxPosition = 32767;
+}  // namespace
+
+Text ReadRegistryString(Registry& registry, RegHandle root, TextView subkey_path, TextView value_name,
+                        TextView default_text) {
+    Text result(default_text);
+    RegHandle key = 0;
+    (void)registry.open_key(root, subkey_path, &key);  // on failure key stays 0 and the query fails
+
+    struct Closer {
+        Registry& registry;
+        RegHandle key;
+        ~Closer() { registry.close_key(key); }
+    } closer{registry, key};
+
+    std::uint32_t type = 0;
+    std::uint32_t size = 0;
+    if (registry.query_value_ex(key, value_name, &type, nullptr, &size) == kErrorSuccess &&
+        (type == kRegSz || type == kRegExpandSz)) {
+        std::vector<char16_t> buffer((size + 1) / 2, u' ');
+        std::vector<std::uint8_t> bytes(buffer.size() * 2);
+        std::memcpy(bytes.data(), buffer.data(), bytes.size());
+        type = 0;
+        std::uint32_t received = size;
+        (void)registry.query_value_ex(key, value_name, &type, bytes.data(), &received);
+        std::memcpy(buffer.data(), bytes.data(), bytes.size());
+
+        const Text text(buffer.begin(), buffer.end());
+        const std::size_t zero = text.find(u'\0');
+        if (zero == Text::npos) {
+            result = text;
+        } else {
+            if (zero + 1 > kMaxPosition) throw Failure(kOverflow);
+            result = text.substr(0, zero);
+        }
+    }
+    return result;
+}
+
+Text DrivePathFrom(TextView text) {
+    const std::size_t colon = text.rfind(u':');
+    if (colon == TextView::npos) return {};
+    if (colon == 0) throw Failure(kInvalidProcedureCall);
+    return Text(text.substr(colon - 1));
+}
+
+bool FileExists(Desktop& desktop, TextView path) noexcept {
+    try {
+        return desktop.QueryLastModified(path);
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace ssr

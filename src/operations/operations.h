@@ -1,0 +1,33 @@
+#pragma once
+// Pieces of the button operations that are useful on their own.
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/text.h"
+
+namespace ssr {
+
+class Desktop;
+
+// The help message: four pieces joined by two lone carriage returns.
+[[nodiscard]] Text HelpText();
+
+// An uninstall command split into the program and its parameters. A quoted
+// first token is the program. Unquoted, the program is the shortest leading
+// run of words, ending at a blank, that names an existing file, else the
+// first word.
+struct CommandLine {
+    Text program;
+    Text parameters;
+};
+[[nodiscard]] CommandLine SplitCommandLine(TextView text, const std::function<bool(TextView)>& exists);
+
+// Hands an uninstall command to the shell: the program with its parameters,
+// started in the application folder. The shell's answer is dropped.
+void OpenWithShell(Desktop& desktop, std::intptr_t owner, TextView document);
+
+// The warning after a removal in which some keys could not be deleted.
+[[nodiscard]] Text RemovalFailureMessage(int failed, TextView advice);
+
+}  // namespace ssr

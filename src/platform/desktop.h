@@ -1,0 +1,74 @@
+#pragma once
+// Everything the core asks of the desktop besides the registry and the list:
+// message and input boxes, the shell, file tests, pointer pictures, the
+// application folder and title, random numbers and ending the process.
+// Win32 and Qt implement it; tests use ScriptedDesktop, which records every box.
+//
+// Paths are Windows paths as the core builds them (folder + "\\HAND-M.CUR",
+// "c:\\program files\\..."); a desktop maps them onto its own file system.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "platform/text.h"
+
+namespace ssr {
+
+// Message box styles: buttons in the low bits, the icon in bits 4..6.
+inline constexpr int kVbOkOnly = 0;
+inline constexpr int kVbExclamation = 48;
+inline constexpr int kVbOk = 1;  // MsgBox result of the OK button
+
+// Window styles for started programs, numbered as the desktop's show commands.
+enum class ShowCommand : int { Hidden = 0, Normal = 1, MinimizedFocus = 2 };
+
+// A loaded pointer picture; only the desktop that made it knows what is inside.
+class PointerPicture {
+public:
+    virtual ~PointerPicture() = default;
+};
+
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    // A modal message box. Without a caption it shows the application title.
+    virtual int MsgBox(TextView prompt, int style, std::optional<TextView> caption) = 0;
+    // A modal input box; Cancel gives an empty text.
+    virtual Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) = 0;
+
+    // Asks the shell to open `file` with `parameters`; the result is the
+    // shell's own (above 32 for success) and callers drop it. An owner of 0
+    // means no owner window.
+    virtual long ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                           ShowCommand show) = 0;
+    // Starts a command line without waiting. Fails when it cannot be started.
+    virtual void StartCommand(TextView command_line, ShowCommand show) = 0;
+    // The command line that opens a web address in the user's browser.
+    [[nodiscard]] virtual Text HomePageCommandLine(TextView address) const = 0;
+
+    // Asks the file system for the last-modified time of `path`; true when it
+    // answers. May fail for paths the desktop cannot even look at.
+    [[nodiscard]] virtual bool QueryLastModified(TextView path) = 0;
+    // True for an existing plain file that is neither hidden nor a system file.
+    [[nodiscard]] virtual bool IsPlainFile(TextView path) = 0;
+    // Loads a pointer picture (a .cur file); fails when it is not one.
+    [[nodiscard]] virtual std::shared_ptr<PointerPicture> LoadPointer(TextView path) = 0;
+
+    [[nodiscard]] virtual Text ApplicationFolder() = 0;
+    [[nodiscard]] virtual Text ApplicationTitle() const = 0;
+    virtual void SetApplicationTitle(TextView title) = 0;
+
+    // Seeds the generator from the time of day; Rnd gives uniform values in [0, 1).
+    virtual void Randomize() = 0;
+    virtual double Rnd() = 0;
+
+    // Why a registry key of the local machine could not be deleted, and what
+    // the user can do about it; one sentence for the warning after a removal.
+    [[nodiscard]] virtual Text RegistryWriteAdvice() const = 0;
+
+    [[noreturn]] virtual void EndProcess() = 0;
+};
+
+}  // namespace ssr

@@ -1,0 +1,92 @@
+#include "platform/entry_list.h"
+
+#include "platform/failure.h"
+
+namespace ssr {
+
+namespace {
+void CheckSubItemIndex(int k) {
+    if (k < 1 || k > 3) throw Failure(kIndexOutOfBounds);
+}
+}  // namespace
+
+void EntryList::AddColumnHeader(TextView text) {
+    m_columns.push_back(ColumnHeader{Text(text), 1440.0F});
+    if (m_observer) m_observer->ColumnsChanged();
+}
+
+void EntryList::SetColumnWidth(int column, float twips) {
+    if (column < 1 || column > ColumnCount()) throw Failure(kIndexOutOfBounds);
+    m_columns[static_cast<std::size_t>(column - 1)].width = twips < 0 ? 0 : twips;
+    if (m_observer) m_observer->ColumnsChanged();
+}
+
+const ColumnHeader& EntryList::Column(int column) const {
+    if (column < 1 || column > ColumnCount()) throw Failure(kIndexOutOfBounds);
+    return m_columns[static_cast<std::size_t>(column - 1)];
+}
+
+void EntryList::Clear() {
+    m_rows.clear();
+    if (m_observer) m_observer->RowsCleared();
+}
+
+int EntryList::Add(TextView text) {
+    ListItem item;
+    item.text = Text(text);
+    m_rows.push_back(std::move(item));
+    const int position = Count();
+    if (m_observer) m_observer->RowInserted(position);
+    return position;
+}
+
+int EntryList::Count() const { return static_cast<int>(m_rows.size()); }
+
+ListItem& EntryList::At(int position) {
+    if (position < 1 || position > Count()) throw Failure(kIndexOutOfBounds);
+    return m_rows[static_cast<std::size_t>(position - 1)];
+}
+
+const ListItem& EntryList::At(int position) const {
+    if (position < 1 || position > Count()) throw Failure(kIndexOutOfBounds);
+    return m_rows[static_cast<std::size_t>(position - 1)];
+}
+
+const Text& EntryList::ItemText(int position) const { return At(position).text; }
+
+const Text& EntryList::SubItem(int position, int k) const {
+    CheckSubItemIndex(k);
+    return At(position).sub_items[k - 1];
+}
+
+void EntryList::SetSubItem(int position, int k, TextView text) {
+    CheckSubItemIndex(k);
+    At(position).sub_items[k - 1] = Text(text);
+    if (m_observer) m_observer->RowChanged(position);
+}
+
+bool EntryList::Checked(int position) const { return At(position).checked; }
+
+void EntryList::SetChecked(int position, bool checked) {
+    ListItem& item = At(position);
+    if (item.checked == checked) return;
+    item.checked = checked;
+    if (m_observer) m_observer->RowChanged(position);
+}
+
+bool EntryList::Selected(int position) const { return At(position).selected; }
+
+void EntryList::SetSelected(int position, bool selected) {
+    ListItem& item = At(position);
+    if (item.selected == selected) return;
+    item.selected = selected;
+    if (m_observer) m_observer->RowChanged(position);
+}
+
+void EntryList::Remove(int position) {
+    (void)At(position);  // bounds
+    m_rows.erase(m_rows.begin() + (position - 1));
+    if (m_observer) m_observer->RowRemoved(position);
+}
+
+}  // namespace ssr

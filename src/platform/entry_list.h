@@ -1,0 +1,80 @@
+#pragma once
+// The entry list behind ListView1: columns with header texts and widths, and
+// rows with a text, three subitems and the checked and selected flags.
+// Positions are 1-based. A position outside 1..Count() fails with
+// "Index out of bounds", as the list control does.
+//
+// The model owns the entries; a front end's widget shows it through an
+// EntryListObserver and writes the user's own clicks back with SetChecked and
+// SetSelected. Operations are virtual so tests can make the list refuse an
+// access at a chosen call.
+
+#include <cstddef>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace ssr {
+
+struct ListItem {
+    Text text;
+    Text sub_items[3];  // SubItems(1) .. SubItems(3)
+    bool checked = false;
+    bool selected = false;
+};
+
+struct ColumnHeader {
+    Text text;
+    float width = 0.0F;  // twips
+};
+
+class EntryListObserver {
+public:
+    virtual ~EntryListObserver() = default;
+    virtual void ColumnsChanged() {}
+    virtual void RowsCleared() {}
+    virtual void RowInserted(int /*position*/) {}
+    virtual void RowRemoved(int /*position*/) {}
+    virtual void RowChanged(int /*position*/) {}
+};
+
+class EntryList {
+public:
+    virtual ~EntryList() = default;
+
+    // ColumnHeaders
+    virtual void AddColumnHeader(TextView text);
+    virtual void SetColumnWidth(int column, float twips);
+    [[nodiscard]] int ColumnCount() const { return static_cast<int>(m_columns.size()); }
+    [[nodiscard]] const ColumnHeader& Column(int column) const;
+
+    // ListItems
+    virtual void Clear();
+    // Appends a row with its text only and returns its position.
+    virtual int Add(TextView text);
+    [[nodiscard]] virtual int Count() const;
+    [[nodiscard]] virtual const Text& ItemText(int position) const;
+    [[nodiscard]] virtual const Text& SubItem(int position, int k) const;
+    virtual void SetSubItem(int position, int k, TextView text);
+    [[nodiscard]] virtual bool Checked(int position) const;
+    virtual void SetChecked(int position, bool checked);
+    [[nodiscard]] virtual bool Selected(int position) const;
+    virtual void SetSelected(int position, bool selected);
+    virtual void Remove(int position);
+
+    // Direct read access for views; no bounds failure, no notification.
+    [[nodiscard]] const ListItem& Row(int position) const { return m_rows[static_cast<std::size_t>(position - 1)]; }
+
+    void SetObserver(EntryListObserver* observer) { m_observer = observer; }
+
+protected:
+    [[nodiscard]] ListItem& At(int position);
+    [[nodiscard]] const ListItem& At(int position) const;
+
+private:
+    std::vector<ColumnHeader> m_columns;
+    std::vector<ListItem> m_rows;
+    EntryListObserver* m_observer = nullptr;
+};
+
+}  // namespace ssr

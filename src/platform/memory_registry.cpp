@@ -1,0 +1,249 @@
+#include "platform/memory_registry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+namespace ssr {
+
+struct MemoryRegistry::Node {
+    Text name;
+    Text class_text;
+    bool unreadable = false;
+    bool undeletable = false;
+    bool deleted = false;
+    std::vector<NodePtr> children;                 // creation order
+    std::unordered_map<Text, NodePtr> by_lower;    // lower-cased name -> child
+    struct Value {
+        Text name;
+        std::uint32_t type = kRegNone;
+        std::vector<std::uint8_t> data;
+    };
+    std::vector<Value> values;
+
+    Value& ValueNamed(TextView value_name) {
+        for (auto& v : values)
+            if (EqualsIgnoringCase(v.name, value_name)) return v;
+        values.push_back(Value{Text(value_name), kRegNone, {}});
+        return values.back();
+    }
+};
+
+namespace {
+
+std::vector<Text> SplitPath(TextView path) {
+    std::vector<Text> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find(u'\\', start), path.size());
+        if (end > start) parts.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::vector<std::uint8_t> TextBytes(TextView text, bool terminated) {
+    std::vector<std::uint8_t> bytes((text.size() + (terminated ? 1 : 0)) * 2, 0);
+    std::memcpy(bytes.data(), text.data(), text.size() * 2);
+    return bytes;
+}
+
+}  // namespace
+
+MemoryRegistry::MemoryRegistry() : m_root(std::make_shared<Node>()) {}
+MemoryRegistry::~MemoryRegistry() = default;
+
+MemoryRegistry::NodePtr MemoryRegistry::Find(TextView path) const {
+    NodePtr node = m_root;
+    for (const Text& part : SplitPath(path)) {
+        const auto it = node->by_lower.find(LowerCase(part));
+        if (it == node->by_lower.end()) return nullptr;
+        node = it->second;
+    }
+    return node;
+}
+
+MemoryRegistry::NodePtr MemoryRegistry::FindOrCreate(TextView path) {
+    NodePtr node = m_root;
+    for (const Text& part : SplitPath(path)) {
+        Text lower = LowerCase(part);
+        auto it = node->by_lower.find(lower);
+        if (it == node->by_lower.end()) {
+            auto child = std::make_shared<Node>();
+            child->name = part;
+            node->children.push_back(child);
+            it = node->by_lower.emplace(std::move(lower), child).first;
+        }
+        node = it->second;
+    }
+    return node;
+}
+
+void MemoryRegistry::CreateKey(TextView path, TextView class_text) {
+    FindOrCreate(path)->class_text = Text(class_text);
+}
+
+void MemoryRegistry::SetText(TextView path, TextView name, TextView text, std::uint32_t type,
+                             bool terminated) {
+    SetRaw(path, name, type, TextBytes(text, terminated));
+}
+
+void MemoryRegistry::SetDword(TextView path, TextView name, std::uint32_t value) {
+    std::vector<std::uint8_t> bytes(4);
+    std::memcpy(bytes.data(), &value, 4);
+    SetRaw(path, name, kRegDword, std::move(bytes));
+}
+
+void MemoryRegistry::SetMultiText(TextView path, TextView name, const std::vector<Text>& texts) {
+    std::vector<std::uint8_t> bytes;
+    for (const Text& t : texts) {
+        auto piece = TextBytes(t, true);
+        bytes.insert(bytes.end(), piece.begin(), piece.end());
+    }
+    bytes.push_back(0);
+    bytes.push_back(0);
+    SetRaw(path, name, kRegMultiSz, std::move(bytes));
+}
+
+void MemoryRegistry::SetRaw(TextView path, TextView name, std::uint32_t type,
+                            std::vector<std::uint8_t> bytes) {
+    auto& value = FindOrCreate(path)->ValueNamed(name);
+    value.type = type;
+    value.data = std::move(bytes);
+}
+
+void MemoryRegistry::MarkUnreadable(TextView path, bool unreadable) {
+    FindOrCreate(path)->unreadable = unreadable;
+}
+
+void MemoryRegistry::MarkUndeletable(TextView path, bool undeletable) {
+    FindOrCreate(path)->undeletable = undeletable;
+}
+
+bool MemoryRegistry::KeyExists(TextView path) const { return Find(path) != nullptr; }
+
+std::vector<Text> MemoryRegistry::SubkeyNames(TextView path) const {
+    std::vector<Text> names;
+    if (const NodePtr node = Find(path))
+        for (const auto& child : node->children) names.push_back(child->name);
+    return names;
+}
+
+MemoryRegistry::NodePtr MemoryRegistry::Resolve(RegHandle key) const {
+    if (key == kHkeyLocalMachine) return m_root;
+    const auto it = m_handles.find(key);
+    return it == m_handles.end() ? nullptr : it->second;
+}
+
+long MemoryRegistry::OpenBelow(RegHandle root, TextView subkey, RegHandle* result) {
+    *result = 0;
+    const NodePtr base = Resolve(root);
+    if (!base) return kErrorInvalidHandle;
+    if (base->deleted) return kErrorKeyDeleted;
+    NodePtr node = base;
+    for (const Text& part : SplitPath(subkey)) {
+        const auto it = node->by_lower.find(LowerCase(part));
+        if (it == node->by_lower.end()) return kErrorFileNotFound;
+        node = it->second;
+    }
+    if (node->unreadable) return kErrorAccessDenied;
+    const RegHandle handle = m_next_handle;
+    m_next_handle += 4;
+    m_handles.emplace(handle, node);
+    *result = handle;
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::open_key_ex(RegHandle root, TextView subkey, std::uint32_t /*options*/,
+                                 std::uint32_t /*access*/, RegHandle* result) {
+    return OpenBelow(root, subkey, result);
+}
+
+long MemoryRegistry::open_key(RegHandle root, TextView subkey, RegHandle* result) {
+    return OpenBelow(root, subkey, result);
+}
+
+long MemoryRegistry::enum_key_ex(RegHandle key, std::uint32_t index, char16_t* name,
+                                 std::uint32_t* name_length, char16_t* class_text,
+                                 std::uint32_t* class_length) {
+    const NodePtr node = Resolve(key);
+    if (!node) return kErrorInvalidHandle;
+    if (node->deleted) return kErrorKeyDeleted;
+    if (index >= node->children.size()) return kErrorNoMoreItems;
+    const Node& child = *node->children[index];
+    if (child.name.size() + 1 > *name_length) return kErrorMoreData;
+    if (class_text && class_length && child.class_text.size() + 1 > *class_length) return kErrorMoreData;
+    std::copy(child.name.begin(), child.name.end(), name);
+    name[child.name.size()] = 0;
+    *name_length = static_cast<std::uint32_t>(child.name.size());
+    if (class_text && class_length) {
+        std::copy(child.class_text.begin(), child.class_text.end(), class_text);
+        class_text[child.class_text.size()] = 0;
+        *class_length = static_cast<std::uint32_t>(child.class_text.size());
+    }
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::query_value_ex(RegHandle key, TextView value_name, std::uint32_t* type,
+                                    std::uint8_t* data, std::uint32_t* size) {
+    ++m_query_calls;
+    const NodePtr node = Resolve(key);
+    if (!node || key == kHkeyLocalMachine) return kErrorInvalidHandle;
+    if (node->deleted) return kErrorKeyDeleted;
+    const auto it = std::find_if(node->values.begin(), node->values.end(),
+                                 [&](const Node::Value& v) { return EqualsIgnoringCase(v.name, value_name); });
+    if (it == node->values.end()) return kErrorFileNotFound;
+    if (type) *type = it->type;
+    const auto needed = static_cast<std::uint32_t>(it->data.size());
+    if (!data) {
+        if (size) *size = needed;
+        return kErrorSuccess;
+    }
+    if (!size) return kErrorInvalidParameter;
+    if (*size < needed) {
+        *size = needed;
+        return kErrorMoreData;
+    }
+    std::copy(it->data.begin(), it->data.end(), data);
+    *size = needed;
+    return kErrorSuccess;
+}
+
+long MemoryRegistry::close_key(RegHandle key) {
+    if (key == 0) return kErrorInvalidHandle;
+    return m_handles.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+long MemoryRegistry::delete_tree(RegHandle root, TextView subkey) {
+    ++m_delete_calls;
+    const NodePtr base = Resolve(root);
+    if (!base) return kErrorInvalidHandle;
+    const auto parts = SplitPath(subkey);
+    if (parts.empty()) return kErrorAccessDenied;  // never the root itself
+    NodePtr parent = base;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        const auto it = parent->by_lower.find(LowerCase(parts[i]));
+        if (it == parent->by_lower.end()) return kErrorFileNotFound;
+        parent = it->second;
+    }
+    const Text lower = LowerCase(parts.back());
+    const auto it = parent->by_lower.find(lower);
+    if (it == parent->by_lower.end()) return kErrorFileNotFound;
+    const NodePtr target = it->second;
+    // The whole subtree must be deletable, or nothing goes.
+    std::vector<NodePtr> pending{target};
+    std::vector<NodePtr> subtree;
+    while (!pending.empty()) {
+        NodePtr n = pending.back();
+        pending.pop_back();
+        if (n->undeletable) return kErrorAccessDenied;
+        subtree.push_back(n);
+        pending.insert(pending.end(), n->children.begin(), n->children.end());
+    }
+    for (const auto& n : subtree) n->deleted = true;
+    parent->by_lower.erase(it);
+    parent->children.erase(std::find(parent->children.begin(), parent->children.end(), target));
+    return kErrorSuccess;
+}
+
+}  // namespace ssr

@@ -1,0 +1,74 @@
+#pragma once
+// The six registry operations the program uses, with the Windows registry's
+// own arguments, buffer rules and result codes. Back ends: the Windows
+// registry (platform/win32), a Wine prefix's system.reg (platform/wine) and
+// an in-memory store for tests (platform/memory_registry.h).
+//
+// Texts are UTF-16 end to end (the wide-character forms of the calls), so a
+// name outside any ANSI code page is listed and deleted like any other.
+
+#include <cstdint>
+
+#include "platform/text.h"
+
+namespace ssr {
+
+using RegHandle = std::uintptr_t;  // 0 is "no handle"
+
+inline constexpr RegHandle kHkeyLocalMachine = 0x80000002;
+
+// Result codes, as Windows numbers them.
+inline constexpr long kErrorSuccess = 0;
+inline constexpr long kErrorFileNotFound = 2;
+inline constexpr long kErrorAccessDenied = 5;
+inline constexpr long kErrorInvalidHandle = 6;
+inline constexpr long kErrorInvalidParameter = 87;
+inline constexpr long kErrorMoreData = 234;
+inline constexpr long kErrorNoMoreItems = 259;
+inline constexpr long kErrorKeyDeleted = 1018;
+inline constexpr long kErrorBadDbFormat = 1009;  // ERROR_BADDB: the store could not be read
+
+// Value types.
+inline constexpr std::uint32_t kRegNone = 0;
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
+inline constexpr std::uint32_t kRegBinary = 3;
+inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kRegMultiSz = 7;
+
+inline constexpr std::uint32_t kKeyEnumerateSubKeys = 8;
+
+inline constexpr char16_t kUninstallKeyPath[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+class Registry {
+public:
+    virtual ~Registry() = default;
+
+    // RegOpenKeyEx: opens `subkey` below `root`. On failure `*result` is left 0.
+    [[nodiscard]] virtual long open_key_ex(RegHandle root, TextView subkey, std::uint32_t options,
+                                           std::uint32_t access, RegHandle* result) = 0;
+
+    // RegEnumKeyEx: `*name_length` and `*class_length` hold the buffers'
+    // sizes in characters on entry (terminator included) and the texts'
+    // lengths without terminator on success. A name or class that does not
+    // fit with its terminator gives kErrorMoreData.
+    [[nodiscard]] virtual long enum_key_ex(RegHandle key, std::uint32_t index, char16_t* name,
+                                           std::uint32_t* name_length, char16_t* class_text,
+                                           std::uint32_t* class_length) = 0;
+
+    // RegOpenKey: opens `subkey` below `root` for reading values.
+    [[nodiscard]] virtual long open_key(RegHandle root, TextView subkey, RegHandle* result) = 0;
+
+    // RegQueryValueEx: with `data` null only the type and the size in bytes
+    // come back; with a buffer too small, kErrorMoreData and the needed size.
+    [[nodiscard]] virtual long query_value_ex(RegHandle key, TextView value_name, std::uint32_t* type,
+                                              std::uint8_t* data, std::uint32_t* size) = 0;
+
+    // RegCloseKey: a handle of 0 is harmless.
+    virtual long close_key(RegHandle key) = 0;
+
+    // SHDeleteKey: the key with all its values and subkeys.
+    [[nodiscard]] virtual long delete_tree(RegHandle root, TextView subkey) = 0;
+};
+
+}  // namespace ssr

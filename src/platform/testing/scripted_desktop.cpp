@@ -1,0 +1,75 @@
+#include "platform/testing/scripted_desktop.h"
+
+#include "platform/failure.h"
+
+namespace ssr {
+
+bool ScriptedDesktop::InSet(const std::set<Text>& set, TextView path) {
+    const Text lower = LowerCase(path);
+    for (const Text& entry : set)
+        if (LowerCase(entry) == lower) return true;
+    return false;
+}
+
+std::vector<Text> ScriptedDesktop::MessageTexts() const {
+    std::vector<Text> texts;
+    for (const Box& box : boxes)
+        if (box.kind == Box::Kind::Message) texts.push_back(box.prompt);
+    return texts;
+}
+
+int ScriptedDesktop::MsgBox(TextView prompt, int style, std::optional<TextView> caption) {
+    Box box{Box::Kind::Message, Text(prompt), style, caption ? std::optional<Text>(Text(*caption)) : std::nullopt,
+            caption ? Text(*caption) : application_title};
+    boxes.push_back(box);
+    if (on_box) on_box(box);
+    return kVbOk;
+}
+
+Text ScriptedDesktop::InputBox(TextView prompt, std::optional<TextView> caption, TextView /*default_text*/) {
+    Box box{Box::Kind::Input, Text(prompt), 0, caption ? std::optional<Text>(Text(*caption)) : std::nullopt,
+            caption ? Text(*caption) : application_title};
+    boxes.push_back(box);
+    if (on_box) on_box(box);
+    if (input_answers.empty()) return {};
+    Text answer = input_answers.front();
+    input_answers.pop_front();
+    return answer;
+}
+
+long ScriptedDesktop::ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                                ShowCommand show) {
+    shell_calls.push_back(ShellCall{owner, Text(file), Text(parameters), Text(directory), show});
+    return 42;
+}
+
+void ScriptedDesktop::StartCommand(TextView command_line, ShowCommand show) {
+    if (fail_start_command) throw Failure(kFileNotFound);
+    commands.push_back(Command{Text(command_line), show});
+}
+
+Text ScriptedDesktop::HomePageCommandLine(TextView address) const {
+    return u"explorer \"" + Text(address) + u"\"";
+}
+
+bool ScriptedDesktop::QueryLastModified(TextView path) {
+    queried_paths.emplace_back(path);
+    if (InSet(failing_queries, path)) throw Failure(u"Device unavailable");
+    return InSet(existing_paths, path);
+}
+
+bool ScriptedDesktop::IsPlainFile(TextView path) { return InSet(plain_files, path); }
+
+std::shared_ptr<PointerPicture> ScriptedDesktop::LoadPointer(TextView path) {
+    if (!InSet(pointer_files, path)) throw Failure(kInvalidPicture);
+    return std::make_shared<ScriptedPointer>(Text(path));
+}
+
+double ScriptedDesktop::Rnd() {
+    if (random_values.empty()) return 0.0;
+    const double value = random_values.front();
+    random_values.pop_front();
+    return value;
+}
+
+}  // namespace ssr

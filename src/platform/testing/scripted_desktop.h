@@ -1,0 +1,93 @@
+#pragma once
+// A desktop for tests: it records every message and input box, answers input
+// boxes from a script, and keeps the file system, pointer files, random
+// numbers and started commands in memory.
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/desktop.h"
+
+namespace ssr {
+
+// Thrown by ScriptedDesktop::EndProcess so a test can see the process end.
+struct ProcessEnded : std::runtime_error {
+    ProcessEnded() : std::runtime_error("process ended") {}
+};
+
+class ScriptedPointer final : public PointerPicture {
+public:
+    explicit ScriptedPointer(Text p) : path(std::move(p)) {}
+    Text path;
+};
+
+class ScriptedDesktop : public Desktop {
+public:
+    struct Box {
+        enum class Kind { Message, Input } kind;
+        Text prompt;
+        int style = 0;
+        std::optional<Text> caption;  // as passed; nullopt means "application title"
+        Text shown_caption;           // what the title bar shows
+    };
+    struct ShellCall {
+        std::intptr_t owner;
+        Text file;
+        Text parameters;
+        Text directory;
+        ShowCommand show;
+    };
+    struct Command {
+        Text command_line;
+        ShowCommand show;
+    };
+
+    // Script.
+    std::deque<Text> input_answers;        // empty answer when the queue runs dry (Cancel)
+    std::deque<double> random_values;      // 0.0 when the queue runs dry
+    std::set<Text> existing_paths;         // compared case-insensitively
+    std::set<Text> plain_files;            // subset that counts as plain files
+    std::set<Text> pointer_files;          // readable pointer files
+    std::set<Text> failing_queries;        // QueryLastModified fails (throws) for these
+    bool fail_start_command = false;
+    Text application_folder = u"C:\\Program Files\\Sweep";
+    Text application_title = u"sweep-stale-records";
+    Text registry_write_advice = u"Scripted advice.";
+    // Called for every box, after it is recorded; lets a test act while a box is open.
+    std::function<void(const Box&)> on_box;
+
+    // Record.
+    std::vector<Box> boxes;
+    std::vector<ShellCall> shell_calls;
+    std::vector<Command> commands;
+    std::vector<Text> queried_paths;
+    int randomize_calls = 0;
+
+    [[nodiscard]] std::vector<Text> MessageTexts() const;
+
+    int MsgBox(TextView prompt, int style, std::optional<TextView> caption) override;
+    Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) override;
+    long ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                   ShowCommand show) override;
+    void StartCommand(TextView command_line, ShowCommand show) override;
+    [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
+    [[nodiscard]] bool QueryLastModified(TextView path) override;
+    [[nodiscard]] bool IsPlainFile(TextView path) override;
+    [[nodiscard]] std::shared_ptr<PointerPicture> LoadPointer(TextView path) override;
+    [[nodiscard]] Text ApplicationFolder() override { return application_folder; }
+    [[nodiscard]] Text ApplicationTitle() const override { return application_title; }
+    void SetApplicationTitle(TextView title) override { application_title = Text(title); }
+    void Randomize() override { ++randomize_calls; }
+    double Rnd() override;
+    [[nodiscard]] Text RegistryWriteAdvice() const override { return registry_write_advice; }
+    [[noreturn]] void EndProcess() override { throw ProcessEnded(); }
+
+private:
+    [[nodiscard]] static bool InSet(const std::set<Text>& set, TextView path);
+};
+
+}  // namespace ssr
