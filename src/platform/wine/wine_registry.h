@@ -1,0 +1,38 @@
+#pragma once
+// The registry of a Wine prefix, read from and written to <prefix>/system.reg.
+// HKEY_LOCAL_MACHINE is the file's root. Deletions are refused with access
+// denied while a wineserver runs for the prefix, because the server would
+// write its own copy over the file later.
+
+#include <filesystem>
+#include <memory>
+
+#include "platform/registry.h"
+
+namespace ssr {
+
+class WinePrefixRegistry final : public Registry {
+public:
+    explicit WinePrefixRegistry(std::filesystem::path prefix);
+    ~WinePrefixRegistry() override;
+    WinePrefixRegistry(const WinePrefixRegistry&) = delete;
+    WinePrefixRegistry& operator=(const WinePrefixRegistry&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& prefix() const;
+
+    long open_key_ex(RegHandle root, TextView subkey, std::uint32_t options, std::uint32_t access,
+                     RegHandle* result) override;
+    long enum_key_ex(RegHandle key, std::uint32_t index, char16_t* name, std::uint32_t* name_length,
+                     char16_t* class_text, std::uint32_t* class_length) override;
+    long open_key(RegHandle root, TextView subkey, RegHandle* result) override;
+    long query_value_ex(RegHandle key, TextView value_name, std::uint32_t* type, std::uint8_t* data,
+                        std::uint32_t* size) override;
+    long close_key(RegHandle key) override;
+    long delete_tree(RegHandle root, TextView subkey) override;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+}  // namespace ssr
