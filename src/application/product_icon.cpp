@@ -85,11 +85,13 @@ IconImage DrawProductIconImage(int size) {
     image.bits_per_pixel = size == 32 ? 24 : 32;
     image.argb = std::move(canvas.pixels);
     if (image.bits_per_pixel == 24) {
-        // No alpha channel at 24 bits: composite onto white, fully opaque.
+        // No alpha channel at 24 bits: edges are composited onto white and
+        // each pixel is either opaque or transparent (the icon's AND mask).
         for (auto& p : image.argb) {
+            const std::uint32_t alpha = (p >> 24) & 0xFF;
             std::uint32_t white = 0xFFFFFFFF;
-            Canvas::Blend(white, p & 0xFFFFFF, ((p >> 24) & 0xFF) / 255.0);
-            p = white | 0xFF000000;
+            Canvas::Blend(white, p & 0xFFFFFF, alpha / 255.0);
+            p = (white & 0xFFFFFF) | (alpha >= 96 ? 0xFF000000 : 0);
         }
     }
     return image;
