@@ -1,0 +1,300 @@
+#include "platform/win32/win32_desktop.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+#include "application/layout.h"
+#include "platform/failure.h"
+#include "platform/win32/wide.h"
+
+namespace ssr::win32 {
+
+namespace {
+
+int ToShowWindow(ShowCommand show) {
+    switch (show) {
+    case ShowCommand::Hidden: return SW_HIDE;
+    case ShowCommand::Normal: return SW_SHOWNORMAL;
+    case ShowCommand::MinimizedFocus: return SW_SHOWMINIMIZED;
+    }
+    return SW_SHOWNORMAL;
+}
+
+// A starting failure, in the words the error report uses.
+Failure StartFailure(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME: return Failure(kFileNotFound);
+    case ERROR_ACCESS_DENIED: return Failure(u"Permission denied");
+    default: return Failure(kInvalidProcedureCall);
+    }
+}
+
+// A text with a zero inside would reach Windows cut short and name another file.
+bool HasZero(TextView text) { return text.find(u'\0') != TextView::npos; }
+
+// No "insert a disk" box from a file test on a drive that is not ready.
+class QuietFileErrors {
+public:
+    QuietFileErrors() { ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &m_previous); }
+    ~QuietFileErrors() { ::SetThreadErrorMode(m_previous, nullptr); }
+    QuietFileErrors(const QuietFileErrors&) = delete;
+    QuietFileErrors& operator=(const QuietFileErrors&) = delete;
+
+private:
+    DWORD m_previous = 0;
+};
+
+// --- The input box ---------------------------------------------------------
+//
+// Win32 has no input box, so it is a dialog built from an in-memory template
+// laid out in dialog units: the prompt top left, OK and Cancel on the right,
+// the edit box along the bottom.
+
+struct InputBoxState {
+    std::wstring prompt;
+    std::wstring default_text;
+    std::wstring answer;
+};
+
+constexpr WORD kButtonAtom = 0x0080;
+constexpr WORD kEditAtom = 0x0081;
+constexpr WORD kStaticAtom = 0x0082;
+
+class DialogTemplate {
+public:
+    DialogTemplate(DWORD style, short cx, short cy, std::wstring_view class_name, std::wstring_view title,
+                   WORD point_size, std::wstring_view font) {
+        PutDword(style);
+        PutDword(0);  // extended style
+        m_count_at = m_words.size();
+        Put(0);       // item count, filled in as items come
+        PutShort(0);
+        PutShort(0);
+        PutShort(cx);
+        PutShort(cy);
+        Put(0);  // no menu
+        PutText(class_name);
+        PutText(title);
+        Put(point_size);
+        PutText(font);
+    }
+
+    void AddItem(DWORD style, short x, short y, short cx, short cy, WORD id, WORD class_atom) {
+        if (m_words.size() % 2 != 0) Put(0);  // items start on a DWORD boundary
+        PutDword(style | WS_CHILD | WS_VISIBLE);
+        PutDword(0);
+        PutShort(x);
+        PutShort(y);
+        PutShort(cx);
+        PutShort(cy);
+        Put(id);
+        Put(0xFFFF);
+        Put(class_atom);
+        PutText({});  // texts are set when the dialog starts
+        Put(0);       // no creation data
+        ++m_words[m_count_at];
+    }
+
+    [[nodiscard]] const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(m_words.data()); }
+
+private:
+    void Put(WORD word) { m_words.push_back(word); }
+    void PutShort(short value) { Put(static_cast<WORD>(value)); }
+    void PutDword(DWORD value) {
+        Put(LOWORD(value));
+        Put(HIWORD(value));
+    }
+    void PutText(std::wstring_view text) {
+        for (const wchar_t unit : text) Put(static_cast<WORD>(unit));
+        Put(0);
+    }
+
+    std::vector<WORD> m_words;  // new[] storage is aligned for a DWORD
+    std::size_t m_count_at = 0;
+};
+
+INT_PTR CALLBACK InputBoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+        const auto* state = reinterpret_cast<const InputBoxState*>(lparam);
+        ::SetDlgItemTextW(dialog, kInputBoxPromptId, state->prompt.c_str());
+        ::SetDlgItemTextW(dialog, kInputBoxEditId, state->default_text.c_str());
+        const HWND edit = ::GetDlgItem(dialog, kInputBoxEditId);
+        ::SendMessageW(edit, EM_SETSEL, 0, -1);
+        ::SetFocus(edit);
+        return FALSE;  // the focus is set
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wparam)) {
+        case IDOK: {
+            auto* state = reinterpret_cast<InputBoxState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+            const HWND edit = ::GetDlgItem(dialog, kInputBoxEditId);
+            std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(edit)) + 1, L'\0');
+            text.resize(static_cast<std::size_t>(::GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
+            state->answer = std::move(text);
+            ::EndDialog(dialog, IDOK);
+            return TRUE;
+        }
+        case IDCANCEL:  // also Escape and the close box
+            ::EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        default: break;
+        }
+        break;
+    default: break;
+    }
+    return FALSE;
+}
+
+// The dialog class has its own name so a test program can find the box.
+void RegisterInputBoxClass(HINSTANCE instance) {
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof existing;
+    if (::GetClassInfoExW(instance, kInputBoxClass, &existing)) return;
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.lpfnWndProc = ::DefDlgProcW;
+    window_class.cbWndExtra = DLGWINDOWEXTRA;
+    window_class.hInstance = instance;
+    window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    window_class.lpszClassName = kInputBoxClass;
+    ::RegisterClassExW(&window_class);
+}
+
+}  // namespace
+
+HCURSOR CursorOf(const PointerPicture* picture) noexcept {
+    const auto* own = dynamic_cast<const Win32PointerPicture*>(picture);
+    return own ? own->cursor() : nullptr;
+}
+
+Win32Desktop::Win32Desktop(SeedSource seed_source)
+    : m_title(design::kProductTitle), m_seed_source(std::move(seed_source)) {}
+
+Text Win32Desktop::CaptionOrTitle(std::optional<TextView> caption) const {
+    return caption ? Text(*caption) : m_title;
+}
+
+int Win32Desktop::MsgBox(TextView prompt, int style, std::optional<TextView> caption) {
+    return ::MessageBoxW(m_owner, Wide(prompt).c_str(), Wide(CaptionOrTitle(caption)).c_str(),
+                         static_cast<UINT>(style));
+}
+
+Text Win32Desktop::InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) {
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    RegisterInputBoxClass(instance);
+
+    DialogTemplate layout(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_CENTER, 250, 92,
+                          kInputBoxClass, Wide(CaptionOrTitle(caption)), 8, L"MS Shell Dlg");
+    layout.AddItem(SS_LEFT | SS_NOPREFIX, 7, 7, 176, 56, static_cast<WORD>(kInputBoxPromptId), kStaticAtom);
+    layout.AddItem(ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 7, 70, 236, 14,
+                   static_cast<WORD>(kInputBoxEditId), kEditAtom);
+    layout.AddItem(BS_DEFPUSHBUTTON | WS_TABSTOP, 188, 7, 55, 14, kInputBoxOkId, kButtonAtom);
+    layout.AddItem(BS_PUSHBUTTON | WS_TABSTOP, 188, 25, 55, 14, kInputBoxCancelId, kButtonAtom);
+
+    InputBoxState state{Wide(prompt), Wide(default_text), {}};
+    const INT_PTR result = ::DialogBoxIndirectParamW(instance, layout.get(), m_owner, InputBoxProc,
+                                                     reinterpret_cast<LPARAM>(&state));
+    if (result == -1) throw Failure(u"The input box could not be shown");
+    return result == IDOK ? FromWide(state.answer) : Text();
+}
+
+long Win32Desktop::ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                             ShowCommand show) {
+    const std::wstring wide_file = Wide(file);
+    const std::wstring wide_parameters = Wide(parameters);
+    const std::wstring wide_directory = Wide(directory);
+    const HINSTANCE result = ::ShellExecuteW(reinterpret_cast<HWND>(owner), nullptr, wide_file.c_str(),
+                                             parameters.empty() ? nullptr : wide_parameters.c_str(),
+                                             directory.empty() ? nullptr : wide_directory.c_str(), ToShowWindow(show));
+    return static_cast<long>(reinterpret_cast<INT_PTR>(result));
+}
+
+void Win32Desktop::StartCommand(TextView command_line, ShowCommand show) {
+    std::wstring line = Wide(command_line);  // CreateProcessW may write into it
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(ToShowWindow(show));
+    PROCESS_INFORMATION started{};
+    if (HasZero(command_line) ||
+        !::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+        throw StartFailure(HasZero(command_line) ? ERROR_INVALID_PARAMETER : ::GetLastError());
+    // Not waiting: the handles go at once and the program runs on its own.
+    const UniqueKernelHandle process(started.hProcess);
+    const UniqueKernelHandle thread(started.hThread);
+}
+
+Text Win32Desktop::HomePageCommandLine(TextView address) const { return u"explorer \"" + Text(address) + u"\""; }
+
+bool Win32Desktop::QueryLastModified(TextView path) {
+    if (path.empty() || HasZero(path)) return false;
+    const QuietFileErrors quiet;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    return ::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data) != FALSE;
+}
+
+bool Win32Desktop::IsPlainFile(TextView path) {
+    if (path.empty() || HasZero(path)) return false;
+    const QuietFileErrors quiet;
+    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
+}
+
+std::shared_ptr<PointerPicture> Win32Desktop::LoadPointer(TextView path) {
+    if (HasZero(path)) throw Failure(kFileNotFound);
+    const std::wstring wide_path = Wide(path);
+    UniqueHcursor cursor(::LoadCursorFromFileW(wide_path.c_str()));
+    if (!cursor) {
+        if (::GetFileAttributesW(wide_path.c_str()) == INVALID_FILE_ATTRIBUTES) throw Failure(kFileNotFound);
+        throw Failure(kInvalidPicture);
+    }
+    return std::make_shared<Win32PointerPicture>(std::move(cursor));
+}
+
+Text Win32Desktop::ApplicationFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) throw Failure(kFileNotFound);
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);  // cut short: try again with more room
+    }
+    const std::size_t slash = path.rfind(L'\\');
+    return FromWide(slash == std::wstring::npos ? std::wstring_view() : std::wstring_view(path).substr(0, slash));
+}
+
+std::uint32_t Win32Desktop::TimeOfDaySeed() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return ((now.wHour * 60U + now.wMinute) * 60U + now.wSecond) * 1000U + now.wMilliseconds;
+}
+
+void Win32Desktop::Randomize() { m_random.seed(m_seed_source ? m_seed_source() : TimeOfDaySeed()); }
+
+double Win32Desktop::Rnd() {
+    // 53 random bits over 2^53: every value is below 1, unlike a rounded float division.
+    const std::uint64_t high = m_random() >> 5;  // 27 bits
+    const std::uint64_t low = m_random() >> 6;   // 26 bits
+    return static_cast<double>((high << 26) | low) / 9007199254740992.0;
+}
+
+Text Win32Desktop::RegistryWriteAdvice() const {
+    return u"You have no right to change the local machine's part of the registry: "
+           u"start this program as administrator (right-click it and choose \"Run as administrator\") "
+           u"and remove them again.";
+}
+
+void Win32Desktop::EndProcess() { ::ExitProcess(0); }
+
+}  // namespace ssr::win32

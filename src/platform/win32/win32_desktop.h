@@ -1,0 +1,79 @@
+#pragma once
+// The Windows desktop: message and input boxes modal to the main window, the
+// shell, file tests, cursor files, the program's folder and title, random
+// numbers and ending the process. Paths are Windows paths and go to the
+// file system as they are.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <random>
+
+#include "platform/desktop.h"
+#include "platform/win32/handles.h"
+
+namespace ssr::win32 {
+
+// The input box, as a test program finds it: a top-level window of this class
+// whose title is the caption, with the edit box and the two buttons as children.
+inline constexpr wchar_t kInputBoxClass[] = L"SweepStaleRecordsInputBox";
+inline constexpr int kInputBoxPromptId = 1000;
+inline constexpr int kInputBoxEditId = 1001;
+inline constexpr int kInputBoxOkId = IDOK;
+inline constexpr int kInputBoxCancelId = IDCANCEL;
+
+// A cursor loaded from a file; the main window shows it for pointer setting 99.
+class Win32PointerPicture final : public PointerPicture {
+public:
+    explicit Win32PointerPicture(UniqueHcursor cursor) : m_cursor(std::move(cursor)) {}
+    [[nodiscard]] HCURSOR cursor() const noexcept { return m_cursor.get(); }
+
+private:
+    UniqueHcursor m_cursor;
+};
+
+// The cursor of a picture this desktop loaded; null for any other picture.
+[[nodiscard]] HCURSOR CursorOf(const PointerPicture* picture) noexcept;
+
+class Win32Desktop final : public Desktop {
+public:
+    // Where Randomize takes its seed; the default reads the time of day.
+    using SeedSource = std::function<std::uint32_t()>;
+
+    explicit Win32Desktop(SeedSource seed_source = {});
+
+    // The main window: message and input boxes are modal to it. Not owned.
+    void SetOwner(HWND owner) noexcept { m_owner = owner; }
+    [[nodiscard]] HWND Owner() const noexcept { return m_owner; }
+
+    int MsgBox(TextView prompt, int style, std::optional<TextView> caption) override;
+    Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) override;
+    long ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                   ShowCommand show) override;
+    void StartCommand(TextView command_line, ShowCommand show) override;
+    [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
+    [[nodiscard]] bool QueryLastModified(TextView path) override;
+    [[nodiscard]] bool IsPlainFile(TextView path) override;
+    [[nodiscard]] std::shared_ptr<PointerPicture> LoadPointer(TextView path) override;
+    [[nodiscard]] Text ApplicationFolder() override;
+    [[nodiscard]] Text ApplicationTitle() const override { return m_title; }
+    void SetApplicationTitle(TextView title) override { m_title = Text(title); }
+    void Randomize() override;
+    double Rnd() override;
+    [[nodiscard]] Text RegistryWriteAdvice() const override;
+    [[noreturn]] void EndProcess() override;
+
+    // Seeds from the time of day: milliseconds since local midnight.
+    [[nodiscard]] static std::uint32_t TimeOfDaySeed();
+
+private:
+    [[nodiscard]] Text CaptionOrTitle(std::optional<TextView> caption) const;
+
+    HWND m_owner = nullptr;
+    Text m_title;
+    SeedSource m_seed_source;
+    std::mt19937 m_random;
+};
+
+}  // namespace ssr::win32
