@@ -6,17 +6,16 @@
 #include "platform/entry_list.h"
 #include "platform/memory_registry.h"
 #include "platform/testing/scripted_desktop.h"
+#include "support/faulty_entry_list.h"
 
 namespace ssr {
 namespace {
 
-const Text kUninstall = kUninstallKeyPath;
+Text KeyPath(TextView name) { return Text(kUninstallKeyPath) + u"\\" + Text(name); }
 
-Text KeyPath(TextView name) { return kUninstall + u"\\" + Text(name); }
-
-struct ListingFixture : ::testing::Test {
+struct Listing : ::testing::Test {
     MemoryRegistry registry;
-    EntryList list;
+    testing::FaultyEntryList list;
     ScriptedDesktop desktop;
 
     void AddEntry(TextView key, TextView name, TextView command) {
@@ -24,29 +23,203 @@ struct ListingFixture : ::testing::Test {
         registry.SetText(KeyPath(key), u"UninstallString", command);
     }
     void List() { ListUninstallEntries(registry, list, desktop); }
+    // The labels of the reports shown, in order.
+    std::vector<Text> ReportLines() const {
+        std::vector<Text> lines;
+        for (const Text& message : desktop.MessageTexts()) {
+            const auto at = message.find(u"at line ");
+            lines.push_back(message.substr(at + 8, message.find(u'\r', at) - at - 8));
+        }
+        return lines;
+    }
 };
 
-TEST_F(ListingFixture, BuildsTheFourColumnsEvenWithoutTheUninstallKey) {
+// ---- The target path derived from an uninstall command ----
+
+struct Reduction {
+    const char* behaviour;
+    Text command;
+    Text column2;  // "Uninstall"
+    Text column3;  // "FileExists"
+};
+
+class TargetPath : public Listing, public ::testing::WithParamInterface<Reduction> {};
+
+TEST_P(TargetPath, IsDerivedFromTheCommand) {
+    AddEntry(u"Entry", u"Some Program", GetParam().command);
     List();
-    ASSERT_EQ(list.ColumnCount(), 4);
-    EXPECT_EQ(list.Column(1).text, u"Programs and Features Entries");
-    EXPECT_EQ(list.Column(1).width, 7000.0F);
-    EXPECT_EQ(list.Column(4).text, u"KeyName");
-    EXPECT_EQ(list.Column(4).width, 0.0F);
-    EXPECT_EQ(list.Count(), 0);
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.SubItem(1, 1), GetParam().column2);
+    EXPECT_EQ(list.SubItem(1, 2), GetParam().column3);
+    EXPECT_EQ(list.SubItem(1, 3), u"Entry");
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
-TEST_F(ListingFixture, ListsEntriesInEnumerationOrder) {
-    AddEntry(u"B", u"Beta", u"\"C:\\Program Files\\Foo\\unins000.exe\" /SILENT");
-    AddEntry(u"A", u"Alpha", u"MsiExec.exe /X{1234}");
+const Text kQuoted = u"\"C:\\Program Files\\Foo\\unins000.exe\" /SILENT";
+const Text kMsi = u"MsiExec.exe /X{1A2B3C4D-0000-1111-2222-333344445555}";
+const Text kRundllPath = u"RunDll32.EXE C:\\Windows\\System32\\foo.dll,Remove";
+const Text kDfshim = u"rundll32.exe dfshim.dll,ShArpMaintain app.application";
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, TargetPath,
+    ::testing::Values(
+        Reduction{"QuotedPathWithSwitchLosesQuotesCaseAndSwitch", kQuoted, kQuoted, u"c:\\program files\\foo\\unins000.exe"},
+        Reduction{"MsiExecIsNeverSuggested", kMsi, kMsi, u"IGNORE ME"},
+        Reduction{"MsiExecInAnyCase", u"\"C:\\WINDOWS\\MSIEXEC.EXE\" /x {X}", u"\"C:\\WINDOWS\\MSIEXEC.EXE\" /x {X}", u"IGNORE ME"},
+        Reduction{"MsiexecWithoutExeKeepsThreeCharacters", u"msiexec /x {ABC}", u"msiexec /x {ABC}", u"msi"},
+        Reduction{"NoKnownExtensionKeepsDriveRoot", u"C:\\Tools\\remove.bat", u"C:\\Tools\\remove.bat", u"c:\\"},
+        Reduction{"ExeWinsOverAnEarlierDll", u"C:\\App\\setup.exe /uninstall C:\\App\\old.dll", u"C:\\App\\setup.exe /uninstall C:\\App\\old.dll", u"c:\\app\\setup.exe"},
+        Reduction{"InfWhenThereIsNoExe", u"C:\\Windows\\INF\\setup.INF,Remove", u"C:\\Windows\\INF\\setup.INF,Remove", u"c:\\windows\\inf\\setup.inf"},
+        Reduction{"DllWhenThereIsNeitherExeNorInf", u"D:\\Lib\\Remover.DLL now", u"D:\\Lib\\Remover.DLL now", u"d:\\lib\\remover.dll"},
+        Reduction{"RundllTakesTheDrivePathIntoBothColumns", kRundllPath, u"c:\\windows\\system32\\foo.dll", u"c:\\windows\\system32\\foo.dll"},
+        Reduction{"RundllWithoutColonEmptiesBothColumns", kDfshim, u"", u""},
+        Reduction{"RundllCutAtTheFirstExtensionBeforeTakingTheDrivePath", u"rundll32 c:\\a\\b.inf,x d:\\c\\e.dll", u"c:\\a\\b.inf", u"c:\\a\\b.inf"},
+        Reduction{"ExpandableTextStaysUnexpanded", u"%SystemRoot%\\uninst.exe", u"%SystemRoot%\\uninst.exe", u"%systemroot%\\uninst.exe"},
+        Reduction{"NonAsciiIsLowerCased", u"\"C:\\Programme\\ÜBER Редактор\\Удалить.EXE\" /q", u"\"C:\\Programme\\ÜBER Редактор\\Удалить.EXE\" /q", u"c:\\programme\\über редактор\\удалить.exe"},
+        Reduction{"ShortCommandIsKeptWhole", u"ab", u"ab", u"ab"}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+// ---- What is listed, and where the enumeration stops ----
+
+TEST_F(Listing, BuildsTheFourColumnsEvenWithoutTheUninstallKey) {
+    List();
+    ASSERT_EQ(list.ColumnCount(), 4);
+    const std::pair<Text, float> expected[] = {
+        {u"Programs and Features Entries", 7000.0F}, {u"Uninstall", 0.0F}, {u"FileExists", 0.0F}, {u"KeyName", 0.0F}};
+    for (int c = 1; c <= 4; ++c) {
+        EXPECT_EQ(list.Column(c).text, expected[c - 1].first);
+        EXPECT_EQ(list.Column(c).width, expected[c - 1].second);
+    }
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(registry.OpenHandleCount(), 0U);
+}
+
+TEST_F(Listing, SkipsSubkeysWithoutBothTextsButKeepsCounting) {
+    AddEntry(u"A", u"Alpha", u"a.exe");
+    registry.SetText(KeyPath(u"NoCommand"), u"DisplayName", u"No Command");
+    registry.SetText(KeyPath(u"NoName"), u"UninstallString", u"x.exe");
+    AddEntry(u"EmptyName", u"", u"x.exe");
+    AddEntry(u"EmptyCommand", u"Empty Command", u"");
+    registry.SetDword(KeyPath(u"NumberName"), u"DisplayName", 7);
+    registry.SetText(KeyPath(u"NumberName"), u"UninstallString", u"x.exe");
+    registry.SetText(KeyPath(u"ListCommand"), u"DisplayName", u"List");
+    registry.SetMultiText(KeyPath(u"ListCommand"), u"UninstallString", {u"x.exe"});
+    registry.CreateKey(KeyPath(u"Bare"));
+    AddEntry(u"Z", u"Zulu", u"z.exe");
+    AddEntry(u"Twin", u"Alpha", u"t.exe");
+    List();
+    ASSERT_EQ(list.Count(), 3);
+    EXPECT_EQ(list.SubItem(1, 3), u"A");
+    EXPECT_EQ(list.SubItem(2, 3), u"Z");
+    EXPECT_EQ(list.ItemText(3), u"Alpha");  // same display name, listed twice
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(Listing, StopsSilentlyAtANameThatDoesNotFitTheBuffer) {
+    AddEntry(u"Before", u"Before", u"b.exe");
+    AddEntry(Text(254, u'n'), u"Fits", u"f.exe");
+    AddEntry(Text(255, u'x'), u"Too Long", u"t.exe");
+    AddEntry(u"After", u"After", u"a.exe");
     List();
     ASSERT_EQ(list.Count(), 2);
-    EXPECT_EQ(list.ItemText(1), u"Beta");
-    EXPECT_EQ(list.SubItem(1, 2), u"c:\\program files\\foo\\unins000.exe");
-    EXPECT_EQ(list.SubItem(1, 3), u"B");
-    EXPECT_EQ(list.SubItem(2, 2), u"IGNORE ME");
+    EXPECT_EQ(list.ItemText(2), u"Fits");
+    EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_EQ(registry.OpenHandleCount(), 0U);
+}
+
+TEST_F(Listing, StopsAtAClassTextThatDoesNotFit) {
+    AddEntry(u"Before", u"Before", u"b.exe");
+    registry.CreateKey(KeyPath(u"Classy"), Text(255, u'c'));
+    AddEntry(u"Classy", u"Classy", u"c.exe");
+    List();
+    EXPECT_EQ(list.Count(), 1);
+}
+
+TEST_F(Listing, AnUnreadableUninstallKeyGivesAnEmptyListWithoutMessage) {
+    AddEntry(u"A", u"Alpha", u"a.exe");
+    registry.MarkUnreadable(kUninstallKeyPath);
+    List();
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(list.ColumnCount(), 4);
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(Listing, AnUnreadableEntryIsSkipped) {
+    AddEntry(u"A", u"Alpha", u"a.exe");
+    AddEntry(u"B", u"Beta", u"b.exe");
+    registry.MarkUnreadable(KeyPath(u"A"));
+    List();
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.ItemText(1), u"Beta");
+}
+
+// ---- Failures: reported with Form_Load's location, and the listing goes on ----
+
+TEST_F(Listing, AnOverlongValueIsReportedAndItsPassLeftOut) {
+    AddEntry(u"A", u"Alpha", u"a.exe");
+    AddEntry(u"Huge", Text(32767, u'h'), u"h.exe");
+    AddEntry(u"C", u"Gamma", u"c.exe");
+    List();
+    ASSERT_EQ(list.Count(), 2);
+    EXPECT_EQ(list.ItemText(2), u"Gamma");
+    EXPECT_EQ(list.SubItem(2, 3), u"C");
+    ASSERT_EQ(ReportLines(), std::vector<Text>{u"168"});
+    EXPECT_EQ(desktop.boxes[0].prompt.substr(0, 10), u"Overflow\r\n");
+    EXPECT_NE(desktop.boxes[0].prompt.find(location::kFormLoad), Text::npos);
+}
+
+TEST_F(Listing, AColonAtTheStartReportsBothRundllStepsAndKeepsTheCommand) {
+    AddEntry(u"A", u"Odd", u":rundll32 x.dll");
+    AddEntry(u"B", u"Next", u"n.exe");
+    List();
+    EXPECT_EQ(ReportLines(), (std::vector<Text>{u"210", u"212"}));
+    ASSERT_EQ(list.Count(), 2);
+    EXPECT_EQ(list.SubItem(1, 1), u":rundll32 x.dll");
+    EXPECT_EQ(list.SubItem(1, 2), u"");
+    EXPECT_EQ(list.SubItem(2, 2), u"n.exe");
+}
+
+TEST_F(Listing, AnExtensionBeyondPosition32767OverflowsAtItsSearch) {
+    // Only a command stored without its terminating zero can be this long.
+    const auto add_unterminated = [&](TextView key, TextView name, const Text& command) {
+        registry.SetText(KeyPath(key), u"DisplayName", name);
+        registry.SetText(KeyPath(key), u"UninstallString", command, kRegSz, false);
+    };
+    add_unterminated(u"A", u"Far", Text(32767, u'a') + u".exe");
+    add_unterminated(u"B", u"Near", Text(32764, u'a') + u".exe");
+    add_unterminated(u"C", u"Fine", Text(32763, u'a') + u".exe");
+    List();
+    // Far: the .exe search overflows (196), the jump then tests an unchanged 0
+    // and the .inf and .dll searches find nothing, so the cut keeps three characters.
+    // Near: found at 32,765; 32,765 + 3 no longer fits (206).
+    EXPECT_EQ(ReportLines(), (std::vector<Text>{u"196", u"206"}));
+    ASSERT_EQ(list.Count(), 3);
+    EXPECT_EQ(list.SubItem(1, 2), u"aaa");
+    EXPECT_EQ(list.SubItem(3, 2).size(), 32767U);
+}
+
+TEST_F(Listing, AFailedAddLeavesThePassOutSoNoValueLandsOnAnotherRow) {
+    AddEntry(u"A", u"Alpha", u"a.exe");
+    AddEntry(u"B", u"Beta", u"b.exe");
+    AddEntry(u"C", u"Gamma", u"c.exe");
+    int adds = 0;
+    list.refuse = [&](std::string_view op, int) { return op == "Add" && ++adds == 2; };
+    List();
+    EXPECT_EQ(ReportLines(), std::vector<Text>{u"178"});
+    ASSERT_EQ(list.Count(), 2);
+    EXPECT_EQ(list.SubItem(1, 3), u"A");
+    EXPECT_EQ(list.SubItem(1, 1), u"a.exe");
+    EXPECT_EQ(list.SubItem(2, 3), u"C");
+    EXPECT_EQ(list.SubItem(2, 1), u"c.exe");
+}
+
+TEST_F(Listing, ColumnStepsReportTheirOwnLabelsAndTheListingGoesOn) {
+    AddEntry(u"A", u"Alpha", u"a.exe");
+    list.refuse = [](std::string_view op, int column) { return op == "SetColumnWidth" && column == 3; };
+    List();
+    EXPECT_EQ(ReportLines(), std::vector<Text>{u"142"});
+    EXPECT_EQ(list.Count(), 1);
 }
 
 }  // namespace
