@@ -29,7 +29,7 @@ public:
 
 // This release ships no skin engine: this one accepts every call and keeps a
 // record of it, so the order and the arguments can be checked.
-class RecordingSkinEngine final : public SkinEngine {
+class RecordingSkinEngine : public SkinEngine {
 public:
     void LoadSkin(TextView skin_path, TextView ini_name) override;
     [[nodiscard]] std::int32_t Options() override;
