@@ -35,7 +35,7 @@ int EntryList::Add(TextView text) {
     ListItem item;
     item.text = Text(text);
     m_rows.push_back(std::move(item));
-    const int position = Count();
+    const int position = static_cast<int>(m_rows.size());
     if (m_observer) m_observer->RowInserted(position);
     return position;
 }

@@ -1,0 +1,239 @@
+#include "operations/operations.h"
+#include "operations_fixture.h"
+#include "platform/failure.h"
+
+namespace ssr::testing {
+namespace {
+
+// ---- Select All Containing / Not Containing This Text ----
+
+const std::vector<Row> kNames = {{u"Acme Photo Studio", u"", u"A"},
+                                 {u"Photo Viewer Pro", u"", u"B"},
+                                 {u"Text Editor", u"", u"C", u"", true},
+                                 {u"ÜBER Редактор", u"", u"D"}};
+
+struct SelectCase {
+    const char* behaviour;
+    Text typed;
+    int button;  // 5 containing, 6 not containing
+    std::vector<bool> checked;
+};
+
+class SelectByText : public OperationsTest, public ::testing::WithParamInterface<SelectCase> {};
+
+TEST_P(SelectByText, OnlyAddsCheckMarks) {
+    Fill(kNames);
+    desktop.input_answers = {GetParam().typed};
+    form->PushButton_Click(GetParam().button);
+    EXPECT_EQ(CheckStates(), GetParam().checked);
+    ASSERT_EQ(desktop.boxes.size(), 1U);
+    EXPECT_EQ(desktop.boxes[0].kind, ScriptedDesktop::Box::Kind::Input);
+    EXPECT_EQ(desktop.boxes[0].prompt, u"Enter text:");
+    EXPECT_EQ(desktop.boxes[0].shown_caption, u"Sweep Stale Records Out Of The Installed");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, SelectByText,
+    ::testing::Values(SelectCase{"CapitalsMatchMixedCase", u"PHOTO", 5, {true, true, true, false}},
+                      SelectCase{"AcrossABlankBetweenWords", u"me photo", 5, {true, false, true, false}},
+                      SelectCase{"InsideAWord", u"dit", 5, {false, false, true, false}},
+                      SelectCase{"TrailingBlankIsPartOfTheText", u"studio ", 5, {false, false, true, false}},
+                      SelectCase{"NonAsciiIgnoresCase", u"über реДАКтор", 5, {false, false, true, true}},
+                      SelectCase{"CancelWithContainingChecksAll", u"", 5, {true, true, true, true}},
+                      SelectCase{"NotContaining", u"photo", 6, {false, false, true, true}},
+                      SelectCase{"CancelWithNotContainingChangesNothing", u"", 6, {false, false, true, false}},
+                      SelectCase{"CheckedEntryThatDoesNotQualifyStaysChecked", u"zzz", 5, {false, false, true, false}}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+TEST_F(OperationsTest, ContainingThenNotContainingChecksEverything) {
+    Fill(kNames);
+    desktop.input_answers = {u"photo", u"photo"};
+    form->PushButton5_Click();
+    form->PushButton6_Click();
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{true, true, true, true}));
+}
+
+TEST_F(OperationsTest, SelectOnAnEmptyListStillAsks) {
+    form->PushButton5_Click();
+    EXPECT_EQ(desktop.boxes.size(), 1U);
+}
+
+TEST_F(OperationsTest, SelectAfterAFailedInputBoxSearchesForNothing) {
+    Fill(kNames);
+    desktop.on_box = [](const ScriptedDesktop::Box& box) {
+        if (box.kind == ScriptedDesktop::Box::Kind::Input) throw Failure(u"No input");
+    };
+    form->PushButton5_Click();
+    EXPECT_EQ(ReportLabels(), std::vector<int>{100});
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{true, true, true, true}));
+}
+
+struct SelectFailure {
+    const char* behaviour;
+    const char* operation;
+    int position;
+    std::vector<int> labels;
+    std::vector<bool> checked;
+};
+
+class SelectFailures : public OperationsTest, public ::testing::WithParamInterface<SelectFailure> {};
+
+TEST_P(SelectFailures, GoOnAsTheResumeRulesSay) {
+    Fill(kNames);
+    desktop.input_answers = {u"photo"};
+    Refuse(GetParam().operation, GetParam().position);
+    form->PushButton5_Click();
+    EXPECT_EQ(ReportLabels(), GetParam().labels);
+    EXPECT_EQ(CheckStates(), GetParam().checked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, SelectFailures,
+    ::testing::Values(
+        // A failed test checks the entry anyway.
+        SelectFailure{"NameUnreadable", "ItemText", 4, {104}, {true, true, true, true}},
+        SelectFailure{"CheckMarkRefused", "SetChecked", 1, {106}, {false, true, true, false}},
+        // Without a walk there is no entry: the test, the mark and the move fail in turn.
+        SelectFailure{"WalkCannotStart", "Count", 0, {102, 104, 106, 106}, {false, false, true, false}}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+// ---- Uninstall Selected Entry From Computer ----
+
+struct SplitCase {
+    const char* behaviour;
+    Text command;
+    std::vector<Text> existing;
+    Text program;
+    Text parameters;
+};
+
+class Split : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(Split, SeparatesTheProgramFromItsParameters) {
+    const auto& c = GetParam();
+    const auto exists = [&](TextView path) {
+        for (const Text& e : c.existing)
+            if (EqualsIgnoringCase(e, path)) return true;
+        return false;
+    };
+    const CommandLine split = SplitCommandLine(c.command, exists);
+    EXPECT_EQ(split.program, c.program);
+    EXPECT_EQ(split.parameters, c.parameters);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, Split,
+    ::testing::Values(
+        SplitCase{"QuotedProgram", u"\"C:\\Program Files\\Foo\\unins000.exe\" /SILENT", {}, u"C:\\Program Files\\Foo\\unins000.exe", u"/SILENT"},
+        SplitCase{"QuotedWithoutParameters", u"\"C:\\A B\\u.exe\"", {}, u"C:\\A B\\u.exe", u""},
+        SplitCase{"UnclosedQuoteTakesTheRest", u"\"C:\\A B\\u.exe /x", {}, u"C:\\A B\\u.exe /x", u""},
+        SplitCase{"UnquotedWithBlanksFindsTheShortestExistingRun", u"C:\\Program Files\\Cedar Notes\\uninstall.exe /quiet",
+                  {u"C:\\Program Files\\Cedar Notes\\uninstall.exe"}, u"C:\\Program Files\\Cedar Notes\\uninstall.exe", u"/quiet"},
+        SplitCase{"ShortestRunWins", u"C:\\App\\run me.exe now", {u"C:\\App\\run", u"C:\\App\\run me.exe"}, u"C:\\App\\run", u"me.exe now"},
+        SplitCase{"WholeTextThatExists", u"C:\\A B\\u.exe", {u"C:\\A B\\u.exe"}, u"C:\\A B\\u.exe", u""},
+        SplitCase{"NothingExistsTakesTheFirstWord", u"MsiExec.exe /X{12-34}", {}, u"MsiExec.exe", u"/X{12-34}"},
+        SplitCase{"LeadingBlanksAreSkipped", u"  cmd.exe  /c echo", {}, u"cmd.exe", u"/c echo"},
+        SplitCase{"EmptyCommand", u"", {}, u"", u""}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+TEST_F(OperationsTest, UninstallStartsEverySelectedEntryInOrderFromTheApplicationFolder) {
+    desktop.existing_paths = {u"C:\\Program Files\\Acme\\un.exe"};
+    Fill({{u"A", u"", u"A", u"C:\\Program Files\\Acme\\un.exe /S", false, true},
+          {u"B", u"", u"B", u"b.exe", false, false},
+          {u"C", u"", u"C", u"MsiExec.exe /X{1}", false, true},
+          {u"D", u"", u"D", u"", false, true}});
+    form->PushButton1_Click();
+    ASSERT_EQ(desktop.shell_calls.size(), 3U);
+    EXPECT_EQ(desktop.shell_calls[0].file, u"C:\\Program Files\\Acme\\un.exe");
+    EXPECT_EQ(desktop.shell_calls[0].parameters, u"/S");
+    EXPECT_EQ(desktop.shell_calls[0].directory, desktop.application_folder);
+    EXPECT_EQ(desktop.shell_calls[0].show, ShowCommand::Normal);
+    EXPECT_EQ(desktop.shell_calls[1].file, u"MsiExec.exe");
+    EXPECT_EQ(desktop.shell_calls[1].parameters, u"/X{1}");
+    EXPECT_EQ(desktop.shell_calls[2].file, u"");  // an empty text is still handed over
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(Names().size(), 4U);
+}
+
+TEST_F(OperationsTest, UninstallWithoutSelectionDoesNothing) {
+    Fill({{u"A", u"", u"A"}});
+    form->PushButton1_Click();
+    EXPECT_TRUE(desktop.shell_calls.empty());
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(OperationsTest, UninstallAfterAFailedSelectionTestStartsTheEntryAnyway) {
+    Fill({{u"A", u"", u"A", u"a.exe"}, {u"B", u"", u"B", u"b.exe"}});
+    Refuse("Selected", 1);
+    form->PushButton1_Click();
+    EXPECT_EQ(ReportLabels(), std::vector<int>{102});
+    ASSERT_EQ(desktop.shell_calls.size(), 1U);
+    EXPECT_EQ(desktop.shell_calls[0].file, u"a.exe");
+}
+
+TEST_F(OperationsTest, UninstallReportsAnUnreadableCommandAt104) {
+    Fill({{u"A", u"", u"A", u"a.exe", false, true}, {u"B", u"", u"B", u"b.exe", false, true}});
+    Refuse("SubItem", 1);
+    form->PushButton1_Click();
+    EXPECT_EQ(ReportLabels(), std::vector<int>{104});
+    ASSERT_EQ(desktop.shell_calls.size(), 1U);
+    EXPECT_EQ(desktop.shell_calls[0].file, u"b.exe");
+}
+
+// ---- Help and pointer feedback ----
+
+TEST_F(OperationsTest, HelpShowsTheExactTextUnderTheApplicationTitle) {
+    form->PushButton4_Click();
+    ASSERT_EQ(desktop.boxes.size(), 1U);
+    EXPECT_EQ(desktop.boxes[0].style, 0);
+    EXPECT_EQ(desktop.boxes[0].shown_caption, u"Sweep Stale Records Out Of The Installed");
+    EXPECT_EQ(desktop.boxes[0].prompt,
+              u"It is important to keep the Start > Control Panel > Programs and Features window clean.\r\r"
+              u"This software will remove items from the Remove Programs and Features that you no longer want to see "
+              u"probably because you have already uninstalled the applications/programs yourself. (To restate: This "
+              u"software will not uninstall the applications/programs for you, it will simply remove the items from the "
+              u"list)\r\r"
+              u"The \"Suggest\" feature will show you which items should probably be removed from the list because the "
+              u"files for the applications/programs no longer exist on your computer.\r\r"
+              u"Email questions to support@sweep-stale-records.example");
+}
+
+TEST_F(OperationsTest, AFailingHelpBoxIsReportedAt100) {
+    desktop.on_box = [](const ScriptedDesktop::Box& box) {
+        if (box.style == 0) throw Failure(u"No box");
+    };
+    form->PushButton4_Click();
+    EXPECT_EQ(ReportLabels(), std::vector<int>{100});
+}
+
+struct HoverCase {
+    const char* behaviour;
+    int start;
+    std::vector<int> moves;  // 1..6 a button, 0 the window, -1 the list
+    int expected;
+};
+
+class Hover : public OperationsTest, public ::testing::WithParamInterface<HoverCase> {};
+
+TEST_P(Hover, SetsThePointer) {
+    form->SetMousePointer(GetParam().start);
+    for (int target : GetParam().moves) {
+        if (target > 0) form->PushButton_MouseMove(target);
+        else if (target == 0) form->Form_MouseMove();
+        else form->ListView1_MouseMove();
+    }
+    EXPECT_EQ(form->MousePointer(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moves, Hover,
+    ::testing::Values(HoverCase{"ButtonShowsTheHand", 0, {3}, 99},
+                      HoverCase{"ButtonToButtonKeepsTheHand", 0, {3, 5}, 99},
+                      HoverCase{"ButtonToListGivesTheArrow", 0, {3, -1}, 0},
+                      HoverCase{"ButtonToWindowGivesTheArrow", 0, {2, 0}, 0},
+                      HoverCase{"HourglassStaysOverButtons", 11, {1, 2}, 11},
+                      HoverCase{"HourglassStaysOverTheList", 11, {-1, 0}, 11}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+}  // namespace
+}  // namespace ssr::testing

@@ -1,0 +1,183 @@
+#include "operations/operations.h"
+#include "operations_fixture.h"
+
+namespace ssr::testing {
+namespace {
+
+// ---- Suggest Old Entries To Remove ----
+
+struct SuggestCase {
+    const char* behaviour;
+    Text target;
+    bool exists;
+    bool checked_before;
+    bool checked_after;
+    bool queried;
+};
+
+class Suggest : public OperationsTest, public ::testing::WithParamInterface<SuggestCase> {};
+
+TEST_P(Suggest, ChecksExactlyTheEntriesWhoseTargetIsGone) {
+    const SuggestCase& c = GetParam();
+    if (c.exists) desktop.existing_paths = {c.target};
+    Fill({{u"Entry", c.target, u"Key", u"cmd", c.checked_before}});
+    form->PushButton3_Click();
+    EXPECT_EQ(CheckStates(), std::vector<bool>{c.checked_after});
+    EXPECT_EQ(desktop.queried_paths.size(), c.queried ? 1U : 0U);
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, Suggest,
+    ::testing::Values(SuggestCase{"GoneIsChecked", u"c:\\gone.exe", false, false, true, true},
+                      SuggestCase{"PresentStaysUnchecked", u"c:\\here.exe", true, false, false, true},
+                      SuggestCase{"PresentButCheckedByHandStaysChecked", u"c:\\here.exe", true, true, true, true},
+                      SuggestCase{"EmptyTargetIsChecked", u"", false, false, true, true},
+                      SuggestCase{"IgnoreMarkerIsNeverTested", u"IGNORE ME", false, false, false, false},
+                      SuggestCase{"IgnoreMarkerInsideATextCounts", u"xIGNORE MEx", false, false, false, false},
+                      SuggestCase{"LowerCaseMarkerIsJustAPath", u"ignore me", false, false, true, true},
+                      SuggestCase{"LowerCaseMarkerThatExists", u"ignore me", true, false, false, true}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+TEST_F(OperationsTest, SuggestAsksTheFileSystemOncePerEntryAndRepeatsItself) {
+    desktop.existing_paths = {u"c:\\a.exe", u"c:\\c.exe"};
+    Fill({{u"A", u"c:\\a.exe", u"A"}, {u"B", u"c:\\b.exe", u"B"}, {u"C", u"c:\\c.exe", u"C"}, {u"D", u"", u"D"}});
+    form->PushButton3_Click();
+    EXPECT_EQ(desktop.queried_paths.size(), 4U);
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{false, true, false, true}));
+    form->PushButton3_Click();
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{false, true, false, true}));
+    EXPECT_EQ(registry.delete_calls(), 0U);
+}
+
+TEST_F(OperationsTest, SuggestOnAnEmptyListDoesNothing) {
+    form->PushButton3_Click();
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_TRUE(desktop.queried_paths.empty());
+}
+
+TEST_F(OperationsTest, SuggestKeepsThePreviousTargetWhenAReadFails) {
+    desktop.existing_paths = {u"c:\\a.exe"};
+    Fill({{u"A", u"c:\\a.exe", u"A"}, {u"B", u"c:\\gone.exe", u"B"}, {u"C", u"c:\\gone.exe", u"C"}});
+    Refuse("SubItem", 2);
+    form->PushButton3_Click();
+    EXPECT_EQ(ReportLabels(), std::vector<int>{102});
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{false, false, true}));  // B was tested with A's path
+}
+
+TEST_F(OperationsTest, SuggestGoesOnAfterAFailedCheckMark) {
+    Fill({{u"A", u"c:\\gone.exe", u"A"}, {u"B", u"c:\\gone.exe", u"B"}});
+    Refuse("SetChecked", 1);
+    form->PushButton3_Click();
+    EXPECT_EQ(ReportLabels(), std::vector<int>{108});
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{false, true}));
+}
+
+TEST_F(OperationsTest, SuggestWithAFailedCountWalksIntoTheBodyOnceAndEnds) {
+    Fill({{u"A", u"c:\\gone.exe", u"A"}});
+    Refuse("Count");
+    form->PushButton3_Click();
+    EXPECT_EQ(ReportLabels(), (std::vector<int>{100, 102, 108}));
+    EXPECT_EQ(CheckStates(), std::vector<bool>{false});
+}
+
+// ---- Start Removing Checked Entries ----
+
+TEST_F(OperationsTest, RemoveWalksFromLastToFirstAndTakesNeighboursTogether) {
+    Fill({{u"1", u"", u"K1"}, {u"2", u"", u"K2"}, {u"3", u"", u"K3", u"", true},
+          {u"4", u"", u"K4", u"", true}, {u"5", u"", u"K5", u"", true}, {u"6", u"", u"K6"}});
+    registry.CreateKey(Text(kUninstallKeyPath) + u"\\K4\\Sub\\Deeper");
+    Record();
+    form->PushButton2_Click();
+    EXPECT_EQ(Names(), (std::vector<Text>{u"1", u"2", u"6"}));
+    EXPECT_FALSE(KeyExists(u"K3"));
+    EXPECT_FALSE(KeyExists(u"K4"));
+    EXPECT_FALSE(KeyExists(u"K5"));
+    EXPECT_TRUE(KeyExists(u"K6"));
+    std::vector<std::string> removes;
+    for (const auto& a : accesses)
+        if (a.rfind("Remove", 0) == 0) removes.push_back(a);
+    EXPECT_EQ(removes, (std::vector<std::string>{"Remove 5", "Remove 4", "Remove 3"}));
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(OperationsTest, RemoveWithNothingCheckedChangesNothing) {
+    Fill({{u"1", u"", u"K1"}, {u"2", u"", u"K2"}});
+    form->PushButton2_Click();
+    EXPECT_EQ(Names().size(), 2U);
+    EXPECT_EQ(registry.delete_calls(), 0U);
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(OperationsTest, RemoveAllEmptiesTheListAndTheKey) {
+    Fill({{u"1", u"", u"K1", u"", true}, {u"2", u"", u"K2", u"", true}});
+    form->PushButton2_Click();
+    EXPECT_TRUE(Names().empty());
+    EXPECT_TRUE(registry.SubkeyNames(kUninstallKeyPath).empty());
+}
+
+TEST_F(OperationsTest, AKeyAlreadyGoneCountsAsRemoved) {
+    Fill({{u"1", u"", u"K1", u"", true}});
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, Text(kUninstallKeyPath) + u"\\K1"), kErrorSuccess);
+    form->PushButton2_Click();
+    EXPECT_TRUE(Names().empty());
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(OperationsTest, AnEntryWhoseKeyCannotBeDeletedStaysCheckedAndOneWarningSaysWhy) {
+    Fill({{u"1", u"", u"K1", u"", true}, {u"2", u"", u"K2", u"", true}, {u"3", u"", u"K3", u"", true},
+          {u"4", u"", u"K4"}});
+    registry.MarkUndeletable(Text(kUninstallKeyPath) + u"\\K1");
+    registry.MarkUndeletable(Text(kUninstallKeyPath) + u"\\K3\\Inner");
+    desktop.registry_write_advice = u"Ask the administrator.";
+    form->PushButton2_Click();
+    EXPECT_EQ(Names(), (std::vector<Text>{u"1", u"3", u"4"}));
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{true, true, false}));
+    ASSERT_EQ(desktop.boxes.size(), 1U);
+    EXPECT_EQ(desktop.boxes[0].style, 48);
+    EXPECT_FALSE(desktop.boxes[0].caption.has_value());  // the application title
+    EXPECT_EQ(desktop.boxes[0].shown_caption, u"Sweep Stale Records Out Of The Installed");
+    EXPECT_EQ(desktop.boxes[0].prompt, RemovalFailureMessage(2, u"Ask the administrator."));
+    EXPECT_EQ(desktop.boxes[0].prompt.substr(0, 2), u"2 ");
+}
+
+TEST_F(OperationsTest, RemoveNeverDeletesWithAnEmptyKeyName) {
+    Fill({{u"1", u"", u"", u"", true}, {u"2", u"", u"K2", u"", true}});
+    registry.CreateKey(kUninstallKeyPath);
+    form->PushButton2_Click();
+    EXPECT_EQ(registry.delete_calls(), 1U);
+    EXPECT_EQ(Names(), std::vector<Text>{u"1"});
+}
+
+struct RemoveFailure {
+    const char* behaviour;
+    const char* operation;
+    int position;
+    std::vector<int> labels;
+    std::vector<Text> names_left;
+    std::size_t deletions;
+};
+
+class RemoveFailures : public OperationsTest, public ::testing::WithParamInterface<RemoveFailure> {};
+
+TEST_P(RemoveFailures, GoOnWithoutDeletingForTheFailedEntry) {
+    Fill({{u"1", u"", u"K1", u"", true}, {u"2", u"", u"K2", u"", true}, {u"3", u"", u"K3", u"", true}});
+    Refuse(GetParam().operation, GetParam().position);
+    form->PushButton2_Click();
+    EXPECT_EQ(ReportLabels(), GetParam().labels);
+    EXPECT_EQ(Names(), GetParam().names_left);
+    EXPECT_EQ(registry.delete_calls(), GetParam().deletions);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, RemoveFailures,
+    ::testing::Values(RemoveFailure{"CheckMarkUnreadable", "Checked", 2, {108}, {u"2"}, 2},
+                      RemoveFailure{"KeyNameUnreadable", "SubItem", 2, {110}, {u"2"}, 2},
+                      RemoveFailure{"RowNotRemoved", "Remove", 2, {114}, {u"2"}, 3},
+                      // A failed count leaves no entry to work on: the first
+                      // check fails at position 0, and the walk ends.
+                      RemoveFailure{"CountUnreadable", "Count", 0, {106, 108}, {u"1", u"2", u"3"}, 0}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+}  // namespace
+}  // namespace ssr::testing
