@@ -1,0 +1,269 @@
+#include "main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QIcon>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeView>
+#include <algorithm>
+#include <charconv>
+#include <vector>
+
+#include "platform/qt/entry_list_model.h"
+#include "platform/qt/qt_desktop.h"
+#include "platform/qt/system_colours.h"
+
+namespace ssr {
+
+namespace {
+
+constexpr std::string_view kPushButtonPrefix = "PushButton";
+
+// "PushButton3" -> 3; 0 for any other name.
+int PushButtonNumber(std::string_view name) {
+    if (!name.starts_with(kPushButtonPrefix)) return 0;
+    const std::string_view digits = name.substr(kPushButtonPrefix.size());
+    int number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    return (error == std::errc() && end == digits.data() + digits.size()) ? number : 0;
+}
+
+QFont DesignFont(const FontDesign& design) {
+    QFont font(QString::fromUtf8(design.face.data(), static_cast<qsizetype>(design.face.size())));
+    font.setPointSizeF(design.points);
+    font.setBold(design.bold);
+    return font;
+}
+
+QImage ToImage(const IconImage& icon) {
+    const QImage::Format format = icon.bits_per_pixel == 32 ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    QImage image(icon.size, icon.size, format);
+    for (int y = 0; y < icon.size; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < icon.size; ++x) {
+            const std::uint32_t argb = icon.argb[static_cast<std::size_t>(y * icon.size + x)];
+            line[x] = icon.bits_per_pixel == 32 ? argb : (argb | 0xFF000000U);
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Form1& form, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      m_form(form) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        m_dpi = std::max(1, static_cast<int>(screen->logicalDotsPerInchY() + 0.5));
+
+    setFixedSize(design::Pixels(design::kClientWidth, m_dpi), design::Pixels(design::kClientHeight, m_dpi));
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, ResolveColour(design::kFormBackColor, palette));
+    setPalette(palette);
+    TrackMouse(this);
+
+    m_model = std::make_unique<EntryListModel>(m_form.ListView1());
+    m_model->SetHint(ToQString(design::kListHint));
+    BuildControls();
+
+    // The design's 32x32 image until Form_Load gives all four.
+    ShowIcon(m_form.Icon());
+    m_form.AttachView(this);
+}
+
+MainWindow::~MainWindow() {
+    m_form.AttachView(nullptr);
+    if (m_list) m_list->setModel(nullptr);
+}
+
+void MainWindow::BuildControls() {
+    std::vector<std::pair<int, QWidget*>> tab_order;
+    for (const ControlDesign& design : m_form.Controls()) {
+        if (design.kind == ControlKind::ListView) {
+            BuildList(design);
+            tab_order.emplace_back(design.tab_index, m_list);
+        } else if (design.kind == ControlKind::PushButton) {
+            const int number = PushButtonNumber(design.name);
+            if (number < 1 || number >= static_cast<int>(m_buttons.size())) continue;
+            BuildButton(design, number);
+            tab_order.emplace_back(design.tab_index, m_buttons[static_cast<std::size_t>(number)]);
+        }
+        // The skin and the common dialog take no place on the window.
+    }
+    std::stable_sort(tab_order.begin(), tab_order.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < tab_order.size(); ++i) setTabOrder(tab_order[i - 1].second, tab_order[i].second);
+}
+
+void MainWindow::BuildList(const ControlDesign& design) {
+    m_list = new QTreeView(this);
+    m_list->setObjectName(QString::fromUtf8(design.name.data(), static_cast<qsizetype>(design.name.size())));
+    m_list->setGeometry(PixelRect(design.rect));
+    m_list->setFont(DesignFont(design::kListFont));
+    QPalette palette = m_list->palette();
+    palette.setColor(QPalette::Text, ResolveColour(design::kListTextColor, palette));
+    palette.setColor(QPalette::Base, ResolveColour(design::kListBackColor, palette));
+    m_list->setPalette(palette);
+    m_list->setRootIsDecorated(false);
+    m_list->setItemsExpandable(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setAllColumnsShowFocus(true);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setToolTip(ToQString(design::kListHint));
+    m_list->setModel(m_model.get());
+
+    // Columns of width 0 stay hidden until the user drags their divider open.
+    QHeaderView* header = m_list->header();
+    header->setMinimumSectionSize(0);
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setCascadingSectionResizes(false);
+
+    connect(m_model.get(), &EntryListModel::ColumnsLaidOut, this, &MainWindow::ApplyColumnWidths);
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, m_model.get(),
+            &EntryListModel::WriteSelection);
+    TrackMouse(m_list);
+    TrackMouse(m_list->viewport());
+    TrackMouse(header);
+    ApplyColumnWidths();
+}
+
+void MainWindow::BuildButton(const ControlDesign& design, int number) {
+    auto* button = new QPushButton(ToQString(design.caption), this);
+    button->setObjectName(QString::fromUtf8(design.name.data(), static_cast<qsizetype>(design.name.size())));
+    button->setGeometry(PixelRect(design.rect));
+    button->setFont(DesignFont(design::kButtonFont));
+    button->setAutoDefault(false);
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, ResolveColour(design::kButtonTextColor, palette));
+    palette.setColor(QPalette::Button, ResolveColour(design::kButtonFaceColor, palette));
+    button->setPalette(palette);
+    connect(button, &QPushButton::clicked, this, [this, number] { m_form.PushButton_Click(number); });
+    TrackMouse(button);
+    m_buttons[static_cast<std::size_t>(number)] = button;
+}
+
+void MainWindow::TrackMouse(QWidget* widget) {
+    widget->setMouseTracking(true);
+    if (widget != this) widget->installEventFilter(this);
+}
+
+QRect MainWindow::PixelRect(const TwipsRect& rect) const {
+    return QRect(design::Pixels(rect.left, m_dpi), design::Pixels(rect.top, m_dpi), design::Pixels(rect.width, m_dpi),
+                 design::Pixels(rect.height, m_dpi));
+}
+
+void MainWindow::ApplyColumnWidths() {
+    if (!m_list) return;
+    for (int section = 0; section < m_model->columnCount(); ++section)
+        m_list->header()->resizeSection(
+            section, design::Pixels(static_cast<int>(m_model->ColumnWidthTwips(section) + 0.5F), m_dpi));
+}
+
+void MainWindow::Load() {
+    m_model->BeginBatch();
+    m_form.Form_Load();
+    m_model->EndBatch();
+}
+
+void MainWindow::Start() {
+    Load();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = rect();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    if (m_list) m_list->setFocus(Qt::OtherFocusReason);
+    show();
+}
+
+QPushButton* MainWindow::PushButton(int number) const {
+    if (number < 1 || number >= static_cast<int>(m_buttons.size())) return nullptr;
+    return m_buttons[static_cast<std::size_t>(number)];
+}
+
+QWidget* MainWindow::Control(std::string_view name) const {
+    if (name == "Form1") return const_cast<MainWindow*>(this);
+    if (m_list && m_list->objectName() == QLatin1StringView(name.data(), static_cast<qsizetype>(name.size())))
+        return m_list;
+    return PushButton(PushButtonNumber(name));
+}
+
+void MainWindow::ShowCaption(TextView caption) { setWindowTitle(ToQString(caption)); }
+
+void MainWindow::ShowIcon(const std::vector<IconImage>& images) {
+    QIcon icon;
+    for (const IconImage& image : images) icon.addPixmap(QPixmap::fromImage(ToImage(image)));
+    setWindowIcon(icon);
+}
+
+void MainWindow::ShowMouseIcon(const std::shared_ptr<PointerPicture>& picture) {
+    m_mouse_icon = picture;
+    if (m_form.MousePointer() == kPointerCustom) ShowMousePointer(kPointerCustom);
+}
+
+void MainWindow::ShowMousePointer(int setting) {
+    // Children without a pointer of their own show the window's.
+    switch (setting) {
+        case kPointerHourglass: setCursor(Qt::WaitCursor); break;
+        case kPointerCustom:
+            if (const auto* pointer = dynamic_cast<const QtPointer*>(m_mouse_icon.get())) setCursor(pointer->cursor());
+            else setCursor(Qt::PointingHandCursor);
+            break;
+        default: setCursor(Qt::ArrowCursor); break;
+    }
+}
+
+void MainWindow::ShowBackColor(std::string_view control, std::uint32_t colour) {
+    QWidget* widget = Control(control);
+    if (!widget) return;
+    QPalette palette = widget->palette();
+    const QColor resolved = ResolveColour(colour, palette);
+    palette.setColor(widget == this ? QPalette::Window : widget->backgroundRole(), resolved);
+    widget->setPalette(palette);
+}
+
+std::int32_t MainWindow::NativeHandle() const {
+    // Only the skin engine asks, and it keeps the number as a 32-bit handle.
+    return static_cast<std::int32_t>(winId());
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseMove) {
+        if (m_list && (watched == m_list || watched == m_list->viewport() || watched == m_list->header())) {
+            m_form.ListView1_MouseMove();
+        } else {
+            for (int number = 1; number < static_cast<int>(m_buttons.size()); ++number)
+                if (watched == m_buttons[static_cast<std::size_t>(number)]) m_form.PushButton_MouseMove(number);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent* event) {
+    // Moves that a child let pass reach the window too; only its own surface counts.
+    if (childAt(event->position().toPoint()) == nullptr) m_form.Form_MouseMove();
+    QWidget::mouseMoveEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    try {
+        m_form.Form_Unload();
+    } catch (...) {
+        // Form_Unload ends the process; a desktop that cannot end it leaves the window closed.
+    }
+}
+
+}  // namespace ssr

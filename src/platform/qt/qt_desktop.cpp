@@ -1,0 +1,254 @@
+#include "platform/qt/qt_desktop.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QProcess>
+#include <QTime>
+#include <cstdlib>
+#include <sys/stat.h>
+
+#include "platform/failure.h"
+#include "platform/qt/cursor_file.h"
+#include "platform/wine/wine_prefix.h"
+
+namespace ssr {
+
+namespace {
+
+// The shell's answers: above 32 means started, 2 is "file not found".
+constexpr long kShellStarted = 42;
+constexpr long kShellFileNotFound = 2;
+
+// Pointer files are a few kilobytes; anything far larger is not one.
+constexpr qint64 kMaxPointerFileSize = 4 * 1024 * 1024;
+
+bool HasDriveLetter(TextView path) {
+    return path.size() >= 2 && path[1] == u':' &&
+           ((path[0] >= u'a' && path[0] <= u'z') || (path[0] >= u'A' && path[0] <= u'Z'));
+}
+
+QMessageBox::Icon IconOf(int style) {
+    switch (style & 0x70) {
+        case 16: return QMessageBox::Critical;
+        case 32: return QMessageBox::Question;
+        case 48: return QMessageBox::Warning;
+        case 64: return QMessageBox::Information;
+        default: return QMessageBox::NoIcon;
+    }
+}
+
+// The buttons of a style, each with the value MsgBox answers for it.
+struct ButtonChoice {
+    QMessageBox::StandardButton button;
+    int answer;
+};
+std::vector<ButtonChoice> ButtonsOf(int style) {
+    constexpr int kOk = 1, kCancel = 2, kAbort = 3, kRetry = 4, kIgnore = 5, kYes = 6, kNo = 7;
+    switch (style & 0x7) {
+        case 1: return {{QMessageBox::Ok, kOk}, {QMessageBox::Cancel, kCancel}};
+        case 2: return {{QMessageBox::Abort, kAbort}, {QMessageBox::Retry, kRetry}, {QMessageBox::Ignore, kIgnore}};
+        case 3: return {{QMessageBox::Yes, kYes}, {QMessageBox::No, kNo}, {QMessageBox::Cancel, kCancel}};
+        case 4: return {{QMessageBox::Yes, kYes}, {QMessageBox::No, kNo}};
+        case 5: return {{QMessageBox::Retry, kRetry}, {QMessageBox::Cancel, kCancel}};
+        default: return {{QMessageBox::Ok, kOk}};
+    }
+}
+
+}  // namespace
+
+QString ToQString(TextView text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
+
+Text ToText(const QString& text) {
+    return Text(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size()));
+}
+
+QString MessageBoxText(TextView prompt) {
+    QString text;
+    text.reserve(static_cast<qsizetype>(prompt.size()));
+    for (std::size_t i = 0; i < prompt.size(); ++i) {
+        if (prompt[i] == u'\r') {
+            text.append(u'\n');
+            if (i + 1 < prompt.size() && prompt[i + 1] == u'\n') ++i;
+        } else {
+            text.append(QChar(prompt[i]));
+        }
+    }
+    return text;
+}
+
+std::optional<std::filesystem::path> LinuxPath(const std::filesystem::path& prefix, TextView path) {
+    if (path.empty() || path.find(u'\0') != TextView::npos) return std::nullopt;
+    if (HasDriveLetter(path)) return wine::MapWindowsPath(prefix, path);
+    std::string mapped = ToUtf8(path);
+    for (char& c : mapped)
+        if (c == '\\') c = '/';
+    return std::filesystem::path(mapped);
+}
+
+QStringList SplitWindowsArguments(TextView parameters) {
+    QStringList arguments;
+    QString current;
+    bool in_argument = false;
+    bool quoted = false;
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const char16_t c = parameters[i];
+        if (c == u'\\') {
+            std::size_t slashes = 0;
+            while (i < parameters.size() && parameters[i] == u'\\') {
+                ++slashes;
+                ++i;
+            }
+            // Backslashes are literal unless they stand before a quote.
+            if (i < parameters.size() && parameters[i] == u'"') {
+                current.append(QString(static_cast<qsizetype>(slashes / 2), u'\\'));
+                if (slashes % 2 == 1) current.append(u'"');
+                else quoted = !quoted;
+            } else {
+                current.append(QString(static_cast<qsizetype>(slashes), u'\\'));
+                --i;
+            }
+            in_argument = true;
+        } else if (c == u'"') {
+            quoted = !quoted;
+            in_argument = true;
+        } else if ((c == u' ' || c == u'\t') && !quoted) {
+            if (in_argument) arguments.append(current);
+            current.clear();
+            in_argument = false;
+        } else {
+            current.append(QChar(c));
+            in_argument = true;
+        }
+    }
+    if (in_argument) arguments.append(current);
+    return arguments;
+}
+
+double MersenneRandom::Next() {
+    // 53 random bits over 2^53: exactly representable, never 1.0.
+    return static_cast<double>(m_engine() >> 11) * 0x1.0p-53;
+}
+
+bool DetachedLauncher::StartDetached(const LaunchRequest& request) {
+    QProcess process;
+    process.setProgram(request.program);
+    process.setArguments(request.arguments);
+    process.setWorkingDirectory(request.working_directory);
+    process.setProcessEnvironment(request.environment);
+    process.setStandardInputFile(QProcess::nullDevice());
+    return process.startDetached();
+}
+
+QtDesktop::QtDesktop(std::filesystem::path prefix, std::unique_ptr<RandomSource> random,
+                     std::unique_ptr<ProcessLauncher> launcher)
+    : m_prefix(std::move(prefix)), m_random(std::move(random)), m_launcher(std::move(launcher)) {}
+
+int QtDesktop::MsgBox(TextView prompt, int style, std::optional<TextView> caption) {
+    QMessageBox box(IconOf(style), ToQString(caption ? *caption : TextView(m_title)), MessageBoxText(prompt),
+                    QMessageBox::NoButton, QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    const std::vector<ButtonChoice> choices = ButtonsOf(style);
+    for (const ButtonChoice& choice : choices) box.addButton(choice.button);
+    box.setDefaultButton(choices.front().button);
+    box.setEscapeButton(choices.back().button);
+    box.exec();
+    const QAbstractButton* clicked = box.clickedButton();
+    for (const ButtonChoice& choice : choices)
+        if (clicked == box.button(choice.button)) return choice.answer;
+    return choices.back().answer;  // closed from the title bar: as Escape
+}
+
+Text QtDesktop::InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) {
+    QInputDialog dialog(QApplication::activeWindow());
+    dialog.setWindowTitle(ToQString(caption ? *caption : TextView(m_title)));
+    dialog.setLabelText(MessageBoxText(prompt));
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextValue(ToQString(default_text));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return ToText(dialog.textValue());
+}
+
+long QtDesktop::ShellOpen(std::intptr_t /*owner*/, TextView file, TextView parameters, TextView directory,
+                          ShowCommand /*show*/) {
+    if (file.empty()) return kShellFileNotFound;
+    // The program belongs to the prefix, so it runs under Wine in that prefix;
+    // Wine rebuilds the Windows command line from the arguments.
+    LaunchRequest request;
+    request.program = QStringLiteral("wine");
+    request.arguments.append(ToQString(file));
+    request.arguments.append(SplitWindowsArguments(parameters));
+    if (const auto folder = LinuxPath(m_prefix, directory)) request.working_directory = QString::fromStdString(folder->string());
+    request.environment = QProcessEnvironment::systemEnvironment();
+    request.environment.insert(QStringLiteral("WINEPREFIX"), QString::fromStdString(m_prefix.string()));
+    return m_launcher->StartDetached(request) ? kShellStarted : kShellFileNotFound;
+}
+
+void QtDesktop::StartCommand(TextView command_line, ShowCommand /*show*/) {
+    QStringList words = QProcess::splitCommand(ToQString(command_line));
+    if (words.isEmpty()) throw Failure(kFileNotFound);
+    LaunchRequest request;
+    request.program = words.takeFirst();
+    request.arguments = words;
+    request.environment = QProcessEnvironment::systemEnvironment();
+    if (!m_launcher->StartDetached(request)) throw Failure(kFileNotFound);
+}
+
+Text QtDesktop::HomePageCommandLine(TextView address) const { return u"xdg-open " + Text(address); }
+
+bool QtDesktop::QueryLastModified(TextView path) {
+    if (HasDriveLetter(path)) return wine::WindowsPathExists(m_prefix, path);
+    const auto mapped = LinuxPath(m_prefix, path);
+    struct stat status {};
+    return mapped && ::stat(mapped->c_str(), &status) == 0;
+}
+
+bool QtDesktop::IsPlainFile(TextView path) {
+    const auto mapped = LinuxPath(m_prefix, path);
+    if (!mapped) return false;
+    const std::string name = mapped->filename().string();
+    if (name.empty() || name.front() == '.') return false;
+    struct stat status {};
+    return ::stat(mapped->c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+std::shared_ptr<PointerPicture> QtDesktop::LoadPointer(TextView path) {
+    const auto mapped = LinuxPath(m_prefix, path);
+    if (!mapped) throw Failure(kFileNotFound);
+    QFile file(QString::fromStdString(mapped->string()));
+    if (!file.open(QIODevice::ReadOnly)) throw Failure(kFileNotFound);
+    if (file.size() > kMaxPointerFileSize) throw Failure(kInvalidPicture);
+    const std::optional<CursorImage> cursor = DecodeCursorFile(file.readAll());
+    if (!cursor) throw Failure(kInvalidPicture);
+    return std::make_shared<QtPointer>(QCursor(QPixmap::fromImage(cursor->image), cursor->hotspot.x(),
+                                               cursor->hotspot.y()));
+}
+
+Text QtDesktop::ApplicationFolder() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    return FromUtf8(program.parent_path().string());
+}
+
+void QtDesktop::Randomize() {
+    // The time of day, to the millisecond, as the seed.
+    m_random->Seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
+}
+
+Text QtDesktop::RegistryWriteAdvice() const {
+    return u"A Wine program is running in the Wine prefix " + FromUtf8(m_prefix.string()) +
+           u", and Wine would write its own copy of the registry over the change. Close that program or run "
+           u"\"wineserver -k\", then try again.";
+}
+
+void QtDesktop::EndProcess() {
+    // At once: no handler runs, no destructor, nothing is saved.
+    std::_Exit(0);
+}
+
+}  // namespace ssr

@@ -1,0 +1,118 @@
+#pragma once
+// The desktop of the Linux build: Qt's message and input boxes, programs
+// started through Wine in the prefix whose registry is shown, and Windows
+// paths mapped into that prefix.
+
+#include <QCursor>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <random>
+
+#include "platform/desktop.h"
+
+namespace ssr {
+
+// Where the promotion's numbers come from; tests put in their own.
+class RandomSource {
+public:
+    virtual ~RandomSource() = default;
+    virtual void Seed(std::uint64_t seed) = 0;
+    // Uniform in [0, 1).
+    virtual double Next() = 0;
+};
+
+class MersenneRandom final : public RandomSource {
+public:
+    void Seed(std::uint64_t seed) override { m_engine.seed(seed); }
+    double Next() override;
+
+private:
+    std::mt19937_64 m_engine{0};
+};
+
+// A program to start without waiting for it.
+struct LaunchRequest {
+    QString program;
+    QStringList arguments;
+    QString working_directory;
+    QProcessEnvironment environment;
+};
+
+// Starts programs; tests put in one that only records.
+class ProcessLauncher {
+public:
+    virtual ~ProcessLauncher() = default;
+    // True when the program was started.
+    [[nodiscard]] virtual bool StartDetached(const LaunchRequest& request) = 0;
+};
+
+class DetachedLauncher final : public ProcessLauncher {
+public:
+    [[nodiscard]] bool StartDetached(const LaunchRequest& request) override;
+};
+
+// A pointer picture that Qt can show.
+class QtPointer final : public PointerPicture {
+public:
+    explicit QtPointer(QCursor cursor) : m_cursor(std::move(cursor)) {}
+    [[nodiscard]] const QCursor& cursor() const { return m_cursor; }
+
+private:
+    QCursor m_cursor;
+};
+
+class QtDesktop final : public Desktop {
+public:
+    explicit QtDesktop(std::filesystem::path prefix,
+                       std::unique_ptr<RandomSource> random = std::make_unique<MersenneRandom>(),
+                       std::unique_ptr<ProcessLauncher> launcher = std::make_unique<DetachedLauncher>());
+
+    [[nodiscard]] const std::filesystem::path& prefix() const { return m_prefix; }
+
+    int MsgBox(TextView prompt, int style, std::optional<TextView> caption) override;
+    Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) override;
+    long ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                   ShowCommand show) override;
+    void StartCommand(TextView command_line, ShowCommand show) override;
+    [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
+    [[nodiscard]] bool QueryLastModified(TextView path) override;
+    [[nodiscard]] bool IsPlainFile(TextView path) override;
+    [[nodiscard]] std::shared_ptr<PointerPicture> LoadPointer(TextView path) override;
+    [[nodiscard]] Text ApplicationFolder() override;
+    [[nodiscard]] Text ApplicationTitle() const override { return m_title; }
+    void SetApplicationTitle(TextView title) override { m_title = Text(title); }
+    void Randomize() override;
+    double Rnd() override { return m_random->Next(); }
+    [[nodiscard]] Text RegistryWriteAdvice() const override;
+    [[noreturn]] void EndProcess() override;
+
+private:
+    std::filesystem::path m_prefix;
+    std::unique_ptr<RandomSource> m_random;
+    std::unique_ptr<ProcessLauncher> m_launcher;
+    Text m_title = u"sweep-stale-records";
+};
+
+// Conversions at the toolkit's edge.
+[[nodiscard]] QString ToQString(TextView text);
+[[nodiscard]] Text ToText(const QString& text);
+
+// A message as Qt shows it: CR LF and lone CRs each end a line.
+[[nodiscard]] QString MessageBoxText(TextView prompt);
+
+// The Linux path for a path the core built: one with a drive letter goes
+// through the prefix's drives, any other has its backslashes turned into
+// slashes. Empty when it cannot name a file at all.
+[[nodiscard]] std::optional<std::filesystem::path> LinuxPath(const std::filesystem::path& prefix, TextView path);
+
+// Splits the parameters of a Windows command line into arguments the way
+// Windows programs do, so that Wine can hand them on unchanged: blanks
+// separate, double quotes group, a backslash escapes a quote.
+[[nodiscard]] QStringList SplitWindowsArguments(TextView parameters);
+
+}  // namespace ssr
