@@ -1,5 +1,5 @@
 #pragma once
-// The Windows pointer file format (.cur), read and written without any help
+// The Windows pointer file format (.cur), read without any help
 // from the toolkit's image plug-ins, which know icons but not cursor hotspots.
 // A .cur file is an icon directory of type 2 whose entries carry the hotspot
 // where an icon keeps its planes and bit count; each image is either a BMP
@@ -22,8 +22,5 @@ struct CursorImage {
 // a well-formed cursor file (wrong type, entries outside the file, unsupported
 // depth or compression, truncated pixel data).
 [[nodiscard]] std::optional<CursorImage> DecodeCursorFile(const QByteArray& bytes);
-
-// One 32-bit BMP entry with its AND mask, as a .cur file.
-[[nodiscard]] QByteArray EncodeCursorFile(const QImage& image, QPoint hotspot);
 
 }  // namespace ssr
