@@ -1,0 +1,640 @@
+#include "app/win32/main_window.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include "app/win32/icons.h"
+#include "platform/win32/win32_desktop.h"
+#include "application/layout.h"
+#include "platform/win32/wide.h"
+
+namespace ssr::win32 {
+
+namespace {
+
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT;
+constexpr UINT_PTR kSubclassId = 1;
+constexpr UINT_PTR kHeaderSubclassId = 2;
+
+COLORREF Resolve(std::uint32_t colour) {
+    if (IsSystemColor(colour)) return ::GetSysColor(SystemColorIndex(colour));
+    return static_cast<COLORREF>(colour & 0x00FFFFFF);
+}
+
+UniqueHfont MakeFont(const FontDesign& design, int dpi) {
+    LOGFONTW font{};
+    font.lfHeight = -static_cast<LONG>(std::lround(design.points * dpi / 72.0));
+    font.lfWeight = design.bold ? FW_BOLD : FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfQuality = CLEARTYPE_QUALITY;
+    const std::wstring face(design.face.begin(), design.face.end());
+    face.copy(font.lfFaceName, LF_FACESIZE - 1);
+    return UniqueHfont(::CreateFontIndirectW(&font));
+}
+
+// Copies `text` into a list view's buffer, cut to fit.
+void CopyToBuffer(const Text& text, wchar_t* buffer, int capacity) {
+    if (!buffer || capacity <= 0) return;
+    const std::size_t count = std::min<std::size_t>(text.size(), static_cast<std::size_t>(capacity - 1));
+    std::copy_n(text.begin(), count, buffer);
+    buffer[count] = L'\0';
+}
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, Form1& form)
+    : m_instance(instance), m_form(form), m_list(form.ListView1()) {}
+
+MainWindow::~MainWindow() {
+    m_form.AttachView(nullptr);
+    m_list.SetObserver(nullptr);
+    if (m_window) ::SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, 0);
+    for (auto& control : m_controls)
+        if (control.window) ::RemoveWindowSubclass(control.window.get(), ControlProc, kSubclassId);
+}
+
+bool MainWindow::RegisterFormClass() {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    if (::GetClassInfoExW(m_instance, kFormClassName, &wc)) return true;
+    // The design's own icon, the 32x32 image held as the program's resource.
+    m_class_icon.reset(static_cast<HICON>(::LoadImageW(m_instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                       ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0)));
+    m_class_icon_small.reset(static_cast<HICON>(::LoadImageW(m_instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                             ::GetSystemMetrics(SM_CXSMICON),
+                                                             ::GetSystemMetrics(SM_CYSMICON), 0)));
+    wc = WNDCLASSEXW{};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = m_instance;
+    wc.hIcon = m_class_icon.get();
+    wc.hIconSm = m_class_icon_small.get();
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = nullptr;  // WM_ERASEBKGND paints Form1's BackColor
+    wc.lpszClassName = kFormClassName;
+    return ::RegisterClassExW(&wc) != 0;
+}
+
+bool MainWindow::Create() {
+    if (!RegisterFormClass()) return false;
+    m_back_brush.reset(::CreateSolidBrush(Resolve(m_form.BackColor())));
+
+    // Created on the primary monitor so the first DPI is that monitor's.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    HWND window = ::CreateWindowExW(kFormExStyle, kFormClassName, L"", kFormStyle, monitor.rcWork.left,
+                                    monitor.rcWork.top, 100, 100, nullptr, nullptr, m_instance, this);
+    if (!window) return false;
+    m_dpi = static_cast<int>(::GetDpiForWindow(window));
+    if (m_dpi <= 0) m_dpi = USER_DEFAULT_SCREEN_DPI;
+
+    CreateFonts();
+    CreateControls();
+    PlaceWindow(std::nullopt);
+    PlaceControls();
+    AddListHint();
+
+    m_form.AttachView(this);
+    m_list.SetObserver(this);
+    ColumnsChanged();
+    SyncItemCount();
+    return true;
+}
+
+void MainWindow::CreateFonts() {
+    m_button_font = MakeFont(design::kButtonFont, m_dpi);
+    m_list_font = MakeFont(design::kListFont, m_dpi);
+}
+
+void MainWindow::CreateControls() {
+    // Creation order is the tab order: the dialog keyboard interface walks
+    // the children in the order they were made.
+    std::vector<const ControlDesign*> designs;
+    for (const auto& design : m_form.Controls())
+        if (design.tab_index >= 0 && (design.kind == ControlKind::PushButton || design.kind == ControlKind::ListView))
+            designs.push_back(&design);
+    std::stable_sort(designs.begin(), designs.end(),
+                     [](const ControlDesign* a, const ControlDesign* b) { return a->tab_index < b->tab_index; });
+
+    for (const ControlDesign* design : designs) {
+        Control control;
+        control.design = design;
+        if (design->kind == ControlKind::PushButton) {
+            control.button_number = std::stoi(std::string(design->name.substr(std::string_view("PushButton").size())));
+            const std::wstring caption = Wide(design->caption);
+            control.window.reset(::CreateWindowExW(
+                0, WC_BUTTONW, caption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_OWNERDRAW, 0,
+                0, 0, 0, m_window.get(),
+                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButtonIdBase + control.button_number)), m_instance,
+                nullptr));
+            ::SendMessageW(control.window.get(), WM_SETFONT, reinterpret_cast<WPARAM>(m_button_font.get()), FALSE);
+        } else {
+            control.window.reset(::CreateWindowExW(
+                WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+                WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS, 0, 0, 0, 0,
+                m_window.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(kListId)), m_instance, nullptr));
+            HWND list = control.window.get();
+            ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+            // The check boxes come from the model through LVN_GETDISPINFO.
+            ListView_SetCallbackMask(list, LVIS_STATEIMAGEMASK);
+            ::SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(m_list_font.get()), FALSE);
+            ListView_SetTextColor(list, Resolve(design::kListTextColor));
+            ListView_SetTextBkColor(list, Resolve(design::kListBackColor));
+            ListView_SetBkColor(list, Resolve(design::kListBackColor));
+            if (HWND header = ListView_GetHeader(list))
+                ::SetWindowSubclass(header, ControlProc, kHeaderSubclassId, reinterpret_cast<DWORD_PTR>(this));
+            m_last_focus = list;
+        }
+        if (control.window)
+            ::SetWindowSubclass(control.window.get(), ControlProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+        m_controls.push_back(std::move(control));
+    }
+}
+
+int MainWindow::Px(int twips) const { return design::Pixels(twips, m_dpi); }
+
+void MainWindow::PlaceWindow(std::optional<POINT> top_left) {
+    RECT frame{0, 0, Px(design::kClientWidth), Px(design::kClientHeight)};
+    ::AdjustWindowRectExForDpi(&frame, kFormStyle, FALSE, kFormExStyle, static_cast<UINT>(m_dpi));
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    POINT at{};
+    if (top_left) {
+        at = *top_left;
+    } else {
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof(monitor);
+        ::GetMonitorInfoW(::MonitorFromWindow(m_window.get(), MONITOR_DEFAULTTOPRIMARY), &monitor);
+        const RECT& screen = monitor.rcMonitor;
+        at.x = screen.left + std::max(0L, (screen.right - screen.left - width) / 2);
+        at.y = screen.top + std::max(0L, (screen.bottom - screen.top - height) / 2);
+    }
+    ::SetWindowPos(m_window.get(), nullptr, at.x, at.y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::PlaceControls() {
+    for (auto& control : m_controls) {
+        const TwipsRect& r = control.design->rect;
+        ::SetWindowPos(control.window.get(), nullptr, Px(r.left), Px(r.top), Px(r.width), Px(r.height),
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void MainWindow::AddListHint() {
+    HWND list = List();
+    if (!list) return;
+    m_tooltip.reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window.get(),
+                                      nullptr, m_instance, nullptr));
+    if (!m_tooltip) return;
+    static std::wstring hint = Wide(design::kListHint);
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = m_window.get();
+    tool.uId = reinterpret_cast<UINT_PTR>(list);
+    tool.lpszText = hint.data();
+    ::SendMessageW(m_tooltip.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void MainWindow::Show(int show_command) {
+    ::ShowWindow(m_window.get(), show_command);
+    ::UpdateWindow(m_window.get());
+    if (HWND list = List()) {
+        ::SetFocus(list);
+        m_last_focus = list;
+    }
+}
+
+int MainWindow::RunMessageLoop() {
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (m_window && ::IsDialogMessageW(m_window.get(), &message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+HWND MainWindow::List() const {
+    for (const auto& control : m_controls)
+        if (control.design->kind == ControlKind::ListView) return control.window.get();
+    return nullptr;
+}
+
+MainWindow::Control* MainWindow::FindControl(std::string_view name) {
+    for (auto& control : m_controls)
+        if (control.design->name == name) return &control;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Window procedures. Nothing thrown below a handler may cross into Windows.
+
+LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+        auto* self = static_cast<MainWindow*>(create->lpCreateParams);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        self->m_window.reset(window);
+    }
+    auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return ::DefWindowProcW(window, message, wparam, lparam);
+    try {
+        return self->handle_message(message, wparam, lparam);
+    } catch (...) {
+        return ::DefWindowProcW(window, message, wparam, lparam);
+    }
+}
+
+LRESULT CALLBACK MainWindow::ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id,
+                                         DWORD_PTR self) {
+    try {
+        return reinterpret_cast<MainWindow*>(self)->handle_control_message(window, message, wparam, lparam, id);
+    } catch (...) {
+        return ::DefSubclassProc(window, message, wparam, lparam);
+    }
+}
+
+LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
+    HWND window = m_window.get();
+    switch (message) {
+        case WM_COMMAND: {
+            const int id = LOWORD(wparam);
+            if (HIWORD(wparam) == BN_CLICKED && id > kButtonIdBase && id <= kButtonIdBase + 6) {
+                m_form.PushButton_Click(id - kButtonIdBase);
+                return 0;
+            }
+            break;
+        }
+        case WM_NOTIFY:
+            return OnNotify(*reinterpret_cast<const NMHDR*>(lparam));
+        case WM_DRAWITEM:
+            OnDrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
+            return TRUE;
+        case WM_MOUSEMOVE:
+            m_form.Form_MouseMove();
+            return 0;
+        case WM_SETCURSOR:
+            if (LOWORD(lparam) == HTCLIENT) {
+                if (HCURSOR cursor = PointerCursor()) {
+                    ::SetCursor(cursor);
+                    return TRUE;
+                }
+            }
+            break;
+        case WM_ERASEBKGND: {
+            RECT client{};
+            ::GetClientRect(window, &client);
+            ::FillRect(reinterpret_cast<HDC>(wparam), &client, m_back_brush.get());
+            return 1;
+        }
+        case WM_ACTIVATE:
+            if (LOWORD(wparam) == WA_INACTIVE) {
+                HWND focus = ::GetFocus();
+                if (focus && ::IsChild(window, focus)) m_last_focus = focus;
+            } else if (m_last_focus && ::IsWindow(m_last_focus)) {
+                ::SetFocus(m_last_focus);
+            }
+            return 0;
+        case WM_SETFOCUS:
+            if (m_last_focus && ::IsWindow(m_last_focus)) ::SetFocus(m_last_focus);
+            return 0;
+        case WM_DPICHANGED:
+            OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+            return 0;
+        case WM_CLOSE:
+            m_form.Form_Unload();  // ends the process; it does not come back
+        case WM_DESTROY:
+            ::PostQuitMessage(0);
+            return 0;
+        default:
+            break;
+    }
+    return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+LRESULT MainWindow::handle_control_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id) {
+    HWND list = List();
+    const bool is_list = window == list;
+    switch (message) {
+        case WM_MOUSEMOVE:
+            if (id == kHeaderSubclassId || is_list) {
+                m_form.ListView1_MouseMove();
+            } else {
+                const int control_id = ::GetDlgCtrlID(window);
+                m_form.PushButton_MouseMove(control_id - kButtonIdBase);
+            }
+            break;
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            // Check boxes belong to the model; the list view would only flip
+            // its own copy.
+            if (is_list && OnListClick(lparam)) return 0;
+            break;
+        case WM_KEYDOWN:
+            if (is_list && wparam == VK_SPACE) {
+                OnListSpace();
+                return 0;
+            }
+            break;
+        case WM_CHAR:
+            if (is_list && wparam == L' ') return 0;
+            break;
+        case WM_NCDESTROY:
+            ::RemoveWindowSubclass(window, ControlProc, id);
+            break;
+        default:
+            break;
+    }
+    return ::DefSubclassProc(window, message, wparam, lparam);
+}
+
+// ---------------------------------------------------------------------------
+// The list view over the entry list.
+
+LRESULT MainWindow::OnNotify(const NMHDR& header) {
+    if (header.hwndFrom != List()) return 0;
+    switch (header.code) {
+        case LVN_GETDISPINFOW:
+            OnGetDispInfo(*reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(&header)));
+            return 0;
+        case LVN_ITEMCHANGED:
+            OnItemChanged(*reinterpret_cast<const NMLISTVIEW*>(&header));
+            return 0;
+        case LVN_ODSTATECHANGED: {
+            const auto& change = *reinterpret_cast<const NMLVODSTATECHANGE*>(&header);
+            if (!m_updating_view && ((change.uOldState ^ change.uNewState) & LVIS_SELECTED))
+                WriteBackSelection(change.iFrom + 1, change.iTo + 1, (change.uNewState & LVIS_SELECTED) != 0);
+            return 0;
+        }
+        case LVN_ODFINDITEMW:
+            return -1;
+        default:
+            return 0;
+    }
+}
+
+void MainWindow::OnGetDispInfo(NMLVDISPINFOW& info) {
+    LVITEMW& item = info.item;
+    const int position = item.iItem + 1;
+    if (position < 1 || position > m_list.Count()) return;
+    const ListItem& row = m_list.Row(position);
+    if (item.mask & LVIF_TEXT) {
+        const int column = item.iSubItem;
+        const Text& text = column == 0 ? row.text : (column <= 3 ? row.sub_items[column - 1] : row.text);
+        CopyToBuffer(text, item.pszText, item.cchTextMax);
+    }
+    if (item.mask & LVIF_STATE) {
+        item.state = (item.state & ~LVIS_STATEIMAGEMASK) | INDEXTOSTATEIMAGEMASK(row.checked ? 2 : 1);
+        item.stateMask |= LVIS_STATEIMAGEMASK;
+    }
+}
+
+void MainWindow::OnItemChanged(const NMLISTVIEW& change) {
+    if (m_updating_view || !(change.uChanged & LVIF_STATE)) return;
+    if (!((change.uOldState ^ change.uNewState) & LVIS_SELECTED)) return;
+    const bool selected = (change.uNewState & LVIS_SELECTED) != 0;
+    if (change.iItem < 0) WriteBackSelection(1, m_list.Count(), selected);  // every row at once
+    else WriteBackSelection(change.iItem + 1, change.iItem + 1, selected);
+}
+
+void MainWindow::WriteBackSelection(int first, int last, bool selected) {
+    m_writing_back = true;
+    last = std::min(last, m_list.Count());
+    for (int position = std::max(first, 1); position <= last; ++position) m_list.SetSelected(position, selected);
+    m_writing_back = false;
+}
+
+bool MainWindow::OnListClick(LPARAM lparam) {
+    LVHITTESTINFO hit{};
+    hit.pt = POINT{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+    if (ListView_SubItemHitTest(List(), &hit) < 0 || !(hit.flags & LVHT_ONITEMSTATEICON) || hit.iSubItem != 0)
+        return false;
+    ::SetFocus(List());
+    ToggleChecked(hit.iItem + 1);
+    return true;
+}
+
+void MainWindow::OnListSpace() {
+    HWND list = List();
+    const int focused = ListView_GetNextItem(list, -1, LVNI_FOCUSED);
+    if (focused < 0 || focused >= m_list.Count()) return;
+    // Like the stock list view: every selected row takes the focused row's new state.
+    const bool checked = !m_list.Row(focused + 1).checked;
+    m_list.SetChecked(focused + 1, checked);
+    for (int i = ListView_GetNextItem(list, -1, LVNI_SELECTED); i >= 0; i = ListView_GetNextItem(list, i, LVNI_SELECTED))
+        if (i < m_list.Count()) m_list.SetChecked(i + 1, checked);
+}
+
+void MainWindow::ToggleChecked(int position) {
+    if (position < 1 || position > m_list.Count()) return;
+    m_list.SetChecked(position, !m_list.Row(position).checked);
+}
+
+void MainWindow::SyncItemCount() {
+    HWND list = List();
+    if (!list) return;
+    m_updating_view = true;
+    if (ListView_GetItemCount(list) != m_list.Count())
+        ListView_SetItemCountEx(list, m_list.Count(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+    m_updating_view = false;
+}
+
+void MainWindow::ColumnsChanged() {
+    HWND list = List();
+    if (!list) return;
+    const int shown = Header_GetItemCount(ListView_GetHeader(list));
+    for (int column = 1; column <= m_list.ColumnCount(); ++column) {
+        const ColumnHeader& header = m_list.Column(column);
+        std::wstring text = Wide(header.text);
+        LVCOLUMNW lv{};
+        lv.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        lv.pszText = text.data();
+        lv.cx = Px(static_cast<int>(std::lround(header.width)));
+        lv.iSubItem = column - 1;
+        if (column <= shown) ListView_SetColumn(list, column - 1, &lv);
+        else ListView_InsertColumn(list, column - 1, &lv);
+    }
+    for (int column = Header_GetItemCount(ListView_GetHeader(list)); column > m_list.ColumnCount(); --column)
+        ListView_DeleteColumn(list, column - 1);
+}
+
+void MainWindow::RowsCleared() {
+    HWND list = List();
+    if (!list) return;
+    m_updating_view = true;
+    ListView_DeleteAllItems(list);
+    m_updating_view = false;
+    SyncItemCount();
+}
+
+void MainWindow::RowInserted(int /*position*/) {
+    // The model only appends; the virtual list needs nothing but the count.
+    SyncItemCount();
+}
+
+void MainWindow::RowRemoved(int position) {
+    HWND list = List();
+    if (!list) return;
+    // Deleting (rather than recounting) shifts the list view's selection and
+    // focus along with the rows, as the model's own rows have shifted.
+    m_updating_view = true;
+    ListView_DeleteItem(list, position - 1);
+    m_updating_view = false;
+    SyncItemCount();
+}
+
+void MainWindow::RowChanged(int position) {
+    if (m_writing_back) return;
+    HWND list = List();
+    if (!list || position < 1 || position > m_list.Count()) return;
+    const bool selected = m_list.Row(position).selected;
+    if ((ListView_GetItemState(list, position - 1, LVIS_SELECTED) != 0) != selected) {
+        m_updating_view = true;
+        ListView_SetItemState(list, position - 1, selected ? LVIS_SELECTED : 0, LVIS_SELECTED);
+        m_updating_view = false;
+    }
+    ListView_RedrawItems(list, position - 1, position - 1);
+}
+
+// ---------------------------------------------------------------------------
+// The buttons: the design's font and colours on a white face.
+
+void MainWindow::OnDrawButton(const DRAWITEMSTRUCT& draw) {
+    if (draw.CtlType != ODT_BUTTON) return;
+    HDC dc = draw.hDC;
+    RECT rect = draw.rcItem;
+    const bool pressed = (draw.itemState & ODS_SELECTED) != 0;
+
+    COLORREF face = Resolve(design::kButtonFaceColor);
+    for (const auto& control : m_controls)
+        if (control.window.get() == draw.hwndItem && control.back_color) face = *control.back_color;
+    UniqueHbrush face_brush(::CreateSolidBrush(face));
+    ::FillRect(dc, &rect, face_brush.get());
+    ::DrawEdge(dc, &rect, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+
+    wchar_t caption[128] = {};
+    ::GetWindowTextW(draw.hwndItem, caption, static_cast<int>(std::size(caption)));
+    RECT text_rect = rect;
+    if (pressed) ::OffsetRect(&text_rect, 1, 1);
+    HGDIOBJ old_font = ::SelectObject(dc, m_button_font.get());
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, Resolve(design::kButtonTextColor));
+    ::DrawTextW(dc, caption, -1, &text_rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    ::SelectObject(dc, old_font);
+
+    if ((draw.itemState & ODS_FOCUS) && !(draw.itemState & ODS_NOFOCUSRECT)) {
+        RECT focus = rect;
+        ::InflateRect(&focus, -4, -4);
+        ::DrawFocusRect(dc, &focus);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Screen density changes: the design is in twips, so everything is laid out again.
+
+void MainWindow::OnDpiChanged(int dpi, const RECT& suggested) {
+    const int old_dpi = m_dpi;
+    m_dpi = dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+    CreateFonts();
+    for (auto& control : m_controls) {
+        HFONT font = control.design->kind == ControlKind::ListView ? m_list_font.get() : m_button_font.get();
+        ::SendMessageW(control.window.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    if (HWND list = List()) {
+        // Keep the widths the user dragged, at the new density.
+        const int columns = Header_GetItemCount(ListView_GetHeader(list));
+        for (int column = 0; column < columns; ++column)
+            ListView_SetColumnWidth(list, column, ::MulDiv(ListView_GetColumnWidth(list, column), m_dpi, old_dpi));
+    }
+    PlaceWindow(POINT{suggested.left, suggested.top});
+    PlaceControls();
+}
+
+// ---------------------------------------------------------------------------
+// FormView
+
+void MainWindow::ShowCaption(TextView caption) { ::SetWindowTextW(m_window.get(), Wide(caption).c_str()); }
+
+void MainWindow::ShowIcon(const std::vector<IconImage>& images) {
+    std::vector<UniqueHicon> icons;
+    const IconImage* big = BestImageFor(images, ::GetSystemMetricsForDpi(SM_CXICON, static_cast<UINT>(m_dpi)));
+    const IconImage* small = BestImageFor(images, ::GetSystemMetricsForDpi(SM_CXSMICON, static_cast<UINT>(m_dpi)));
+    HICON big_icon = nullptr;
+    HICON small_icon = nullptr;
+    for (const auto& image : images) {
+        UniqueHicon icon = MakeIcon(image);
+        if (!icon) continue;
+        if (&image == big) big_icon = icon.get();
+        if (&image == small) small_icon = icon.get();
+        icons.push_back(std::move(icon));
+    }
+    HWND window = m_window.get();
+    ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon));
+    ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon));
+    ::SetClassLongPtrW(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(big_icon ? big_icon : m_class_icon.get()));
+    ::SetClassLongPtrW(window, GCLP_HICONSM,
+                       reinterpret_cast<LONG_PTR>(small_icon ? small_icon : m_class_icon_small.get()));
+    // The old icons go only now that nothing shows them any more.
+    m_icons = std::move(icons);
+}
+
+void MainWindow::ShowMouseIcon(const std::shared_ptr<PointerPicture>& picture) {
+    m_mouse_icon = picture;
+    m_mouse_icon_cursor = CursorOf(picture.get()) : nullptr;
+    RefreshPointer();
+}
+
+void MainWindow::ShowMousePointer(int setting) {
+    m_pointer = setting;
+    RefreshPointer();
+}
+
+HCURSOR MainWindow::PointerCursor() const {
+    switch (m_pointer) {
+        case kPointerHourglass: return ::LoadCursorW(nullptr, IDC_WAIT);
+        case kPointerCustom: return m_mouse_icon_cursor ? m_mouse_icon_cursor : ::LoadCursorW(nullptr, IDC_HAND);
+        default: return nullptr;  // the class's arrow, or a control's own pointer
+    }
+}
+
+void MainWindow::RefreshPointer() {
+    // The pointer otherwise changes only at the next move; a handler that
+    // changed the setting wants it seen now.
+    POINT at{};
+    if (!m_window || !::GetCursorPos(&at)) return;
+    HWND under = ::WindowFromPoint(at);
+    if (under != m_window.get() && !::IsChild(m_window.get(), under)) return;
+    const LRESULT hit = ::SendMessageW(under, WM_NCHITTEST, 0, MAKELPARAM(at.x, at.y));
+    ::SendMessageW(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), MAKELPARAM(hit, WM_MOUSEMOVE));
+}
+
+void MainWindow::ShowBackColor(std::string_view control, std::uint32_t colour) {
+    if (control == "Form1") {
+        m_back_brush.reset(::CreateSolidBrush(Resolve(colour)));
+        ::InvalidateRect(m_window.get(), nullptr, TRUE);
+        return;
+    }
+    Control* target = FindControl(control);
+    if (!target) return;
+    target->back_color = Resolve(colour);
+    if (target->design->kind == ControlKind::ListView) {
+        ListView_SetBkColor(target->window.get(), *target->back_color);
+        ListView_SetTextBkColor(target->window.get(), *target->back_color);
+    }
+    ::InvalidateRect(target->window.get(), nullptr, TRUE);
+}
+
+std::int32_t MainWindow::NativeHandle() const {
+    // Window handles are 32-bit values even in 64-bit processes.
+    return static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(m_window.get()));
+}
+
+}  // namespace ssr::win32
