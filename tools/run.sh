@@ -46,14 +46,20 @@ case "$which" in
         WINEPREFIX="$prefix" wineboot -i >/dev/null 2>&1 || true
       fi
       cp -a "$root/examples/demo-prefix/drive_c/." "$prefix/drive_c/"
-      WINEPREFIX="$prefix" wine regedit /S "$(WINEPREFIX="$prefix" winepath -w "$root/examples/demo-records.reg")" >/dev/null 2>&1
+      # Into the 64-bit view, where the 64-bit program reads (a bare `wine regedit`
+      # is the 32-bit one and would land the records under Wow6432Node).
+      WINEPREFIX="$prefix" wine reg import "$(WINEPREFIX="$prefix" winepath -w "$root/examples/demo-records.reg")" /reg:64 >/dev/null 2>&1
     fi
     export WINEPREFIX="$prefix"
     echo "Prefix: $prefix"
     if [ -n "${DISPLAY:-}" ]; then
       exec wine "$root/dist/sweep-stale-records.exe"
     fi
-    SSR_RUN_SECONDS=${SSR_RUN_SECONDS:-12} screenshot_run wine "$root/dist/sweep-stale-records.exe"
+    # A Wine desktop draws the title bar and border, which Xvfb alone has no one to draw.
+    SSR_RUN_SECONDS=${SSR_RUN_SECONDS:-12} screenshot_run wine explorer /desktop=ssr,1024x768 "$(winepath -w "$root/dist/sweep-stale-records.exe")"
+    # The window alone, cut out of the desktop's plain background.
+    convert "$root/build/run-windows.png" -trim +repage "$root/build/run-windows-window.png" 2>/dev/null &&
+      echo "The window alone: $root/build/run-windows-window.png"
     wineserver -k 2>/dev/null || true
     ;;
   *)

@@ -588,7 +588,7 @@ void MainWindow::ShowIcon(const std::vector<IconImage>& images) {
 
 void MainWindow::ShowMouseIcon(const std::shared_ptr<PointerPicture>& picture) {
     m_mouse_icon = picture;
-    m_mouse_icon_cursor = CursorOf(picture.get()) : nullptr;
+    m_mouse_icon_cursor = CursorOf(picture.get());
     RefreshPointer();
 }
 

@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include "app/win32/window_handles.h"
 #include "application/form1.h"
 
