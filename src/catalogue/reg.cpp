@@ -1,7 +1,5 @@
 #include "catalogue/reg.h"
 
-#include <cstring>
-#include <vector>
 
 #include "platform/desktop.h"
 #include "platform/failure.h"
@@ -29,21 +27,18 @@ Text ReadRegistryString(Registry& registry, RegHandle root, TextView subkey_path
     std::uint32_t size = 0;
     if (registry.query_value_ex(key, value_name, &type, nullptr, &size) == kErrorSuccess &&
         (type == kRegSz || type == kRegExpandSz)) {
-        std::vector<char16_t> buffer((size + 1) / 2, u' ');
-        std::vector<std::uint8_t> bytes(buffer.size() * 2);
-        std::memcpy(bytes.data(), buffer.data(), bytes.size());
+        // The buffer is blank characters, as many bytes as the value holds.
+        Text text((size + 1) / 2, u' ');
         type = 0;
         std::uint32_t received = size;
-        (void)registry.query_value_ex(key, value_name, &type, bytes.data(), &received);
-        std::memcpy(buffer.data(), bytes.data(), bytes.size());
-
-        const Text text(buffer.begin(), buffer.end());
+        (void)registry.query_value_ex(key, value_name, &type, reinterpret_cast<std::uint8_t*>(text.data()), &received);
         const std::size_t zero = text.find(u'\0');
         if (zero == Text::npos) {
-            result = text;
+            result = std::move(text);
         } else {
             if (zero + 1 > kMaxPosition) throw Failure(kOverflow);
-            result = text.substr(0, zero);
+            text.resize(zero);
+            result = std::move(text);
         }
     }
     return result;

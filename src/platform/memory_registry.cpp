@@ -140,16 +140,26 @@ long MemoryRegistry::OpenBelow(RegHandle root, TextView subkey, RegHandle* resul
     const NodePtr base = Resolve(root);
     if (!base) return kErrorInvalidHandle;
     if (base->deleted) return kErrorKeyDeleted;
-    NodePtr node = base;
-    for (const Text& part : SplitPath(subkey)) {
-        const auto it = node->by_lower.find(LowerCase(part));
-        if (it == node->by_lower.end()) return kErrorFileNotFound;
-        node = it->second;
+    Node* node = base.get();
+    NodePtr found = base;
+    Text lower;  // one buffer for every component's lower-cased name
+    std::size_t start = 0;
+    while (start <= subkey.size()) {
+        const std::size_t end = std::min(subkey.find(u'\\', start), subkey.size());
+        if (end > start) {
+            lower.assign(subkey.substr(start, end - start));
+            for (char16_t& c : lower) c = LowerCaseUnit(c);
+            const auto it = node->by_lower.find(lower);
+            if (it == node->by_lower.end()) return kErrorFileNotFound;
+            found = it->second;
+            node = found.get();
+        }
+        start = end + 1;
     }
     if (node->unreadable) return kErrorAccessDenied;
     const RegHandle handle = m_next_handle;
     m_next_handle += 4;
-    m_handles.emplace(handle, node);
+    m_handles.emplace(handle, std::move(found));
     *result = handle;
     return kErrorSuccess;
 }

@@ -4,13 +4,6 @@
 
 namespace ssr {
 
-bool ScriptedDesktop::InSet(const std::set<Text>& set, TextView path) {
-    const Text lower = LowerCase(path);
-    for (const Text& entry : set)
-        if (LowerCase(entry) == lower) return true;
-    return false;
-}
-
 std::vector<Text> ScriptedDesktop::MessageTexts() const {
     std::vector<Text> texts;
     for (const Box& box : boxes)

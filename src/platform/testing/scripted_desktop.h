@@ -3,6 +3,7 @@
 // boxes from a script, and keeps the file system, pointer files, random
 // numbers and started commands in memory.
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -24,6 +25,17 @@ public:
     explicit ScriptedPointer(Text p) : path(std::move(p)) {}
     Text path;
 };
+
+// Orders texts by their lower-cased form, so path sets ignore letter case.
+struct CaseInsensitiveLess {
+    using is_transparent = void;
+    bool operator()(TextView a, TextView b) const {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char16_t x, char16_t y) {
+            return LowerCaseUnit(x) < LowerCaseUnit(y);
+        });
+    }
+};
+using PathSet = std::set<Text, CaseInsensitiveLess>;
 
 class ScriptedDesktop : public Desktop {
 public:
@@ -49,10 +61,10 @@ public:
     // Script.
     std::deque<Text> input_answers;        // empty answer when the queue runs dry (Cancel)
     std::deque<double> random_values;      // 0.0 when the queue runs dry
-    std::set<Text> existing_paths;         // compared case-insensitively
-    std::set<Text> plain_files;            // subset that counts as plain files
-    std::set<Text> pointer_files;          // readable pointer files
-    std::set<Text> failing_queries;        // QueryLastModified fails (throws) for these
+    PathSet existing_paths;                // compared case-insensitively
+    PathSet plain_files;                   // plain files (not hidden, not system, not folders)
+    PathSet pointer_files;                 // readable pointer files
+    PathSet failing_queries;               // QueryLastModified fails (throws) for these
     bool fail_start_command = false;
     Text application_folder = u"C:\\Program Files\\Sweep";
     Text application_title = u"sweep-stale-records";
@@ -87,7 +99,7 @@ public:
     [[noreturn]] void EndProcess() override { throw ProcessEnded(); }
 
 private:
-    [[nodiscard]] static bool InSet(const std::set<Text>& set, TextView path);
+    [[nodiscard]] static bool InSet(const PathSet& set, TextView path) { return set.find(path) != set.end(); }
 };
 
 }  // namespace ssr
