@@ -1,0 +1,157 @@
+#include "platform/wine/posix_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+namespace ssr::wine {
+
+namespace {
+
+WriteFaultHook g_fault_hook = nullptr;
+
+// Registry files beyond this are not something wineserver produces; refusing
+// them keeps the index's 32-bit offsets valid.
+constexpr off_t kLargestFile = std::numeric_limits<std::int32_t>::max();
+
+IoError FromErrno(int error) {
+    switch (error) {
+    case 0: return IoError::None;
+    case ENOENT:
+    case ENOTDIR: return IoError::NotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS: return IoError::AccessDenied;
+    case ENOSPC:
+    case EDQUOT: return IoError::NoSpace;
+    case EFBIG: return IoError::TooLarge;
+    default: return IoError::Other;
+    }
+}
+
+FileIdentity IdentityFrom(const struct stat& st) {
+    FileIdentity id;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+    id.size = st.st_size;
+    id.modified_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    id.changed_ns = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+    id.mode = st.st_mode;
+    id.owner = st.st_uid;
+    id.group = st.st_gid;
+    return id;
+}
+
+int Fault(WriteStep step) { return g_fault_hook ? g_fault_hook(step) : 0; }
+
+int WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void UniqueFd::reset(int fd) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = fd;
+}
+
+void SetWriteFaultHook(WriteFaultHook hook) { g_fault_hook = hook; }
+
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return IdentityFrom(st);
+}
+
+ReadResult ReadWholeFile(const std::filesystem::path& path) {
+    ReadResult result;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd) return {FromErrno(errno), {}, {}};
+        struct stat before {};
+        if (::fstat(fd.get(), &before) != 0) return {FromErrno(errno), {}, {}};
+        if (!S_ISREG(before.st_mode)) return {IoError::Other, {}, {}};
+        if (before.st_size > kLargestFile) return {IoError::TooLarge, {}, {}};
+        result.bytes.resize(static_cast<std::size_t>(before.st_size));
+        std::size_t got = 0;
+        for (;;) {
+            if (got == result.bytes.size()) result.bytes.resize(got + 65536);
+            const ssize_t n = ::read(fd.get(), result.bytes.data() + got, result.bytes.size() - got);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return {FromErrno(errno), {}, {}};
+            }
+            if (n == 0) break;
+            got += static_cast<std::size_t>(n);
+            if (got > static_cast<std::size_t>(kLargestFile)) return {IoError::TooLarge, {}, {}};
+        }
+        result.bytes.resize(got);
+        struct stat after {};
+        if (::fstat(fd.get(), &after) != 0) return {FromErrno(errno), {}, {}};
+        result.identity = IdentityFrom(after);
+        // Someone wrote while we read (in place, as an editor might): read again.
+        if (IdentityFrom(before) == result.identity && static_cast<off_t>(got) == after.st_size) return result;
+    }
+    return {IoError::Other, {}, {}};
+}
+
+ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view bytes, const FileIdentity& original,
+                           bool (*still_current)(void*), void* context) {
+    const std::filesystem::path folder = target.parent_path();
+    std::string temporary = (folder / ("." + target.filename().string() + ".new-XXXXXX")).string();
+    int error = Fault(WriteStep::CreateTemporary);
+    UniqueFd fd;
+    if (!error) {
+        fd.reset(::mkostemp(temporary.data(), O_CLOEXEC));
+        if (!fd) error = errno;
+    }
+    if (error) return {ReplaceResult::Failed, FromErrno(error)};
+
+    const auto fail = [&](int code) {
+        fd.reset();
+        ::unlink(temporary.c_str());
+        return ReplaceOutcome{ReplaceResult::Failed, FromErrno(code)};
+    };
+    // Wine and the user keep their rights to the file; an owner we cannot
+    // give it (not running as root) is the one it already has.
+    if (::fchmod(fd.get(), original.mode & 07777) != 0) return fail(errno);
+    if (::geteuid() == 0) static_cast<void>(::fchown(fd.get(), original.owner, original.group));
+
+    const std::size_t half = bytes.size() / 2;
+    if ((error = Fault(WriteStep::WriteFirstHalf)) || (error = WriteAll(fd.get(), bytes.data(), half))) return fail(error);
+    if ((error = Fault(WriteStep::WriteSecondHalf)) ||
+        (error = WriteAll(fd.get(), bytes.data() + half, bytes.size() - half)))
+        return fail(error);
+    if ((error = Fault(WriteStep::SyncFile)) || (::fsync(fd.get()) != 0 && (error = errno))) return fail(error);
+    if ((error = Fault(WriteStep::CloseFile))) return fail(error);
+    if (::close(fd.release()) != 0) return fail(errno);
+
+    if (still_current && !still_current(context)) {
+        ::unlink(temporary.c_str());
+        return {ReplaceResult::Stale, IoError::None};
+    }
+    if ((error = Fault(WriteStep::Rename)) || (::rename(temporary.c_str(), target.c_str()) != 0 && (error = errno)))
+        return fail(error);
+
+    // The rename is only durable once the folder is on disk too. The file is
+    // already whole either way, so a failure here no longer undoes anything.
+    if (!Fault(WriteStep::SyncFolder)) {
+        UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir) static_cast<void>(::fsync(dir.get()));
+    }
+    return {ReplaceResult::Replaced, IoError::None};
+}
+
+}  // namespace ssr::wine

@@ -1,0 +1,89 @@
+#pragma once
+// The POSIX edge of the Wine prefix store: a file descriptor owner, reading a
+// whole file with the identity it had, and replacing a file so that a crash
+// at any moment leaves the old file or the new one, whole. errno stops here:
+// callers see our own result types.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ssr::wine {
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    [[nodiscard]] int get() const { return m_fd; }
+    [[nodiscard]] explicit operator bool() const { return m_fd >= 0; }
+    int release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    void reset(int fd = -1);
+
+private:
+    int m_fd = -1;
+};
+
+// What tells two versions of a file apart without reading them.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modified_ns = 0;
+    std::int64_t changed_ns = 0;
+    mode_t mode = 0;
+    uid_t owner = 0;
+    gid_t group = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+enum class IoError { None, NotFound, AccessDenied, NoSpace, TooLarge, Other };
+
+struct ReadResult {
+    IoError error = IoError::None;
+    std::string bytes;
+    FileIdentity identity;
+};
+
+// Reads the whole file; retries when it changed while being read.
+[[nodiscard]] ReadResult ReadWholeFile(const std::filesystem::path& path);
+[[nodiscard]] std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
+
+// The steps of a replacement, for the fault hook.
+enum class WriteStep { CreateTemporary, WriteFirstHalf, WriteSecondHalf, SyncFile, CloseFile, Rename, SyncFolder };
+
+// Test hook, called before each step. A non-zero result makes the step fail
+// with that errno; the hook may also end the process to stand in for a crash.
+using WriteFaultHook = int (*)(WriteStep);
+void SetWriteFaultHook(WriteFaultHook hook);
+
+// Writes `bytes` to a temporary file beside `target`, with `target`'s mode and
+// owner, flushes it to disk, renames it over `target` and flushes the folder.
+// `still_current` runs after the data is on disk and before the rename; when
+// it says no, the temporary file goes and nothing is replaced.
+enum class ReplaceResult { Replaced, Stale, Failed };
+struct ReplaceOutcome {
+    ReplaceResult result = ReplaceResult::Failed;
+    IoError error = IoError::None;
+};
+[[nodiscard]] ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view bytes,
+                                         const FileIdentity& original, bool (*still_current)(void*),
+                                         void* context);
+
+}  // namespace ssr::wine

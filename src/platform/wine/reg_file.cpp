@@ -1,0 +1,577 @@
+#include "platform/wine/reg_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <unordered_map>
+
+namespace ssr::wine {
+
+namespace {
+
+// The C locale's isspace, which wineserver's loader uses.
+constexpr bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+constexpr bool IsHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+constexpr unsigned HexValue(char c) {
+    return c <= '9' ? static_cast<unsigned>(c - '0') : static_cast<unsigned>((c | 0x20) - 'a' + 10);
+}
+
+const std::array<char16_t, 0x10000>& LowerTable() {
+    static const auto table = [] {
+        std::array<char16_t, 0x10000> t{};
+        for (std::size_t i = 0; i < t.size(); ++i) t[i] = LowerCaseUnit(static_cast<char16_t>(i));
+        return t;
+    }();
+    return table;
+}
+
+// One line as wineserver's reader sees it: the bytes up to the line feed,
+// without a carriage return before it, and cut at a NUL byte (the reader
+// measures lines with strlen).
+struct Line {
+    std::string_view text;
+    std::size_t begin = 0;
+    std::size_t next = 0;  // where the following line begins
+};
+
+class LineCursor {
+public:
+    LineCursor(std::string_view bytes, std::size_t pos, std::size_t end) : m_bytes(bytes), m_pos(pos), m_end(end) {}
+
+    bool Next(Line& line) {
+        if (m_pos >= m_end) return false;
+        const char* base = m_bytes.data();
+        const auto* feed = static_cast<const char*>(std::memchr(base + m_pos, '\n', m_end - m_pos));
+        const std::size_t stop = feed ? static_cast<std::size_t>(feed - base) : m_end;
+        std::string_view text(base + m_pos, stop - m_pos);
+        if (feed && !text.empty() && text.back() == '\r') text.remove_suffix(1);
+        if (const void* nul = std::memchr(text.data(), 0, text.size()))
+            text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
+        line.text = text;
+        line.begin = m_pos;
+        line.next = feed ? stop + 1 : m_end;
+        m_pos = line.next;
+        return true;
+    }
+
+private:
+    std::string_view m_bytes;
+    std::size_t m_pos;
+    std::size_t m_end;
+};
+
+std::string_view SkipSpace(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size() && IsSpace(s[i])) ++i;
+    return s.substr(i);
+}
+
+// glibc's strtoul(s, &end, 16) on a view whose end stands for the NUL.
+struct Converted {
+    std::uint64_t value = 0;
+    std::size_t used = 0;  // 0: nothing converted
+};
+Converted StrToULHex(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size() && IsSpace(s[i])) ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    if (i + 2 < s.size() && s[i] == '0' && (s[i + 1] | 0x20) == 'x' && IsHex(s[i + 2])) i += 2;
+    const std::size_t digits = i;
+    std::uint64_t value = 0;
+    bool overflow = false;
+    for (; i < s.size() && IsHex(s[i]); ++i) {
+        if (value > (UINT64_MAX >> 4)) overflow = true;
+        else value = value * 16 + HexValue(s[i]);
+    }
+    if (i == digits) return {};
+    if (overflow) value = UINT64_MAX;
+    else if (negative) value = 0 - value;
+    return {value, i};
+}
+
+// wineserver's UTF-8 decoding inside parse_strW, invalid sequences dropped
+// the same way, so that a name reads as the same key wineserver made of it.
+void DecodeUtf8Unit(std::string_view s, std::size_t& i, Text& out) {
+    static constexpr unsigned char kMask[4] = {0x7f, 0x1f, 0x0f, 0x07};
+    const auto at = [&](std::size_t k) -> unsigned char {
+        return k < s.size() ? static_cast<unsigned char>(s[k]) : 0;
+    };
+    const unsigned char lead = at(i++);
+    const int length = lead < 0xc0 ? 0 : lead < 0xe0 ? 1 : lead < 0xf0 ? 2 : lead < 0xf5 ? 3 : 0;
+    std::uint32_t res = lead & kMask[length];
+    unsigned ch = 0;
+    switch (length) {
+    case 3:
+        if ((ch = at(i) ^ 0x80u) >= 0x40) return;
+        res = (res << 6) | ch;
+        ++i;
+        if (res < 0x10) return;
+        [[fallthrough]];
+    case 2:
+        if ((ch = at(i) ^ 0x80u) >= 0x40) return;
+        res = (res << 6) | ch;
+        if (res >= (0x110000 >> 6)) return;
+        ++i;
+        if (res < 0x20) return;
+        if (res >= (0xd800 >> 6) && res <= (0xdfff >> 6)) return;
+        [[fallthrough]];
+    case 1:
+        if ((ch = at(i) ^ 0x80u) >= 0x40) return;
+        res = (res << 6) | ch;
+        ++i;
+        if (res < 0x80) return;
+        if (res <= 0xffff) {
+            out += static_cast<char16_t>(res);
+        } else {
+            res -= 0x10000;
+            out += static_cast<char16_t>(0xd800 | (res >> 10));
+            out += static_cast<char16_t>(0xdc00 | (res & 0x3ff));
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+void AppendUtf16(std::vector<std::uint8_t>& bytes, TextView text) {
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xff));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+}
+
+enum class Parse { Text, Dword, Hex };
+
+// Skims a value line as far as its data tag: true when it is hex data, the
+// only kind that can continue on the next lines.
+bool IsHexValueLine(std::string_view s) {
+    std::size_t i = 1;
+    if (s[0] == '"') {
+        while (i < s.size() && s[i] != '"') i += (s[i] == '\\') ? 2 : 1;
+        if (i >= s.size()) return false;
+        ++i;
+    }
+    while (i < s.size() && IsBlank(s[i])) ++i;
+    if (i >= s.size() || s[i] != '=') return false;
+    ++i;
+    while (i < s.size() && IsBlank(s[i])) ++i;
+    return s.substr(i).starts_with("hex");
+}
+
+// wineserver's load_value: `s` starts at '@' or '"'. Continuation lines of
+// hex data come from `cursor`, and stay consumed even when they are bad.
+bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
+    Text name;
+    std::size_t res = 1;
+    if (s[0] == '"') {
+        const auto used = Unescape(s.substr(1), '"', name);
+        if (!used) return false;
+        res += *used;
+    }
+    while (res < s.size() && IsBlank(s[res])) ++res;
+    if (res >= s.size() || s[res] != '=') return false;
+    ++res;
+    while (res < s.size() && IsBlank(s[res])) ++res;
+    std::string_view rest = s.substr(res);
+
+    struct Tag {
+        std::string_view text;
+        std::uint32_t type;
+        Parse parse;
+    };
+    static constexpr Tag kTags[] = {
+        {"\"", 1, Parse::Text},     {"str:\"", 1, Parse::Text}, {"str(2):\"", 2, Parse::Text},
+        {"str(7):\"", 7, Parse::Text}, {"hex:", 3, Parse::Hex},  {"dword:", 4, Parse::Dword},
+    };
+    std::uint32_t type = 0;
+    Parse parse = Parse::Hex;
+    bool tagged = false;
+    for (const Tag& tag : kTags) {
+        if (rest.starts_with(tag.text)) {
+            type = tag.type;
+            parse = tag.parse;
+            rest.remove_prefix(tag.text.size());
+            tagged = true;
+            break;
+        }
+    }
+    if (!tagged) {
+        if (!rest.starts_with("hex(")) return false;
+        // strtoul without digits leaves the end at its start, which the
+        // loader accepts: "hex():" is type 0.
+        const Converted number = StrToULHex(rest.substr(4));
+        const std::size_t end = 4 + number.used;
+        if (rest.substr(end, 2) != "):") return false;
+        type = static_cast<std::uint32_t>(number.value);
+        rest.remove_prefix(end + 2);
+    }
+
+    std::vector<std::uint8_t> data;
+    switch (parse) {
+    case Parse::Text: {
+        Text text;
+        if (!Unescape(rest, '"', text)) return false;
+        if (!out) return true;
+        data.reserve((text.size() + 1) * 2);
+        AppendUtf16(data, text);
+        data.push_back(0);
+        data.push_back(0);
+        break;
+    }
+    case Parse::Dword: {
+        const auto value = static_cast<std::uint32_t>(StrToULHex(rest).value);
+        if (!out) return true;
+        for (int shift = 0; shift < 32; shift += 8) data.push_back(static_cast<std::uint8_t>(value >> shift));
+        break;
+    }
+    case Parse::Hex: {
+        for (;;) {
+            std::size_t i = 0;
+            while (i < rest.size() && IsHex(rest[i])) {
+                const Converted number = StrToULHex(rest.substr(i));
+                const auto byte = static_cast<std::uint32_t>(number.value);
+                if (number.used == 0 || byte > 0xff) return false;
+                data.push_back(static_cast<std::uint8_t>(byte));
+                i += number.used;
+                while (i < rest.size() && IsSpace(rest[i])) ++i;
+                if (i < rest.size() && rest[i] == ',') ++i;
+                while (i < rest.size() && IsSpace(rest[i])) ++i;
+            }
+            while (i < rest.size() && IsSpace(rest[i])) ++i;
+            if (i >= rest.size()) break;
+            if (rest[i] != '\\') return false;
+            Line next;
+            if (!cursor.Next(next)) return false;
+            rest = SkipSpace(next.text);
+        }
+        break;
+    }
+    }
+    if (out) {
+        out->name = std::move(name);
+        out->type = type;
+        out->data = std::move(data);
+    }
+    return true;
+}
+
+void SplitPath(TextView path, std::vector<TextView>& parts) {
+    parts.clear();
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = path.find(u'\\', start);
+        if (end == TextView::npos) end = path.size();
+        if (end > start) parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out) {
+    std::size_t i = 0;
+    while (i < s.size() && s[i] != end_char) {
+        if (s[i] != '\\') {
+            if (static_cast<unsigned char>(s[i]) < 0x80) out += static_cast<char16_t>(s[i++]);
+            else DecodeUtf8Unit(s, i, out);
+            continue;
+        }
+        // A backslash at the end of the line would make wineserver read past
+        // it; the string is unterminated either way.
+        if (++i >= s.size()) return std::nullopt;
+        const char c = s[i];
+        switch (c) {
+        case 'a': out += u'\a'; ++i; break;
+        case 'b': out += u'\b'; ++i; break;
+        case 'e': out += char16_t{0x1b}; ++i; break;
+        case 'f': out += u'\f'; ++i; break;
+        case 'n': out += u'\n'; ++i; break;
+        case 'r': out += u'\r'; ++i; break;
+        case 't': out += u'\t'; ++i; break;
+        case 'v': out += u'\v'; ++i; break;
+        case 'x': {
+            ++i;
+            if (i >= s.size() || !IsHex(s[i])) {
+                out += u'x';
+                break;
+            }
+            unsigned value = 0;
+            for (int k = 0; k < 4 && i < s.size() && IsHex(s[i]); ++k) value = value * 16 + HexValue(s[i++]);
+            out += static_cast<char16_t>(value);
+            break;
+        }
+        case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
+            unsigned value = static_cast<unsigned>(s[i++] - '0');
+            for (int k = 0; k < 2 && i < s.size() && s[i] >= '0' && s[i] <= '7'; ++k)
+                value = value * 8 + static_cast<unsigned>(s[i++] - '0');
+            out += static_cast<char16_t>(value);
+            break;
+        }
+        default:
+            // wineserver widens the char as signed: a backslash before a byte
+            // above 0x7f gives 0xffxx.
+            out += static_cast<char16_t>(static_cast<signed char>(c));
+            ++i;
+            break;
+        }
+    }
+    if (i >= s.size()) return std::nullopt;
+    return i + 1;
+}
+
+std::string Escape(TextView text, std::string_view specials) {
+    static constexpr char kLetters[33] = ".......abtnvfr.............e....";
+    std::string out;
+    out.reserve(text.size());
+    char buffer[16];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const char16_t next = i + 1 < text.size() ? text[i + 1] : 0;
+        if (c > 127) {
+            const bool pad = next < 128 && IsHex(static_cast<char>(next));
+            std::snprintf(buffer, sizeof buffer, pad ? "\\x%04x" : "\\x%x", static_cast<unsigned>(c));
+            out += buffer;
+        } else if (c < 32) {
+            if (kLetters[c] != '.') {
+                out += '\\';
+                out += kLetters[c];
+            } else {
+                const bool pad = next >= u'0' && next <= u'7';
+                std::snprintf(buffer, sizeof buffer, pad ? "\\%03o" : "\\%o", static_cast<unsigned>(c));
+                out += buffer;
+            }
+        } else {
+            const char ascii = static_cast<char>(c);
+            if (ascii == '\\' || specials.find(ascii) != std::string_view::npos) out += '\\';
+            out += ascii;
+        }
+    }
+    return out;
+}
+
+int CompareNames(TextView a, TextView b) {
+    const auto& lower = LowerTable();
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t x = lower[a[i]];
+        const char16_t y = lower[b[i]];
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+RegFile::Node* RegFile::NewNode(Node* parent, Text name) {
+    Node& node = m_nodes.emplace_back();
+    node.name = std::move(name);
+    node.parent = parent;
+    return &node;
+}
+
+RegFile::Node* RegFile::Child(Node* parent, TextView name, bool create) {
+    auto& children = parent->children;
+    // wineserver writes keys in order, so the common case appends.
+    if (!children.empty()) {
+        const int last = CompareNames(children.back()->name, name);
+        if (last == 0) return children.back();
+        if (last > 0) {
+            const auto at = std::lower_bound(children.begin(), children.end(), name,
+                                             [](const Node* n, TextView v) { return CompareNames(n->name, v) < 0; });
+            if (at != children.end() && CompareNames((*at)->name, name) == 0) return *at;
+            if (!create) return nullptr;
+            Node* node = NewNode(parent, Text(name));
+            children.insert(at, node);
+            return node;
+        }
+    }
+    if (!create) return nullptr;
+    Node* node = NewNode(parent, Text(name));
+    children.push_back(node);
+    return node;
+}
+
+std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
+    std::unique_ptr<RegFile> file(new RegFile);
+    file->m_bytes = std::move(bytes);
+    file->m_nodes.emplace_back();
+    const std::string_view all = file->m_bytes;
+    LineCursor cursor(all, 0, all.size());
+    Line line;
+    if (!cursor.Next(line) || line.text != kRegFileHeader) return nullptr;
+    file->m_crlf = line.next >= 2 && all[line.next - 2] == '\r';
+
+    Text path;
+    std::vector<TextView> parts;
+    // The previous header's keys: consecutive sections share most of their path.
+    std::vector<std::pair<Text, Node*>> chain;
+    std::int64_t current = -1;
+    while (cursor.Next(line)) {
+        const std::string_view text = SkipSpace(line.text);
+        const char first = text.empty() ? '\0' : text[0];
+        if (first == '[') {
+            if (current >= 0) file->m_sections[static_cast<std::size_t>(current)].end = static_cast<std::uint32_t>(line.begin);
+            current = -1;
+            path.clear();
+            // A malformed header leaves the lines after it without a key, as
+            // in wineserver, where its values are rejected.
+            if (!Unescape(text.substr(1), ']', path)) continue;
+            SplitPath(path, parts);
+            Node* node = file->root();
+            std::size_t depth = 0;
+            while (depth < parts.size() && depth < chain.size() && chain[depth].first == parts[depth]) {
+                node = chain[depth].second;
+                ++depth;
+            }
+            chain.resize(depth);
+            for (; depth < parts.size(); ++depth) {
+                node = file->Child(node, parts[depth], true);
+                chain.emplace_back(Text(parts[depth]), node);
+            }
+            current = static_cast<std::int64_t>(file->m_sections.size());
+            file->m_sections.push_back(Section{static_cast<std::uint32_t>(line.begin),
+                                               static_cast<std::uint32_t>(line.next),
+                                               static_cast<std::uint32_t>(all.size()), node});
+            node->sections.push_back(static_cast<std::uint32_t>(current));
+        } else if (current < 0) {
+            continue;
+        } else if (first == '"' || first == '@') {
+            if (text.find('\\') != std::string_view::npos && IsHexValueLine(text))
+                static_cast<void>(ParseValue(text, cursor, nullptr));
+        } else if (first == '#') {
+            Node* node = file->m_sections[static_cast<std::size_t>(current)].node;
+            if (text.starts_with("#class=\"")) {
+                Text class_text;
+                if (Unescape(text.substr(8), '"', class_text)) node->class_text = std::move(class_text);
+            }
+            if (text.starts_with("#link")) node->link = true;
+        }
+    }
+    return file;
+}
+
+RegFile::Node* RegFile::Find(Node* base, TextView path) const {
+    std::vector<TextView> parts;
+    SplitPath(path, parts);
+    Node* node = base;
+    for (const TextView part : parts) {
+        const auto& children = node->children;
+        const auto at = std::lower_bound(children.begin(), children.end(), part,
+                                         [](const Node* n, TextView v) { return CompareNames(n->name, v) < 0; });
+        if (at == children.end() || CompareNames((*at)->name, part) != 0) return nullptr;
+        node = *at;
+    }
+    return node;
+}
+
+void RegFile::LoadValues(Node* node) const {
+    node->values_loaded = true;
+    std::unordered_map<Text, std::size_t> index;  // only for keys with many values
+    const auto& lower = LowerTable();
+    for (const std::uint32_t s : node->sections) {
+        const Section& section = m_sections[s];
+        LineCursor cursor(m_bytes, section.body, section.end);
+        Line line;
+        while (cursor.Next(line)) {
+            const std::string_view text = SkipSpace(line.text);
+            if (text.empty() || (text[0] != '"' && text[0] != '@')) continue;
+            RegValue value;
+            if (!ParseValue(text, cursor, &value)) continue;
+            // A later line for the same name replaces the data and keeps the first spelling.
+            RegValue* existing = nullptr;
+            if (node->values.size() < 16) {
+                for (auto& v : node->values)
+                    if (CompareNames(v.name, value.name) == 0) existing = &v;
+            } else {
+                if (index.empty())
+                    for (std::size_t k = 0; k < node->values.size(); ++k) {
+                        Text key = node->values[k].name;
+                        for (auto& c : key) c = lower[c];
+                        index.emplace(std::move(key), k);
+                    }
+                Text key = value.name;
+                for (auto& c : key) c = lower[c];
+                const auto [it, added] = index.emplace(std::move(key), node->values.size());
+                if (!added) existing = &node->values[it->second];
+            }
+            if (existing) {
+                existing->type = value.type;
+                existing->data = std::move(value.data);
+            } else {
+                node->values.push_back(std::move(value));
+            }
+        }
+    }
+}
+
+const std::vector<RegValue>& RegFile::Values(Node* node) const {
+    if (!node->values_loaded) LoadValues(node);
+    return node->values;
+}
+
+const RegValue* RegFile::FindValue(Node* node, TextView name) const {
+    for (const RegValue& v : Values(node))
+        if (CompareNames(v.name, name) == 0) return &v;
+    return nullptr;
+}
+
+Text RegFile::PathOf(const Node* node) {
+    std::vector<const Node*> up;
+    for (; node && node->parent; node = node->parent) up.push_back(node);
+    Text path;
+    for (auto it = up.rbegin(); it != up.rend(); ++it) {
+        if (!path.empty()) path += u'\\';
+        path += (*it)->name;
+    }
+    return path;
+}
+
+std::string RegFile::WithoutSubtree(const Node* node, std::uint64_t unix_seconds, std::uint64_t filetime) const {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> cut;
+    std::vector<const Node*> pending{node};
+    while (!pending.empty()) {
+        const Node* n = pending.back();
+        pending.pop_back();
+        for (const std::uint32_t s : n->sections) cut.emplace_back(m_sections[s].begin, m_sections[s].end);
+        pending.insert(pending.end(), n->children.begin(), n->children.end());
+    }
+    std::sort(cut.begin(), cut.end());
+
+    std::string parent_section;
+    const Node* parent = node->parent;
+    if (parent && parent->parent && parent->sections.empty() && parent->children.size() == 1) {
+        const char* eol = m_crlf ? "\r\n" : "\n";
+        std::vector<const Node*> up;
+        for (const Node* n = parent; n->parent; n = n->parent) up.push_back(n);
+        parent_section.push_back('[');
+        for (auto it = up.rbegin(); it != up.rend(); ++it) {
+            if (it != up.rbegin()) parent_section += "\\\\";
+            parent_section += Escape((*it)->name, "[]");
+        }
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, "] %llu%s#time=%llx%s%s", static_cast<unsigned long long>(unix_seconds),
+                      eol, static_cast<unsigned long long>(filetime), eol, eol);
+        parent_section += stamp;
+    }
+
+    std::string out;
+    out.reserve(m_bytes.size() + parent_section.size());
+    std::size_t pos = 0;
+    for (const auto& [begin, end] : cut) {
+        if (begin >= pos) {
+            out.append(m_bytes, pos, begin - pos);
+            if (!parent_section.empty()) {
+                out += parent_section;
+                parent_section.clear();
+            }
+        }
+        pos = std::max<std::size_t>(pos, end);
+    }
+    out.append(m_bytes, pos, std::string::npos);
+    out += parent_section;  // only when nothing was cut, which a parsed key never has
+    return out;
+}
+
+}  // namespace ssr::wine

@@ -1,0 +1,104 @@
+#pragma once
+// A registry file as wineserver reads it (system.reg, user.reg), kept as the
+// bytes it came from plus an index of keys into those bytes.
+//
+// The reader follows wineserver's own loader line by line, including its
+// leniency: a line it would reject is skipped, and stays in the bytes as it
+// was. Nothing is ever re-serialised; a deletion cuts the sections of a key
+// and its descendants out of the original bytes and leaves every other byte
+// alone. Values are decoded only when a key's values are first asked for, so
+// opening a large hive costs little more than reading it.
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace ssr::wine {
+
+inline constexpr std::string_view kRegFileHeader = "WINE REGISTRY Version 2";
+
+struct RegValue {
+    Text name;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;  // as the wide API returns it: texts in UTF-16, with their terminator
+};
+
+// wineserver's string unescaping: \\ \" \[ \] \a \b \e \f \n \r \t \v, \x with
+// one to four hex digits (one UTF-16 unit), octal with one to three digits,
+// raw UTF-8 (invalid bytes dropped). Reads up to `end_char`; returns the
+// number of bytes consumed including it, or nothing when it never comes.
+// The result has no terminator appended.
+[[nodiscard]] std::optional<std::size_t> Unescape(std::string_view text, char end_char, Text& out);
+
+// The inverse, lossless for any text: what a section header or a value name
+// needs so that Unescape gives back exactly `text`. `specials` are the
+// characters that get a backslash besides the backslash itself.
+[[nodiscard]] std::string Escape(TextView text, std::string_view specials);
+
+// Orders names the way wineserver orders subkeys: case-insensitively, a
+// shorter name before a longer one that starts with it.
+[[nodiscard]] int CompareNames(TextView a, TextView b);
+
+class RegFile {
+public:
+    struct Node {
+        Text name;
+        Node* parent = nullptr;
+        std::vector<Node*> children;          // in wineserver's order (CompareNames)
+        std::vector<std::uint32_t> sections;  // indices into the section table
+        Text class_text;
+        bool link = false;
+        bool values_loaded = false;
+        std::vector<RegValue> values;
+    };
+
+    // Nothing when the first line is not wineserver's header: such a file
+    // is not a registry and must never be written.
+    [[nodiscard]] static std::unique_ptr<RegFile> Parse(std::string bytes);
+
+    [[nodiscard]] const std::string& bytes() const { return m_bytes; }
+    [[nodiscard]] Node* root() { return &m_nodes.front(); }
+    [[nodiscard]] const Node* root() const { return &m_nodes.front(); }
+    [[nodiscard]] std::size_t key_count() const { return m_nodes.size(); }
+
+    // Follows `path` below `base`; separators may repeat, case does not matter.
+    [[nodiscard]] Node* Find(Node* base, TextView path) const;
+    [[nodiscard]] const std::vector<RegValue>& Values(Node* node) const;
+    [[nodiscard]] const RegValue* FindValue(Node* node, TextView name) const;
+    // The path below the root with the case as stored, separated by '\'.
+    [[nodiscard]] static Text PathOf(const Node* node);
+
+    // The file's bytes without the sections of `node` and its descendants.
+    // When the parent has no section and `node` is its last child, an empty
+    // section for the parent takes their place, as wineserver writes a key
+    // without values or subkeys, so the parent does not vanish with it.
+    // `unix_seconds` and `filetime` stamp that section.
+    [[nodiscard]] std::string WithoutSubtree(const Node* node, std::uint64_t unix_seconds,
+                                             std::uint64_t filetime) const;
+
+private:
+    struct Section {
+        std::uint32_t begin = 0;  // the header line
+        std::uint32_t body = 0;   // the line after the header
+        std::uint32_t end = 0;    // the next section's header, or the end of the file
+        Node* node = nullptr;
+    };
+
+    RegFile() = default;
+    Node* NewNode(Node* parent, Text name);
+    Node* Child(Node* parent, TextView name, bool create);
+    void LoadValues(Node* node) const;
+
+    std::string m_bytes;
+    std::deque<Node> m_nodes;  // stable addresses; front() is the root
+    std::vector<Section> m_sections;
+    bool m_crlf = false;
+};
+
+}  // namespace ssr::wine

@@ -1,0 +1,165 @@
+#include "platform/wine/wine_prefix.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <vector>
+
+#include "platform/wine/posix_file.h"
+
+namespace ssr::wine {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Exists(const fs::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// The entry of `folder` whose name matches `name` without regard to case,
+// as Wine looks a name up when it is not there as written.
+std::optional<std::string> FindIgnoringCase(const fs::path& folder, TextView name) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return std::nullopt;
+    std::optional<std::string> found;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view candidate = entry->d_name;
+        if (candidate == "." || candidate == "..") continue;
+        if (EqualsIgnoringCase(FromUtf8(candidate), name)) {
+            found = std::string(candidate);
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+bool IsDriveLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+
+// Is the byte-range lock that a running wineserver holds on `lock` taken?
+// Our own process's locks never show up here, which is why tests take it
+// from a child process.
+enum class Lock { Free, Held, Unknown };
+Lock ProbeLock(const fs::path& lock_file) {
+    UniqueFd fd(::open(lock_file.c_str(), O_RDWR | O_CLOEXEC));
+    if (!fd) fd.reset(::open(lock_file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return errno == ENOENT || errno == ENOTDIR ? Lock::Free : Lock::Unknown;
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = 0;
+    probe.l_len = 1;
+    if (::fcntl(fd.get(), F_GETLK, &probe) != 0) return Lock::Unknown;
+    return probe.l_type == F_UNLCK ? Lock::Free : Lock::Held;
+}
+
+// The places a wineserver may keep its folder: upstream Wine's
+// /tmp/.wine-<uid>, the per-user runtime folder, and the private temporary
+// folder that Debian's build names in <prefix>/wineserver.
+std::vector<fs::path> ServerRoots(const fs::path& prefix) {
+    const auto uid = static_cast<unsigned>(::getuid());
+    std::vector<fs::path> roots{fs::path("/tmp") / (".wine-" + std::to_string(uid)),
+                                fs::path("/run/user") / std::to_string(uid) / "wine"};
+    std::ifstream named(prefix / "wineserver");
+    std::string name;
+    if (named && std::getline(named, name) && !name.empty() && name.find('/') == std::string::npos &&
+        name != "." && name != "..") {
+        const char* tmpdir = std::getenv("TMPDIR");
+        if (tmpdir && *tmpdir == '/') roots.push_back(fs::path(tmpdir) / name);
+        roots.push_back(fs::path("/tmp") / name);
+    }
+    return roots;
+}
+
+}  // namespace
+
+fs::path DefaultPrefix() {
+    const char* env = std::getenv("WINEPREFIX");
+    if (env && *env) return env;
+    const char* home = std::getenv("HOME");
+    return fs::path(home && *home ? home : "/") / ".wine";
+}
+
+std::optional<fs::path> MapWindowsPath(const fs::path& prefix, TextView windows_path) {
+    try {
+        if (windows_path.empty() || windows_path.find(u'\0') != TextView::npos) return std::nullopt;
+        // Windows refuses these in names; FindFirstFile-style patterns are not paths.
+        if (windows_path.find_first_of(u"*?\"<>|") != TextView::npos) return std::nullopt;
+        TextView rest = windows_path;
+        fs::path base;
+        if (rest.size() >= 2 && rest[1] == u':') {
+            if (!IsDriveLetter(rest[0])) return std::nullopt;
+            const char letter = static_cast<char>(LowerCaseUnit(rest[0]));
+            base = prefix / "dosdevices" / std::string{letter, ':'};
+            if (!Exists(base)) return std::nullopt;
+            rest.remove_prefix(2);
+        } else if (rest.starts_with(u"\\\\") || rest.starts_with(u"//")) {
+            return std::nullopt;  // network shares have no place in a prefix
+        } else {
+            base = fs::current_path();
+        }
+        if (rest.find(u':') != TextView::npos) return std::nullopt;
+
+        fs::path mapped = base;
+        bool exists = true;  // once a component is missing, the rest cannot be found either
+        std::size_t start = 0;
+        while (start <= rest.size()) {
+            std::size_t end = rest.find_first_of(u"\\/", start);
+            if (end == TextView::npos) end = rest.size();
+            const TextView part = rest.substr(start, end - start);
+            start = end + 1;
+            if (part.empty() || part == u".") continue;
+            if (part == u"..") {
+                if (mapped != base) mapped = mapped.parent_path();
+                continue;
+            }
+            const std::string as_written = ToUtf8(part);
+            if (exists && !Exists(mapped / as_written)) {
+                if (const auto other = FindIgnoringCase(mapped, part)) {
+                    mapped /= *other;
+                    continue;
+                }
+                exists = false;
+            }
+            mapped /= as_written;
+        }
+        return mapped;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+bool WindowsPathExists(const fs::path& prefix, TextView windows_path) noexcept {
+    try {
+        const auto mapped = MapWindowsPath(prefix, windows_path);
+        return mapped && Exists(*mapped);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool ServerRunning(const fs::path& prefix) noexcept {
+    try {
+        struct stat st {};
+        if (::stat(prefix.c_str(), &st) != 0) return false;  // no prefix, nothing to serve
+        char folder[64];
+        std::snprintf(folder, sizeof folder, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                      static_cast<unsigned long long>(st.st_ino));
+        for (const fs::path& root : ServerRoots(prefix)) {
+            // When we cannot tell, we say it runs: a write would be lost.
+            if (ProbeLock(root / folder / "lock") != Lock::Free) return true;
+        }
+        return false;
+    } catch (...) {
+        return true;
+    }
+}
+
+}  // namespace ssr::wine
