@@ -1,0 +1,66 @@
+#pragma once
+// Throwaway folders and small file helpers for the Wine prefix tests.
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace ssr::test {
+
+// A folder under $SSR_TEST_RUN_DIR when the test run sets it, else in /tmp;
+// removed again at the end.
+class TempFolder {
+public:
+    explicit TempFolder(const char* tag = "wine") {
+        const char* run = std::getenv("SSR_TEST_RUN_DIR");
+        const std::filesystem::path base = run && *run ? run : "/tmp";
+        std::string pattern = (base / (std::string("ssr-") + tag + "-XXXXXX")).string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        m_path = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+        std::filesystem::remove_all(m_path, ec);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    [[nodiscard]] const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+inline std::string ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A value's bytes as the wide API returns a text: UTF-16LE with its terminator.
+inline std::vector<std::uint8_t> WideBytes(TextView text, bool terminated = true) {
+    std::vector<std::uint8_t> bytes;
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xff));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    if (terminated) bytes.insert(bytes.end(), {0, 0});
+    return bytes;
+}
+
+inline const std::string kHeader = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n";
+
+}  // namespace ssr::test

@@ -1,0 +1,236 @@
+// The reader against wineserver's loader: every data tag and escape, the
+// lines wineserver rejects, and byte-exact deletion.
+
+#include "platform/wine/reg_file.h"
+
+#include <gtest/gtest.h>
+
+#include "prefix_files.h"
+
+namespace ssr::wine {
+namespace {
+
+using test::kHeader;
+using test::WideBytes;
+using Bytes = std::vector<std::uint8_t>;
+
+struct ValueRow {
+    const char* label;
+    std::string line;  // one value line (plus continuation lines) in section [K]
+    Text name;
+    std::uint32_t type;
+    Bytes data;
+};
+
+class ValueLines : public ::testing::TestWithParam<ValueRow> {};
+
+TEST_P(ValueLines, DecodeAsWineserverDoes) {
+    const ValueRow& row = GetParam();
+    for (const bool crlf : {false, true}) {
+        std::string text = kHeader + "\n[K] 0\n#time=1\n" + row.line + "\n\n[L] 0\n";
+        if (crlf) {
+            std::string converted;
+            for (const char c : text) converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
+            text = converted;
+        }
+        const auto file = RegFile::Parse(text);
+        ASSERT_TRUE(file);
+        auto* key = file->Find(file->root(), u"K");
+        ASSERT_TRUE(key);
+        const RegValue* value = file->FindValue(key, row.name);
+        ASSERT_TRUE(value) << row.label << (crlf ? " (CR LF)" : "");
+        EXPECT_EQ(value->type, row.type) << row.label;
+        EXPECT_EQ(value->data, row.data) << row.label << (crlf ? " (CR LF)" : "");
+        EXPECT_EQ(file->Values(key).size(), 1U) << row.label;
+        EXPECT_TRUE(file->Find(file->root(), u"L")) << row.label << ": the next section must still be a key";
+    }
+}
+
+Bytes Dword(std::uint32_t v) {
+    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
+            static_cast<std::uint8_t>(v >> 24)};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tags, ValueLines,
+    ::testing::Values(
+        ValueRow{"plain text", R"("DisplayName"="Foo 1.0")", u"DisplayName", 1, WideBytes(u"Foo 1.0")},
+        ValueRow{"str tag", R"("A"=str:"x")", u"a", 1, WideBytes(u"x")},
+        ValueRow{"expandable", R"("P"=str(2):"%SystemRoot%\\x")", u"P", 2, WideBytes(u"%SystemRoot%\\x")},
+        ValueRow{"multi text keeps inner zeros", R"("M"=str(7):"a\0b\0")", u"M", 7, WideBytes(std::u16string(u"a\0b\0", 4))},
+        ValueRow{"empty text is one terminator", R"("E"="")", u"E", 1, Bytes{0, 0}},
+        ValueRow{"default value", R"(@="d")", u"", 1, WideBytes(u"d")},
+        ValueRow{"empty quoted name is the default", R"(""="d")", u"", 1, WideBytes(u"d")},
+        ValueRow{"blanks around the equals sign", "\"A\" \t= \t\"x\"", u"A", 1, WideBytes(u"x")},
+        ValueRow{"dword", R"("D"=dword:0000abcd)", u"D", 4, Dword(0xabcd)},
+        ValueRow{"dword as strtoul reads it", R"("D"=dword:0x1F)", u"D", 4, Dword(0x1f)},
+        ValueRow{"dword without digits", R"("D"=dword:zz)", u"D", 4, Dword(0)},
+        ValueRow{"dword overflow saturates", R"("D"=dword:123456789abcdef01)", u"D", 4, Dword(0xffffffff)},
+        ValueRow{"binary", R"("B"=hex:00,11,ff)", u"B", 3, Bytes{0x00, 0x11, 0xff}},
+        ValueRow{"empty binary", R"("B"=hex:)", u"B", 3, Bytes{}},
+        ValueRow{"typed hex", R"("Q"=hex(b):05,00,00,00,00,00,00,00)", u"Q", 11, Bytes{5, 0, 0, 0, 0, 0, 0, 0}},
+        ValueRow{"hex() is type 0", R"("N"=hex():ab)", u"N", 0, Bytes{0xab}},
+        ValueRow{"hex continuation", "\"B\"=hex:01,02,\\\n  03,04,\\\n  05", u"B", 3, Bytes{1, 2, 3, 4, 5}},
+        ValueRow{"escapes", R"("S"="\\\"\[\]\a\b\e\f\n\r\t\v")", u"S", 1,
+                 WideBytes(u"\\\"[]\a\b\x1b\f\n\r\t\v")},
+        ValueRow{"hex escapes of one to four digits", R"("S"="\x41\x3a9\x00c9a\x12345")", u"S", 1,
+                 WideBytes(u"A\u03a9\u00c9a\u12345")},
+        ValueRow{"\\x without a digit is x", R"("S"="\xg")", u"S", 1, WideBytes(u"xg")},
+        ValueRow{"octal escapes", R"("S"="\101\0\1018")", u"S", 1, WideBytes(std::u16string(u"A\0A8", 4))},
+        ValueRow{"raw UTF-8 including a surrogate pair", "\"S\"=\"\xc3\x91\xe6\x97\xa5\xf0\x9f\x8e\x89\"", u"S", 1,
+                 WideBytes(u"\u00d1\u65e5\U0001F389")},
+        ValueRow{"invalid UTF-8 is dropped", "\"S\"=\"a\xff\x80" "b\xc3\"", u"S", 1, WideBytes(u"ab")},
+        ValueRow{"escaped high byte widens as signed", "\"S\"=\"\\\xc3\"", u"S", 1, WideBytes(u"\uffc3")},
+        ValueRow{"escaped name", R"("\x3a9\"q"="v")", u"\u03a9\"Q", 1, WideBytes(u"v")},
+        ValueRow{"text after the closing quote is ignored", R"("A"="x" junk)", u"A", 1, WideBytes(u"x")},
+        ValueRow{"later line wins, first spelling stays", "\"Name\"=\"1\"\n\"NAME\"=dword:2", u"name", 4, Dword(2)}),
+    [](const auto& info) {
+        std::string name;
+        for (const char c : std::string(info.param.label)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    });
+
+struct MalformedRow {
+    const char* label;
+    std::string lines;
+    std::vector<Text> present;  // keys that must exist
+    std::vector<Text> absent;
+    std::size_t values_in_k;    // values that key K ends up with
+};
+
+class MalformedLines : public ::testing::TestWithParam<MalformedRow> {};
+
+TEST_P(MalformedLines, AreSkippedAndKeptByteForByte) {
+    const MalformedRow& row = GetParam();
+    const std::string text = kHeader + "\n[K] 0\n" + row.lines + "\n\n[Gone\\\\Child] 0\n\"v\"=\"1\"\n";
+    const auto file = RegFile::Parse(text);
+    ASSERT_TRUE(file);
+    for (const Text& key : row.present) EXPECT_TRUE(file->Find(file->root(), key)) << row.label;
+    for (const Text& key : row.absent) EXPECT_FALSE(file->Find(file->root(), key)) << row.label;
+    if (auto* k = file->Find(file->root(), u"K")) {
+        EXPECT_EQ(file->Values(k).size(), row.values_in_k) << row.label;
+    }
+    // Deleting another key keeps every byte of the odd lines.
+    auto* gone = file->Find(file->root(), u"Gone");
+    ASSERT_TRUE(gone);
+    const std::string after = file->WithoutSubtree(gone, 0, 0);
+    EXPECT_EQ(after, kHeader + "\n[K] 0\n" + row.lines + "\n\n") << row.label;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, MalformedLines,
+    ::testing::Values(
+        MalformedRow{"unknown tag", "\"a\"=bogus:1\n\"b\"=\"ok\"", {u"K"}, {}, 1},
+        MalformedRow{"no equals sign", "\"a\" \"x\"\n\"b\"=\"ok\"", {u"K"}, {}, 1},
+        MalformedRow{"unterminated text", "\"a\"=\"x\n\"b\"=\"ok\"", {u"K"}, {}, 1},
+        MalformedRow{"unterminated name", "\"a=\"x\"", {u"K"}, {}, 0},
+        MalformedRow{"hex byte too large", "\"a\"=hex:100,01\n\"b\"=\"ok\"", {u"K"}, {}, 1},
+        MalformedRow{"junk after hex", "\"a\"=hex:01 zz", {u"K"}, {}, 0},
+        MalformedRow{"hex(x without closing", "\"a\"=hex(2:00", {u"K"}, {}, 0},
+        MalformedRow{"bad continuation swallows a header", "\"a\"=hex:01,\\\n[NotAKey]\n\"b\"=\"ok\"", {u"K"}, {u"NotAKey"}, 1},
+        MalformedRow{"stray text", "garbage line\n\"b\"=\"ok\"", {u"K"}, {}, 1},
+        MalformedRow{"comment and blank lines", "; a comment\n\n   \n\"b\"=\"ok\"", {u"K"}, {}, 1},
+        MalformedRow{"unknown option", "#frobnicate=1\n\"b\"=\"ok\"", {u"K"}, {}, 1},
+        MalformedRow{"unterminated header drops its values", "[Broken\n\"b\"=\"ok\"", {u"K"}, {u"Broken"}, 0},
+        MalformedRow{"continuation onto a blank line", "\"a\"=hex:01,\\", {u"K"}, {}, 1},
+        MalformedRow{"NUL byte cuts a line", std::string("\"a\"=\"x\"\0junk", 12), {u"K"}, {}, 1}),
+    [](const auto& info) {
+        std::string name;
+        for (const char c : std::string(info.param.label)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    });
+
+TEST(RegFile, OnlyWineserversHeaderMakesARegistry) {
+    for (const std::string& bad : {std::string(""), std::string("WINE REGISTRY Version 1\n"),
+                                  std::string("\xef\xbb\xbfWINE REGISTRY Version 2\n"),
+                                  std::string(" WINE REGISTRY Version 2\n"), std::string("REGEDIT4\n")})
+        EXPECT_FALSE(RegFile::Parse(bad)) << bad;
+    EXPECT_TRUE(RegFile::Parse("WINE REGISTRY Version 2"));
+    EXPECT_TRUE(RegFile::Parse("WINE REGISTRY Version 2\r\n"));
+}
+
+TEST(RegFile, KeysAreImpliedMergedCaseInsensitiveAndInWineserversOrder) {
+    const auto file = RegFile::Parse(kHeader +
+                                     "\n[A\\\\zz] 0\n\n[a\\\\_x] 0\n\n[A\\\\Ax\\\\Deep] 0\n\n[A\\\\\\[x] 0\n"
+                                     "\n[A\\\\\\x00c9a] 0\n\n[A\\\\ax2] 0\n\n[\\\\A\\\\\\\\AX\\\\] 0\n#class=\"Cls\"\n\"v\"=\"1\"\n"
+                                     "\n[] 0\n\"root\"=\"r\"\n");
+    ASSERT_TRUE(file);
+    auto* a = file->Find(file->root(), u"a");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->name, u"A") << "the first spelling is kept";
+    std::vector<Text> names;
+    for (const auto* child : a->children) names.push_back(child->name);
+    // What `wine reg query` lists for the same keys: lower-cased comparison, shorter first.
+    EXPECT_EQ(names, (std::vector<Text>{u"[x", u"_x", u"Ax", u"ax2", u"zz", u"\u00c9a"}));
+    auto* ax = file->Find(file->root(), u"A\\\\aX\\");
+    ASSERT_TRUE(ax);
+    EXPECT_EQ(ax->class_text, u"Cls");
+    EXPECT_TRUE(file->FindValue(ax, u"V"));
+    EXPECT_TRUE(file->Find(ax, u"deep"));
+    EXPECT_TRUE(file->FindValue(file->root(), u"root"));
+}
+
+TEST(RegFile, EscapeRoundTripsEveryUnit) {
+    Text all;
+    for (char32_t c = 0; c < 0x10000; c += (c < 0x300 ? 1 : 97)) all += static_cast<char16_t>(c);
+    all += u"0a7";
+    for (const std::string_view specials : {std::string_view("[]"), std::string_view("\"")}) {
+        const std::string escaped = Escape(all, specials);
+        Text back;
+        const auto used = Unescape(escaped + (specials == "[]" ? "]" : "\""), specials == "[]" ? ']' : '"', back);
+        ASSERT_TRUE(used);
+        EXPECT_EQ(*used, escaped.size() + 1);
+        EXPECT_EQ(back, all);
+    }
+}
+
+struct DeletionRow {
+    const char* label;
+    std::string before;  // after the header
+    Text key;
+    std::string after;
+};
+
+class Deletion : public ::testing::TestWithParam<DeletionRow> {};
+
+TEST_P(Deletion, CutsExactlyTheSubtree) {
+    const DeletionRow& row = GetParam();
+    const bool crlf = row.before.starts_with("\r\n");
+    const std::string header = crlf ? "WINE REGISTRY Version 2\r\n" : kHeader;
+    const auto file = RegFile::Parse(header + row.before);
+    ASSERT_TRUE(file);
+    auto* key = file->Find(file->root(), row.key);
+    ASSERT_TRUE(key) << row.label;
+    EXPECT_EQ(file->WithoutSubtree(key, 1700000000, 0x1da0a0b0c0d0e0f), header + row.after) << row.label;
+}
+
+const std::string kU = "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
+
+INSTANTIATE_TEST_SUITE_P(
+    Subtrees, Deletion,
+    ::testing::Values(
+        DeletionRow{"key with subkeys and a sibling that shares its prefix",
+                    "\n" + kU + "\\\\App] 1\n#time=1\n\"A\"=\"1\"\n\n" + kU + "\\\\App\\\\Sub] 1\n\"B\"=hex:01,\\\n  02\n\n" +
+                        kU + "\\\\App2] 1\n\"C\"=\"3\"\n",
+                    u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App",
+                    "\n" + kU + "\\\\App2] 1\n\"C\"=\"3\"\n"},
+        DeletionRow{"last child of a parent without a section leaves the parent's empty section",
+                    "\n[Other] 1\n\n" + kU + "\\\\App] 1\n\"A\"=\"1\"\n\n[Zed] 1\n",
+                    u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\app",
+                    "\n[Other] 1\n\n" + kU + "] 1700000000\n#time=1da0a0b0c0d0e0f\n\n[Zed] 1\n"},
+        DeletionRow{"parent with a section of its own stays as it is",
+                    "\n[P] 1\n\"x\"=\"1\"\n\n[P\\\\C] 1\n", u"P\\C", "\n[P] 1\n\"x\"=\"1\"\n\n"},
+        DeletionRow{"sections of one key spread over the file all go",
+                    "\n[P\\\\C] 1\n\"a\"=\"1\"\n\n[Q] 1\n; kept\n\n[p\\\\c\\\\D] 1\n\n[P\\\\C] 2\n\"b\"=\"2\"\n\n[P\\\\E] 1\n",
+                    u"P\\C", "\n[Q] 1\n; kept\n\n[P\\\\E] 1\n"},
+        DeletionRow{"CR LF file gets a CR LF parent section",
+                    "\r\n[P\\\\C] 1\r\n\r\n", u"P\\C", "\r\n[P] 1700000000\r\n#time=1da0a0b0c0d0e0f\r\n\r\n"},
+        DeletionRow{"parent name that needs escapes", "\n[\\x3a9\\[\\]\\\\C] 1\n", u"\u03a9[]\\C",
+                    "\n[\\x3a9\\[\\]] 1700000000\n#time=1da0a0b0c0d0e0f\n\n"},
+        DeletionRow{"last section without a final line feed", "\n[A] 1\n\n[B] 1\n\"x\"=\"1\"", u"B", "\n[A] 1\n\n"},
+        DeletionRow{"malformed header after the key stays",
+                    "\n[A] 1\n\"x\"=\"1\"\n[broken\n\"y\"=\"2\"\n\n[C] 1\n", u"A", "\n[broken\n\"y\"=\"2\"\n\n[C] 1\n"}),
+    [](const auto& info) { return "Row" + std::to_string(info.index); });
+
+}  // namespace
+}  // namespace ssr::wine

@@ -1,0 +1,90 @@
+// Windows paths mapped into a prefix the way Wine maps them, and the prefix
+// the program works on.
+
+#include "platform/wine/wine_prefix.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "prefix_files.h"
+
+namespace ssr::wine {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PathMapping : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const fs::path& p = m_folder.path();
+        fs::create_directories(p / "drive_c" / "Program Files" / "Mixed Case App");
+        fs::create_directories(p / "dosdevices");
+        fs::create_directories(p / "other");
+        test::WriteBytes(p / "drive_c" / "Program Files" / "Mixed Case App" / "UnInst.EXE", "MZ");
+        test::WriteBytes(p / "drive_c" / "Program Files" / "\xc3\x91" "and" "\xc3\xba" ".exe", "MZ");
+        test::WriteBytes(p / "other" / "rel.txt", "x");
+        fs::create_directory_symlink("../drive_c", p / "dosdevices" / "c:");
+        fs::create_directory_symlink("/nonexistent-ssr-drive", p / "dosdevices" / "q:");
+    }
+    test::TempFolder m_folder;
+};
+
+TEST_F(PathMapping, AnswersLikeWineForEveryKindOfPath) {
+    struct Row {
+        Text path;
+        bool exists;
+    };
+    const Row rows[] = {
+        {u"c:\\program files\\mixed case app\\uninst.exe", true},   // the listing lower-cases paths
+        {u"C:\\PROGRAM FILES\\MIXED CASE APP\\UNINST.EXE", true},
+        {u"c:/program files/mixed case app/uninst.exe", true},
+        {u"c:\\program files\\\u00f1and\u00fa.exe", true},           // non-ASCII, case folded
+        {u"c:\\program files\\mixed case app\\", true},              // a folder, trailing backslash
+        {u"c:\\program files\\mixed case app\\.\\..\\mixed case app\\uninst.exe", true},
+        {u"c:\\", true},                                             // a drive root
+        {u"C:", true},
+        {u"c:\\program files\\mixed case app\\gone.exe", false},
+        {u"c:\\missing folder\\uninst.exe", false},
+        {u"d:\\anything.exe", false},                                // no such drive
+        {u"q:\\", false},                                            // a drive whose target is gone
+        {u"c:\\program files\\*.exe", false},                        // wildcards name no file
+        {u"", false},
+        {u"\\\\server\\share\\x.exe", false},
+        {u"1:\\x", false},
+        {Text(u"c:\\program files\0x", 19), false},
+    };
+    for (const Row& row : rows) EXPECT_EQ(WindowsPathExists(m_folder.path(), row.path), row.exists) << ToUtf8(row.path);
+    EXPECT_EQ(MapWindowsPath(m_folder.path(), u"C:\\PROGRAM FILES\\MIXED CASE APP\\UNINST.EXE"),
+              m_folder.path() / "dosdevices" / "c:" / "Program Files" / "Mixed Case App" / "UnInst.EXE");
+    // The part after a missing component is kept as written.
+    EXPECT_EQ(MapWindowsPath(m_folder.path(), u"c:\\nope\\A"), m_folder.path() / "dosdevices" / "c:" / "nope" / "A");
+}
+
+TEST_F(PathMapping, RelativePathsStartAtTheCurrentFolder) {
+    const fs::path before = fs::current_path();
+    fs::current_path(m_folder.path());
+    EXPECT_TRUE(WindowsPathExists(m_folder.path(), u"OTHER\\Rel.TXT"));
+    EXPECT_TRUE(WindowsPathExists(m_folder.path(), u"other"));
+    EXPECT_FALSE(WindowsPathExists(m_folder.path(), u"other\\none.txt"));
+    fs::current_path(before);
+}
+
+TEST(Prefix, DefaultIsWineprefixOrHomeDotWine) {
+    const char* saved = std::getenv("WINEPREFIX");
+    const std::string keep = saved ? saved : "";
+    ::setenv("WINEPREFIX", "/somewhere/prefix", 1);
+    EXPECT_EQ(DefaultPrefix(), fs::path("/somewhere/prefix"));
+    ::setenv("WINEPREFIX", "", 1);
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(DefaultPrefix(), fs::path("/home/someone/.wine"));
+    if (saved) ::setenv("WINEPREFIX", keep.c_str(), 1);
+    else ::unsetenv("WINEPREFIX");
+}
+
+TEST(Prefix, NoServerForAPrefixThatDoesNotExist) {
+    EXPECT_FALSE(ServerRunning("/nonexistent-ssr-prefix"));
+}
+
+}  // namespace
+}  // namespace ssr::wine

@@ -1,0 +1,404 @@
+// The prefix store through the registry interface: results as the Windows
+// calls give them, deletions that never leave a damaged or stale file, and
+// the refusal to write under a running wineserver.
+
+#include "platform/wine/wine_registry.h"
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "catalogue/listing.h"
+#include "platform/entry_list.h"
+#include "platform/testing/scripted_desktop.h"
+#include "platform/wine/posix_file.h"
+#include "platform/wine/reg_file.h"
+#include "platform/wine/wine_prefix.h"
+#include "prefix_files.h"
+
+namespace ssr {
+namespace {
+
+namespace fs = std::filesystem;
+using test::kHeader;
+using test::ReadBytes;
+using test::TempFolder;
+using test::WideBytes;
+using test::WriteBytes;
+
+const Text kU = kUninstallKeyPath;
+const std::string kUSection = "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
+
+std::string Entry(const std::string& key, const std::string& name, const std::string& command) {
+    return "\n" + kUSection + "\\\\" + key + "] 1\n#time=1\n\"DisplayName\"=\"" + name + "\"\n\"UninstallString\"=\"" +
+           command + "\"\n";
+}
+
+const std::string kHive = kHeader + "\n[Software\\\\Classes\\\\.txt] 1\n@=\"txtfile\"\n" +
+                          Entry("Alpha", "Alpha 1.0", "C:\\\\Program Files\\\\Alpha\\\\uninst.exe") +
+                          "\n" + kUSection + "\\\\Alpha\\\\Sub] 1\n\"x\"=dword:00000001\n" +
+                          Entry("Beta", "Beta", "MsiExec.exe /X{1}") + Entry("Gamma", "Gamma", "rundll32 c:\\\\g.dll");
+
+class PrefixStore : public ::testing::Test {
+protected:
+    void SetUp() override { WriteBytes(SystemReg(), kHive); }
+    void TearDown() override { wine::SetWriteFaultHook(nullptr); }
+    [[nodiscard]] fs::path SystemReg() const { return m_folder.path() / "system.reg"; }
+    [[nodiscard]] std::vector<Text> Subkeys(Registry& registry, TextView path) {
+        RegHandle key = 0;
+        std::vector<Text> names;
+        if (registry.open_key_ex(kHkeyLocalMachine, path, 0, kKeyEnumerateSubKeys, &key) != kErrorSuccess) return names;
+        for (std::uint32_t i = 0;; ++i) {
+            char16_t name[256];
+            std::uint32_t length = 256;
+            if (registry.enum_key_ex(key, i, name, &length, nullptr, nullptr) != kErrorSuccess) break;
+            names.emplace_back(name, length);
+        }
+        static_cast<void>(registry.close_key(key));
+        return names;
+    }
+    TempFolder m_folder;
+};
+
+TEST_F(PrefixStore, AnswersLikeTheWideRegistryCalls) {
+    WinePrefixRegistry registry(m_folder.path());
+    EXPECT_EQ(Subkeys(registry, kU), (std::vector<Text>{u"Alpha", u"Beta", u"Gamma"}));
+    RegHandle key = 0;
+    ASSERT_EQ(registry.open_key(kHkeyLocalMachine, kU + u"\\alpha", &key), kErrorSuccess);
+    std::uint32_t type = 0;
+    std::uint32_t size = 0;
+    ASSERT_EQ(registry.query_value_ex(key, u"displayname", &type, nullptr, &size), kErrorSuccess);
+    EXPECT_EQ(type, kRegSz);
+    EXPECT_EQ(size, 20U) << "nine characters and the terminator, in UTF-16";
+    std::vector<std::uint8_t> data(size - 1);
+    std::uint32_t small = size - 1;
+    EXPECT_EQ(registry.query_value_ex(key, u"DisplayName", &type, data.data(), &small), kErrorMoreData);
+    EXPECT_EQ(small, size);
+    data.resize(size);
+    ASSERT_EQ(registry.query_value_ex(key, u"DisplayName", &type, data.data(), &size), kErrorSuccess);
+    EXPECT_EQ(data, WideBytes(u"Alpha 1.0"));
+    EXPECT_EQ(registry.query_value_ex(key, u"Missing", &type, nullptr, &size), kErrorFileNotFound);
+    EXPECT_EQ(registry.query_value_ex(kHkeyLocalMachine, u"x", &type, nullptr, &size), kErrorInvalidHandle);
+    EXPECT_EQ(registry.close_key(key), kErrorSuccess);
+    EXPECT_EQ(registry.close_key(key), kErrorInvalidHandle);
+    EXPECT_EQ(registry.close_key(0), kErrorInvalidHandle);
+    EXPECT_EQ(registry.open_key(kHkeyLocalMachine, kU + u"\\Nope", &key), kErrorFileNotFound);
+    EXPECT_EQ(key, 0U);
+    // Implied keys exist without a section of their own.
+    EXPECT_EQ(registry.open_key(kHkeyLocalMachine, u"Software\\Microsoft", &key), kErrorSuccess);
+
+    char16_t name[6];
+    std::uint32_t length = 5;  // "Alpha" does not fit with its terminator
+    RegHandle uninstall = 0;
+    ASSERT_EQ(registry.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyEnumerateSubKeys, &uninstall), kErrorSuccess);
+    EXPECT_EQ(registry.enum_key_ex(uninstall, 0, name, &length, nullptr, nullptr), kErrorMoreData);
+    length = 6;
+    EXPECT_EQ(registry.enum_key_ex(uninstall, 0, name, &length, nullptr, nullptr), kErrorSuccess);
+    EXPECT_EQ(length, 5U);
+    EXPECT_EQ(registry.enum_key_ex(uninstall, 3, name, &length, nullptr, nullptr), kErrorNoMoreItems);
+}
+
+TEST_F(PrefixStore, ListsEntriesThroughTheCoresListing) {
+    WinePrefixRegistry registry(m_folder.path());
+    EntryList list;
+    ScriptedDesktop desktop;
+    ListUninstallEntries(registry, list, desktop);
+    ASSERT_EQ(list.Count(), 3);
+    EXPECT_EQ(list.ItemText(1), u"Alpha 1.0");
+    EXPECT_EQ(list.SubItem(1, 2), u"c:\\program files\\alpha\\uninst.exe");
+    EXPECT_EQ(list.SubItem(3, 3), u"Gamma");
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(PrefixStore, DeletesTheSubtreeAndKeepsEveryOtherByte) {
+    WinePrefixRegistry registry(m_folder.path());
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\ALPHA"), kErrorSuccess);
+    const std::string expected = kHeader + "\n[Software\\\\Classes\\\\.txt] 1\n@=\"txtfile\"\n" +
+                                 Entry("Beta", "Beta", "MsiExec.exe /X{1}") +
+                                 Entry("Gamma", "Gamma", "rundll32 c:\\\\g.dll");
+    EXPECT_EQ(ReadBytes(SystemReg()), expected);
+    EXPECT_EQ(Subkeys(registry, kU), (std::vector<Text>{u"Beta", u"Gamma"}));
+    EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorFileNotFound);
+    EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha\\Sub"), kErrorFileNotFound);
+    EXPECT_EQ(ReadBytes(SystemReg()), expected);
+}
+
+TEST_F(PrefixStore, KeepsTheFilesModeAndLeavesNoTemporaryFiles) {
+    ASSERT_EQ(::chmod(SystemReg().c_str(), 0640), 0);
+    WinePrefixRegistry registry(m_folder.path());
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Beta"), kErrorSuccess);
+    struct stat st {};
+    ASSERT_EQ(::stat(SystemReg().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640U);
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(PrefixStore, EmptyParentSectionKeepsTheUninstallKey) {
+    const std::string one = kHeader + "\n[Software\\\\Other] 1\n" + Entry("Only", "Only", "x.exe");
+    WriteBytes(SystemReg(), one);
+    WinePrefixRegistry registry(m_folder.path());
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Only"), kErrorSuccess);
+    const std::string after = ReadBytes(SystemReg());
+    EXPECT_TRUE(after.starts_with(kHeader + "\n[Software\\\\Other] 1\n\n" + kUSection + "] ")) << after;
+    RegHandle key = 0;
+    EXPECT_EQ(registry.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyEnumerateSubKeys, &key), kErrorSuccess);
+    WinePrefixRegistry reread(m_folder.path());
+    EXPECT_EQ(reread.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyEnumerateSubKeys, &key), kErrorSuccess);
+    EXPECT_TRUE(Subkeys(reread, kU).empty());
+}
+
+TEST_F(PrefixStore, NeverDeletesTheUninstallKeyItsAncestorsOrTheRoot) {
+    WinePrefixRegistry registry(m_folder.path());
+    for (const Text& path : {kU, kU + u"\\", Text(u"Software\\Microsoft"), Text(u"SOFTWARE"), Text(u""), Text(u"\\")})
+        EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, path), kErrorAccessDenied) << ToUtf8(path);
+    RegHandle software = 0;
+    ASSERT_EQ(registry.open_key(kHkeyLocalMachine, u"Software", &software), kErrorSuccess);
+    EXPECT_EQ(registry.delete_tree(software, u"Microsoft\\Windows"), kErrorAccessDenied);
+    EXPECT_EQ(registry.delete_tree(software, u"Classes"), kErrorSuccess) << "relative to an open key";
+    EXPECT_EQ(registry.delete_tree(0x1234, u"x"), kErrorInvalidHandle);
+}
+
+TEST_F(PrefixStore, OpenHandlesFollowDeletionsAndFreshReads) {
+    WinePrefixRegistry registry(m_folder.path());
+    RegHandle uninstall = 0;
+    RegHandle beta = 0;
+    RegHandle gamma = 0;
+    ASSERT_EQ(registry.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyEnumerateSubKeys, &uninstall), kErrorSuccess);
+    ASSERT_EQ(registry.open_key(kHkeyLocalMachine, kU + u"\\Beta", &beta), kErrorSuccess);
+    ASSERT_EQ(registry.open_key(uninstall, u"Gamma", &gamma), kErrorSuccess);
+    ASSERT_EQ(registry.delete_tree(uninstall, u"Beta"), kErrorSuccess);
+    std::uint32_t size = 0;
+    EXPECT_EQ(registry.query_value_ex(beta, u"DisplayName", nullptr, nullptr, &size), kErrorKeyDeleted);
+    EXPECT_EQ(registry.query_value_ex(gamma, u"DisplayName", nullptr, nullptr, &size), kErrorSuccess);
+    char16_t name[256];
+    std::uint32_t length = 256;
+    ASSERT_EQ(registry.enum_key_ex(uninstall, 1, name, &length, nullptr, nullptr), kErrorSuccess);
+    EXPECT_EQ(Text(name, length), u"Gamma");
+    EXPECT_EQ(registry.close_key(beta), kErrorSuccess);
+
+    // Someone else removes Gamma from the file; our next deletion reads the
+    // file afresh, and the handle to Gamma learns that it is gone.
+    std::string text = ReadBytes(SystemReg());
+    text = text.substr(0, text.find("\n" + kUSection + "\\\\Gamma]") + 1);
+    WriteBytes(SystemReg(), text + "\n[Added] 1\n");
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorSuccess);
+    EXPECT_EQ(registry.query_value_ex(gamma, u"DisplayName", nullptr, nullptr, &size), kErrorKeyDeleted);
+    EXPECT_NE(ReadBytes(SystemReg()).find("[Added] 1"), std::string::npos) << "a stale copy was written";
+    RegHandle added = 0;
+    EXPECT_EQ(registry.open_key(kHkeyLocalMachine, u"added", &added), kErrorSuccess);
+}
+
+TEST_F(PrefixStore, StaleFileIsReadAgainBeforeDeleting) {
+    WinePrefixRegistry registry(m_folder.path());
+    EXPECT_EQ(Subkeys(registry, kU).size(), 3U);
+    // Wine ran meanwhile and added an entry; the file is replaced as wineserver does it.
+    const std::string fresh = kHive + Entry("Delta", "Delta", "d.exe");
+    WriteBytes(m_folder.path() / "next.reg", fresh);
+    fs::rename(m_folder.path() / "next.reg", SystemReg());
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Gamma"), kErrorSuccess);
+    const std::string after = ReadBytes(SystemReg());
+    EXPECT_NE(after.find("Delta"), std::string::npos);
+    EXPECT_EQ(after.find("Gamma"), std::string::npos);
+    EXPECT_EQ(Subkeys(registry, kU), (std::vector<Text>{u"Alpha", u"Beta", u"Delta"}));
+}
+
+TEST_F(PrefixStore, StoreThatCannotBeReadListsNothingAndWritesNothing) {
+    struct Case {
+        const char* label;
+        std::function<void(const fs::path&)> spoil;
+        long open_result;
+    };
+    const std::vector<Case> cases = {
+        {"wrong first line", [](const fs::path& p) { WriteBytes(p / "system.reg", "WINE REGISTRY Version 1\n" + kHive.substr(24)); }, kErrorBadDbFormat},
+        {"empty file", [](const fs::path& p) { WriteBytes(p / "system.reg", ""); }, kErrorBadDbFormat},
+        {"folder in its place", [](const fs::path& p) { fs::remove(p / "system.reg"); fs::create_directory(p / "system.reg"); }, kErrorBadDbFormat},
+        {"no system.reg", [](const fs::path& p) { fs::remove(p / "system.reg"); }, kErrorFileNotFound},
+        {"no prefix", [](const fs::path& p) { fs::remove_all(p); }, kErrorFileNotFound},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        const fs::path prefix = folder.path() / "prefix";
+        fs::create_directory(prefix);
+        WriteBytes(prefix / "system.reg", kHive);
+        c.spoil(prefix);
+        const bool had_file = fs::is_regular_file(prefix / "system.reg");
+        const std::string before = had_file ? ReadBytes(prefix / "system.reg") : "";
+        WinePrefixRegistry registry(prefix);
+        EntryList list;
+        ScriptedDesktop desktop;
+        ListUninstallEntries(registry, list, desktop);
+        EXPECT_EQ(list.Count(), 0) << c.label;
+        RegHandle key = 0;
+        EXPECT_EQ(registry.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyEnumerateSubKeys, &key), c.open_result) << c.label;
+        EXPECT_NE(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorSuccess) << c.label;
+        EXPECT_EQ(fs::is_regular_file(prefix / "system.reg"), had_file) << c.label;
+        if (had_file) {
+            EXPECT_EQ(ReadBytes(prefix / "system.reg"), before) << c.label;
+        }
+    }
+}
+
+TEST_F(PrefixStore, UnreadableFileFailsWithAccessDenied) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    ASSERT_EQ(::chmod(SystemReg().c_str(), 0), 0);
+    WinePrefixRegistry registry(m_folder.path());
+    RegHandle key = 0;
+    EXPECT_EQ(registry.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyEnumerateSubKeys, &key), kErrorAccessDenied);
+}
+
+TEST_F(PrefixStore, ReadOnlyFileIsLeftAlone) {
+    ASSERT_EQ(::chmod(SystemReg().c_str(), 0444), 0);
+    WinePrefixRegistry registry(m_folder.path());
+    EXPECT_EQ(Subkeys(registry, kU).size(), 3U);
+    EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorAccessDenied);
+    EXPECT_EQ(ReadBytes(SystemReg()), kHive);
+}
+
+// A stand-in for a running wineserver: a child process holds the write lock
+// on byte 0 of the server folder's lock file, found the way Debian's Wine
+// names it (the folder named in <prefix>/wineserver, under $TMPDIR).
+class FakeServer {
+public:
+    explicit FakeServer(const fs::path& prefix, const fs::path& tmpdir) {
+        struct stat st {};
+        ::stat(prefix.c_str(), &st);
+        char name[64];
+        std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                      static_cast<unsigned long long>(st.st_ino));
+        m_lock = tmpdir / "wine-fake" / name / "lock";
+        fs::create_directories(m_lock.parent_path());
+        WriteBytes(prefix / "wineserver", "wine-fake");
+        WriteBytes(m_lock, "");
+        ::setenv("TMPDIR", tmpdir.c_str(), 1);
+    }
+    ~FakeServer() {
+        Stop();
+        ::unsetenv("TMPDIR");
+    }
+    void Start() {
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        m_child = ::fork();
+        if (m_child == 0) {
+            const int fd = ::open(m_lock.c_str(), O_RDWR);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            lock.l_len = 1;
+            const char ok = ::fcntl(fd, F_SETLK, &lock) == 0 ? '1' : '0';
+            static_cast<void>(::write(ready[1], &ok, 1));
+            ::pause();
+            ::_exit(0);
+        }
+        char ok = 0;
+        ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+        ::close(ready[0]);
+        ::close(ready[1]);
+        ASSERT_EQ(ok, '1');
+    }
+    void Stop() {
+        if (m_child <= 0) return;
+        ::kill(m_child, SIGKILL);
+        ::waitpid(m_child, nullptr, 0);
+        m_child = -1;
+    }
+
+private:
+    fs::path m_lock;
+    pid_t m_child = -1;
+};
+
+TEST_F(PrefixStore, RefusesToWriteWhileAWineserverHoldsThePrefix) {
+    TempFolder tmp("tmpdir");
+    FakeServer server(m_folder.path(), tmp.path());
+    WinePrefixRegistry registry(m_folder.path());
+    EXPECT_FALSE(wine::ServerRunning(m_folder.path())) << "a lock file nobody holds is a crashed server's leftover";
+    server.Start();
+    EXPECT_TRUE(wine::ServerRunning(m_folder.path()));
+    EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorAccessDenied);
+    EXPECT_EQ(ReadBytes(SystemReg()), kHive);
+    EXPECT_EQ(Subkeys(registry, kU).size(), 3U) << "reading goes on while the server runs";
+    server.Stop();
+    EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorSuccess);
+}
+
+// Every step of a replacement, with the writer killed just before it.
+class KilledWriter : public PrefixStore, public ::testing::WithParamInterface<wine::WriteStep> {};
+
+wine::WriteStep g_kill_at = wine::WriteStep::CreateTemporary;
+
+TEST_P(KilledWriter, LeavesTheOldFileOrTheNewOneWhole) {
+    g_kill_at = GetParam();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        wine::SetWriteFaultHook([](wine::WriteStep step) {
+            if (step == g_kill_at) ::_exit(0);
+            return 0;
+        });
+        WinePrefixRegistry registry(m_folder.path());
+        static_cast<void>(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Beta"));
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writer never reached that step";
+    const std::string after = ReadBytes(SystemReg());
+    const auto file = wine::RegFile::Parse(kHive);
+    const std::string deleted = file->WithoutSubtree(file->Find(file->root(), kU + u"\\Beta"), 0, 0);
+    const bool renamed = GetParam() == wine::WriteStep::SyncFolder;
+    EXPECT_EQ(after, renamed ? deleted : kHive);
+    // The store reads whatever is there, and a later deletion works.
+    WinePrefixRegistry registry(m_folder.path());
+    EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Gamma"), kErrorSuccess);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, KilledWriter,
+                         ::testing::Values(wine::WriteStep::CreateTemporary, wine::WriteStep::WriteFirstHalf,
+                                           wine::WriteStep::WriteSecondHalf, wine::WriteStep::SyncFile,
+                                           wine::WriteStep::CloseFile, wine::WriteStep::Rename,
+                                           wine::WriteStep::SyncFolder));
+
+class FailingStep : public PrefixStore, public ::testing::WithParamInterface<wine::WriteStep> {};
+
+TEST_P(FailingStep, FullDiskFailsTheDeletionAndCleansUp) {
+    g_kill_at = GetParam();
+    wine::SetWriteFaultHook([](wine::WriteStep step) { return step == g_kill_at ? ENOSPC : 0; });
+    WinePrefixRegistry registry(m_folder.path());
+    EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Beta"), 112L);  // ERROR_DISK_FULL
+    EXPECT_EQ(ReadBytes(SystemReg()), kHive);
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(Subkeys(registry, kU).size(), 3U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, FailingStep,
+                         ::testing::Values(wine::WriteStep::CreateTemporary, wine::WriteStep::WriteFirstHalf,
+                                           wine::WriteStep::WriteSecondHalf, wine::WriteStep::SyncFile,
+                                           wine::WriteStep::CloseFile, wine::WriteStep::Rename));
+
+TEST(PrefixStoreOnFullDisk, RealFullFileSystemLeavesTheFileWhole) {
+    TempFolder folder;
+    const fs::path mount = folder.path() / "small";
+    fs::create_directory(mount);
+    if (::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a small tmpfs here";
+    std::string hive = kHive;
+    while (hive.size() < 30000) hive += Entry("Filler" + std::to_string(hive.size()), "F", "f.exe");
+    WriteBytes(mount / "system.reg", hive);
+    // Leave less room than a second copy needs.
+    WriteBytes(mount / "ballast", std::string(64 * 1024 - hive.size() - 8 * 1024, 'x'));
+    {
+        WinePrefixRegistry registry(mount);
+        EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Beta"), 112L);
+    }
+    EXPECT_EQ(ReadBytes(mount / "system.reg"), hive);
+    EXPECT_EQ(std::distance(fs::directory_iterator(mount), fs::directory_iterator()), 2);
+    ::umount(mount.c_str());
+}
+
+}  // namespace
+}  // namespace ssr
