@@ -1,0 +1,453 @@
+// The real Windows program, started under Wine on a virtual display and read
+// through its window messages: the window against the design table, the list
+// against the registry, and the buttons doing the whole cleaning job against
+// Wine's own registry.
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/win32/main_window.h"
+#include "application/layout.h"
+#include "operations/operations.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/win32_desktop.h"
+#include "window_driver.h"
+
+namespace ssr::test {
+namespace {
+
+const std::wstring kUninstallKey(std::begin(kUninstallKeyPath), std::end(kUninstallKeyPath) - 1);
+constexpr wchar_t kFolder[] = L"C:\\ssr window test";
+constexpr wchar_t kMarkerFile[] = L"C:\\ssr window test\\marker.txt";
+constexpr wchar_t kApplicationTitle[] = L"Sweep Stale Records Out Of The Installed";
+
+std::wstring W(TextView text) { return std::wstring(text.begin(), text.end()); }
+Text T(const std::wstring& text) { return Text(text.begin(), text.end()); }
+
+// ---------------------------------------------------------------------------
+// The records the tests put under the uninstall key, with the program files
+// that exist and those that are gone.
+
+struct Record {
+    const wchar_t* key;
+    const wchar_t* display_name;  // nullptr: no such value
+    const wchar_t* uninstall;     // nullptr: no such value
+    const wchar_t* existing_file; // below kFolder; nullptr: none made
+    bool stale;                   // what Suggest should check
+    bool with_subkey;
+};
+
+const Record kRecords[] = {
+    {L"SsrWindowTest.Present", L"SSR Window Test Present Editor",
+     L"\"C:\\ssr window test\\present\\unins000.exe\" /SILENT", L"present\\unins000.exe", false, false},
+    {L"SsrWindowTest.Gone", L"SSR Window Test Gone Player", L"\"C:\\ssr window test\\gone\\unins000.exe\" /SILENT",
+     nullptr, true, false},
+    {L"SsrWindowTest.GoneUnquoted", L"SSR Window Test Gone Viewer", L"C:\\ssr window test\\gone2\\uninstall.exe /x",
+     nullptr, true, false},
+    {L"SsrWindowTest.Msi", L"SSR Window Test Msi Runtime", L"MsiExec.exe /X{1F2E3D4C-0000-4000-8000-00000000ABCD}",
+     nullptr, false, false},
+    {L"SsrWindowTest.Marker", L"SSR Window Test Marker Tool",
+     L"C:\\windows\\system32\\cmd.exe /c echo /uninstall \"quoted arg\"> \"C:\\ssr window test\\marker.txt\"", nullptr,
+     false, false},
+    {L"SsrWindowTest.Suite", L"SSR Window Test Gone Suite", L"\"C:\\ssr window test\\suite\\remove.exe\"", nullptr,
+     true, true},
+    {L"SsrWindowTest.NoCommand", L"SSR Window Test No Command", nullptr, nullptr, false, false},
+    {L"SsrWindowTest.NoName", nullptr, L"\"C:\\ssr window test\\gone\\unins001.exe\"", nullptr, false, false},
+};
+
+std::wstring EntryKey(const std::wstring& name) { return kUninstallKey + L"\\" + name; }
+
+bool KeyExists(const std::wstring& name) {
+    win32::UniqueHkey key;
+    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, EntryKey(name).c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+void SetText(HKEY key, const wchar_t* name, const wchar_t* value) {
+    if (!value) return;
+    ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                     static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+}
+
+void CreateRecord(const std::wstring& name, const wchar_t* display_name, const wchar_t* uninstall) {
+    win32::UniqueHkey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, EntryKey(name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                key.put(), nullptr),
+              ERROR_SUCCESS)
+        << "cannot create the test records; does the test run have a throwaway prefix?";
+    SetText(key.get(), L"DisplayName", display_name);
+    SetText(key.get(), L"UninstallString", uninstall);
+}
+
+std::wstring ReadText(HKEY key, const wchar_t* name) {
+    DWORD bytes = 0;
+    if (::RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, nullptr,
+                       &bytes) != ERROR_SUCCESS)
+        return {};
+    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (::RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, text.data(),
+                       &bytes) != ERROR_SUCCESS)
+        return {};
+    text.resize(wcslen(text.c_str()));
+    return text;
+}
+
+// What the list should show: every record with a display name and an
+// uninstall command, in the registry's own order. Records of others count too.
+struct Listed {
+    std::wstring key;
+    std::wstring display_name;
+};
+std::vector<Listed> ListableRecords() {
+    std::vector<Listed> listed;
+    win32::UniqueHkey root;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey.c_str(), 0, KEY_READ, root.put()) != ERROR_SUCCESS)
+        return listed;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (::RegEnumKeyExW(root.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        win32::UniqueHkey entry;
+        if (::RegOpenKeyExW(root.get(), name, 0, KEY_READ, entry.put()) != ERROR_SUCCESS) continue;
+        std::wstring display_name = ReadText(entry.get(), L"DisplayName");
+        if (!display_name.empty() && !ReadText(entry.get(), L"UninstallString").empty())
+            listed.push_back({name, std::move(display_name)});
+    }
+    return listed;
+}
+
+void WriteFileText(const std::wstring& path, const char* text) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+    ::CloseHandle(file);
+}
+
+std::string ReadFileText(const std::wstring& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string text(4096, '\0');
+    DWORD read = 0;
+    ::ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
+    ::CloseHandle(file);
+    text.resize(read);
+    return text;
+}
+
+// Makes the records and files before the first test, and removes them after the last.
+class RecordsEnvironment final : public testing::Environment {
+public:
+    void SetUp() override {
+        TearDown();  // what a failed earlier run may have left
+        ::CreateDirectoryW(kFolder, nullptr);
+        for (const Record& record : kRecords) {
+            CreateRecord(record.key, record.display_name, record.uninstall);
+            if (record.with_subkey) CreateRecord(std::wstring(record.key) + L"\\Components", L"part", nullptr);
+            if (record.existing_file) {
+                const std::wstring path = std::wstring(kFolder) + L"\\" + record.existing_file;
+                ::CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+                WriteFileText(path, "MZ");
+            }
+        }
+    }
+    void TearDown() override {
+        for (const Record& record : kRecords) ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, EntryKey(record.key).c_str());
+        for (const Record& record : kRecords) {
+            if (!record.existing_file) continue;
+            const std::wstring path = std::wstring(kFolder) + L"\\" + record.existing_file;
+            ::DeleteFileW(path.c_str());
+            ::RemoveDirectoryW(path.substr(0, path.rfind(L'\\')).c_str());
+        }
+        ::DeleteFileW(kMarkerFile);
+        ::RemoveDirectoryW(kFolder);
+    }
+};
+[[maybe_unused]] testing::Environment* const kRecordsEnvironment =
+    testing::AddGlobalTestEnvironment(new RecordsEnvironment);
+
+int RowOfKey(const ProgramRun& run, const wchar_t* key) {
+    const auto keys = run.Column(3);
+    const auto it = std::find(keys.begin(), keys.end(), key);
+    return it == keys.end() ? -1 : static_cast<int>(it - keys.begin());
+}
+
+HWND ControlOf(const ProgramRun& run, const ControlDesign& design) {
+    if (design.kind == ControlKind::ListView) return run.List();
+    if (design.kind != ControlKind::PushButton) return nullptr;
+    return run.Button(std::stoi(std::string(design.name.substr(std::string_view("PushButton").size()))));
+}
+
+// ---------------------------------------------------------------------------
+// One start for the window's looks and for the handlers that leave the
+// registry alone.
+
+class FirstStart : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_run = new ProgramRun;
+        s_started = s_run->Start();
+        if (s_started) std::printf("window shown %lld ms after the start\n", static_cast<long long>(s_run->StartTime().count()));
+    }
+    static void TearDownTestSuite() {
+        delete s_run;
+        s_run = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(s_started) << "the program's window did not show up";
+        ASSERT_TRUE(s_run->Running());
+    }
+    [[nodiscard]] static int Dpi() { return static_cast<int>(::GetDpiForWindow(s_run->Form())); }
+    [[nodiscard]] static int Px(int twips) { return design::Pixels(twips, Dpi()); }
+
+    static ProgramRun* s_run;
+    static bool s_started;
+};
+ProgramRun* FirstStart::s_run = nullptr;
+bool FirstStart::s_started = false;
+
+TEST_F(FirstStart, CaptionIsTheFullProductTitle) {
+    EXPECT_EQ(WindowText(s_run->Form()), W(design::kProductTitle));
+    EXPECT_EQ(WindowText(s_run->Form()).size(), 59U);
+}
+
+TEST_F(FirstStart, WindowHasAFixedBorderWithMinimizeOnlyAndTheDesignClientSize) {
+    const auto style = static_cast<DWORD>(::GetWindowLongPtrW(s_run->Form(), GWL_STYLE));
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    RECT client{};
+    ASSERT_TRUE(::GetClientRect(s_run->Form(), &client));
+    EXPECT_EQ(client.right - client.left, Px(design::kClientWidth));
+    EXPECT_EQ(client.bottom - client.top, Px(design::kClientHeight));
+}
+
+TEST_F(FirstStart, EveryControlSitsAtItsDesignRectangleWithItsCaption) {
+    int shown = 0;
+    for (const ControlDesign& design : design::kControls) {
+        SCOPED_TRACE(std::string(design.name));
+        HWND control = ControlOf(*s_run, design);
+        if (design.rect.width == 0) continue;  // components without a place
+        ASSERT_NE(control, nullptr);
+        ++shown;
+        const RECT rect = RectInParent(control);
+        EXPECT_EQ(rect.left, Px(design.rect.left));
+        EXPECT_EQ(rect.top, Px(design.rect.top));
+        EXPECT_EQ(rect.right - rect.left, Px(design.rect.width));
+        EXPECT_EQ(rect.bottom - rect.top, Px(design.rect.height));
+        EXPECT_EQ(WindowText(control), W(design.caption));
+        EXPECT_EQ(ClassName(control), design.kind == ControlKind::ListView ? L"SysListView32" : L"Button");
+        EXPECT_TRUE(::IsWindowVisible(control));
+    }
+    EXPECT_EQ(shown, 7);
+}
+
+TEST_F(FirstStart, TabFollowsTheDesignOrderFromTheList) {
+    std::vector<const ControlDesign*> order;
+    for (const auto& design : design::kControls)
+        if (design.tab_index >= 0) order.push_back(&design);
+    std::sort(order.begin(), order.end(), [](auto* a, auto* b) { return a->tab_index < b->tab_index; });
+    ASSERT_EQ(order.front()->name, "ListView1");
+
+    HWND at = s_run->List();
+    for (std::size_t i = 1; i <= order.size(); ++i) {
+        const ControlDesign& expected = *order[i % order.size()];
+        SCOPED_TRACE(std::string(expected.name));
+        at = ::GetNextDlgTabItem(s_run->Form(), at, FALSE);
+        EXPECT_EQ(at, ControlOf(*s_run, expected));
+    }
+}
+
+TEST_F(FirstStart, ListShowsEveryListableRecordInRegistryOrder) {
+    const auto expected = ListableRecords();
+    ASSERT_EQ(s_run->RowCount(), static_cast<int>(expected.size()));
+    const auto names = s_run->Column(0);
+    const auto keys = s_run->Column(3);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(names[i], expected[i].display_name);
+        EXPECT_EQ(keys[i], expected[i].key);
+    }
+    EXPECT_EQ(RowOfKey(*s_run, L"SsrWindowTest.NoCommand"), -1);
+    EXPECT_EQ(RowOfKey(*s_run, L"SsrWindowTest.NoName"), -1);
+    const int msi = RowOfKey(*s_run, L"SsrWindowTest.Msi");
+    ASSERT_GE(msi, 0);
+    EXPECT_EQ(s_run->ItemText(msi, 2), L"IGNORE ME");
+}
+
+TEST_F(FirstStart, ListHasTheFourColumnsWithOnlyTheFirstOpen) {
+    const wchar_t* headers[] = {L"Programs and Features Entries", L"Uninstall", L"FileExists", L"KeyName"};
+    ASSERT_EQ(s_run->HeaderCount(), 4);
+    for (int column = 0; column < 4; ++column) {
+        EXPECT_EQ(s_run->HeaderText(column), headers[column]);
+        EXPECT_EQ(s_run->ColumnWidth(column), column == 0 ? Px(7000) : 0);
+    }
+}
+
+TEST_F(FirstStart, HintBelongsToTheListOnly) {
+    HWND tooltip = s_run->FindTopLevel(TOOLTIPS_CLASSW);
+    if (!tooltip) {
+        // A tooltip window stays hidden until it shows; look among all of them.
+        for (HWND w = ::FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); w;
+             w = ::FindWindowExW(nullptr, w, TOOLTIPS_CLASSW, nullptr)) {
+            DWORD pid = 0;
+            ::GetWindowThreadProcessId(w, &pid);
+            if (pid == s_run->ProcessId() && ::GetWindow(w, GW_OWNER) == s_run->Form()) tooltip = w;
+        }
+    }
+    ASSERT_NE(tooltip, nullptr);
+    ASSERT_EQ(::SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0), 1);
+
+    constexpr int kChars = 256;
+    RemoteBuffer remote(s_run->Process(), sizeof(TOOLINFOW) + kChars * sizeof(wchar_t));
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.lpszText = reinterpret_cast<wchar_t*>(remote.at(sizeof(TOOLINFOW)));
+    remote.Write(&tool, sizeof(tool));
+    ASSERT_TRUE(::SendMessageW(tooltip, TTM_ENUMTOOLSW, 0, remote.lparam()));
+    remote.Read(&tool, sizeof(tool));
+    EXPECT_EQ(reinterpret_cast<HWND>(tool.uId), s_run->List());
+    std::wstring text(kChars, L'\0');
+    remote.Read(text.data(), text.size() * sizeof(wchar_t), sizeof(TOOLINFOW));
+    text.resize(text.find(L'\0'));
+    EXPECT_EQ(text, W(design::kListHint));
+}
+
+TEST_F(FirstStart, CheckBoxesFollowClicksAndTheSpaceKey) {
+    ASSERT_GE(s_run->RowCount(), 2);
+    const auto before = s_run->CheckStates();
+    const auto point = s_run->CheckBoxPoint(0);
+    ASSERT_TRUE(point.has_value());
+    const LPARAM at = MAKELPARAM(point->x, point->y);
+
+    for (bool expected : {!before[0], static_cast<bool>(before[0])}) {
+        ::SendMessageW(s_run->List(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+        ::SendMessageW(s_run->List(), WM_LBUTTONUP, 0, at);
+        EXPECT_EQ(s_run->Checked(0), expected);
+        EXPECT_EQ(s_run->Checked(1), before[1]);
+    }
+    s_run->SelectOnly(1);
+    for (bool expected : {!before[1], static_cast<bool>(before[1])}) {
+        ::SendMessageW(s_run->List(), WM_KEYDOWN, VK_SPACE, 0);
+        ::SendMessageW(s_run->List(), WM_KEYUP, VK_SPACE, 0);
+        EXPECT_EQ(s_run->Checked(1), expected);
+        EXPECT_EQ(s_run->Checked(0), before[0]);
+    }
+    s_run->SelectOnly(-1);
+    EXPECT_EQ(s_run->CheckStates(), before);
+}
+
+TEST_F(FirstStart, HelpShowsTheHelpTextUnderTheApplicationTitle) {
+    s_run->ClickLater(4);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = s_run->FindTopLevel(L"#32770")) != nullptr; }, 20s));
+    EXPECT_EQ(WindowText(box), kApplicationTitle);
+    EXPECT_EQ(WindowText(::GetDlgItem(box, 0xFFFF)), W(HelpText()));
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([&] { return !::IsWindow(box); }, 20s));
+    EXPECT_TRUE(s_run->Settle());
+}
+
+// Types `text` into the input box that a click opened, then OK or Cancel.
+enum class Answer { Ok, Cancel };
+void AnswerInputBox(const ProgramRun& run, const wchar_t* text, Answer answer) {
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = run.FindTopLevel(win32::kInputBoxClass)) != nullptr; }, 20s));
+    EXPECT_EQ(WindowText(box), kApplicationTitle);
+    ::SendMessageW(::GetDlgItem(box, win32::kInputBoxEditId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    const int button = answer == Answer::Ok ? win32::kInputBoxOkId : win32::kInputBoxCancelId;
+    ::PostMessageW(::GetDlgItem(box, button), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 20s));
+    ASSERT_TRUE(run.Settle());
+}
+
+TEST_F(FirstStart, SelectByTextChecksThroughTheRealInputBox) {
+    const auto names = s_run->Column(0);
+    auto expected = s_run->CheckStates();
+
+    // Cancel gives an empty text, which every name contains: nothing to add.
+    s_run->ClickLater(6);
+    AnswerInputBox(*s_run, L"anything", Answer::Cancel);
+    EXPECT_EQ(s_run->CheckStates(), expected);
+
+    s_run->ClickLater(5);
+    AnswerInputBox(*s_run, L"wINDOW test GONE", Answer::Ok);
+    int matched = 0;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (Contains(LowerCase(T(names[i])), u"window test gone")) expected[i] = true, ++matched;
+    EXPECT_EQ(matched, 3);
+    EXPECT_EQ(s_run->CheckStates(), expected);
+}
+
+TEST_F(FirstStart, UninstallStartsTheSelectedCommandWithItsParameters) {
+    ::DeleteFileW(kMarkerFile);
+    const int row = RowOfKey(*s_run, L"SsrWindowTest.Marker");
+    ASSERT_GE(row, 0);
+    s_run->SelectOnly(row);
+    ASSERT_TRUE(s_run->Selected(row));
+    ASSERT_TRUE(s_run->Click(1));
+    std::string marker;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            marker = ReadFileText(kMarkerFile);
+            return marker.find('\n') != std::string::npos;
+        },
+        30s));
+    while (!marker.empty() && (marker.back() == '\n' || marker.back() == '\r' || marker.back() == ' ')) marker.pop_back();
+    EXPECT_EQ(marker, "/uninstall \"quoted arg\"");
+    EXPECT_TRUE(KeyExists(L"SsrWindowTest.Marker")) << "uninstalling is not removing the record";
+}
+
+TEST_F(FirstStart, ClosingTheWindowEndsTheProcess) {
+    const auto code = s_run->Close();
+    ASSERT_TRUE(code.has_value()) << "the process did not end";
+    EXPECT_EQ(*code, 0U);
+}
+
+// ---------------------------------------------------------------------------
+// The cleaning job, on a fresh start: Suggest, then Remove, then the registry.
+
+TEST(CleaningRun, SuggestThenRemoveDeletesExactlyTheStaleKeys) {
+    ProgramRun run;
+    ASSERT_TRUE(run.Start());
+    const auto keys = run.Column(3);
+    ASSERT_FALSE(keys.empty());
+
+    ASSERT_TRUE(run.Click(3));
+    const auto checked = run.CheckStates();
+    std::map<std::wstring, bool> suggested;
+    for (std::size_t i = 0; i < keys.size(); ++i) suggested[keys[i]] = checked[i];
+    for (const Record& record : kRecords) {
+        if (!record.display_name || !record.uninstall) continue;
+        SCOPED_TRACE(record.key);
+        EXPECT_EQ(suggested[record.key], record.stale);
+    }
+
+    ASSERT_TRUE(run.Click(2)) << "Remove did not finish; a message box is probably open";
+    std::vector<std::wstring> kept;
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        if (!checked[i]) kept.push_back(keys[i]);
+    EXPECT_EQ(run.Column(3), kept);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        SCOPED_TRACE(keys[i]);
+        EXPECT_EQ(KeyExists(keys[i]), !checked[i]);
+    }
+    EXPECT_TRUE(KeyExists(L"SsrWindowTest.NoName")) << "a record that was never listed is never removed";
+    EXPECT_TRUE(KeyExists(L"SsrWindowTest.NoCommand"));
+    EXPECT_EQ(run.Close(), std::optional<DWORD>(0));
+}
+
+}  // namespace
+}  // namespace ssr::test
