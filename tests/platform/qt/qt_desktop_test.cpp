@@ -1,0 +1,361 @@
+#include "platform/qt/qt_desktop.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <fstream>
+#include <functional>
+
+#include "platform/failure.h"
+#include "platform/wine/wine_prefix.h"
+
+namespace ssr {
+namespace {
+
+// A random source that gives back what the test queued and keeps the seeds.
+struct ScriptedRandom final : RandomSource {
+    std::deque<double> values;
+    std::vector<std::uint64_t>* seeds;
+    explicit ScriptedRandom(std::vector<std::uint64_t>* s) : seeds(s) {}
+    void Seed(std::uint64_t seed) override { seeds->push_back(seed); }
+    double Next() override {
+        const double v = values.empty() ? 0.0 : values.front();
+        if (!values.empty()) values.pop_front();
+        return v;
+    }
+};
+
+// A launcher that starts nothing and keeps the requests.
+struct RecordingLauncher final : ProcessLauncher {
+    std::vector<LaunchRequest>* requests;
+    bool succeed = true;
+    explicit RecordingLauncher(std::vector<LaunchRequest>* r) : requests(r) {}
+    bool StartDetached(const LaunchRequest& request) override {
+        requests->push_back(request);
+        return succeed;
+    }
+};
+
+// Runs `act` on the modal dialog that the next call opens.
+template <typename Dialog>
+void WhenDialogOpens(std::function<void(Dialog*)> act) {
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [act, poll] {
+        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+            act(dialog);
+            return;
+        }
+        QTimer::singleShot(10, *poll);
+    };
+    QTimer::singleShot(0, *poll);
+}
+
+struct DesktopFixture : ::testing::Test {
+    QTemporaryDir dir;
+    std::vector<LaunchRequest> requests;
+    std::vector<std::uint64_t> seeds;
+    ScriptedRandom* random = nullptr;
+    RecordingLauncher* launcher = nullptr;
+    std::unique_ptr<QtDesktop> desktop;
+
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        auto r = std::make_unique<ScriptedRandom>(&seeds);
+        auto l = std::make_unique<RecordingLauncher>(&requests);
+        random = r.get();
+        launcher = l.get();
+        desktop = std::make_unique<QtDesktop>(Prefix(), std::move(r), std::move(l));
+    }
+    std::filesystem::path Prefix() const { return std::filesystem::path(dir.path().toStdString()) / "prefix"; }
+    std::filesystem::path Root() const { return dir.path().toStdString(); }
+    static void Touch(const std::filesystem::path& path, const QByteArray& bytes = "x") {
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary).write(bytes.constData(), bytes.size());
+    }
+    // The backslash form of a Linux path, as the core builds them.
+    static Text Backslashed(const std::filesystem::path& path) {
+        Text text = FromUtf8(path.string());
+        for (char16_t& c : text)
+            if (c == u'/') c = u'\\';
+        return text;
+    }
+};
+
+struct TextCase {
+    std::string name;
+    Text input;
+    QString expected;
+};
+
+class MessageText : public ::testing::TestWithParam<TextCase> {};
+TEST_P(MessageText, EndsLinesAtEveryCarriageReturn) { EXPECT_EQ(MessageBoxText(GetParam().input), GetParam().expected); }
+INSTANTIATE_TEST_SUITE_P(
+    LineEnds, MessageText,
+    ::testing::Values(TextCase{"CrLf", u"a\r\nb", "a\nb"}, TextCase{"LoneCrs", u"a\r\rb", "a\n\nb"},
+                      TextCase{"ReportShape", u"Overflow\r\nin X at line 106\r\rPlease", "Overflow\nin X at line 106\n\nPlease"},
+                      TextCase{"LineFeedKept", u"a\nb", "a\nb"}, TextCase{"TrailingCr", u"a\r", "a\n"},
+                      TextCase{"CrCrLf", u"a\r\r\nb", "a\n\nb"}, TextCase{"Plain", u"Help", "Help"}),
+    [](const auto& info) { return info.param.name; });
+
+struct ArgumentsCase {
+    std::string name;
+    Text parameters;
+    QStringList expected;
+};
+class WindowsArguments : public ::testing::TestWithParam<ArgumentsCase> {};
+TEST_P(WindowsArguments, SplitAsWindowsProgramsDo) {
+    EXPECT_EQ(SplitWindowsArguments(GetParam().parameters), GetParam().expected);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Split, WindowsArguments,
+    ::testing::Values(ArgumentsCase{"Empty", u"", {}}, ArgumentsCase{"Blanks", u"   ", {}},
+                      ArgumentsCase{"Switches", u"/S  /norestart", {"/S", "/norestart"}},
+                      ArgumentsCase{"QuotedPath", u"/X \"C:\\Program Files\\A b\" /q", {"/X", "C:\\Program Files\\A b", "/q"}},
+                      ArgumentsCase{"QuoteInsideWord", u"/dir=\"C:\\a b\"", {"/dir=C:\\a b"}},
+                      ArgumentsCase{"BackslashesKept", u"C:\\a\\b\\", {"C:\\a\\b\\"}},
+                      ArgumentsCase{"EscapedQuote", u"say \\\"hi\\\"", {"say", "\"hi\""}},
+                      ArgumentsCase{"EmptyQuoted", u"a \"\" b", {"a", "", "b"}},
+                      ArgumentsCase{"Redirection", u"/c echo %1 > C:\\marker.txt", {"/c", "echo", "%1", ">", "C:\\marker.txt"}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(DesktopFixture, ShellOpenRunsTheProgramUnderWineInThePrefix) {
+    const long answer = desktop->ShellOpen(0, u"C:\\Program Files\\App\\unins000.exe", u"/SILENT \"/LOG=C:\\a b.txt\"",
+                                           FromUtf8(Root().string()), ShowCommand::Normal);
+    EXPECT_GT(answer, 32);
+    ASSERT_EQ(requests.size(), 1U);
+    const LaunchRequest& r = requests.front();
+    EXPECT_EQ(r.program, QStringLiteral("wine"));
+    EXPECT_EQ(r.arguments, QStringList({"C:\\Program Files\\App\\unins000.exe", "/SILENT", "/LOG=C:\\a b.txt"}));
+    EXPECT_EQ(r.working_directory, QString::fromStdString(Root().string()));
+    EXPECT_EQ(r.environment.value("WINEPREFIX"), QString::fromStdString(Prefix().string()));
+}
+
+TEST_F(DesktopFixture, ShellOpenOfNothingStartsNothing) {
+    EXPECT_LE(desktop->ShellOpen(0, u"", u"", u"", ShowCommand::Normal), 32);
+    EXPECT_TRUE(requests.empty());
+    launcher->succeed = false;
+    EXPECT_LE(desktop->ShellOpen(0, u"x.exe", u"", u"", ShowCommand::Normal), 32);
+}
+
+TEST_F(DesktopFixture, HomePageOpensInTheBrowser) {
+    const Text command = desktop->HomePageCommandLine(u"https://example.test/page");
+    EXPECT_EQ(command, u"xdg-open https://example.test/page");
+    desktop->StartCommand(command, ShowCommand::MinimizedFocus);
+    ASSERT_EQ(requests.size(), 1U);
+    EXPECT_EQ(requests.front().program, QStringLiteral("xdg-open"));
+    EXPECT_EQ(requests.front().arguments, QStringList({"https://example.test/page"}));
+}
+
+TEST_F(DesktopFixture, ACommandThatCannotStartFails) {
+    launcher->succeed = false;
+    EXPECT_THROW(desktop->StartCommand(u"xdg-open x", ShowCommand::Normal), Failure);
+    EXPECT_THROW(desktop->StartCommand(u"   ", ShowCommand::Normal), Failure);
+}
+
+TEST(QtDesktopLauncher, ARealProgramThatDoesNotExistFails) {
+    QtDesktop desktop("/nonexistent-prefix");
+    EXPECT_THROW(desktop.StartCommand(u"/nonexistent/program-that-is-not-there --flag", ShowCommand::Normal), Failure);
+}
+
+TEST_F(DesktopFixture, RandomizeSeedsFromTheTimeOfDayAndRndPassesThrough) {
+    random->values = {0.25, 0.999};
+    desktop->Randomize();
+    ASSERT_EQ(seeds.size(), 1U);
+    EXPECT_LT(seeds.front(), 24ULL * 60 * 60 * 1000);
+    EXPECT_EQ(desktop->Rnd(), 0.25);
+    EXPECT_EQ(desktop->Rnd(), 0.999);
+}
+
+TEST(MersenneRandomSource, StaysInsideZeroToOne) {
+    MersenneRandom random;
+    random.Seed(12345);
+    double low = 1.0, high = 0.0;
+    for (int i = 0; i < 100000; ++i) {
+        const double v = random.Next();
+        ASSERT_GE(v, 0.0);
+        ASSERT_LT(v, 1.0);
+        low = std::min(low, v);
+        high = std::max(high, v);
+    }
+    EXPECT_LT(low, 0.001);
+    EXPECT_GT(high, 0.999);
+}
+
+struct PathCase {
+    std::string name;
+    std::string create;  // relative to the test folder; "" creates nothing, a trailing '/' a folder
+    std::string ask;     // relative to the test folder, with '/' written as it should be passed
+    bool exists;
+    bool plain;
+};
+
+class PathRules : public DesktopFixture, public ::testing::WithParamInterface<PathCase> {};
+
+TEST_P(PathRules, BackslashPathsAreStatted) {
+    const PathCase& c = GetParam();
+    if (!c.create.empty()) {
+        if (c.create.back() == '/') std::filesystem::create_directories(Root() / c.create);
+        else Touch(Root() / c.create);
+    }
+    const Text asked = Backslashed(Root() / c.ask);
+    EXPECT_EQ(desktop->QueryLastModified(asked), c.exists);
+    EXPECT_EQ(desktop->IsPlainFile(asked), c.plain);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Linux, PathRules,
+    ::testing::Values(PathCase{"PlainFile", "x/o.cjs", "x/o.cjs", true, true},
+                      PathCase{"Missing", "", "x/o.cjs", false, false},
+                      PathCase{"Folder", "x/o.cjs/", "x/o.cjs", true, false},
+                      PathCase{"HiddenFile", "x/.o.cjs", "x/.o.cjs", true, false},
+                      PathCase{"CaseMatters", "HAND-M.CUR", "hand-m.cur", false, false}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(DesktopFixture, PathsWithANulNeverReachTheFileSystem) {
+    Touch(Root() / "a");
+    Text path = Backslashed(Root() / "a");
+    path += u'\0';
+    path += u"b";
+    EXPECT_FALSE(desktop->QueryLastModified(path));
+    EXPECT_FALSE(desktop->IsPlainFile(path));
+}
+
+TEST_F(DesktopFixture, DriveLetterPathsGoThroughThePrefix) {
+    std::filesystem::create_directories(Prefix() / "dosdevices");
+    std::filesystem::create_directories(Prefix() / "drive_c" / "Program Files" / "App");
+    std::filesystem::create_symlink("../drive_c", Prefix() / "dosdevices" / "c:");
+    Touch(Prefix() / "drive_c" / "Program Files" / "App" / "unins000.exe");
+    if (!wine::MapWindowsPath(Prefix(), u"c:\\")) GTEST_SKIP() << "the Wine prefix store does not map paths yet";
+    EXPECT_TRUE(desktop->QueryLastModified(u"c:\\program files\\app\\unins000.exe"));
+    EXPECT_TRUE(desktop->QueryLastModified(u"C:\\Program Files\\App"));
+    EXPECT_FALSE(desktop->QueryLastModified(u"c:\\program files\\app\\gone.exe"));
+    EXPECT_FALSE(desktop->QueryLastModified(u"q:\\nothing.exe"));
+}
+
+TEST_F(DesktopFixture, LoadPointerReadsACursorAndRefusesAnythingElse) {
+    QFile hand(QStringLiteral(SSR_SOURCE_DIR "/assets/HAND-M.CUR"));
+    ASSERT_TRUE(hand.open(QIODevice::ReadOnly));
+    Touch(Root() / "HAND-M.CUR", hand.readAll());
+    Touch(Root() / "junk.cur", "this is not a cursor");
+    const auto pointer = desktop->LoadPointer(Backslashed(Root() / "HAND-M.CUR"));
+    const auto* qt_pointer = dynamic_cast<const QtPointer*>(pointer.get());
+    ASSERT_NE(qt_pointer, nullptr);
+    EXPECT_EQ(qt_pointer->cursor().shape(), Qt::BitmapCursor);
+    EXPECT_EQ(qt_pointer->cursor().pixmap().size(), QSize(32, 32));
+
+    try {
+        (void)desktop->LoadPointer(Backslashed(Root() / "junk.cur"));
+        FAIL() << "junk was read as a pointer";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.description(), kInvalidPicture);
+    }
+    EXPECT_THROW((void)desktop->LoadPointer(Backslashed(Root() / "missing.cur")), Failure);
+}
+
+TEST_F(DesktopFixture, ApplicationFolderIsTheProgramsFolder) {
+    EXPECT_EQ(desktop->ApplicationFolder(), ToText(QCoreApplication::applicationDirPath()));
+}
+
+TEST_F(DesktopFixture, WriteAdviceNamesTheRunningWineProgramAndTheWayOut) {
+    const QString advice = ToQString(desktop->RegistryWriteAdvice());
+    EXPECT_TRUE(advice.contains("Wine program is running")) << advice.toStdString();
+    EXPECT_TRUE(advice.contains("wineserver -k"));
+    EXPECT_TRUE(advice.contains(QString::fromStdString(Prefix().string())));
+}
+
+struct StyleCase {
+    std::string name;
+    int style;
+    QMessageBox::Icon icon;
+    std::vector<QMessageBox::StandardButton> buttons;
+    QMessageBox::StandardButton press;
+    int answer;
+};
+
+class MessageStyles : public DesktopFixture, public ::testing::WithParamInterface<StyleCase> {};
+
+TEST_P(MessageStyles, ShowIconButtonsAndAnswer) {
+    const StyleCase& c = GetParam();
+    QMessageBox::Icon icon{};
+    std::vector<QMessageBox::StandardButton> buttons;
+    QString title, text;
+    WhenDialogOpens<QMessageBox>([&](QMessageBox* box) {
+        icon = box->icon();
+        title = box->windowTitle();
+        text = box->text();
+        for (QAbstractButton* b : box->buttons()) buttons.push_back(box->standardButton(b));
+        box->button(c.press)->click();
+    });
+    desktop->SetApplicationTitle(u"Short Title");
+    EXPECT_EQ(desktop->MsgBox(u"one\r\rtwo", c.style, std::nullopt), c.answer);
+    EXPECT_EQ(icon, c.icon);
+    EXPECT_EQ(title, QStringLiteral("Short Title"));
+    EXPECT_EQ(text, QStringLiteral("one\n\ntwo"));
+    std::sort(buttons.begin(), buttons.end());
+    auto expected = c.buttons;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(buttons, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Styles, MessageStyles,
+    ::testing::Values(StyleCase{"HelpOkOnly", 0, QMessageBox::NoIcon, {QMessageBox::Ok}, QMessageBox::Ok, 1},
+                      StyleCase{"WarningOk", 48, QMessageBox::Warning, {QMessageBox::Ok}, QMessageBox::Ok, 1},
+                      StyleCase{"CriticalOkCancel", 17, QMessageBox::Critical, {QMessageBox::Ok, QMessageBox::Cancel},
+                                QMessageBox::Cancel, 2},
+                      StyleCase{"QuestionYesNo", 36, QMessageBox::Question, {QMessageBox::Yes, QMessageBox::No},
+                                QMessageBox::No, 7},
+                      StyleCase{"InformationYesNoCancel", 67, QMessageBox::Information,
+                                {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}, QMessageBox::Yes, 6}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(DesktopFixture, MessageCaptionWhenGiven) {
+    QString title;
+    WhenDialogOpens<QMessageBox>([&](QMessageBox* box) {
+        title = box->windowTitle();
+        box->accept();
+    });
+    (void)desktop->MsgBox(u"x", 48, TextView(u"Application Error"));
+    EXPECT_EQ(title, QStringLiteral("Application Error"));
+}
+
+TEST_F(DesktopFixture, InputBoxGivesTheTypedTextAndEmptyOnCancel) {
+    QString title, label;
+    WhenDialogOpens<QInputDialog>([&](QInputDialog* dialog) {
+        title = dialog->windowTitle();
+        label = dialog->labelText();
+        auto* edit = dialog->findChild<QLineEdit*>();
+        QTest::keyClicks(edit, QStringLiteral("Adobe  R"));
+        edit->insert(QStringLiteral("é"));  // typed through an input method
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    desktop->SetApplicationTitle(u"Sweep Stale Records Out Of The Installed");
+    EXPECT_EQ(desktop->InputBox(u"Enter text:", std::nullopt, u""), u"Adobe  Ré");
+    EXPECT_EQ(title, QStringLiteral("Sweep Stale Records Out Of The Installed"));
+    EXPECT_EQ(label, QStringLiteral("Enter text:"));
+
+    WhenDialogOpens<QInputDialog>([](QInputDialog* dialog) {
+        QTest::keyClicks(dialog->findChild<QLineEdit*>(), QStringLiteral("typed then cancelled"));
+        dialog->reject();
+    });
+    EXPECT_EQ(desktop->InputBox(u"Enter text:", TextView(u"Own caption"), u""), u"");
+}
+
+TEST(QtDesktopEnd, EndProcessEndsAtOnceWithSuccess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(QtDesktop("/nonexistent").EndProcess(), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace ssr
