@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTreeView>
 #include <algorithm>
 #include <charconv>
@@ -52,6 +53,60 @@ QImage ToImage(const IconImage& icon) {
     }
     return image;
 }
+
+// The list's header. Qt finds no divider for columns of width 0 at the end of
+// the header, so they could never be opened again; here the strip just right
+// of the last divider grabs the last such column, as the Windows list does.
+class ListHeader final : public QHeaderView {
+public:
+    explicit ListHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        const int x = event->position().toPoint().x();
+        const int section = HiddenSectionAt(x);
+        if (event->button() == Qt::LeftButton && section >= 0) {
+            m_opening = section;
+            m_press_x = x;
+            event->accept();
+            return;
+        }
+        QHeaderView::mousePressEvent(event);
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        const int x = event->position().toPoint().x();
+        if (m_opening >= 0) {
+            resizeSection(m_opening, std::max(0, x - m_press_x));
+            event->accept();
+            return;
+        }
+        QHeaderView::mouseMoveEvent(event);
+        if (event->buttons() == Qt::NoButton && HiddenSectionAt(x) >= 0) setCursor(Qt::SplitHCursor);
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (m_opening >= 0) {
+            m_opening = -1;
+            event->accept();
+            return;
+        }
+        QHeaderView::mouseReleaseEvent(event);
+    }
+
+private:
+    // The last column of width 0 when `x` is in the strip after the last
+    // divider and the header ends in such columns; else -1.
+    [[nodiscard]] int HiddenSectionAt(int x) const {
+        if (count() == 0) return -1;
+        const int last = logicalIndex(count() - 1);
+        if (sectionSize(last) != 0 || isSectionHidden(last)) return -1;
+        const int end = sectionViewportPosition(last);
+        const int grip = style()->pixelMetric(QStyle::PM_HeaderGripMargin, nullptr, this);
+        return (x >= end && x <= end + 2 * grip + 2) ? last : -1;
+    }
+
+    int m_opening = -1;
+    int m_press_x = 0;
+};
 
 }  // namespace
 
@@ -120,6 +175,7 @@ void MainWindow::BuildList(const ControlDesign& design) {
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setToolTip(ToQString(design::kListHint));
+    m_list->setHeader(new ListHeader(m_list));
     m_list->setModel(m_model.get());
 
     // Columns of width 0 stay hidden until the user drags their divider open.

@@ -1,0 +1,454 @@
+#include "main_window.h"
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+
+#include "application/appearance.h"
+#include "application/error_report.h"
+#include "operations/operations.h"
+#include "platform/failure.h"
+#include "platform/memory_registry.h"
+#include "platform/qt/entry_list_model.h"
+#include "platform/qt/qt_desktop.h"
+#include "platform/registry.h"
+#include "platform/testing/scripted_desktop.h"
+
+namespace ssr {
+namespace {
+
+const Text kUninstall = kUninstallKeyPath;
+
+struct WindowFixture : ::testing::Test {
+    MemoryRegistry registry;
+    ScriptedDesktop desktop;
+    RecordingSkinEngine skin;
+    std::unique_ptr<Form1> form;
+    std::unique_ptr<MainWindow> window;
+
+    void Make(SkinEngine* skin_engine = nullptr) {
+        form = std::make_unique<Form1>(registry, desktop, skin_engine ? *skin_engine : skin);
+        window = std::make_unique<MainWindow>(*form);
+    }
+    void AddEntry(TextView key, TextView name, TextView command) {
+        registry.SetText(kUninstall + u"\\" + Text(key), u"DisplayName", name);
+        registry.SetText(kUninstall + u"\\" + Text(key), u"UninstallString", command);
+    }
+    void ShowLoaded() {
+        window->Start();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    [[nodiscard]] int Px(int twips) const { return design::Pixels(twips, window->Dpi()); }
+    [[nodiscard]] std::vector<Text> Reports() const {
+        std::vector<Text> reports;
+        for (const auto& box : desktop.boxes)
+            if (box.kind == ScriptedDesktop::Box::Kind::Message && box.style == kVbExclamation &&
+                box.caption == Text(kErrorReportCaption))
+                reports.push_back(box.prompt);
+        return reports;
+    }
+};
+
+// ---- The design table, control by control.
+
+struct ControlCase {
+    std::string name;
+};
+
+class Controls : public WindowFixture, public ::testing::WithParamInterface<ControlCase> {};
+
+TEST_P(Controls, StandWhereTheDesignSaysWithItsCaptionFontAndHint) {
+    Make();
+    const ControlDesign* design = design::FindControl(GetParam().name);
+    ASSERT_NE(design, nullptr);
+    QWidget* widget = window->Control(design->name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->parentWidget(), window.get());
+    EXPECT_EQ(widget->geometry(), QRect(Px(design->rect.left), Px(design->rect.top), Px(design->rect.width),
+                                        Px(design->rect.height)));
+    const FontDesign& font = design->kind == ControlKind::ListView ? design::kListFont : design::kButtonFont;
+    EXPECT_EQ(widget->font().family(), QString::fromLatin1(font.face.data(), static_cast<qsizetype>(font.face.size())));
+    EXPECT_DOUBLE_EQ(widget->font().pointSizeF(), font.points);
+    EXPECT_EQ(widget->font().bold(), font.bold);
+    // The font really found, metric-compatible with the designed one.
+    EXPECT_TRUE(QStringList({"Arial", "Liberation Sans"}).contains(QFontInfo(widget->font()).family()))
+        << QFontInfo(widget->font()).family().toStdString();
+
+    if (design->kind == ControlKind::PushButton) {
+        auto* button = qobject_cast<QPushButton*>(widget);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->text(), ToQString(design->caption));
+        EXPECT_FALSE(button->text().contains('&'));
+        EXPECT_TRUE(button->toolTip().isEmpty());
+        EXPECT_EQ(button->palette().color(QPalette::Button), QColor(Qt::white));
+        EXPECT_EQ(button->palette().color(QPalette::ButtonText), QApplication::palette().color(QPalette::ButtonText));
+    } else {
+        EXPECT_EQ(widget->toolTip(), ToQString(design::kListHint));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Design, Controls,
+                         ::testing::Values(ControlCase{"PushButton4"}, ControlCase{"ListView1"},
+                                           ControlCase{"PushButton3"}, ControlCase{"PushButton5"},
+                                           ControlCase{"PushButton6"}, ControlCase{"PushButton2"},
+                                           ControlCase{"PushButton1"}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(WindowFixture, WindowIsFixedWhiteAndCannotBeMaximized) {
+    Make();
+    const QSize client(Px(design::kClientWidth), Px(design::kClientHeight));
+    EXPECT_EQ(window->size(), client);
+    EXPECT_EQ(window->minimumSize(), client);
+    EXPECT_EQ(window->maximumSize(), client);
+    const Qt::WindowFlags flags = window->windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowSystemMenuHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(window->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_TRUE(window->toolTip().isEmpty());
+    // Only the six buttons and the list take a place.
+    EXPECT_EQ(window->findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly).size(), 6);
+    EXPECT_EQ(window->findChildren<QTreeView*>().size(), 1);
+}
+
+TEST_F(WindowFixture, ListShowsCheckBoxesWithoutTreeDecoration) {
+    Make();
+    QTreeView* list = window->ListView1();
+    EXPECT_FALSE(list->rootIsDecorated());
+    EXPECT_TRUE(list->uniformRowHeights());
+    EXPECT_EQ(list->model(), &window->Model());
+}
+
+TEST_F(WindowFixture, FocusStartsOnTheListAndTabFollowsTheDesign) {
+    Make();
+    ShowLoaded();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_EQ(QApplication::focusWidget(), window->ListView1());
+
+    std::vector<const ControlDesign*> order;
+    for (const ControlDesign& c : design::kControls)
+        if (c.tab_index >= 0) order.push_back(&c);
+    std::sort(order.begin(), order.end(), [](auto* a, auto* b) { return a->tab_index < b->tab_index; });
+    ASSERT_EQ(order.front()->name, "ListView1");
+    for (std::size_t step = 1; step <= order.size(); ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        const ControlDesign* expected = order[step % order.size()];
+        EXPECT_EQ(QApplication::focusWidget(), window->Control(expected->name))
+            << "after " << step << " Tab presses, expected " << expected->name;
+    }
+}
+
+// ---- Form_Load through the window.
+
+TEST_F(WindowFixture, LoadSetsCaptionIconTitleAndTheListColumns) {
+    AddEntry(u"A", u"Alpha", u"\"C:\\Program Files\\Alpha\\unins000.exe\" /S");
+    AddEntry(u"B", u"Beta", u"MsiExec.exe /X{12}");
+    Make();
+    window->Load();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), ToQString(design::kProductTitle));
+    EXPECT_EQ(window->windowTitle().size(), 59);
+    EXPECT_EQ(desktop.application_title, u"Sweep Stale Records Out Of The Installed");
+    QList<QSize> sizes = window->windowIcon().availableSizes();
+    std::sort(sizes.begin(), sizes.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
+    EXPECT_EQ(sizes, QList<QSize>({{32, 32}, {48, 48}, {128, 128}, {256, 256}}));
+
+    EXPECT_EQ(window->Model().rowCount(), 2);
+    const QHeaderView* header = window->ListView1()->header();
+    ASSERT_EQ(header->count(), 4);
+    EXPECT_EQ(header->sectionSize(0), Px(7000));
+    for (int column = 1; column < 4; ++column) EXPECT_EQ(header->sectionSize(column), 0) << column;
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(WindowFixture, TheDesignIconUntilLoadGivesAllFour) {
+    Make();
+    EXPECT_EQ(window->windowIcon().availableSizes(), QList<QSize>({{32, 32}}));
+}
+
+TEST_F(WindowFixture, ABadPointerFileIsReportedAtLine106AndStartUpGoesOn) {
+    AddEntry(u"A", u"Alpha", u"C:\\a.exe");
+    desktop.existing_paths.insert(desktop.application_folder + kPointerFile);  // there, but not a cursor
+    Make();
+    window->Load();
+    const std::vector<Text> reports = Reports();
+    ASSERT_EQ(reports.size(), 1U);
+    EXPECT_EQ(reports.front(), ComposeApplicationError(location::kFormLoad, 106, kInvalidPicture));
+    EXPECT_EQ(window->windowTitle(), ToQString(design::kProductTitle));
+    EXPECT_EQ(window->Model().rowCount(), 1);
+    EXPECT_EQ(form->MouseIcon(), nullptr);
+}
+
+struct RefusingSkin final : SkinEngine {
+    void LoadSkin(TextView, TextView) override { throw Failure(u"The skin file could not be loaded"); }
+    std::int32_t Options() override { return 0; }
+    void SetOptions(std::int32_t) override {}
+    void SetMember5(bool) override {}
+    void SetMember10(bool) override {}
+    void ApplyWindow(std::int32_t) override {}
+};
+
+TEST_F(WindowFixture, AFailingSkinIsReportedAtLine100AndStartUpGoesOn) {
+    AddEntry(u"A", u"Alpha", u"C:\\a.exe");
+    desktop.plain_files.insert(desktop.application_folder + kSkinFile);
+    RefusingSkin refusing;
+    Make(&refusing);
+    window->Load();
+    const std::vector<Text> reports = Reports();
+    ASSERT_EQ(reports.size(), 1U);
+    EXPECT_EQ(reports.front(), ComposeApplicationError(location::kFormLoad, 100, u"The skin file could not be loaded"));
+    // The background was set before the skin failed, and stays.
+    EXPECT_EQ(window->palette().color(QPalette::Window), QApplication::palette().color(QPalette::Button));
+    EXPECT_EQ(window->windowTitle(), ToQString(design::kProductTitle));
+    EXPECT_EQ(window->Model().rowCount(), 1);
+}
+
+TEST_F(WindowFixture, WithoutTheUninstallKeyTheListIsEmptyAndNothingIsSaid) {
+    Make();
+    ShowLoaded();
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(window->Model().rowCount(), 0);
+    EXPECT_EQ(window->Model().columnCount(), 4);
+}
+
+TEST_F(WindowFixture, EveryReportComesBeforeTheWindowIsShown) {
+    desktop.existing_paths.insert(desktop.application_folder + kPointerFile);
+    std::vector<bool> visible_at_report;
+    desktop.on_box = [&](const ScriptedDesktop::Box&) { visible_at_report.push_back(window->isVisible()); };
+    Make();
+    ShowLoaded();
+    ASSERT_EQ(visible_at_report.size(), 1U);
+    EXPECT_FALSE(visible_at_report.front());
+    EXPECT_TRUE(window->isVisible());
+}
+
+// The promotion through the real Qt desktop, with numbers from the test.
+struct PromotionCase {
+    std::string name;
+    double rnd;
+    bool starts;
+};
+
+struct QueuedRandom final : RandomSource {
+    double value;
+    explicit QueuedRandom(double v) : value(v) {}
+    void Seed(std::uint64_t) override {}
+    double Next() override { return value; }
+};
+struct KeptLaunches final : ProcessLauncher {
+    std::vector<LaunchRequest>* kept;
+    explicit KeptLaunches(std::vector<LaunchRequest>* k) : kept(k) {}
+    bool StartDetached(const LaunchRequest& request) override {
+        kept->push_back(request);
+        return true;
+    }
+};
+
+class Promotion : public ::testing::TestWithParam<PromotionCase> {};
+
+TEST_P(Promotion, OpensTheHomePageOnSevenOnly) {
+    std::vector<LaunchRequest> launches;
+    QtDesktop qt_desktop("/nonexistent-prefix", std::make_unique<QueuedRandom>(GetParam().rnd),
+                         std::make_unique<KeptLaunches>(&launches));
+    MemoryRegistry registry;
+    RecordingSkinEngine skin;
+    Form1 form(registry, qt_desktop, skin);
+    MainWindow window(form);
+    window.Load();
+    if (GetParam().starts) {
+        ASSERT_EQ(launches.size(), 1U);
+        EXPECT_EQ(launches.front().program, QStringLiteral("xdg-open"));
+        EXPECT_EQ(launches.front().arguments, QStringList({ToQString(kHomePageAddress)}));
+    } else {
+        EXPECT_TRUE(launches.empty());
+    }
+    EXPECT_EQ(window.windowTitle(), ToQString(design::kProductTitle));
+}
+
+INSTANTIATE_TEST_SUITE_P(Draws, Promotion,
+                         ::testing::Values(PromotionCase{"One", 0.0, false}, PromotionCase{"Six", 0.05999, false},
+                                           PromotionCase{"SevenLow", 0.06, true},
+                                           PromotionCase{"SevenHigh", 0.0699999, true},
+                                           PromotionCase{"Eight", 0.07, false},
+                                           PromotionCase{"Hundred", 0.9999999, false}),
+                         [](const auto& info) { return info.param.name; });
+
+// ---- Routing: each button reaches its own handler, and nothing else happens.
+
+class Buttons : public WindowFixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(Buttons, ClickReachesItsHandler) {
+    AddEntry(u"Gone", u"Gone App", u"C:\\gone\\unins.exe /S");
+    Make();
+    ShowLoaded();
+    window->Model().list().SetSelected(1, true);
+    window->Model().list().SetChecked(1, true);
+    QTest::mouseClick(window->PushButton(GetParam()), Qt::LeftButton);
+
+    const auto count = [&](ScriptedDesktop::Box::Kind kind) {
+        return std::count_if(desktop.boxes.begin(), desktop.boxes.end(), [&](const auto& b) { return b.kind == kind; });
+    };
+    const bool key_gone = !registry.KeyExists(kUninstall + u"\\Gone");
+    switch (GetParam()) {
+        case 1:  // uninstall the selected entry
+            ASSERT_EQ(desktop.shell_calls.size(), 1U);
+            EXPECT_EQ(desktop.shell_calls.front().parameters, u"/S");
+            EXPECT_FALSE(key_gone);
+            break;
+        case 2:  // remove the checked entries
+            EXPECT_TRUE(key_gone);
+            EXPECT_EQ(window->Model().rowCount(), 0);
+            break;
+        case 3:  // suggest: asks the file system about the entry
+            EXPECT_FALSE(desktop.queried_paths.empty());
+            EXPECT_FALSE(key_gone);
+            break;
+        case 4:  // help
+            ASSERT_EQ(desktop.MessageTexts().size(), 1U);
+            EXPECT_EQ(desktop.MessageTexts().front(), HelpText());
+            break;
+        case 5:
+        case 6:  // select by text
+            EXPECT_EQ(count(ScriptedDesktop::Box::Kind::Input), 1);
+            EXPECT_FALSE(key_gone);
+            break;
+    }
+    if (GetParam() != 4) {
+        EXPECT_EQ(count(ScriptedDesktop::Box::Kind::Message), 0);
+    }
+    if (GetParam() != 1) {
+        EXPECT_TRUE(desktop.shell_calls.empty());
+    }
+    if (GetParam() < 5) {
+        EXPECT_EQ(count(ScriptedDesktop::Box::Kind::Input), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllSix, Buttons, ::testing::Range(1, 7),
+                         [](const auto& info) { return "PushButton" + std::to_string(info.param); });
+
+TEST_F(WindowFixture, UsersCheckBoxClickAndSelectionReachTheList) {
+    AddEntry(u"A", u"Alpha", u"C:\\a.exe");
+    AddEntry(u"B", u"Beta", u"C:\\b.exe");
+    Make();
+    ShowLoaded();
+    QTreeView* list = window->ListView1();
+    const QModelIndex second = window->Model().index(1, 0);
+
+    QStyleOptionViewItem option;
+    option.initFrom(list->viewport());
+    option.rect = list->visualRect(second);
+    option.features |= QStyleOptionViewItem::HasCheckIndicator;
+    const QPoint box = list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box);
+    EXPECT_TRUE(form->ListView1().Checked(2));
+    EXPECT_FALSE(form->ListView1().Checked(1));
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(window->Model().index(0, 0)).center());
+    EXPECT_TRUE(form->ListView1().Selected(1));
+    QTest::keyClick(list, Qt::Key_Space);
+    EXPECT_TRUE(form->ListView1().Checked(1));
+}
+
+TEST_F(WindowFixture, ColumnsOfWidthZeroCanBeDraggedOpen) {
+    AddEntry(u"A", u"Alpha", u"\"C:\\Program Files\\Alpha\\unins000.exe\" /S");
+    Make();
+    ShowLoaded();
+    QHeaderView* header = window->ListView1()->header();
+    QWidget* surface = header->viewport();
+    const int divider = header->sectionViewportPosition(0) + header->sectionSize(0);
+    const int y = header->height() / 2;
+    const auto send = [&](QEvent::Type type, int x, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, QPointF(x, y), surface->mapToGlobal(QPointF(x, y)),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(surface, &event);
+    };
+    send(QEvent::MouseButtonPress, divider + 1, Qt::LeftButton);
+    send(QEvent::MouseMove, divider + 41, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, divider + 41, Qt::NoButton);
+    EXPECT_EQ(header->sectionSize(0), Px(7000));
+    EXPECT_EQ(header->sectionSize(3), 40);  // the KeyName column came out first
+}
+
+// ---- Pointer feedback.
+
+TEST_F(WindowFixture, PointerRulesOverButtonsListAndSurface) {
+    Make();
+    ShowLoaded();
+    QPushButton* button = window->PushButton(3);
+    QTreeView* list = window->ListView1();
+
+    QTest::mouseMove(button, button->rect().center());
+    EXPECT_EQ(form->MousePointer(), kPointerCustom);
+    EXPECT_EQ(window->cursor().shape(), Qt::PointingHandCursor);  // no hand picture was loaded
+    EXPECT_EQ(button->cursor().shape(), Qt::PointingHandCursor);
+
+    QTest::mouseMove(window->PushButton(5), QPoint(10, 10));
+    EXPECT_EQ(form->MousePointer(), kPointerCustom);
+
+    QTest::mouseMove(list->viewport(), QPoint(20, 20));
+    EXPECT_EQ(form->MousePointer(), kPointerDefault);
+    EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);
+
+    QTest::mouseMove(button, QPoint(5, 5));
+    QTest::mouseMove(window.get(), QPoint(2, 2));  // the margin around the controls
+    EXPECT_EQ(form->MousePointer(), kPointerDefault);
+
+    form->SetMousePointer(kPointerHourglass);
+    EXPECT_EQ(window->cursor().shape(), Qt::WaitCursor);
+    QTest::mouseMove(button, QPoint(6, 6));
+    QTest::mouseMove(list->viewport(), QPoint(21, 21));
+    QTest::mouseMove(window.get(), QPoint(3, 3));
+    EXPECT_EQ(form->MousePointer(), kPointerHourglass);
+}
+
+TEST_F(WindowFixture, TheLoadedHandPictureShowsOverButtons) {
+    Make();
+    ShowLoaded();
+    QPixmap picture(32, 32);
+    picture.fill(Qt::red);
+    form->SetMouseIcon(std::make_shared<QtPointer>(QCursor(picture, 7, 3)));
+    QTest::mouseMove(window->PushButton(1), QPoint(5, 5));
+    EXPECT_EQ(window->cursor().shape(), Qt::BitmapCursor);
+    EXPECT_EQ(window->cursor().hotSpot(), QPoint(7, 3));
+}
+
+TEST_F(WindowFixture, BackColourOfTheWindowResolvesSystemColours) {
+    Make();
+    form->SetBackColor(kSystemButtonFace);
+    EXPECT_EQ(window->palette().color(QPalette::Window), QApplication::palette().color(QPalette::Button));
+    form->SetBackColor(0x00336699);  // 0x00BBGGRR
+    EXPECT_EQ(window->palette().color(QPalette::Window), QColor(0x99, 0x66, 0x33));
+}
+
+TEST(WindowClose, ClosingEndsTheProcessAtOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            QtDesktop desktop("/nonexistent-prefix");
+            MemoryRegistry registry;
+            RecordingSkinEngine skin;
+            Form1 form(registry, desktop, skin);
+            MainWindow window(form);
+            window.show();
+            window.close();
+            std::exit(3);  // not reached when closing ends the process
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace ssr
