@@ -1,0 +1,365 @@
+// Real Wine as the referee: entries made by Wine's own reg tool read back
+// exactly as Wine stored them, and a deletion by the store is what Wine sees
+// afterwards, on a 64-bit and a 32-bit prefix with a large hive each.
+
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+
+#include "catalogue/listing.h"
+#include "platform/entry_list.h"
+#include "platform/testing/scripted_desktop.h"
+#include "platform/wine/reg_file.h"
+#include "platform/wine/wine_prefix.h"
+#include "platform/wine/wine_registry.h"
+#include "prefix_files.h"
+
+namespace ssr {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadBytes;
+using test::WideBytes;
+using test::WriteBytes;
+
+constexpr int kGeneratedEntries = 2000;
+const std::string kUninstallWin = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const Text kU = kUninstallKeyPath;
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+struct Prefix {
+    const char* arch;
+    fs::path path;
+    [[nodiscard]] std::string Env() const {
+        return "WINEDEBUG=-all WINEARCH=" + std::string(arch) + " WINEPREFIX=" + Quote(path.string()) + " ";
+    }
+    // reg.exe of the 64-bit prefix runs in the 32-bit view unless told.
+    [[nodiscard]] std::string View() const { return std::string(arch) == "win64" ? " /reg:64" : ""; }
+    [[nodiscard]] std::string WindowsPath(const fs::path& p) const {
+        std::string s = "Z:" + p.string();
+        for (char& c : s) c = c == '/' ? '\\' : c;
+        return s;
+    }
+};
+
+std::string Shell(const std::string& command, int* status = nullptr) {
+    std::string output;
+    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return output;
+    char buffer[4096];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    const int raw = ::pclose(pipe);
+    if (status) *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return output;
+}
+
+// A key as `reg export` writes it: its values in order of appearance.
+struct ExportedKey {
+    Text path;
+    std::map<Text, wine::RegValue> values;  // by lower-cased name
+};
+
+std::vector<std::uint8_t> HexBytes(TextView text) {
+    std::vector<std::uint8_t> bytes;
+    unsigned value = 0;
+    int digits = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const char16_t c = i < text.size() ? text[i] : u',';
+        if ((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F')) {
+            value = value * 16 + static_cast<unsigned>(c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10);
+            ++digits;
+        } else if (digits) {
+            bytes.push_back(static_cast<std::uint8_t>(value));
+            value = 0;
+            digits = 0;
+        }
+    }
+    return bytes;
+}
+
+// Reads the quoted, escaped text that starts after `at`; moves `at` past its closing quote.
+Text ExportString(TextView line, std::size_t& at) {
+    Text out;
+    for (++at; at < line.size() && line[at] != u'"'; ++at) {
+        if (line[at] == u'\\' && at + 1 < line.size()) {
+            const char16_t e = line[++at];
+            out += e == u'n' ? u'\n' : e == u'r' ? u'\r' : e == u'0' ? u'\0' : e;
+        } else {
+            out += line[at];
+        }
+    }
+    ++at;
+    return out;
+}
+
+std::vector<ExportedKey> ParseExport(const fs::path& file) {
+    const std::string raw = ReadBytes(file);
+    Text text;
+    for (std::size_t i = 2; i + 1 < raw.size(); i += 2)
+        text += static_cast<char16_t>(static_cast<unsigned char>(raw[i]) | (static_cast<unsigned char>(raw[i + 1]) << 8));
+    std::vector<Text> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find(u"\r\n", start);
+        if (end == Text::npos) end = text.size();
+        Text line = text.substr(start, end - start);
+        start = end + 2;
+        // Hex data continues on indented lines after a trailing backslash.
+        if (!lines.empty() && !lines.back().empty() && lines.back().back() == u'\\') {
+            lines.back().pop_back();
+            lines.back() += line;
+        } else {
+            lines.push_back(std::move(line));
+        }
+    }
+    const Text machine = u"[HKEY_LOCAL_MACHINE\\";
+    std::vector<ExportedKey> keys;
+    for (const Text& line : lines) {
+        if (line.starts_with(machine)) {
+            keys.push_back({line.substr(machine.size(), line.size() - machine.size() - 1), {}});
+            continue;
+        }
+        if (keys.empty() || line.empty() || (line[0] != u'"' && line[0] != u'@')) continue;
+        std::size_t at = 0;
+        wine::RegValue value;
+        if (line[0] == u'"') value.name = ExportString(line, at);
+        else at = 1;
+        const TextView data = TextView(line).substr(at + 1);
+        if (data.starts_with(u"\"")) {
+            std::size_t d = 0;
+            value.type = kRegSz;
+            value.data = WideBytes(ExportString(data, d));
+        } else if (data.starts_with(u"dword:")) {
+            value.type = kRegDword;
+            const auto v = static_cast<std::uint32_t>(std::stoul(ToUtf8(data.substr(6)), nullptr, 16));
+            value.data = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                          static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+        } else if (data.starts_with(u"hex:")) {
+            value.type = kRegBinary;
+            value.data = HexBytes(data.substr(4));
+        } else if (data.starts_with(u"hex(")) {
+            const std::size_t close = data.find(u"):");
+            value.type = static_cast<std::uint32_t>(std::stoul(ToUtf8(data.substr(4, close - 4)), nullptr, 16));
+            value.data = HexBytes(data.substr(close + 2));
+        }
+        keys.back().values[LowerCase(value.name)] = value;
+    }
+    return keys;
+}
+
+// The store's view of a subtree, in the same shape and order as an export.
+void Collect(wine::RegFile& file, wine::RegFile::Node* node, std::vector<ExportedKey>& out) {
+    ExportedKey key{wine::RegFile::PathOf(node), {}};
+    for (const auto& v : file.Values(node)) key.values[LowerCase(v.name)] = v;
+    out.push_back(std::move(key));
+    for (auto* child : node->children) Collect(file, child, out);
+}
+
+std::vector<ExportedKey> StoreView(const fs::path& prefix) {
+    auto file = wine::RegFile::Parse(ReadBytes(prefix / "system.reg"));
+    std::vector<ExportedKey> keys;
+    if (!file) return keys;
+    if (auto* node = file->Find(file->root(), kU)) Collect(*file, node, keys);
+    return keys;
+}
+
+void ExpectSame(const std::vector<ExportedKey>& wine_view, const std::vector<ExportedKey>& store_view) {
+    ASSERT_EQ(wine_view.size(), store_view.size());
+    for (std::size_t i = 0; i < wine_view.size(); ++i) {
+        ASSERT_EQ(ToUtf8(wine_view[i].path), ToUtf8(store_view[i].path)) << "key " << i << " (order or name)";
+        ASSERT_EQ(wine_view[i].values.size(), store_view[i].values.size()) << ToUtf8(wine_view[i].path);
+        for (const auto& [name, value] : wine_view[i].values) {
+            const auto it = store_view[i].values.find(name);
+            ASSERT_NE(it, store_view[i].values.end()) << ToUtf8(wine_view[i].path) << " " << ToUtf8(name);
+            EXPECT_EQ(it->second.name, value.name);
+            EXPECT_EQ(it->second.type, value.type) << ToUtf8(name);
+            EXPECT_EQ(it->second.data, value.data) << ToUtf8(wine_view[i].path) << " " << ToUtf8(name);
+        }
+    }
+}
+
+std::string Utf16File(const std::string& utf8) {
+    std::string bytes = "\xff\xfe";
+    for (const char16_t unit : FromUtf8(utf8)) {
+        if (unit == u'\n') bytes += std::string("\r\0", 2);
+        bytes += static_cast<char>(unit & 0xff);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+std::string Hex8(int v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(v));
+    return text;
+}
+
+// The entries Wine is asked to make: every value type, non-ASCII names, a
+// nested subtree, and a large number of ordinary entries.
+std::string ImportFile() {
+    const std::string u = "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    std::string reg = "Windows Registry Editor Version 5.00\n\n";
+    reg += u + "Пример 日本語]\n\"DisplayName\"=\"Ñandú 🎉 \\\"quoted\\\" back\\\\slash\"\n"
+                "\"UninstallString\"=\"C:\\\\Program Files\\\\Ñandú\\\\uninst.exe\"\n\"Ω\"=hex(2):25,00,50,00,41,00,54,00,"
+                "48,00,25,00,00,00\n\"Empty\"=\"\"\n\"None\"=hex(0):01,02\n\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\n"
+                "@=\"default\"\n\n";
+    reg += u + "Пример 日本語\\Sub\\Deep]\n\"x\"=dword:00000010\n\n";
+    reg += "[HKEY_LOCAL_MACHINE\\Software\\SsrParent\\Only]\n\"v\"=\"1\"\n\n";
+    for (int i = 0; i < kGeneratedEntries; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "App%05d", i);
+        reg += u + name + "]\n\"DisplayName\"=\"Application " + name + "\"\n\"UninstallString\"=\"C:\\\\Program Files\\\\" +
+               name + "\\\\unins000.exe\"\n\"EstimatedSize\"=dword:" + Hex8(1000 + i) + "\n\"Blob\"=hex:" +
+               std::to_string(10 + i % 90) + ",00,ff\n\n";
+        if (i % 500 == 7) reg += u + name + "\\Parts\\Core]\n\"Id\"=\"" + name + "\"\n\n";
+    }
+    return Utf16File(reg);
+}
+
+std::string AddScript(const Prefix& p, const fs::path& import) {
+    const std::string key = "\"" + kUninstallWin + "\\RegAdd Entry";
+    const std::string v = p.View() + " /f >nul\r\n";
+    std::string s = "@echo off\r\nreg import " + p.WindowsPath(import) + p.View() + " >nul\r\n";
+    s += "reg add " + key + "\" /v DisplayName /d \"Added by reg add\"" + v;
+    s += "reg add " + key + "\" /v UninstallString /d \"c:\\windows\\notepad.exe /x\"" + v;
+    s += "reg add " + key + "\" /v Expand /t REG_EXPAND_SZ /d \"%%SystemRoot%%\\system32\"" + v;
+    s += "reg add " + key + "\" /v Multi /t REG_MULTI_SZ /d \"one\\0two\"" + v;
+    s += "reg add " + key + "\" /v Count /t REG_DWORD /d 42" + v;
+    s += "reg add " + key + "\" /v Big /t REG_QWORD /d 0x1122334455667788" + v;
+    s += "reg add " + key + "\" /v Raw /t REG_BINARY /d 00ff10" + v;
+    s += "reg add " + key + "\\Child\" /v CaseName /d first" + v;
+    s += "reg add \"" + kUninstallWin + "\\REGADD ENTRY\\child\" /v CASENAME /d second" + v;
+    return s;
+}
+
+class RealWine : public ::testing::TestWithParam<const char*> {
+protected:
+    static void SetUpTestSuite() {
+        if (Shell("command -v wine").empty()) return;
+        s_folder = std::make_unique<test::TempFolder>("referee");
+        s_prefixes["win64"] = {"win64", s_folder->path() / "win64"};
+        s_prefixes["win32"] = {"win32", s_folder->path() / "win32"};
+        // The two first starts take the longest; let them overlap.
+        std::string boot;
+        for (const auto& [arch, p] : s_prefixes)
+            boot += "(" + p.Env() + "wineboot -i >/dev/null 2>&1; " + p.Env() + "wineserver -w) & ";
+        Shell(boot + "wait");
+    }
+    static void TearDownTestSuite() {
+        for (const auto& [arch, p] : s_prefixes) Shell(p.Env() + "wineserver -k");
+        s_prefixes.clear();
+        s_folder.reset();
+    }
+    void SetUp() override {
+        if (!s_folder) GTEST_SKIP() << "Wine is not installed";
+        m_prefix = s_prefixes[GetParam()];
+        if (!fs::exists(m_prefix.path / "system.reg")) GTEST_FAIL() << "wineboot made no prefix";
+    }
+    [[nodiscard]] std::vector<ExportedKey> WineView(const std::string& name) const {
+        const fs::path out = s_folder->path() / (std::string(m_prefix.arch) + "-" + name + ".reg");
+        Shell(m_prefix.Env() + "wine reg export '" + kUninstallWin + "' '" + m_prefix.WindowsPath(out) + "'" +
+            m_prefix.View() + " /y; " + m_prefix.Env() + "wineserver -w");
+        return ParseExport(out);
+    }
+
+    Prefix m_prefix;
+    static inline std::unique_ptr<test::TempFolder> s_folder;
+    static inline std::map<std::string, Prefix> s_prefixes;
+};
+
+TEST_P(RealWine, ReadsWhatWineStoredAndDeletesWhatWineThenMisses) {
+    const fs::path import = s_folder->path() / (std::string(m_prefix.arch) + "-import.reg");
+    WriteBytes(import, ImportFile());
+    WriteBytes(m_prefix.path / "drive_c" / "ssr-add.cmd", AddScript(m_prefix, import));
+    Shell(m_prefix.Env() + "wine cmd /c 'c:\\ssr-add.cmd'; " + m_prefix.Env() + "wineserver -w");
+
+    // What reg add stored, value by value.
+    {
+        WinePrefixRegistry registry(m_prefix.path);
+        RegHandle key = 0;
+        ASSERT_EQ(registry.open_key(kHkeyLocalMachine, kU + u"\\regadd entry", &key), kErrorSuccess);
+        const auto expect = [&](TextView name, std::uint32_t type, std::vector<std::uint8_t> bytes) {
+            std::uint32_t t = 0;
+            std::uint32_t size = 0;
+            ASSERT_EQ(registry.query_value_ex(key, name, &t, nullptr, &size), kErrorSuccess) << ToUtf8(name);
+            std::vector<std::uint8_t> data(size);
+            ASSERT_EQ(registry.query_value_ex(key, name, &t, data.data(), &size), kErrorSuccess);
+            EXPECT_EQ(t, type) << ToUtf8(name);
+            EXPECT_EQ(data, bytes) << ToUtf8(name);
+        };
+        expect(u"Expand", kRegExpandSz, WideBytes(u"%SystemRoot%\\system32"));
+        expect(u"Multi", kRegMultiSz, WideBytes(Text(u"one\0two\0", 8)));
+        expect(u"Count", kRegDword, {42, 0, 0, 0});
+        expect(u"Big", 11, {0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11});
+        expect(u"Raw", kRegBinary, {0x00, 0xff, 0x10});
+        RegHandle child = 0;
+        ASSERT_EQ(registry.open_key(key, u"CHILD", &child), kErrorSuccess);
+        char16_t name[256];
+        std::uint32_t length = 256;
+        ASSERT_EQ(registry.enum_key_ex(key, 0, name, &length, nullptr, nullptr), kErrorSuccess);
+        EXPECT_EQ(Text(name, length), u"Child") << "one key, spelt as first made";
+        EXPECT_EQ(registry.enum_key_ex(key, 1, name, &length, nullptr, nullptr), kErrorNoMoreItems);
+        EntryList list;
+        ScriptedDesktop desktop;
+        ListUninstallEntries(registry, list, desktop);
+        EXPECT_EQ(list.Count(), kGeneratedEntries + 2);
+        bool found = false;
+        for (int i = 1; i <= list.Count(); ++i) found |= list.SubItem(i, 3) == u"Пример 日本語";
+        EXPECT_TRUE(found);
+    }
+
+    // Everything Wine lists below the uninstall key, in Wine's order, with the same values.
+    const auto before = WineView("before");
+    ASSERT_GT(before.size(), static_cast<std::size_t>(kGeneratedEntries));
+    ExpectSame(before, StoreView(m_prefix.path));
+
+    // While a wineserver runs, nothing is written.
+    Shell(m_prefix.Env() + "wineserver -p");
+    ASSERT_TRUE(wine::ServerRunning(m_prefix.path));
+    const std::string unchanged = ReadBytes(m_prefix.path / "system.reg");
+    {
+        WinePrefixRegistry registry(m_prefix.path);
+        EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\App00007"), kErrorAccessDenied);
+    }
+    EXPECT_EQ(ReadBytes(m_prefix.path / "system.reg"), unchanged);
+    Shell(m_prefix.Env() + "wineserver -k; " + m_prefix.Env() + "wineserver -w");
+    ASSERT_FALSE(wine::ServerRunning(m_prefix.path));
+
+    {
+        WinePrefixRegistry registry(m_prefix.path);
+        ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Пример 日本語"), kErrorSuccess);
+        ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\app00007"), kErrorSuccess);
+    }
+    {
+        // A parent whose only child goes keeps existing for Wine too.
+        WinePrefixRegistry registry(m_prefix.path);
+        ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, u"Software\\SsrParent\\Only"), kErrorSuccess);
+    }
+    std::string check = "@echo off\r\n";
+    for (const char* key : {"Uninstall\\App00007", "Uninstall\\App00008"})
+        check += "reg query \"" + kUninstallWin.substr(0, kUninstallWin.size() - 9) + key + "\"" + m_prefix.View() +
+                 " >nul 2>&1\r\necho %errorlevel%\r\n";
+    for (const char* key : {"HKLM\\Software\\SsrParent", "HKLM\\Software\\SsrParent\\Only"})
+        check += std::string("reg query \"") + key + "\"" + m_prefix.View() + " >nul 2>&1\r\necho %errorlevel%\r\n";
+    WriteBytes(m_prefix.path / "drive_c" / "ssr-check.cmd", check);
+    const std::string answers = Shell(m_prefix.Env() + "wine cmd /c 'c:\\ssr-check.cmd' | tr -d '\\r'");
+    EXPECT_EQ(answers, "1\n0\n0\n1\n") << "deleted entry, kept entry, parent, deleted only child";
+    const auto after = WineView("after");
+    std::vector<ExportedKey> expected;
+    for (const auto& key : before) {
+        const Text p = LowerCase(key.path);
+        const Text a = LowerCase(kU + u"\\App00007");
+        const Text b = LowerCase(kU + u"\\Пример 日本語");
+        if (p == a || p.starts_with(a + u"\\") || p == b || p.starts_with(b + u"\\")) continue;
+        expected.push_back(key);
+    }
+    ExpectSame(after, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Prefixes, RealWine, ::testing::Values("win64", "win32"));
+
+}  // namespace
+}  // namespace ssr
