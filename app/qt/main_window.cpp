@@ -185,6 +185,7 @@ void MainWindow::BuildList(const ControlDesign& design) {
     header->setSectionsMovable(false);
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setCascadingSectionResizes(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     connect(m_model.get(), &EntryListModel::ColumnsLaidOut, this, &MainWindow::ApplyColumnWidths);
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, m_model.get(),
