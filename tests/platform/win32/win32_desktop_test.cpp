@@ -1,0 +1,302 @@
+// The desktop against Wine's file system, shell and process start. Files go
+// into a scratch folder in the prefix's temporary folder.
+
+#include "platform/win32/win32_desktop.h"
+
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <vector>
+
+#include "operations/operations.h"
+#include "platform/failure.h"
+#include "test_support.h"
+
+namespace ssr::win32 {
+namespace {
+
+using testing::RunTag;
+using testing::W;
+using testing::WaitFor;
+namespace fs = std::filesystem;
+
+fs::path TempFolder() {
+    std::wstring buffer(MAX_PATH + 1, L'\0');
+    buffer.resize(::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data()));
+    return fs::path(buffer);
+}
+
+Text PathText(const fs::path& path) {
+    const std::wstring wide = path.wstring();
+    return Text(wide.begin(), wide.end());
+}
+
+void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class Win32DesktopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        (void)::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        fs::create_directories(m_scratch);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        for (const auto& entry : fs::recursive_directory_iterator(m_scratch, ignored))
+            ::SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        fs::remove_all(m_scratch, ignored);
+        ::CoUninitialize();
+    }
+
+    Win32Desktop m_desktop;
+    const fs::path m_scratch = TempFolder() / W(RunTag() + u"-desktop");
+};
+
+// --- File tests -------------------------------------------------------------------
+
+enum class Made { File, Folder, HiddenFile, SystemFile, ReadOnlyFile, Nothing };
+
+struct FileCase {
+    const char* label;
+    Made made;
+    const wchar_t* name;  // below the scratch folder; an absolute path when `made` is Nothing
+    bool last_modified;
+    bool plain;
+};
+
+class FileTestTest : public Win32DesktopTest, public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(FileTestTest, AnswersWithoutFailing) {
+    const FileCase& row = GetParam();
+    fs::path path = m_scratch / row.name;
+    switch (row.made) {
+    case Made::Folder: fs::create_directories(path); break;
+    case Made::Nothing: path = row.name; break;
+    case Made::File: WriteBytes(path, {'x'}); break;
+    default: {
+        WriteBytes(path, {'x'});
+        const DWORD attribute = row.made == Made::HiddenFile   ? FILE_ATTRIBUTE_HIDDEN
+                                : row.made == Made::SystemFile ? FILE_ATTRIBUTE_SYSTEM
+                                                               : FILE_ATTRIBUTE_READONLY;
+        ASSERT_TRUE(::SetFileAttributesW(path.c_str(), attribute));
+        ASSERT_EQ(::GetFileAttributesW(path.c_str()) & attribute, attribute) << "the prefix keeps no attributes";
+    }
+    }
+    EXPECT_EQ(m_desktop.QueryLastModified(PathText(path)), row.last_modified);
+    EXPECT_EQ(m_desktop.IsPlainFile(PathText(path)), row.plain);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FileTestTest,
+    ::testing::Values(FileCase{"plain_file", Made::File, L"uninst.exe", true, true},
+                      FileCase{"non_ascii_file", Made::File, L"Удалить 旧 \U0001F600.exe", true, true},
+                      FileCase{"read_only_file_is_plain", Made::ReadOnlyFile, L"ro.exe", true, true},
+                      FileCase{"hidden_file_is_not_plain", Made::HiddenFile, L"hidden.cjs", true, false},
+                      FileCase{"system_file_is_not_plain", Made::SystemFile, L"system.cjs", true, false},
+                      FileCase{"folder_exists_but_is_not_plain", Made::Folder, L"o.cjs", true, false},
+                      FileCase{"folder_with_trailing_backslash", Made::Folder, L"App\\", true, false},
+                      FileCase{"drive_root", Made::Nothing, L"C:\\", true, false},
+                      FileCase{"missing_file", Made::Nothing, L"C:\\nowhere-at-all\\gone.exe", false, false},
+                      FileCase{"drive_that_does_not_exist", Made::Nothing, L"Q:\\gone\\gone.exe", false, false},
+                      FileCase{"empty_path", Made::Nothing, L"", false, false},
+                      FileCase{"wildcard", Made::Nothing, L"C:\\windows\\*.exe", false, false},
+                      FileCase{"malformed", Made::Nothing, L"C:\\a\"b<c>|d", false, false}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(Win32DesktopTest, AZeroInsideAPathNeverNamesTheFileBeforeIt) {
+    WriteBytes(m_scratch / L"real.exe", {'x'});
+    const Text path = PathText(m_scratch / L"real.exe") + Text(1, u'\0') + u"junk";
+    EXPECT_FALSE(m_desktop.QueryLastModified(path));
+    EXPECT_FALSE(m_desktop.IsPlainFile(path));
+}
+
+// --- Pointer pictures -------------------------------------------------------------------
+
+// A 32x32 monochrome cursor with its hotspot at (5, 9).
+std::vector<std::uint8_t> CursorFile() {
+    std::vector<std::uint8_t> bytes{0, 0, 2, 0, 1, 0,                    // cursor directory, one image
+                                    32, 32, 0, 0, 5, 0, 9, 0,            // size, hotspot
+                                    0x30, 0x01, 0, 0, 22, 0, 0, 0,       // 304 bytes at offset 22
+                                    40, 0, 0, 0, 32, 0, 0, 0, 64, 0, 0, 0,  // header: 32 x (2 x 32)
+                                    1, 0, 1, 0};                         // one plane, one bit
+    bytes.resize(22 + 40, 0);
+    for (const std::uint8_t b : {0, 0, 0, 0, 255, 255, 255, 0}) bytes.push_back(b);  // black, white
+    for (int row = 0; row < 32; ++row)                                               // image: a diagonal
+        for (int column = 0; column < 4; ++column) bytes.push_back(column == row / 8 ? 0x80 >> (row % 8) : 0);
+    bytes.resize(bytes.size() + 128, 0);  // mask: all opaque
+    return bytes;
+}
+
+std::vector<std::uint8_t> CutShort(std::vector<std::uint8_t> bytes, std::size_t size) {
+    bytes.resize(size);
+    return bytes;
+}
+
+struct PointerCase {
+    const char* label;
+    std::vector<std::uint8_t> bytes;
+    bool write;
+    const char16_t* failure;  // nullptr: loads
+};
+
+class PointerTest : public Win32DesktopTest, public ::testing::WithParamInterface<PointerCase> {};
+
+TEST_P(PointerTest, LoadsCursorsAndRefusesEverythingElse) {
+    const PointerCase& row = GetParam();
+    const fs::path path = m_scratch / L"HAND-M.CUR";
+    if (row.write) WriteBytes(path, row.bytes);
+    if (row.failure) {
+        try {
+            (void)m_desktop.LoadPointer(PathText(path));
+            ADD_FAILURE() << "loaded";
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.description(), row.failure);
+        }
+        return;
+    }
+    const std::shared_ptr<PointerPicture> picture = m_desktop.LoadPointer(PathText(path));
+    const HCURSOR cursor = CursorOf(picture.get());
+    ASSERT_NE(cursor, nullptr);
+    ICONINFO info{};
+    ASSERT_TRUE(::GetIconInfo(cursor, &info));
+    EXPECT_FALSE(info.fIcon);
+    EXPECT_EQ(info.xHotspot, 5U);
+    EXPECT_EQ(info.yHotspot, 9U);
+    if (info.hbmMask) ::DeleteObject(info.hbmMask);
+    if (info.hbmColor) ::DeleteObject(info.hbmColor);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, PointerTest,
+    ::testing::Values(PointerCase{"cursor_with_its_hotspot", CursorFile(), true, nullptr},
+                      PointerCase{"junk", {'n', 'o', 't', ' ', 'a', ' ', 'c', 'u', 'r'}, true, kInvalidPicture},
+                      PointerCase{"empty_file", {}, true, kInvalidPicture},
+                      PointerCase{"cut_short", CutShort(CursorFile(), 30), true, kInvalidPicture},
+                      PointerCase{"missing_file", {}, false, kFileNotFound}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(Win32PointerOwnership, OnlyOwnPicturesHaveACursor) {
+    struct Foreign final : PointerPicture {};
+    const Foreign foreign;
+    EXPECT_EQ(CursorOf(&foreign), nullptr);
+    EXPECT_EQ(CursorOf(nullptr), nullptr);
+}
+
+// --- Starting programs -------------------------------------------------------------------
+
+TEST_F(Win32DesktopTest, StartCommandRunsWithoutWaitingAndFailsWhenItCannotStart) {
+    const fs::path marker = m_scratch / L"started.txt";
+    m_desktop.StartCommand(u"cmd.exe /c echo started> \"" + PathText(marker) + u"\"", ShowCommand::MinimizedFocus);
+    ASSERT_TRUE(WaitFor([&] { return ReadAll(marker).ends_with("\r\n"); }));
+    EXPECT_EQ(ReadAll(marker), "started\r\n");
+
+    for (const Text& command : {Text(u"C:\\nowhere-at-all\\missing.exe /x"), Text(u"")}) {
+        try {
+            m_desktop.StartCommand(command, ShowCommand::Normal);
+            ADD_FAILURE() << "started " << ToUtf8(command);
+        } catch (const Failure& failure) {
+            EXPECT_FALSE(failure.description().empty());
+        }
+    }
+    try {
+        m_desktop.StartCommand(u"C:\\nowhere-at-all\\missing.exe", ShowCommand::Normal);
+        ADD_FAILURE() << "started";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.description(), kFileNotFound);
+    }
+}
+
+// An uninstall command as the list holds it, opened the way the Uninstall
+// button does; the program writes what it was given into a marker file.
+struct ShellCase {
+    const char* label;
+    const char16_t* command;  // {cmd} is a program path, {marker} the marker file
+    const char* written;      // {folder} is the application folder
+};
+
+class ShellOpenTest : public Win32DesktopTest, public ::testing::WithParamInterface<ShellCase> {};
+
+Text Replaced(Text text, TextView from, TextView to) {
+    for (std::size_t at = text.find(from); at != Text::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+TEST_P(ShellOpenTest, StartsTheProgramWithItsParameters) {
+    const ShellCase& row = GetParam();
+    // A copy of the command interpreter in a folder with blanks and non-ASCII
+    // letters, beside a folder named like its first word ("Program Files"
+    // beside "Program Files (x86)").
+    const fs::path folder = m_scratch / L"Тест App";
+    fs::create_directories(folder);
+    fs::create_directories(m_scratch / L"Тест");
+    std::wstring system(MAX_PATH, L'\0');
+    system.resize(::GetSystemDirectoryW(system.data(), MAX_PATH));
+    fs::copy_file(fs::path(system) / L"cmd.exe", folder / L"cmd.exe");
+    const fs::path marker = m_scratch / L"marker.txt";
+
+    Text command = Replaced(row.command, u"{cmd}", PathText(folder / L"cmd.exe"));
+    command = Replaced(command, u"{system}", Text(system.begin(), system.end()));
+    command = Replaced(command, u"{marker}", PathText(marker));
+    OpenWithShell(m_desktop, 0, command);
+
+    const std::string expected =
+        FromUtf8(row.written) == u"{folder}" ? ToUtf8(m_desktop.ApplicationFolder()) : std::string(row.written);
+    ASSERT_TRUE(WaitFor([&] { return ReadAll(marker).ends_with("\r\n"); })) << ToUtf8(command);
+    EXPECT_EQ(ReadAll(marker), expected + "\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, ShellOpenTest,
+    ::testing::Values(
+        ShellCase{"unquoted_path_with_switches", u"{system}\\cmd.exe /c echo one two>\"{marker}\"", "one two"},
+        ShellCase{"quoted_path_with_blanks", u"\"{cmd}\" /c echo quoted>\"{marker}\"", "quoted"},
+        ShellCase{"unquoted_path_with_blanks", u"{cmd} /c echo unquoted>\"{marker}\"", "unquoted"},
+        ShellCase{"works_in_the_application_folder", u"\"{cmd}\" /c cd>\"{marker}\"", "{folder}"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// --- Folder and random numbers -------------------------------------------------------
+
+TEST_F(Win32DesktopTest, ApplicationFolderHoldsTheProgramAndHasNoTrailingBackslash) {
+    const Text folder = m_desktop.ApplicationFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder.back(), u'\\');
+    EXPECT_TRUE(m_desktop.IsPlainFile(folder + u"\\ssr_win32_tests.exe"));
+}
+
+TEST(Win32DesktopRandom, SeededSequencesRepeatAndStayInTheUnitInterval) {
+    Win32Desktop first([] { return 4711U; });
+    Win32Desktop second([] { return 4711U; });
+    first.Randomize();
+    second.Randomize();
+    std::set<int> numbers;
+    for (int i = 0; i < 20000; ++i) {
+        const double value = first.Rnd();
+        ASSERT_EQ(value, second.Rnd());
+        ASSERT_GE(value, 0.0);
+        ASSERT_LT(value, 1.0);
+        numbers.insert(static_cast<int>(std::floor(value * 100)) + 1);
+    }
+    EXPECT_EQ(numbers.size(), 100U);  // every promotion draw from 1 to 100 can come up
+    EXPECT_EQ(*numbers.begin(), 1);
+    EXPECT_EQ(*numbers.rbegin(), 100);
+}
+
+TEST(Win32DesktopRandom, TimeOfDaySeedIsMillisecondsSinceMidnight) {
+    EXPECT_LT(Win32Desktop::TimeOfDaySeed(), 24U * 60 * 60 * 1000);
+}
+
+}  // namespace
+}  // namespace ssr::win32
