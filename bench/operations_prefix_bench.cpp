@@ -1,0 +1,106 @@
+// Suggest and Remove on a real Wine prefix folder: a generated system.reg
+// with 10,000 records, half of whose program files exist in drive_c.
+// Suggest must cost one file-system query per entry; Remove rewrites
+// system.reg once per deleted key, atomically.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "application/appearance.h"
+#include "application/form1.h"
+#include "catalogue/listing.h"
+#include "platform/testing/scripted_desktop.h"
+#include "platform/wine/wine_prefix.h"
+#include "platform/wine/wine_registry.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ssr;
+
+// The Linux desktop's file test, without the widgets: Windows paths are
+// looked up in the prefix. Counts the queries.
+class PrefixDesktop final : public ScriptedDesktop {
+public:
+    explicit PrefixDesktop(fs::path prefix) : m_prefix(std::move(prefix)) {}
+    bool QueryLastModified(TextView path) override {
+        ++queries;
+        return wine::WindowsPathExists(m_prefix, path);
+    }
+    std::size_t queries = 0;
+
+private:
+    fs::path m_prefix;
+};
+
+fs::path MakePrefix(int entries) {
+    char pattern[] = "/tmp/ssr-bench-prefix.XXXXXX";
+    const fs::path prefix = mkdtemp(pattern);
+    fs::create_directories(prefix / "dosdevices");
+    fs::create_directory_symlink("../drive_c", prefix / "dosdevices" / "c:");
+    std::ofstream reg(prefix / "system.reg", std::ios::binary);
+    reg << "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n\n";
+    for (int i = 0; i < entries; ++i) {
+        const std::string n = std::to_string(i);
+        reg << "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Product " << n << "] 1796629326\n"
+            << "#time=1dd861e7510944e\n"
+            << "\"DisplayName\"=\"Example Product " << n << "\"\n"
+            << "\"UninstallString\"=\"\\\"C:\\\\Program Files\\\\Vendor " << n << "\\\\uninstall.exe\\\" /S\"\n"
+            << "\"EstimatedSize\"=dword:00000400\n\n";
+        if (i % 2 == 0) {
+            const fs::path folder = prefix / "drive_c" / "Program Files" / ("Vendor " + n);
+            fs::create_directories(folder);
+            std::ofstream(folder / "uninstall.exe") << "x";
+        }
+    }
+    return prefix;
+}
+
+void BM_SuggestOnPrefix(benchmark::State& state) {
+    const int entries = static_cast<int>(state.range(0));
+    const fs::path prefix = MakePrefix(entries);
+    WinePrefixRegistry registry(prefix);
+    PrefixDesktop desktop(prefix);
+    RecordingSkinEngine skin;
+    Form1 form(registry, desktop, skin);
+    ListUninstallEntries(registry, form.ListView1(), desktop);
+    std::size_t checked = 0;
+    for (auto _ : state) {
+        desktop.queries = 0;
+        form.PushButton3_Click();
+    }
+    for (int p = 1; p <= form.ListView1().Count(); ++p) checked += form.ListView1().Checked(p) ? 1 : 0;
+    state.counters["queries_per_entry"] = static_cast<double>(desktop.queries) / entries;
+    state.counters["checked"] = static_cast<double>(checked);
+    fs::remove_all(prefix);
+}
+BENCHMARK(BM_SuggestOnPrefix)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_RemoveOnPrefix(benchmark::State& state) {
+    const int checked = static_cast<int>(state.range(0));
+    constexpr int kEntries = 10000;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const fs::path prefix = MakePrefix(kEntries);
+        WinePrefixRegistry registry(prefix);
+        PrefixDesktop desktop(prefix);
+        RecordingSkinEngine skin;
+        Form1 form(registry, desktop, skin);
+        ListUninstallEntries(registry, form.ListView1(), desktop);
+        for (int p = 1; p <= kEntries; p += kEntries / checked) form.ListView1().SetChecked(p, true);
+        state.ResumeTiming();
+        form.PushButton2_Click();
+        state.PauseTiming();
+        state.counters["left"] = form.ListView1().Count();
+        fs::remove_all(prefix);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_RemoveOnPrefix)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
