@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "application/step_runner.h"
 #include "platform/failure.h"
 #include "platform/testing/scripted_desktop.h"
@@ -45,6 +47,9 @@ struct RunnerCase {
     Next on_failure;
     std::vector<int> expected_rows_run;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const RunnerCase& c, std::ostream* os) { *os << c.behaviour; }
 
 class Runner : public ::testing::TestWithParam<RunnerCase> {};
 

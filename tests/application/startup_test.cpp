@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "application/appearance.h"
 #include "application/error_report.h"
 #include "application/form1.h"
@@ -104,6 +106,9 @@ struct Draw {
     bool opens_home_page;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Draw& c, std::ostream* os) { *os << c.rnd; }
+
 class Promotion : public Startup, public ::testing::WithParamInterface<Draw> {};
 
 TEST_P(Promotion, OpensTheHomePageOnlyOnSeven) {
@@ -200,6 +205,8 @@ struct TitleCase {
     Text title;
     Text expected;
 };
+
+void PrintTo(const TitleCase& c, std::ostream* os) { *os << ssr::ToUtf8(c.title); }
 
 class Title : public ::testing::TestWithParam<TitleCase> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "application/error_report.h"
 #include "platform/entry_list.h"
 #include "platform/memory_registry.h"
@@ -42,6 +44,9 @@ struct Reduction {
     Text column2;  // "Uninstall"
     Text column3;  // "FileExists"
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Reduction& c, std::ostream* os) { *os << c.behaviour; }
 
 class TargetPath : public Listing, public ::testing::WithParamInterface<Reduction> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "platform/failure.h"
 #include "platform/memory_registry.h"
 #include "platform/testing/scripted_desktop.h"
@@ -16,6 +18,9 @@ struct StoredValue {
     std::function<void(MemoryRegistry&)> store;
     Text expected;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const StoredValue& c, std::ostream* os) { *os << c.behaviour; }
 
 class ReadRegistryStringCase : public ::testing::TestWithParam<StoredValue> {};
 
@@ -71,6 +76,8 @@ struct DrivePathCase {
     Text input;
     Text expected;
 };
+
+void PrintTo(const DrivePathCase& c, std::ostream* os) { *os << ssr::ToUtf8(c.input); }
 
 class DrivePath : public ::testing::TestWithParam<DrivePathCase> {};
 

@@ -1,3 +1,4 @@
+#include <ostream>
 #include "operations/operations.h"
 #include "operations_fixture.h"
 #include "platform/failure.h"
@@ -18,6 +19,9 @@ struct SelectCase {
     int button;  // 5 containing, 6 not containing
     std::vector<bool> checked;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const SelectCase& c, std::ostream* os) { *os << c.behaviour; }
 
 class SelectByText : public OperationsTest, public ::testing::WithParamInterface<SelectCase> {};
 
@@ -76,6 +80,8 @@ struct SelectFailure {
     std::vector<bool> checked;
 };
 
+void PrintTo(const SelectFailure& c, std::ostream* os) { *os << c.behaviour; }
+
 class SelectFailures : public OperationsTest, public ::testing::WithParamInterface<SelectFailure> {};
 
 TEST_P(SelectFailures, GoOnAsTheResumeRulesSay) {
@@ -106,6 +112,8 @@ struct SplitCase {
     Text program;
     Text parameters;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.behaviour; }
 
 class Split : public ::testing::TestWithParam<SplitCase> {};
 
@@ -212,6 +220,8 @@ struct HoverCase {
     std::vector<int> moves;  // 1..6 a button, 0 the window, -1 the list
     int expected;
 };
+
+void PrintTo(const HoverCase& c, std::ostream* os) { *os << c.behaviour; }
 
 class Hover : public OperationsTest, public ::testing::WithParamInterface<HoverCase> {};
 

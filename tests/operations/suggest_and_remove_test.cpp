@@ -1,3 +1,4 @@
+#include <ostream>
 #include "operations/operations.h"
 #include "operations_fixture.h"
 
@@ -14,6 +15,9 @@ struct SuggestCase {
     bool checked_after;
     bool queried;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const SuggestCase& c, std::ostream* os) { *os << c.behaviour; }
 
 class Suggest : public OperationsTest, public ::testing::WithParamInterface<SuggestCase> {};
 
@@ -157,6 +161,8 @@ struct RemoveFailure {
     std::vector<Text> names_left;
     std::size_t deletions;
 };
+
+void PrintTo(const RemoveFailure& c, std::ostream* os) { *os << c.behaviour; }
 
 class RemoveFailures : public OperationsTest, public ::testing::WithParamInterface<RemoveFailure> {};
 
