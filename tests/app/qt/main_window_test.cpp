@@ -1,6 +1,9 @@
 #include "main_window.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QFontInfo>
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -13,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 
 #include "application/appearance.h"
@@ -24,6 +28,7 @@
 #include "platform/qt/qt_desktop.h"
 #include "platform/registry.h"
 #include "platform/testing/scripted_desktop.h"
+#include "platform/wine/wine_registry.h"
 
 namespace ssr {
 namespace {
@@ -172,6 +177,56 @@ TEST_F(WindowFixture, LoadSetsCaptionIconTitleAndTheListColumns) {
     EXPECT_EQ(header->sectionSize(0), Px(7000));
     for (int column = 1; column < 4; ++column) EXPECT_EQ(header->sectionSize(column), 0) << column;
     EXPECT_TRUE(Reports().empty());
+}
+
+// The whole start-up with 30,000 records: the listing, the model and the view.
+// The time is printed for the notes; a test never asserts one.
+TEST_F(WindowFixture, ThirtyThousandRecordsAreListedAndShown) {
+    for (int i = 0; i < 30000; ++i)
+        AddEntry(u"Key" + DecimalText(i), u"Program " + DecimalText(i), u"\"C:\\Apps\\" + DecimalText(i) + u"\\u.exe\" /S");
+    Make();
+    QElapsedTimer timer;
+    timer.start();
+    ShowLoaded();
+    QApplication::processEvents();
+    std::printf("[ figures ] 30000 records: Form_Load and the window shown in %lld ms\n",
+                static_cast<long long>(timer.elapsed()));
+    EXPECT_EQ(window->Model().rowCount(), 30000);
+    EXPECT_TRUE(Reports().empty());
+}
+
+// The same from a prefix's system.reg, as the program reads it.
+TEST(WindowOnAPrefix, ThirtyThousandRecordsFromSystemReg) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile hive(dir.filePath("system.reg"));
+    ASSERT_TRUE(hive.open(QIODevice::WriteOnly));
+    QByteArray text = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n";
+    for (int i = 0; i < 30000; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        text += "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Key" + n +
+                "] 1700000000\n#time=1d9a0b0c0d0e0f0\n\"DisplayName\"=\"Program " + n +
+                "\"\n\"UninstallString\"=\"\\\"C:\\\\Apps\\\\" + n + "\\\\u.exe\\\" /S\"\n";
+    }
+    hive.write(text);
+    hive.close();
+
+    const std::filesystem::path prefix = dir.path().toStdString();
+    WinePrefixRegistry registry(prefix);
+    ScriptedDesktop desktop;
+    RecordingSkinEngine skin;
+    Form1 form(registry, desktop, skin);
+    MainWindow window(form);
+    QElapsedTimer timer;
+    timer.start();
+    window.Start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QApplication::processEvents();
+    std::printf("[ figures ] 30000 records in system.reg: Form_Load and the window shown in %lld ms\n",
+                static_cast<long long>(timer.elapsed()));
+    EXPECT_EQ(window.Model().rowCount(), 30000);
+    const QString n = ToQString(form.ListView1().SubItem(30000, 3)).mid(3);  // "Key<n>"
+    EXPECT_EQ(ToQString(form.ListView1().SubItem(30000, 1)), "\"C:\\Apps\\" + n + "\\u.exe\" /S");
 }
 
 TEST_F(WindowFixture, TheDesignIconUntilLoadGivesAllFour) {
