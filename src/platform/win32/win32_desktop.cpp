@@ -83,7 +83,8 @@ public:
         PutText(font);
     }
 
-    void AddItem(DWORD style, short x, short y, short cx, short cy, WORD id, WORD class_atom) {
+    void AddItem(DWORD style, short x, short y, short cx, short cy, WORD id, WORD class_atom,
+                 std::wstring_view text = {}) {
         if (m_words.size() % 2 != 0) Put(0);  // items start on a DWORD boundary
         PutDword(style | WS_CHILD | WS_VISIBLE);
         PutDword(0);
@@ -94,7 +95,7 @@ public:
         Put(id);
         Put(0xFFFF);
         Put(class_atom);
-        PutText({});  // texts are set when the dialog starts
+        PutText(text);
         Put(0);       // no creation data
         ++m_words[m_count_at];
     }
@@ -192,11 +193,12 @@ Text Win32Desktop::InputBox(TextView prompt, std::optional<TextView> caption, Te
 
     DialogTemplate layout(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_CENTER, 250, 92,
                           kInputBoxClass, Wide(CaptionOrTitle(caption)), 8, L"MS Shell Dlg");
+    // The prompt and the default text are set when the dialog starts.
     layout.AddItem(SS_LEFT | SS_NOPREFIX, 7, 7, 176, 56, static_cast<WORD>(kInputBoxPromptId), kStaticAtom);
     layout.AddItem(ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 7, 70, 236, 14,
                    static_cast<WORD>(kInputBoxEditId), kEditAtom);
-    layout.AddItem(BS_DEFPUSHBUTTON | WS_TABSTOP, 188, 7, 55, 14, kInputBoxOkId, kButtonAtom);
-    layout.AddItem(BS_PUSHBUTTON | WS_TABSTOP, 188, 25, 55, 14, kInputBoxCancelId, kButtonAtom);
+    layout.AddItem(BS_DEFPUSHBUTTON | WS_TABSTOP, 188, 7, 55, 14, kInputBoxOkId, kButtonAtom, L"OK");
+    layout.AddItem(BS_PUSHBUTTON | WS_TABSTOP, 188, 25, 55, 14, kInputBoxCancelId, kButtonAtom, L"Cancel");
 
     InputBoxState state{Wide(prompt), Wide(default_text), {}};
     const INT_PTR result = ::DialogBoxIndirectParamW(instance, layout.get(), m_owner, InputBoxProc,
