@@ -103,7 +103,7 @@ bool MainWindow::Create() {
     m_form.AttachView(this);
     m_list.SetObserver(this);
     ColumnsChanged();
-    SyncItemCount();
+    m_view_dirty = true;
     return true;
 }
 
@@ -205,6 +205,7 @@ void MainWindow::AddListHint() {
 
 void MainWindow::Show(int show_command) {
     ::ShowWindow(m_window.get(), show_command);
+    FlushView();
     ::UpdateWindow(m_window.get());
     if (HWND list = List()) {
         ::SetFocus(list);
@@ -268,7 +269,9 @@ LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_COMMAND: {
             const int id = LOWORD(wparam);
             if (HIWORD(wparam) == BN_CLICKED && id > kButtonIdBase && id <= kButtonIdBase + 6) {
+                BeginBatch();
                 m_form.PushButton_Click(id - kButtonIdBase);
+                EndBatch();
                 return 0;
             }
             break;
@@ -336,11 +339,18 @@ LRESULT MainWindow::handle_control_message(HWND window, UINT message, WPARAM wpa
         case WM_LBUTTONDBLCLK:
             // Check boxes belong to the model; the list view would only flip
             // its own copy.
-            if (is_list && OnListClick(lparam)) return 0;
+            if (is_list) {
+                BeginBatch();
+                const bool toggled = OnListClick(lparam);
+                EndBatch();
+                if (toggled) return 0;
+            }
             break;
         case WM_KEYDOWN:
             if (is_list && wparam == VK_SPACE) {
+                BeginBatch();
                 OnListSpace();
+                EndBatch();
                 return 0;
             }
             break;
@@ -438,13 +448,37 @@ void MainWindow::ToggleChecked(int position) {
     m_list.SetChecked(position, !m_list.Row(position).checked);
 }
 
-void MainWindow::SyncItemCount() {
+// The list view follows the model at once when the user changes one row, and
+// once at the end when code changes many: Form_Load while the window is
+// hidden, and every button's handler. Per-row messages to the list view cost
+// far more than the rows themselves at 30,000 rows.
+bool MainWindow::Deferring() const { return m_batch > 0 || !::IsWindowVisible(m_window.get()); }
+
+void MainWindow::BeginBatch() { ++m_batch; }
+
+void MainWindow::EndBatch() {
+    if (--m_batch == 0 && ::IsWindowVisible(m_window.get())) FlushView();
+}
+
+void MainWindow::FlushView() {
     HWND list = List();
-    if (!list) return;
+    if (!list || !m_view_dirty) return;
+    m_view_dirty = false;
     m_updating_view = true;
     if (ListView_GetItemCount(list) != m_list.Count())
         ListView_SetItemCountEx(list, m_list.Count(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+    // Rows may have moved under the list view's own selection: the model's
+    // flags, which the user's clicks were written into, are the truth.
+    ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+    for (int position = 1; position <= m_list.Count(); ++position)
+        if (m_list.Row(position).selected) ListView_SetItemState(list, position - 1, LVIS_SELECTED, LVIS_SELECTED);
     m_updating_view = false;
+    ::InvalidateRect(list, nullptr, TRUE);
+}
+
+void MainWindow::ModelChanged() {
+    m_view_dirty = true;
+    if (!Deferring()) FlushView();
 }
 
 void MainWindow::ColumnsChanged() {
@@ -466,33 +500,18 @@ void MainWindow::ColumnsChanged() {
         ListView_DeleteColumn(list, column - 1);
 }
 
-void MainWindow::RowsCleared() {
-    HWND list = List();
-    if (!list) return;
-    m_updating_view = true;
-    ListView_DeleteAllItems(list);
-    m_updating_view = false;
-    SyncItemCount();
-}
+void MainWindow::RowsCleared() { ModelChanged(); }
 
-void MainWindow::RowInserted(int /*position*/) {
-    // The model only appends; the virtual list needs nothing but the count.
-    SyncItemCount();
-}
+void MainWindow::RowInserted(int /*position*/) { ModelChanged(); }
 
-void MainWindow::RowRemoved(int position) {
-    HWND list = List();
-    if (!list) return;
-    // Deleting (rather than recounting) shifts the list view's selection and
-    // focus along with the rows, as the model's own rows have shifted.
-    m_updating_view = true;
-    ListView_DeleteItem(list, position - 1);
-    m_updating_view = false;
-    SyncItemCount();
-}
+void MainWindow::RowRemoved(int /*position*/) { ModelChanged(); }
 
 void MainWindow::RowChanged(int position) {
-    if (m_writing_back) return;
+    if (m_writing_back) return;  // the list view already shows it
+    if (Deferring()) {
+        m_view_dirty = true;
+        return;
+    }
     HWND list = List();
     if (!list || position < 1 || position > m_list.Count()) return;
     const bool selected = m_list.Row(position).selected;

@@ -85,7 +85,11 @@ private:
     void OnListSpace();
     void ToggleChecked(int position);
     void WriteBackSelection(int first, int last, bool selected);
-    void SyncItemCount();
+    [[nodiscard]] bool Deferring() const;
+    void BeginBatch();
+    void EndBatch();
+    void ModelChanged();
+    void FlushView();
     void RefreshPointer();
     [[nodiscard]] HCURSOR PointerCursor() const;
 
@@ -120,6 +124,9 @@ private:
     // Set while the user's clicks are written into the model, so the model's
     // notifications do not echo back into the list view.
     bool m_writing_back = false;
+    // Handlers running that change the model; the list view catches up once at the end.
+    int m_batch = 0;
+    bool m_view_dirty = false;
 };
 
 }  // namespace ssr::win32

@@ -163,25 +163,34 @@ void ProgramRun::ClickLater(int number) const { ::PostMessageW(Button(number), B
 
 int ProgramRun::RowCount() const { return static_cast<int>(::SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0)); }
 
-std::wstring ProgramRun::ItemText(int row, int column) const {
-    constexpr int kChars = 1024;
-    RemoteBuffer remote(Process(), sizeof(LVITEMW) + kChars * sizeof(wchar_t));
+namespace {
+constexpr int kTextChars = 1024;
+
+std::wstring ReadItemText(HWND list, const RemoteBuffer& remote, int row, int column) {
     LVITEMW item{};
     item.iSubItem = column;
     item.pszText = reinterpret_cast<wchar_t*>(remote.at(sizeof(LVITEMW)));
-    item.cchTextMax = kChars;
+    item.cchTextMax = kTextChars;
     remote.Write(&item, sizeof(item));
     const auto length = static_cast<std::size_t>(
-        ::SendMessageW(List(), LVM_GETITEMTEXTW, static_cast<WPARAM>(row), remote.lparam()));
-    std::wstring text(std::min<std::size_t>(length, kChars - 1), L'\0');
+        ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), remote.lparam()));
+    std::wstring text(std::min<std::size_t>(length, kTextChars - 1), L'\0');
     if (!text.empty()) remote.Read(text.data(), text.size() * sizeof(wchar_t), sizeof(LVITEMW));
     return text;
 }
+}  // namespace
+
+std::wstring ProgramRun::ItemText(int row, int column) const {
+    RemoteBuffer remote(Process(), sizeof(LVITEMW) + kTextChars * sizeof(wchar_t));
+    return ReadItemText(List(), remote, row, column);
+}
 
 std::vector<std::wstring> ProgramRun::Column(int column) const {
+    RemoteBuffer remote(Process(), sizeof(LVITEMW) + kTextChars * sizeof(wchar_t));
     std::vector<std::wstring> texts;
     const int count = RowCount();
-    for (int row = 0; row < count; ++row) texts.push_back(ItemText(row, column));
+    texts.reserve(static_cast<std::size_t>(count));
+    for (int row = 0; row < count; ++row) texts.push_back(ReadItemText(List(), remote, row, column));
     return texts;
 }
 

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cwchar>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -139,12 +141,51 @@ std::string ReadFileText(const std::wstring& path) {
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return {};
-    std::string text(4096, '\0');
+    std::string text;
+    char chunk[4096];
     DWORD read = 0;
-    ::ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
+    while (::ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) text.append(chunk, read);
     ::CloseHandle(file);
-    text.resize(read);
     return text;
+}
+
+// Wine's own `reg query` of the uninstall key, as text.
+std::string RegQueryUninstallKey() {
+    const std::wstring output = std::wstring(kFolder) + L"\\reg-query.txt";
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE file = ::CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::wstring command = L"reg.exe query \"HKLM\\" + kUninstallKey + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = file;
+    startup.hStdError = file;
+    PROCESS_INFORMATION info{};
+    if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                         &info)) {
+        ::WaitForSingleObject(info.hProcess, 30000);
+        ::CloseHandle(info.hProcess);
+        ::CloseHandle(info.hThread);
+    }
+    ::CloseHandle(file);
+    std::string text = ReadFileText(output);
+    ::DeleteFileW(output.c_str());
+    return text;
+}
+
+// No window manager runs on the test's virtual display, and Wine waits up to
+// two seconds for one whenever a managed window (a message box, say) hides.
+// Unmanaged windows, for the programs started from here on, skip that wait.
+constexpr wchar_t kWineX11Key[] = L"Software\\Wine\\X11 Driver";
+void SetUnmanagedWindows(bool unmanaged) {
+    if (unmanaged) {
+        const wchar_t no[] = L"N";
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, kWineX11Key, L"Managed", REG_SZ, no, sizeof(no));
+    } else {
+        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kWineX11Key, L"Managed");
+    }
 }
 
 // Makes the records and files before the first test, and removes them after the last.
@@ -152,6 +193,7 @@ class RecordsEnvironment final : public testing::Environment {
 public:
     void SetUp() override {
         TearDown();  // what a failed earlier run may have left
+        SetUnmanagedWindows(true);
         ::CreateDirectoryW(kFolder, nullptr);
         for (const Record& record : kRecords) {
             CreateRecord(record.key, record.display_name, record.uninstall);
@@ -173,6 +215,7 @@ public:
         }
         ::DeleteFileW(kMarkerFile);
         ::RemoveDirectoryW(kFolder);
+        SetUnmanagedWindows(false);
     }
 };
 [[maybe_unused]] testing::Environment* const kRecordsEnvironment =
@@ -221,6 +264,54 @@ bool FirstStart::s_started = false;
 TEST_F(FirstStart, CaptionIsTheFullProductTitle) {
     EXPECT_EQ(WindowText(s_run->Form()), W(design::kProductTitle));
     EXPECT_EQ(WindowText(s_run->Form()).size(), 59U);
+}
+
+TEST_F(FirstStart, FocusStartsOnTheList) {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof(gui);
+    ASSERT_TRUE(::GetGUIThreadInfo(::GetWindowThreadProcessId(s_run->Form(), nullptr), &gui));
+    EXPECT_EQ(gui.hwndFocus, s_run->List());
+}
+
+// The pointer shown while the real mouse rests on a control.
+HCURSOR PointerOver(HWND control) {
+    RECT rect{};
+    ::GetWindowRect(control, &rect);
+    ::SetCursorPos((rect.left + rect.right) / 2, rect.bottom - 3);
+    HCURSOR shown = nullptr;
+    // The program sees the move, runs the hover handler and sets its pointer.
+    (void)WaitFor([&] {
+        CURSORINFO info{};
+        info.cbSize = sizeof(info);
+        ::GetCursorInfo(&info);
+        const bool same = info.hCursor == shown;
+        shown = info.hCursor;
+        return same;
+    }, 2s);
+    return shown;
+}
+
+TEST_F(FirstStart, HandOverTheButtonsAndTheArrowOverTheListAndTheSurface) {
+    const HCURSOR list = PointerOver(s_run->List());
+    const HCURSOR help = PointerOver(s_run->Button(4));
+    const HCURSOR remove = PointerOver(s_run->Button(2));
+    const HCURSOR list_again = PointerOver(s_run->List());
+    const HCURSOR suggest = PointerOver(s_run->Button(3));
+    // Between two buttons lies the window's own surface.
+    RECT a{}, b{};
+    ::GetWindowRect(s_run->Button(5), &a);
+    ::GetWindowRect(s_run->Button(6), &b);
+    ::SetCursorPos((a.left + a.right) / 2, (a.bottom + b.top) / 2);
+    ::Sleep(300);
+    CURSORINFO surface{};
+    surface.cbSize = sizeof(surface);
+    ::GetCursorInfo(&surface);
+    EXPECT_NE(help, list);
+    EXPECT_EQ(remove, help);
+    EXPECT_EQ(list_again, list);
+    EXPECT_EQ(suggest, help);
+    EXPECT_EQ(surface.hCursor, list);
+    ::SetCursorPos(0, 0);
 }
 
 TEST_F(FirstStart, WindowHasAFixedBorderWithMinimizeOnlyAndTheDesignClientSize) {
@@ -444,8 +535,119 @@ TEST(CleaningRun, SuggestThenRemoveDeletesExactlyTheStaleKeys) {
         SCOPED_TRACE(keys[i]);
         EXPECT_EQ(KeyExists(keys[i]), !checked[i]);
     }
+    // Wine's own tool agrees.
+    const std::string listed = RegQueryUninstallKey();
+    ASSERT_NE(listed.find("\\Uninstall\\"), std::string::npos) << listed;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        SCOPED_TRACE(keys[i]);
+        const std::string line = "\\Uninstall\\" + ToUtf8(T(keys[i])) + "\r\n";
+        EXPECT_EQ(listed.find(line) != std::string::npos, !checked[i]);
+    }
     EXPECT_TRUE(KeyExists(L"SsrWindowTest.NoName")) << "a record that was never listed is never removed";
     EXPECT_TRUE(KeyExists(L"SsrWindowTest.NoCommand"));
+    EXPECT_EQ(run.Close(), std::optional<DWORD>(0));
+}
+
+// ---------------------------------------------------------------------------
+// 30,000 records: the list stays whole and the window stays usable. The times
+// are printed, not asserted.
+
+class LargeList : public testing::Test {
+protected:
+    static constexpr int kRows = 30000;
+
+    static std::wstring BulkKey(int i) {
+        wchar_t name[64];
+        std::swprintf(name, 64, L"SsrWindowTest.Bulk.%05d", i);
+        return name;
+    }
+    // Odd records name a program file that exists, even ones one that is gone.
+    static bool Stale(int i) { return i % 2 == 0; }
+
+    static void SetUpTestSuite() {
+        const auto started = std::chrono::steady_clock::now();
+        win32::UniqueHkey root;
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          root.put(), nullptr);
+        for (int i = 0; i < kRows; ++i) {
+            win32::UniqueHkey key;
+            if (::RegCreateKeyExW(root.get(), BulkKey(i).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                                  nullptr) != ERROR_SUCCESS)
+                continue;
+            wchar_t name[64];
+            std::swprintf(name, 64, L"Bulk Entry %05d", i);
+            SetText(key.get(), L"DisplayName", name);
+            SetText(key.get(), L"UninstallString",
+                    Stale(i) ? L"\"C:\\ssr window test\\gone\\unins000.exe\" /S"
+                             : L"\"C:\\ssr window test\\present\\unins000.exe\" /S");
+        }
+        std::printf("%d records made in %lld ms\n", kRows,
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - started)
+                                               .count()));
+    }
+    static void TearDownTestSuite() {
+        win32::UniqueHkey root;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey.c_str(), 0, KEY_ALL_ACCESS, root.put()) != ERROR_SUCCESS)
+            return;
+        for (int i = 0; i < kRows; ++i) ::RegDeleteTreeW(root.get(), BulkKey(i).c_str());
+    }
+};
+
+TEST_F(LargeList, ThirtyThousandRowsAreShownSuggestedAndRemoved) {
+    const auto expected = ListableRecords();
+    ASSERT_GE(expected.size(), static_cast<std::size_t>(kRows));
+    ProgramRun run;
+    ASSERT_TRUE(run.Start());
+    std::printf("%zu rows: window shown %lld ms after the start\n", expected.size(),
+                static_cast<long long>(run.StartTime().count()));
+    ASSERT_EQ(run.RowCount(), static_cast<int>(expected.size()));
+
+    // Scrolling to the end draws the last rows from the model.
+    const int last = run.RowCount() - 1;
+    ::SendMessageW(run.List(), LVM_ENSUREVISIBLE, static_cast<WPARAM>(last), FALSE);
+    ASSERT_TRUE(run.Settle());
+    EXPECT_EQ(run.ItemText(last, 0), expected.back().display_name);
+
+    const auto clicked = std::chrono::steady_clock::now();
+    ASSERT_TRUE(run.Click(3, 120s));
+    std::printf("Suggest over %d rows: %lld ms\n", run.RowCount(),
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - clicked)
+                                           .count()));
+    // Every 97th row and the last: reading all 30,000 through messages would take longer than the program does.
+    int bulk = 0;
+    int wrong = 0;
+    const auto check_row = [&](int row) {
+        const std::wstring key = run.ItemText(row, 3);
+        if (key.rfind(L"SsrWindowTest.Bulk.", 0) != 0) return;
+        ++bulk;
+        const int i = std::stoi(key.substr(std::wstring(L"SsrWindowTest.Bulk.").size()));
+        if (run.Checked(row) != Stale(i)) ++wrong;
+    };
+    for (int row = 0; row < last; row += 97) check_row(row);
+    check_row(last);
+    EXPECT_GT(bulk, kRows / 100);
+    EXPECT_EQ(wrong, 0);
+
+    // Remove walks every row and deletes half the keys; the window keeps up.
+    int stale = 0;
+    for (int i = 0; i < kRows; ++i) stale += Stale(i) ? 1 : 0;
+    for (const Record& record : kRecords)
+        if (record.stale && KeyExists(record.key)) ++stale;
+    const int before = run.RowCount();
+    const auto remove_clicked = std::chrono::steady_clock::now();
+    ASSERT_TRUE(run.Click(2, 240s));
+    std::printf("Remove of %d checked rows out of %d: %lld ms\n", stale, before,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - remove_clicked)
+                                           .count()));
+    EXPECT_EQ(run.RowCount(), before - stale);
+    for (int i = 0; i < kRows; i += 1009) {
+        SCOPED_TRACE(BulkKey(i));
+        EXPECT_EQ(KeyExists(BulkKey(i)), !Stale(i));
+    }
+    EXPECT_FALSE(run.Checked(0)) << "every checked row went";
     EXPECT_EQ(run.Close(), std::optional<DWORD>(0));
 }
 
