@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string_view>
 #include <thread>
 
 #include "platform/win32/win32_desktop.h"
@@ -48,14 +49,30 @@ struct Seen {
     bool main_window_disabled = false;
 };
 
-// Finds the top-level box of `window_class` made by this process, whatever its title.
+// Finds a visible top-level box of `window_class` made by this process; other
+// programs in the same prefix may have windows of that class too.
 HWND FindBox(const wchar_t* window_class) {
-    HWND box = nullptr;
+    struct Search {
+        const wchar_t* window_class;
+        HWND found;
+    } search{window_class, nullptr};
     WaitFor([&] {
-        box = ::FindWindowW(window_class, nullptr);
-        return box != nullptr && ::IsWindowVisible(box);
+        ::EnumWindows(
+            [](HWND window, LPARAM context) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(context);
+                wchar_t name[64] = {};
+                DWORD process = 0;
+                ::GetWindowThreadProcessId(window, &process);
+                if (process != ::GetCurrentProcessId() || !::IsWindowVisible(window) ||
+                    !::GetClassNameW(window, name, 64) || std::wstring_view(name) != s->window_class)
+                    return TRUE;
+                s->found = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
     });
-    return box;
+    return search.found;
 }
 
 void Press(HWND box, int id) { ::SendMessageW(::GetDlgItem(box, id), BM_CLICK, 0, 0); }
