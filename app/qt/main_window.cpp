@@ -174,7 +174,6 @@ void MainWindow::BuildList(const ControlDesign& design) {
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->setToolTip(ToQString(design::kListHint));
     m_list->setHeader(new ListHeader(m_list));
     m_list->setModel(m_model.get());
 
@@ -186,6 +185,11 @@ void MainWindow::BuildList(const ControlDesign& design) {
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setCascadingSectionResizes(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    // The hint belongs to the whole list: rows (through the model), the empty
+    // space below them and the header.
+    for (QWidget* part : {static_cast<QWidget*>(m_list), m_list->viewport(), static_cast<QWidget*>(header), header->viewport()})
+        part->setToolTip(ToQString(design::kListHint));
 
     connect(m_model.get(), &EntryListModel::ColumnsLaidOut, this, &MainWindow::ApplyColumnWidths);
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, m_model.get(),
