@@ -53,6 +53,10 @@ MainWindow::~MainWindow() {
     m_form.AttachView(nullptr);
     m_list.SetObserver(nullptr);
     if (m_window) ::SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, 0);
+    // The controls go before the window does; none of them may call back into
+    // a half-destroyed object on the way.
+    if (HWND list = List())
+        if (HWND header = ListView_GetHeader(list)) ::RemoveWindowSubclass(header, ControlProc, kHeaderSubclassId);
     for (auto& control : m_controls)
         if (control.window) ::RemoveWindowSubclass(control.window.get(), ControlProc, kSubclassId);
 }

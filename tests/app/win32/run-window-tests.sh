@@ -13,8 +13,9 @@ export SSR_PROGRAM="$2"
 shift 2
 
 # A Wine server that was started without this display keeps its desktop on
-# none; let it go first, so the windows land on ours.
-wineserver -w 2>/dev/null || true
+# none; let it go first, so the windows land on ours. One kept alive on
+# purpose (wineserver -p) would never go by itself.
+timeout 20 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true
 xvfb-run -a -s "-screen 0 1024x768x24" "$root/tools/wine-run" "$tests" "$@"
 status=$?
 # The display is gone now; so must be the server that drew on it.

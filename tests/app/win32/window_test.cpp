@@ -266,11 +266,22 @@ TEST_F(FirstStart, CaptionIsTheFullProductTitle) {
     EXPECT_EQ(WindowText(s_run->Form()).size(), 59U);
 }
 
-TEST_F(FirstStart, FocusStartsOnTheList) {
+TEST_F(FirstStart, FocusStartsOnTheListAndTabMovesIt) {
     GUITHREADINFO gui{};
     gui.cbSize = sizeof(gui);
     ASSERT_TRUE(::GetGUIThreadInfo(::GetWindowThreadProcessId(s_run->Form(), nullptr), &gui));
     EXPECT_EQ(gui.hwndFocus, s_run->List());
+
+    // The Tab key itself, through the program's message loop: once round and back to the list.
+    for (int press = 0; press < 7; ++press) ::PostMessageW(s_run->List(), WM_KEYDOWN, VK_TAB, 0);
+    ASSERT_TRUE(s_run->Settle());
+    ASSERT_TRUE(WaitFor([&] { return ::GetGUIThreadInfo(::GetWindowThreadProcessId(s_run->Form(), nullptr), &gui) &&
+                                     gui.hwndFocus == s_run->List(); }, 5s));
+    ::PostMessageW(s_run->List(), WM_KEYDOWN, VK_TAB, 0);
+    EXPECT_TRUE(WaitFor([&] { return ::GetGUIThreadInfo(::GetWindowThreadProcessId(s_run->Form(), nullptr), &gui) &&
+                                     gui.hwndFocus == s_run->Button(3); }, 5s))
+        << "Tab from the list goes to Suggest";
+    ::SendMessageW(s_run->Form(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(s_run->List()), TRUE);
 }
 
 // The pointer shown while the real mouse rests on a control.
