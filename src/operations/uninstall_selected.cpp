@@ -38,12 +38,10 @@ CommandLine SplitCommandLine(TextView text, const std::function<bool(TextView)>&
 void OpenWithShell(Desktop& desktop, std::intptr_t owner, TextView document) {
     const Text copy(document);
     const Text folder = desktop.ApplicationFolder();
-    // A folder is never the program: "C:\Program Files" exists, and must not
-    // win over "C:\Program Files (x86)\App\unins000.exe". Only a folder is
-    // still found with a backslash after its name.
-    const CommandLine command = SplitCommandLine(copy, [&desktop](TextView path) {
-        return FileExists(desktop, path) && !FileExists(desktop, Text(path) + u'\\');
-    });
+    // The program is a file, never a folder: "C:\Program Files" exists, and
+    // must not win over "C:\Program Files (x86)\App\unins000.exe".
+    const CommandLine command =
+        SplitCommandLine(copy, [&desktop](TextView path) { return desktop.IsPlainFile(path); });
     (void)desktop.ShellOpen(owner, command.program, command.parameters, folder, ShowCommand::Normal);
 }
 

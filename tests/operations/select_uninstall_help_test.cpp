@@ -146,6 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(OperationsTest, UninstallStartsEverySelectedEntryInOrderFromTheApplicationFolder) {
     desktop.existing_paths = {u"C:\\Program Files\\Acme\\un.exe"};
+    desktop.plain_files = desktop.existing_paths;
     Fill({{u"A", u"", u"A", u"C:\\Program Files\\Acme\\un.exe /S", false, true},
           {u"B", u"", u"B", u"b.exe", false, false},
           {u"C", u"", u"C", u"MsiExec.exe /X{1}", false, true},
@@ -161,6 +162,16 @@ TEST_F(OperationsTest, UninstallStartsEverySelectedEntryInOrderFromTheApplicatio
     EXPECT_EQ(desktop.shell_calls[2].file, u"");  // an empty text is still handed over
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_EQ(Names().size(), 4U);
+}
+
+TEST_F(OperationsTest, UninstallNeverTakesAFolderForTheProgram) {
+    desktop.existing_paths = {u"C:\\Program Files", u"C:\\Program Files (x86)\\Acme\\un.exe"};
+    desktop.plain_files = {u"C:\\Program Files (x86)\\Acme\\un.exe"};
+    Fill({{u"A", u"", u"A", u"C:\\Program Files (x86)\\Acme\\un.exe /S", false, true}});
+    form->PushButton1_Click();
+    ASSERT_EQ(desktop.shell_calls.size(), 1U);
+    EXPECT_EQ(desktop.shell_calls[0].file, u"C:\\Program Files (x86)\\Acme\\un.exe");
+    EXPECT_EQ(desktop.shell_calls[0].parameters, u"/S");
 }
 
 TEST_F(OperationsTest, UninstallWithoutSelectionDoesNothing) {
