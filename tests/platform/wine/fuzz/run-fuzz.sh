@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the system.reg reader's fuzz target with clang and runs it for a
+# bounded time. Usage: run-fuzz.sh <source dir> <work dir> [seconds] [extra libFuzzer flags...]
+set -euo pipefail
+src=$1
+work=$(mkdir -p "$2" && cd "$2" && pwd)
+seconds=${3:-20}
+shift $(( $# < 3 ? $# : 3 ))
+mkdir -p "$work/corpus"
+cp -n "$src"/tests/platform/wine/fuzz/seeds/* "$work/corpus/" 2>/dev/null || true
+binary="$work/reg_file_fuzz"
+sources=("$src/tests/platform/wine/fuzz/reg_file_fuzz.cpp" "$src/src/platform/wine/reg_file.cpp" "$src/src/platform/text.cpp")
+if [ ! -x "$binary" ] || [ -n "$(find "${sources[@]}" "$src/src/platform/wine/reg_file.h" -newer "$binary")" ]; then
+  clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+    -I "$src/src" "${sources[@]}" -o "$binary"
+fi
+cd "$work"
+exec "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$@" corpus
