@@ -39,7 +39,8 @@ struct Line {
 
 class LineCursor {
 public:
-    LineCursor(std::string_view bytes, std::size_t pos, std::size_t end) : m_bytes(bytes), m_pos(pos), m_end(end) {}
+    LineCursor(std::string_view bytes, std::size_t pos, std::size_t end, bool has_nul = true)
+        : m_bytes(bytes), m_pos(pos), m_end(end), m_has_nul(has_nul) {}
 
     bool Next(Line& line) {
         if (m_pos >= m_end) return false;
@@ -48,8 +49,9 @@ public:
         const std::size_t stop = feed ? static_cast<std::size_t>(feed - base) : m_end;
         std::string_view text(base + m_pos, stop - m_pos);
         if (feed && !text.empty() && text.back() == '\r') text.remove_suffix(1);
-        if (const void* nul = std::memchr(text.data(), 0, text.size()))
-            text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
+        if (m_has_nul)
+            if (const void* nul = std::memchr(text.data(), 0, text.size()))
+                text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
         line.text = text;
         line.begin = m_pos;
         line.next = feed ? stop + 1 : m_end;
@@ -57,10 +59,13 @@ public:
         return true;
     }
 
+    [[nodiscard]] std::size_t pos() const { return m_pos; }
+
 private:
     std::string_view m_bytes;
     std::size_t m_pos;
     std::size_t m_end;
+    bool m_has_nul;
 };
 
 std::string_view SkipSpace(std::string_view s) {
@@ -276,8 +281,18 @@ std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out
     std::size_t i = 0;
     while (i < s.size() && s[i] != end_char) {
         if (s[i] != '\\') {
-            if (static_cast<unsigned char>(s[i]) < 0x80) out += static_cast<char16_t>(s[i++]);
-            else DecodeUtf8Unit(s, i, out);
+            if (static_cast<unsigned char>(s[i]) >= 0x80) {
+                DecodeUtf8Unit(s, i, out);
+                continue;
+            }
+            // A run of plain characters goes in at once.
+            std::size_t end = i + 1;
+            while (end < s.size() && s[end] != end_char && s[end] != '\\' && static_cast<unsigned char>(s[end]) < 0x80)
+                ++end;
+            const std::size_t at = out.size();
+            out.resize(at + (end - i));
+            for (std::size_t k = i; k < end; ++k) out[at + (k - i)] = static_cast<char16_t>(s[k]);
+            i = end;
             continue;
         }
         // A backslash at the end of the line would make wineserver read past
@@ -357,6 +372,7 @@ int CompareNames(TextView a, TextView b) {
     const auto& lower = LowerTable();
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] == b[i]) continue;
         const char16_t x = lower[a[i]];
         const char16_t y = lower[b[i]];
         if (x != y) return x < y ? -1 : 1;
@@ -398,7 +414,8 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
     file->m_bytes = std::move(bytes);
     file->m_nodes.emplace_back();
     const std::string_view all = file->m_bytes;
-    LineCursor cursor(all, 0, all.size());
+    file->m_has_nul = std::memchr(all.data(), 0, all.size()) != nullptr;
+    LineCursor cursor(all, 0, all.size(), file->m_has_nul);
     Line line;
     if (!cursor.Next(line) || line.text != kRegFileHeader) return nullptr;
     file->m_crlf = line.next >= 2 && all[line.next - 2] == '\r';
@@ -438,8 +455,11 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
         } else if (current < 0) {
             continue;
         } else if (first == '"' || first == '@') {
-            if (text.find('\\') != std::string_view::npos && IsHexValueLine(text))
+            if (IsHexValueLine(text) && text.find('\\') != std::string_view::npos) {
+                const std::size_t before = cursor.pos();
                 static_cast<void>(ParseValue(text, cursor, nullptr));
+                if (cursor.pos() != before) file->m_sections[static_cast<std::size_t>(current)].continued = true;
+            }
         } else if (first == '#') {
             Node* node = file->m_sections[static_cast<std::size_t>(current)].node;
             if (text.starts_with("#class=\"")) {
@@ -452,18 +472,42 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
     return file;
 }
 
-RegFile::Node* RegFile::Find(Node* base, TextView path) const {
-    std::vector<TextView> parts;
-    SplitPath(path, parts);
-    Node* node = base;
-    for (const TextView part : parts) {
-        const auto& children = node->children;
-        const auto at = std::lower_bound(children.begin(), children.end(), part,
-                                         [](const Node* n, TextView v) { return CompareNames(n->name, v) < 0; });
-        if (at == children.end() || CompareNames((*at)->name, part) != 0) return nullptr;
-        node = *at;
+namespace {
+
+RegFile::Node* ChildNamed(RegFile::Node* node, TextView part) {
+    const auto& children = node->children;
+    const auto at = std::lower_bound(children.begin(), children.end(), part,
+                                     [](const RegFile::Node* n, TextView v) { return CompareNames(n->name, v) < 0; });
+    if (at == children.end() || CompareNames((*at)->name, part) != 0) return nullptr;
+    return *at;
+}
+
+RegFile::Node* Walk(RegFile::Node* node, TextView path) {
+    std::size_t start = 0;
+    while (node && start < path.size()) {
+        std::size_t end = path.find(u'\\', start);
+        if (end == TextView::npos) end = path.size();
+        if (end > start) node = ChildNamed(node, path.substr(start, end - start));
+        start = end + 1;
     }
     return node;
+}
+
+}  // namespace
+
+RegFile::Node* RegFile::Find(Node* base, TextView path) const {
+    // Split off the last component and reuse the parent of the previous lookup.
+    std::size_t last = path.size();
+    while (last > 0 && path[last - 1] == u'\\') --last;
+    const std::size_t cut = path.rfind(u'\\', last == 0 ? 0 : last - 1);
+    if (cut == TextView::npos || last == 0) return Walk(base, path);
+    const TextView prefix = path.substr(0, cut);
+    if (m_find_base != base || m_find_prefix != prefix) {
+        m_find_base = base;
+        m_find_prefix.assign(prefix);
+        m_find_parent = Walk(base, prefix);
+    }
+    return m_find_parent ? Walk(m_find_parent, path.substr(cut)) : nullptr;
 }
 
 void RegFile::LoadValues(Node* node) const {
@@ -472,7 +516,7 @@ void RegFile::LoadValues(Node* node) const {
     const auto& lower = LowerTable();
     for (const std::uint32_t s : node->sections) {
         const Section& section = m_sections[s];
-        LineCursor cursor(m_bytes, section.body, section.end);
+        LineCursor cursor(m_bytes, section.body, section.end, m_has_nul);
         Line line;
         while (cursor.Next(line)) {
             const std::string_view text = SkipSpace(line.text);
@@ -511,10 +555,67 @@ const std::vector<RegValue>& RegFile::Values(Node* node) const {
     return node->values;
 }
 
+namespace {
+
+// Does the value line `s` name `name`? Plain names are compared where they
+// stand; only names with escapes or non-ASCII bytes are decoded.
+bool NamesValue(std::string_view s, TextView name, Text& scratch) {
+    if (s[0] == '@') return name.empty();
+    std::size_t end = 1;
+    bool plain = true;
+    while (end < s.size() && s[end] != '"') {
+        if (s[end] == '\\' || static_cast<unsigned char>(s[end]) >= 0x80) plain = false;
+        ++end;
+    }
+    if (plain) {
+        if (end - 1 != name.size()) return false;
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            char16_t c = static_cast<char16_t>(s[i + 1]);
+            char16_t n = name[i];
+            if (c == n) continue;
+            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+            if (n >= u'A' && n <= u'Z') n = static_cast<char16_t>(n + 32);
+            if (c != n) return false;
+        }
+        return true;
+    }
+    scratch.clear();
+    return Unescape(s.substr(1), '"', scratch) && CompareNames(scratch, name) == 0;
+}
+
+}  // namespace
+
 const RegValue* RegFile::FindValue(Node* node, TextView name) const {
-    for (const RegValue& v : Values(node))
-        if (CompareNames(v.name, name) == 0) return &v;
-    return nullptr;
+    if (node->values_loaded) {
+        for (const RegValue& v : node->values)
+            if (CompareNames(v.name, name) == 0) return &v;
+        return nullptr;
+    }
+    if (m_cached_node == node && m_cached_name == name) return m_cached_found ? &m_cached_value : nullptr;
+    m_cached_node = node;
+    m_cached_name.assign(name);
+    m_cached_found = false;
+    Text scratch;
+    for (const std::uint32_t s : node->sections) {
+        const Section& section = m_sections[s];
+        LineCursor cursor(m_bytes, section.body, section.end, m_has_nul);
+        Line line;
+        while (cursor.Next(line)) {
+            const std::string_view text = SkipSpace(line.text);
+            if (text.empty() || (text[0] != '"' && text[0] != '@')) continue;
+            if (NamesValue(text, name, scratch)) {
+                // A later line for the same name replaces an earlier one.
+                RegValue value;
+                if (ParseValue(text, cursor, &value)) {
+                    m_cached_value = std::move(value);
+                    m_cached_found = true;
+                }
+            } else if (section.continued && IsHexValueLine(text) && text.find('\\') != std::string_view::npos) {
+                static_cast<void>(ParseValue(text, cursor, nullptr));  // skip its continuation lines
+            }
+        }
+    }
+    return m_cached_found ? &m_cached_value : nullptr;
 }
 
 Text RegFile::PathOf(const Node* node) {

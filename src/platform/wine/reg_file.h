@@ -70,6 +70,8 @@ public:
     // Follows `path` below `base`; separators may repeat, case does not matter.
     [[nodiscard]] Node* Find(Node* base, TextView path) const;
     [[nodiscard]] const std::vector<RegValue>& Values(Node* node) const;
+    // One value, decoded on its own. The result stays valid until the next
+    // call; asking twice for the same value (size, then data) decodes once.
     [[nodiscard]] const RegValue* FindValue(Node* node, TextView name) const;
     // The path below the root with the case as stored, separated by '\'.
     [[nodiscard]] static Text PathOf(const Node* node);
@@ -88,6 +90,7 @@ private:
         std::uint32_t body = 0;   // the line after the header
         std::uint32_t end = 0;    // the next section's header, or the end of the file
         Node* node = nullptr;
+        bool continued = false;   // some hex data in it runs over several lines
     };
 
     RegFile() = default;
@@ -96,9 +99,19 @@ private:
     void LoadValues(Node* node) const;
 
     std::string m_bytes;
+    bool m_has_nul = false;  // lines are only cut at NUL bytes when there are any
     std::deque<Node> m_nodes;  // stable addresses; front() is the root
     std::vector<Section> m_sections;
     bool m_crlf = false;
+    // The last lookup's parent key: entries are opened one after another
+    // below the same key.
+    mutable const Node* m_find_base = nullptr;
+    mutable Text m_find_prefix;
+    mutable Node* m_find_parent = nullptr;
+    mutable const Node* m_cached_node = nullptr;
+    mutable Text m_cached_name;
+    mutable bool m_cached_found = false;
+    mutable RegValue m_cached_value;
 };
 
 }  // namespace ssr::wine
