@@ -156,9 +156,16 @@ enum class Parse { Text, Dword, Hex };
 bool IsHexValueLine(std::string_view s) {
     std::size_t i = 1;
     if (s[0] == '"') {
-        while (i < s.size() && s[i] != '"') i += (s[i] == '\\') ? 2 : 1;
-        if (i >= s.size()) return false;
-        ++i;
+        // The closing quote is the first one after an even run of backslashes.
+        for (;;) {
+            const auto* quote = static_cast<const char*>(std::memchr(s.data() + i, '"', s.size() - i));
+            if (!quote) return false;
+            const auto at = static_cast<std::size_t>(quote - s.data());
+            std::size_t run = 0;
+            while (at - run > i && s[at - run - 1] == '\\') ++run;
+            i = at + 1;
+            if (run % 2 == 0) break;
+        }
     }
     while (i < s.size() && IsBlank(s[i])) ++i;
     if (i >= s.size() || s[i] != '=') return false;

@@ -164,7 +164,11 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
         const auto ticks = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 100) +
                            116444736000000000ULL;
         std::string bytes = file->WithoutSubtree(target, seconds, ticks);
-        const wine::ReplaceOutcome outcome = wine::ReplaceFile(file_path, bytes, identity, &StillCurrent, this);
+        // A system.reg that links elsewhere is replaced where it really lives.
+        std::error_code ec;
+        const std::filesystem::path real = std::filesystem::canonical(file_path, ec);
+        const wine::ReplaceOutcome outcome =
+            wine::ReplaceFile(ec ? file_path : real, bytes, identity, &StillCurrent, this);
         if (outcome.result == wine::ReplaceResult::Stale) continue;  // changed under us: read again
         if (outcome.result == wine::ReplaceResult::Failed) return WriteFailureCode(outcome.error);
 
