@@ -197,14 +197,19 @@ void MainWindow::AddListHint() {
                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window.get(),
                                       nullptr, m_instance, nullptr));
     if (!m_tooltip) return;
-    static std::wstring hint = Wide(design::kListHint);
-    TOOLINFOW tool{};
-    tool.cbSize = sizeof(tool);
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = m_window.get();
-    tool.uId = reinterpret_cast<UINT_PTR>(list);
-    tool.lpszText = hint.data();
-    ::SendMessageW(m_tooltip.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    std::wstring hint = Wide(design::kListHint);  // the tooltip keeps its own copy
+    // The column headers are a window of their own inside the list; the hint
+    // is about dragging their dividers, so it shows there too.
+    for (HWND part : {list, ListView_GetHeader(list)}) {
+        if (!part) continue;
+        TOOLINFOW tool{};
+        tool.cbSize = sizeof(tool);
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = m_window.get();
+        tool.uId = reinterpret_cast<UINT_PTR>(part);
+        tool.lpszText = hint.data();
+        ::SendMessageW(m_tooltip.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
 }
 
 void MainWindow::Show(int show_command) {

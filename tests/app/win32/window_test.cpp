@@ -410,21 +410,26 @@ TEST_F(FirstStart, HintBelongsToTheListOnly) {
         }
     }
     ASSERT_NE(tooltip, nullptr);
-    ASSERT_EQ(::SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0), 1);
+    // Two tools: the list and its column headers, a window of their own inside it.
+    const int tools = static_cast<int>(::SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0));
+    ASSERT_EQ(tools, 2);
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(s_run->List(), LVM_GETHEADER, 0, 0));
 
     constexpr int kChars = 256;
     RemoteBuffer remote(s_run->Process(), sizeof(TOOLINFOW) + kChars * sizeof(wchar_t));
-    TOOLINFOW tool{};
-    tool.cbSize = sizeof(tool);
-    tool.lpszText = reinterpret_cast<wchar_t*>(remote.at(sizeof(TOOLINFOW)));
-    remote.Write(&tool, sizeof(tool));
-    ASSERT_TRUE(::SendMessageW(tooltip, TTM_ENUMTOOLSW, 0, remote.lparam()));
-    remote.Read(&tool, sizeof(tool));
-    EXPECT_EQ(reinterpret_cast<HWND>(tool.uId), s_run->List());
-    std::wstring text(kChars, L'\0');
-    remote.Read(text.data(), text.size() * sizeof(wchar_t), sizeof(TOOLINFOW));
-    text.resize(text.find(L'\0'));
-    EXPECT_EQ(text, W(design::kListHint));
+    for (int index = 0; index < tools; ++index) {
+        TOOLINFOW tool{};
+        tool.cbSize = sizeof(tool);
+        tool.lpszText = reinterpret_cast<wchar_t*>(remote.at(sizeof(TOOLINFOW)));
+        remote.Write(&tool, sizeof(tool));
+        ASSERT_TRUE(::SendMessageW(tooltip, TTM_ENUMTOOLSW, static_cast<WPARAM>(index), remote.lparam()));
+        remote.Read(&tool, sizeof(tool));
+        EXPECT_EQ(reinterpret_cast<HWND>(tool.uId), index == 0 ? s_run->List() : header);
+        std::wstring text(kChars, L'\0');
+        remote.Read(text.data(), text.size() * sizeof(wchar_t), sizeof(TOOLINFOW));
+        text.resize(text.find(L'\0'));
+        EXPECT_EQ(text, W(design::kListHint));
+    }
 }
 
 TEST_F(FirstStart, CheckBoxesFollowClicksAndTheSpaceKey) {
