@@ -7,9 +7,9 @@
 #include <windowsx.h>
 
 #include "app/win32/icons.h"
-#include "platform/win32/win32_desktop.h"
 #include "application/layout.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_desktop.h"
 
 namespace ssr::win32 {
 
@@ -278,9 +278,8 @@ LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_COMMAND: {
             const int id = LOWORD(wparam);
             if (HIWORD(wparam) == BN_CLICKED && id > kButtonIdBase && id <= kButtonIdBase + 6) {
-                BeginBatch();
+                const ViewBatch batch(*this);
                 m_form.PushButton_Click(id - kButtonIdBase);
-                EndBatch();
                 return 0;
             }
             break;
@@ -349,17 +348,14 @@ LRESULT MainWindow::handle_control_message(HWND window, UINT message, WPARAM wpa
             // Check boxes belong to the model; the list view would only flip
             // its own copy.
             if (is_list) {
-                BeginBatch();
-                const bool toggled = OnListClick(lparam);
-                EndBatch();
-                if (toggled) return 0;
+                const ViewBatch batch(*this);
+                if (OnListClick(lparam)) return 0;
             }
             break;
         case WM_KEYDOWN:
             if (is_list && wparam == VK_SPACE) {
-                BeginBatch();
+                const ViewBatch batch(*this);
                 OnListSpace();
-                EndBatch();
                 return 0;
             }
             break;
@@ -463,10 +459,10 @@ void MainWindow::ToggleChecked(int position) {
 // far more than the rows themselves at 30,000 rows.
 bool MainWindow::Deferring() const { return m_batch > 0 || !::IsWindowVisible(m_window.get()); }
 
-void MainWindow::BeginBatch() { ++m_batch; }
+MainWindow::ViewBatch::ViewBatch(MainWindow& window) : m_window(window) { ++m_window.m_batch; }
 
-void MainWindow::EndBatch() {
-    if (--m_batch == 0 && ::IsWindowVisible(m_window.get())) FlushView();
+MainWindow::ViewBatch::~ViewBatch() {
+    if (--m_window.m_batch == 0 && ::IsWindowVisible(m_window.m_window.get())) m_window.FlushView();
 }
 
 void MainWindow::FlushView() {

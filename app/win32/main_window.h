@@ -85,9 +85,19 @@ private:
     void OnListSpace();
     void ToggleChecked(int position);
     void WriteBackSelection(int first, int last, bool selected);
+    // While one lives, model changes only mark the list view for one update at the end.
+    class ViewBatch {
+    public:
+        explicit ViewBatch(MainWindow& window);
+        ~ViewBatch();
+        ViewBatch(const ViewBatch&) = delete;
+        ViewBatch& operator=(const ViewBatch&) = delete;
+
+    private:
+        MainWindow& m_window;
+    };
+
     [[nodiscard]] bool Deferring() const;
-    void BeginBatch();
-    void EndBatch();
     void ModelChanged();
     void FlushView();
     void RefreshPointer();
