@@ -194,6 +194,8 @@ public:
     void SetUp() override {
         TearDown();  // what a failed earlier run may have left
         SetUnmanagedWindows(true);
+        // Sizes come back as the program's window has them, at its own density.
+        ::SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
         ::CreateDirectoryW(kFolder, nullptr);
         for (const Record& record : kRecords) {
             CreateRecord(record.key, record.display_name, record.uninstall);
@@ -561,6 +563,40 @@ TEST(CleaningRun, SuggestThenRemoveDeletesExactlyTheStaleKeys) {
     }
     EXPECT_TRUE(KeyExists(L"SsrWindowTest.NoName")) << "a record that was never listed is never removed";
     EXPECT_TRUE(KeyExists(L"SsrWindowTest.NoCommand"));
+    EXPECT_EQ(run.Close(), std::optional<DWORD>(0));
+}
+
+// ---------------------------------------------------------------------------
+// A denser screen: the design is in twips, so everything grows with it.
+
+TEST(DenseScreen, WindowAndControlsScaleWithTheDpi) {
+    constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
+    constexpr DWORD kDpi = 144;
+    DWORD old_dpi = 0;
+    DWORD size = sizeof(old_dpi);
+    const bool had_dpi = ::RegGetValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels", RRF_RT_REG_DWORD, nullptr,
+                                        &old_dpi, &size) == ERROR_SUCCESS;
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels", REG_DWORD, &kDpi, sizeof(kDpi));
+    ProgramRun run;
+    const bool started = run.Start();
+    if (had_dpi) ::RegSetKeyValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels", REG_DWORD, &old_dpi, sizeof(old_dpi));
+    else ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels");
+    ASSERT_TRUE(started);
+
+    const int dpi = static_cast<int>(kDpi);
+    RECT client{};
+    ASSERT_TRUE(::GetClientRect(run.Form(), &client));
+    EXPECT_EQ(client.right, design::Pixels(design::kClientWidth, dpi));
+    EXPECT_EQ(client.bottom, design::Pixels(design::kClientHeight, dpi));
+    for (const ControlDesign& design : design::kControls) {
+        HWND control = ControlOf(run, design);
+        if (!control) continue;
+        SCOPED_TRACE(std::string(design.name));
+        const RECT rect = RectInParent(control);
+        EXPECT_EQ(rect.top, design::Pixels(design.rect.top, dpi));
+        EXPECT_EQ(rect.bottom - rect.top, design::Pixels(design.rect.height, dpi));
+    }
+    EXPECT_EQ(run.ColumnWidth(0), design::Pixels(7000, dpi));
     EXPECT_EQ(run.Close(), std::optional<DWORD>(0));
 }
 
