@@ -46,6 +46,9 @@ case "$which" in
         WINEPREFIX="$prefix" wineboot -i >/dev/null 2>&1 || true
       fi
       cp -a "$root/examples/demo-prefix/drive_c/." "$prefix/drive_c/"
+      # Debian's Wine does not find its own fonts by itself; without Marlett
+      # the title bar's buttons show as letters.
+      cp -n /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
       # Into the 64-bit view, where the 64-bit program reads (a bare `wine regedit`
       # is the 32-bit one and would land the records under Wow6432Node).
       WINEPREFIX="$prefix" wine reg import "$(WINEPREFIX="$prefix" winepath -w "$root/examples/demo-records.reg")" /reg:64 >/dev/null 2>&1
