@@ -282,6 +282,14 @@ LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
                 m_form.PushButton_Click(id - kButtonIdBase);
                 return 0;
             }
+            // Enter, from the dialog keyboard interface: owner-drawn buttons
+            // are never the default button, so the focused one takes it.
+            if (id == IDOK && lparam == 0) {
+                HWND focus = ::GetFocus();
+                const int focus_id = focus && ::GetParent(focus) == window ? ::GetDlgCtrlID(focus) : 0;
+                if (focus_id > kButtonIdBase && focus_id <= kButtonIdBase + 6) ::SendMessageW(focus, BM_CLICK, 0, 0);
+                return 0;
+            }
             break;
         }
         case WM_NOTIFY:
@@ -314,6 +322,13 @@ LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
                 ::SetFocus(m_last_focus);
             }
             return 0;
+        case WM_NEXTDLGCTL: {
+            // As a dialog answers it, so the window's focus can be moved like any dialog's.
+            HWND target = LOWORD(lparam) ? reinterpret_cast<HWND>(wparam)
+                                 : ::GetNextDlgTabItem(window, ::GetFocus(), wparam != 0 ? TRUE : FALSE);
+            if (target && ::IsChild(window, target)) ::SetFocus(target);
+            return 0;
+        }
         case WM_SETFOCUS:
             if (m_last_focus && ::IsWindow(m_last_focus)) ::SetFocus(m_last_focus);
             return 0;
@@ -390,7 +405,7 @@ LRESULT MainWindow::OnNotify(const NMHDR& header) {
             return 0;
         }
         case LVN_ODFINDITEMW:
-            return -1;
+            return FindRow(*reinterpret_cast<const NMLVFINDITEMW*>(&header));
         default:
             return 0;
     }
@@ -410,6 +425,23 @@ void MainWindow::OnGetDispInfo(NMLVDISPINFOW& info) {
         item.state = (item.state & ~LVIS_STATEIMAGEMASK) | INDEXTOSTATEIMAGEMASK(row.checked ? 2 : 1);
         item.stateMask |= LVIS_STATEIMAGEMASK;
     }
+}
+
+// Typing in the list jumps to the next name that starts with the typed text.
+LRESULT MainWindow::FindRow(const NMLVFINDITEMW& find) const {
+    if (!(find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.lvfi.psz) return -1;
+    const Text wanted = LowerCase(FromWide(find.lvfi.psz));
+    const int count = m_list.Count();
+    if (wanted.empty() || count == 0) return -1;
+    const bool whole = !(find.lvfi.flags & LVFI_PARTIAL);
+    const int start = find.iStart >= 0 && find.iStart < count ? find.iStart : 0;
+    for (int step = 0; step < count; ++step) {
+        const int row = (start + step) % count;
+        if (step > 0 && row == 0 && !(find.lvfi.flags & LVFI_WRAP)) break;
+        const Text name = LowerCase(m_list.Row(row + 1).text);
+        if (whole ? name == wanted : name.starts_with(wanted)) return row;
+    }
+    return -1;
 }
 
 void MainWindow::OnItemChanged(const NMLISTVIEW& change) {

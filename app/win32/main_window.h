@@ -79,6 +79,7 @@ private:
     LRESULT OnNotify(const NMHDR& header);
     void OnGetDispInfo(NMLVDISPINFOW& info);
     void OnItemChanged(const NMLISTVIEW& change);
+    [[nodiscard]] LRESULT FindRow(const NMLVFINDITEMW& find) const;
     void OnDrawButton(const DRAWITEMSTRUCT& draw);
     void OnDpiChanged(int dpi, const RECT& suggested);
     [[nodiscard]] bool OnListClick(LPARAM lparam);

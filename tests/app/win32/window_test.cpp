@@ -458,8 +458,31 @@ TEST_F(FirstStart, CheckBoxesFollowClicksAndTheSpaceKey) {
     EXPECT_EQ(s_run->CheckStates(), before);
 }
 
+TEST_F(FirstStart, TypingInTheListFindsTheNextNameStartingWithIt) {
+    const auto names = s_run->Column(0);
+    const std::wstring typed = L"ssr WINDOW test g";
+    const auto first = std::find_if(names.begin(), names.end(), [&](const std::wstring& name) {
+        return LowerCase(T(name)).starts_with(LowerCase(T(typed)));
+    });
+    ASSERT_NE(first, names.end());
+
+    RemoteBuffer remote(s_run->Process(), sizeof(LVFINDINFOW) + 64 * sizeof(wchar_t));
+    remote.Write(typed.c_str(), (typed.size() + 1) * sizeof(wchar_t), sizeof(LVFINDINFOW));
+    LVFINDINFOW find{};
+    find.flags = LVFI_STRING | LVFI_PARTIAL | LVFI_WRAP;
+    find.psz = reinterpret_cast<const wchar_t*>(remote.at(sizeof(LVFINDINFOW)));
+    remote.Write(&find, sizeof(find));
+    const auto row = static_cast<int>(first - names.begin());
+    EXPECT_EQ(::SendMessageW(s_run->List(), LVM_FINDITEMW, static_cast<WPARAM>(-1), remote.lparam()), row);
+    find.psz = reinterpret_cast<const wchar_t*>(remote.at(sizeof(LVFINDINFOW) + 2));  // "sr window..." starts no name
+    remote.Write(&find, sizeof(find));
+    EXPECT_EQ(::SendMessageW(s_run->List(), LVM_FINDITEMW, static_cast<WPARAM>(-1), remote.lparam()), -1);
+}
+
 TEST_F(FirstStart, HelpShowsTheHelpTextUnderTheApplicationTitle) {
-    s_run->ClickLater(4);
+    // Enter on the focused button, through the program's own keyboard handling.
+    ::SendMessageW(s_run->Form(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(s_run->Button(4)), TRUE);
+    ::PostMessageW(s_run->Button(4), WM_KEYDOWN, VK_RETURN, 0);
     HWND box = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (box = s_run->FindTopLevel(L"#32770")) != nullptr; }, 20s));
     EXPECT_EQ(WindowText(box), kApplicationTitle);
@@ -467,6 +490,7 @@ TEST_F(FirstStart, HelpShowsTheHelpTextUnderTheApplicationTitle) {
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitFor([&] { return !::IsWindow(box); }, 20s));
     EXPECT_TRUE(s_run->Settle());
+    ::SendMessageW(s_run->Form(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(s_run->List()), TRUE);
 }
 
 // Types `text` into the input box that a click opened, then OK or Cancel.
