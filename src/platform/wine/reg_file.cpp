@@ -39,8 +39,8 @@ struct Line {
 
 class LineCursor {
 public:
-    LineCursor(std::string_view bytes, std::size_t pos, std::size_t end, bool has_nul = true)
-        : m_bytes(bytes), m_pos(pos), m_end(end), m_has_nul(has_nul) {}
+    LineCursor(std::string_view bytes, std::size_t pos, std::size_t end, NulBytes nul)
+        : m_bytes(bytes), m_pos(pos), m_end(end), m_has_nul(nul == NulBytes::Possible) {}
 
     bool Next(Line& line) {
         if (m_pos >= m_end) return false;
@@ -394,7 +394,7 @@ RegFile::Node* RegFile::NewNode(Node* parent, Text name) {
     return &node;
 }
 
-RegFile::Node* RegFile::Child(Node* parent, TextView name, bool create) {
+RegFile::Node* RegFile::Child(Node* parent, TextView name) {
     auto& children = parent->children;
     // wineserver writes keys in order, so the common case appends.
     if (!children.empty()) {
@@ -404,13 +404,11 @@ RegFile::Node* RegFile::Child(Node* parent, TextView name, bool create) {
             const auto at = std::lower_bound(children.begin(), children.end(), name,
                                              [](const Node* n, TextView v) { return CompareNames(n->name, v) < 0; });
             if (at != children.end() && CompareNames((*at)->name, name) == 0) return *at;
-            if (!create) return nullptr;
             Node* node = NewNode(parent, Text(name));
             children.insert(at, node);
             return node;
         }
     }
-    if (!create) return nullptr;
     Node* node = NewNode(parent, Text(name));
     children.push_back(node);
     return node;
@@ -421,8 +419,8 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
     file->m_bytes = std::move(bytes);
     file->m_nodes.emplace_back();
     const std::string_view all = file->m_bytes;
-    file->m_has_nul = std::memchr(all.data(), 0, all.size()) != nullptr;
-    LineCursor cursor(all, 0, all.size(), file->m_has_nul);
+    file->m_nul = std::memchr(all.data(), 0, all.size()) ? NulBytes::Possible : NulBytes::Absent;
+    LineCursor cursor(all, 0, all.size(), file->m_nul);
     Line line;
     if (!cursor.Next(line) || line.text != kRegFileHeader) return nullptr;
     file->m_crlf = line.next >= 2 && all[line.next - 2] == '\r';
@@ -451,7 +449,7 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
             }
             chain.resize(depth);
             for (; depth < parts.size(); ++depth) {
-                node = file->Child(node, parts[depth], true);
+                node = file->Child(node, parts[depth]);
                 chain.emplace_back(Text(parts[depth]), node);
             }
             current = static_cast<std::int64_t>(file->m_sections.size());
@@ -523,7 +521,7 @@ void RegFile::LoadValues(Node* node) const {
     const auto& lower = LowerTable();
     for (const std::uint32_t s : node->sections) {
         const Section& section = m_sections[s];
-        LineCursor cursor(m_bytes, section.body, section.end, m_has_nul);
+        LineCursor cursor(m_bytes, section.body, section.end, m_nul);
         Line line;
         while (cursor.Next(line)) {
             const std::string_view text = SkipSpace(line.text);
@@ -605,7 +603,7 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) const {
     Text scratch;
     for (const std::uint32_t s : node->sections) {
         const Section& section = m_sections[s];
-        LineCursor cursor(m_bytes, section.body, section.end, m_has_nul);
+        LineCursor cursor(m_bytes, section.body, section.end, m_nul);
         Line line;
         while (cursor.Next(line)) {
             const std::string_view text = SkipSpace(line.text);

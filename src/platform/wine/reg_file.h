@@ -23,6 +23,10 @@ namespace ssr::wine {
 
 inline constexpr std::string_view kRegFileHeader = "WINE REGISTRY Version 2";
 
+// Lines are only searched for NUL bytes, where wineserver's reader cuts
+// them, in a file that has any.
+enum class NulBytes { Absent, Possible };
+
 struct RegValue {
     Text name;
     std::uint32_t type = 0;
@@ -95,11 +99,11 @@ private:
 
     RegFile() = default;
     Node* NewNode(Node* parent, Text name);
-    Node* Child(Node* parent, TextView name, bool create);
+    Node* Child(Node* parent, TextView name);  // found or made
     void LoadValues(Node* node) const;
 
     std::string m_bytes;
-    bool m_has_nul = false;  // lines are only cut at NUL bytes when there are any
+    NulBytes m_nul = NulBytes::Possible;
     std::deque<Node> m_nodes;  // stable addresses; front() is the root
     std::vector<Section> m_sections;
     bool m_crlf = false;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <vector>
 
 #include "platform/wine/posix_file.h"
@@ -23,22 +24,22 @@ bool Exists(const fs::path& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+
 // The entry of `folder` whose name matches `name` without regard to case,
 // as Wine looks a name up when it is not there as written.
 std::optional<std::string> FindIgnoringCase(const fs::path& folder, TextView name) {
-    DIR* dir = ::opendir(folder.c_str());
+    const UniqueDir dir(::opendir(folder.c_str()));
     if (!dir) return std::nullopt;
-    std::optional<std::string> found;
-    while (const dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = ::readdir(dir.get())) {
         const std::string_view candidate = entry->d_name;
         if (candidate == "." || candidate == "..") continue;
-        if (EqualsIgnoringCase(FromUtf8(candidate), name)) {
-            found = std::string(candidate);
-            break;
-        }
+        if (EqualsIgnoringCase(FromUtf8(candidate), name)) return std::string(candidate);
     }
-    ::closedir(dir);
-    return found;
+    return std::nullopt;
 }
 
 bool IsDriveLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
