@@ -119,10 +119,12 @@ struct WinePrefixRegistry::State {
         return kErrorSuccess;
     }
 
+    // Asked once more just before the rename, so that neither a new file
+    // nor a wineserver that started meanwhile is overwritten or overrides us.
     static bool StillCurrent(void* context) {
         auto* self = static_cast<State*>(context);
         const auto now = wine::IdentityOf(self->file_path);
-        return now && *now == self->identity;
+        return now && *now == self->identity && !wine::ServerRunning(self->prefix);
     }
 
     long DeleteTree(RegHandle root, TextView subkey);
