@@ -328,6 +328,26 @@ TEST_F(PrefixStore, RefusesToWriteWhileAWineserverHoldsThePrefix) {
     EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorSuccess);
 }
 
+FakeServer* g_starting_server = nullptr;
+
+TEST_F(PrefixStore, ServerThatStartsDuringTheWriteIsNotOverwritten) {
+    TempFolder tmp("tmpdir");
+    FakeServer server(m_folder.path(), tmp.path());
+    g_starting_server = &server;
+    wine::SetWriteFaultHook([](wine::WriteStep step) {
+        if (step == wine::WriteStep::CloseFile && g_starting_server) {
+            g_starting_server->Start();
+            g_starting_server = nullptr;
+        }
+        return 0;
+    });
+    WinePrefixRegistry registry(m_folder.path());
+    EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorAccessDenied);
+    EXPECT_EQ(ReadBytes(SystemReg()), kHive);
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 2)
+        << "system.reg and the wineserver name file, no temporary file";
+}
+
 // Every step of a replacement, with the writer killed just before it.
 class KilledWriter : public PrefixStore, public ::testing::WithParamInterface<wine::WriteStep> {};
 
