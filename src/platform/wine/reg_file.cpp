@@ -11,7 +11,6 @@ namespace {
 
 // The C locale's isspace, which wineserver's loader uses.
 constexpr bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 constexpr bool IsHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -167,29 +166,24 @@ bool IsHexValueLine(std::string_view s) {
             if (run % 2 == 0) break;
         }
     }
-    while (i < s.size() && IsBlank(s[i])) ++i;
+    while (i < s.size() && IsSpace(s[i])) ++i;
     if (i >= s.size() || s[i] != '=') return false;
     ++i;
-    while (i < s.size() && IsBlank(s[i])) ++i;
+    while (i < s.size() && IsSpace(s[i])) ++i;
     return s.substr(i).starts_with("hex");
 }
 
-// wineserver's load_value: `s` starts at '@' or '"'. Continuation lines of
-// hex data come from `cursor`, and stay consumed even when they are bad.
-bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
-    Text name;
-    std::size_t res = 1;
-    if (s[0] == '"') {
-        const auto used = Unescape(s.substr(1), '"', name);
-        if (!used) return false;
-        res += *used;
-    }
-    while (res < s.size() && IsBlank(s[res])) ++res;
-    if (res >= s.size() || s[res] != '=') return false;
-    ++res;
-    while (res < s.size() && IsBlank(s[res])) ++res;
-    std::string_view rest = s.substr(res);
+// wineserver refuses longer names.
+constexpr std::size_t kLongestValueName = 16383;
+constexpr std::size_t kLongestKeyName = 256;
 
+// The data part of a value line, after its tag; false when wineserver's
+// loader rejects it. Continuation lines of hex data come from `cursor`, and
+// stay consumed even when they are bad.
+enum class Decode { CheckOnly, Data };
+
+bool ParseData(std::string_view rest, LineCursor& cursor, std::uint32_t& type, std::vector<std::uint8_t>& data,
+               Decode decode) {
     struct Tag {
         std::string_view text;
         std::uint32_t type;
@@ -199,7 +193,6 @@ bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
         {"\"", 1, Parse::Text},     {"str:\"", 1, Parse::Text}, {"str(2):\"", 2, Parse::Text},
         {"str(7):\"", 7, Parse::Text}, {"hex:", 3, Parse::Hex},  {"dword:", 4, Parse::Dword},
     };
-    std::uint32_t type = 0;
     Parse parse = Parse::Hex;
     bool tagged = false;
     for (const Tag& tag : kTags) {
@@ -222,12 +215,11 @@ bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
         rest.remove_prefix(end + 2);
     }
 
-    std::vector<std::uint8_t> data;
     switch (parse) {
     case Parse::Text: {
         Text text;
         if (!Unescape(rest, '"', text)) return false;
-        if (!out) return true;
+        if (decode == Decode::CheckOnly) return true;
         data.reserve((text.size() + 1) * 2);
         AppendUtf16(data, text);
         data.push_back(0);
@@ -236,7 +228,7 @@ bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
     }
     case Parse::Dword: {
         const auto value = static_cast<std::uint32_t>(StrToULHex(rest).value);
-        if (!out) return true;
+        if (decode == Decode::CheckOnly) return true;
         for (int shift = 0; shift < 32; shift += 8) data.push_back(static_cast<std::uint8_t>(value >> shift));
         break;
     }
@@ -262,6 +254,31 @@ bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
         }
         break;
     }
+    }
+    return true;
+}
+
+// wineserver's load_value: `s` starts at '@' or '"'. False when the line
+// makes no value; a value whose data is rejected still exists, as an empty
+// REG_NONE that replaces what an earlier line gave it.
+bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
+    Text name;
+    std::size_t res = 1;
+    if (s[0] == '"') {
+        const auto used = Unescape(s.substr(1), '"', name);
+        if (!used) return false;
+        res += *used;
+    }
+    while (res < s.size() && IsSpace(s[res])) ++res;
+    if (res >= s.size() || s[res] != '=') return false;
+    ++res;
+    while (res < s.size() && IsSpace(s[res])) ++res;
+    if (name.size() > kLongestValueName) return false;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    if (!ParseData(s.substr(res), cursor, type, data, out ? Decode::Data : Decode::CheckOnly)) {
+        type = 0;
+        data.clear();
     }
     if (out) {
         out->name = std::move(name);
@@ -430,6 +447,7 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
     // The previous header's keys: consecutive sections share most of their path.
     std::vector<std::pair<Text, Node*>> chain;
     std::int64_t current = -1;
+    std::string_view architecture;
     while (cursor.Next(line)) {
         const std::string_view text = SkipSpace(line.text);
         const char first = text.empty() ? '\0' : text[0];
@@ -440,7 +458,11 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
             // A malformed header leaves the lines after it without a key, as
             // in wineserver, where its values are rejected.
             if (!Unescape(text.substr(1), ']', path)) continue;
+            // wineserver rejects a path that starts with a separator, and key
+            // names longer than it allows, and makes none of the path's keys.
+            if (path.starts_with(u'\\')) continue;
             SplitPath(path, parts);
+            if (std::any_of(parts.begin(), parts.end(), [](TextView p) { return p.size() > kLongestKeyName; })) continue;
             Node* node = file->root();
             std::size_t depth = 0;
             while (depth < parts.size() && depth < chain.size() && chain[depth].first == parts[depth]) {
@@ -458,6 +480,15 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
                                                static_cast<std::uint32_t>(all.size()), node});
             node->sections.push_back(static_cast<std::uint32_t>(current));
         } else if (current < 0) {
+            // Outside a key, only "#arch=" means something. wineserver stops
+            // reading at an architecture it does not know or that contradicts
+            // an earlier one; the rest of the file is kept but never read.
+            if (first == '#' && text.starts_with("#arch=")) {
+                const std::string_view arch = text.substr(6);
+                if (arch != "win32" && arch != "win64") break;
+                if (!architecture.empty() && architecture != arch) break;
+                architecture = arch;
+            }
             continue;
         } else if (first == '"' || first == '@') {
             if (IsHexValueLine(text) && text.find('\\') != std::string_view::npos) {

@@ -83,6 +83,9 @@ INSTANTIATE_TEST_SUITE_P(
         ValueRow{"escaped high byte widens as signed", "\"S\"=\"\\\xc3\"", u"S", 1, WideBytes(u"\uffc3")},
         ValueRow{"escaped name", R"("\x3a9\"q"="v")", u"\u03a9\"Q", 1, WideBytes(u"v")},
         ValueRow{"text after the closing quote is ignored", R"("A"="x" junk)", u"A", 1, WideBytes(u"x")},
+        ValueRow{"rejected data leaves an empty REG_NONE", R"("A"=bogus:1)", u"A", 0, Bytes{}},
+        ValueRow{"rejected data replaces an earlier line", "\"A\"=\"1\"\n\"a\"=hex:zz", u"A", 0, Bytes{}},
+        ValueRow{"any white space around the equals sign", "\"A\"\v=\f\"x\"", u"A", 1, WideBytes(u"x")},
         ValueRow{"later line wins, first spelling stays", "\"Name\"=\"1\"\n\"NAME\"=dword:2", u"name", 4, Dword(2)}),
     [](const auto& info) {
         std::string name;
@@ -120,17 +123,19 @@ TEST_P(MalformedLines, AreSkippedAndKeptByteForByte) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, MalformedLines,
     ::testing::Values(
-        MalformedRow{"unknown tag", "\"a\"=bogus:1\n\"b\"=\"ok\"", {u"K"}, {}, 1},
+        MalformedRow{"unknown tag", "\"a\"=bogus:1\n\"b\"=\"ok\"", {u"K"}, {}, 2},
         MalformedRow{"no equals sign", "\"a\" \"x\"\n\"b\"=\"ok\"", {u"K"}, {}, 1},
-        MalformedRow{"unterminated text", "\"a\"=\"x\n\"b\"=\"ok\"", {u"K"}, {}, 1},
+        MalformedRow{"unterminated text", "\"a\"=\"x\n\"b\"=\"ok\"", {u"K"}, {}, 2},
         MalformedRow{"unterminated name", "\"a=\"x\"", {u"K"}, {}, 0},
-        MalformedRow{"hex byte too large", "\"a\"=hex:100,01\n\"b\"=\"ok\"", {u"K"}, {}, 1},
-        MalformedRow{"junk after hex", "\"a\"=hex:01 zz", {u"K"}, {}, 0},
-        MalformedRow{"hex(x without closing", "\"a\"=hex(2:00", {u"K"}, {}, 0},
-        MalformedRow{"bad continuation swallows a header", "\"a\"=hex:01,\\\n[NotAKey]\n\"b\"=\"ok\"", {u"K"}, {u"NotAKey"}, 1},
+        MalformedRow{"hex byte too large", "\"a\"=hex:100,01\n\"b\"=\"ok\"", {u"K"}, {}, 2},
+        MalformedRow{"junk after hex", "\"a\"=hex:01 zz", {u"K"}, {}, 1},
+        MalformedRow{"hex(x without closing", "\"a\"=hex(2:00", {u"K"}, {}, 1},
+        MalformedRow{"bad continuation swallows a header", "\"a\"=hex:01,\\\n[NotAKey]\n\"b\"=\"ok\"", {u"K"}, {u"NotAKey"}, 2},
         MalformedRow{"stray text", "garbage line\n\"b\"=\"ok\"", {u"K"}, {}, 1},
         MalformedRow{"comment and blank lines", "; a comment\n\n   \n\"b\"=\"ok\"", {u"K"}, {}, 1},
         MalformedRow{"unknown option", "#frobnicate=1\n\"b\"=\"ok\"", {u"K"}, {}, 1},
+        MalformedRow{"header starting with a separator drops its values", "[\\\\Lead]\n\"b\"=\"ok\"", {u"K"}, {u"Lead"}, 0},
+        MalformedRow{"key name too long", "[P\\\\" + std::string(257, 'n') + "]\n\"b\"=\"ok\"", {u"K"}, {u"P"}, 0},
         MalformedRow{"unterminated header drops its values", "[Broken\n\"b\"=\"ok\"", {u"K"}, {u"Broken"}, 0},
         MalformedRow{"continuation onto a blank line", "\"a\"=hex:01,\\", {u"K"}, {}, 1},
         MalformedRow{"NUL byte cuts a line", std::string("\"a\"=\"x\"\0junk", 12), {u"K"}, {}, 1}),
@@ -152,7 +157,7 @@ TEST(RegFile, OnlyWineserversHeaderMakesARegistry) {
 TEST(RegFile, KeysAreImpliedMergedCaseInsensitiveAndInWineserversOrder) {
     const auto file = RegFile::Parse(kHeader +
                                      "\n[A\\\\zz] 0\n\n[a\\\\_x] 0\n\n[A\\\\Ax\\\\Deep] 0\n\n[A\\\\\\[x] 0\n"
-                                     "\n[A\\\\\\x00c9a] 0\n\n[A\\\\ax2] 0\n\n[\\\\A\\\\\\\\AX\\\\] 0\n#class=\"Cls\"\n\"v\"=\"1\"\n"
+                                     "\n[A\\\\\\x00c9a] 0\n\n[A\\\\ax2] 0\n\n[A\\\\\\\\AX\\\\] 0\n#class=\"Cls\"\n\"v\"=\"1\"\n"
                                      "\n[] 0\n\"root\"=\"r\"\n");
     ASSERT_TRUE(file);
     auto* a = file->Find(file->root(), u"a");
@@ -168,6 +173,26 @@ TEST(RegFile, KeysAreImpliedMergedCaseInsensitiveAndInWineserversOrder) {
     EXPECT_TRUE(file->FindValue(ax, u"V"));
     EXPECT_TRUE(file->Find(ax, u"deep"));
     EXPECT_TRUE(file->FindValue(file->root(), u"root"));
+}
+
+TEST(RegFile, KeyNamesUpToWineserversLimitAreKeys) {
+    const std::string name(256, 'n');
+    const auto file = RegFile::Parse(kHeader + "\n[P\\\\" + name + "] 0\n");
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->Find(file->root(), u"P\\" + Text(name.begin(), name.end())));
+}
+
+TEST(RegFile, UnknownArchitectureEndsWhatIsReadButNotWhatIsKept) {
+    const std::string tail = "#arch=win16\n\n[After] 0\n\"v\"=\"1\"\n";
+    const auto file = RegFile::Parse("WINE REGISTRY Version 2\n#arch=win64\n\n[Before] 0\n\n[Gone] 0\n[bad\n" + tail);
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->Find(file->root(), u"Before"));
+    EXPECT_FALSE(file->Find(file->root(), u"After")) << "wineserver stops at the unknown architecture";
+    EXPECT_EQ(file->WithoutSubtree(file->Find(file->root(), u"Gone"), 0, 0),
+              "WINE REGISTRY Version 2\n#arch=win64\n\n[Before] 0\n\n[bad\n" + tail);
+    const auto mismatch = RegFile::Parse("WINE REGISTRY Version 2\n#arch=win64\n#arch=win32\n[After] 0\n");
+    ASSERT_TRUE(mismatch);
+    EXPECT_FALSE(mismatch->Find(mismatch->root(), u"After"));
 }
 
 TEST(RegFile, EscapeRoundTripsEveryUnit) {
