@@ -180,6 +180,16 @@ void MainWindow::PlaceWindow(std::optional<POINT> top_left) {
         at.y = screen.top + std::max(0L, (screen.bottom - screen.top - height) / 2);
     }
     ::SetWindowPos(m_window.get(), nullptr, at.x, at.y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+
+    // The frame may not be what the density says (a frame still drawn at the
+    // old density, say); the client area is what the design fixes.
+    RECT client{};
+    ::GetClientRect(m_window.get(), &client);
+    const int missing_width = Px(design::kClientWidth) - (client.right - client.left);
+    const int missing_height = Px(design::kClientHeight) - (client.bottom - client.top);
+    if (missing_width != 0 || missing_height != 0)
+        ::SetWindowPos(m_window.get(), nullptr, 0, 0, width + missing_width, height + missing_height,
+                       SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
 }
 
 void MainWindow::PlaceControls() {
@@ -599,6 +609,9 @@ void MainWindow::OnDrawButton(const DRAWITEMSTRUCT& draw) {
 void MainWindow::OnDpiChanged(int dpi, const RECT& suggested) {
     const int old_dpi = m_dpi;
     m_dpi = dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+    // The old fonts stay alive until no control uses them any more.
+    UniqueHfont old_button_font = std::move(m_button_font);
+    UniqueHfont old_list_font = std::move(m_list_font);
     CreateFonts();
     for (auto& control : m_controls) {
         HFONT font = control.design->kind == ControlKind::ListView ? m_list_font.get() : m_button_font.get();

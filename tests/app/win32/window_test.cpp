@@ -621,6 +621,20 @@ TEST(DenseScreen, WindowAndControlsScaleWithTheDpi) {
         EXPECT_EQ(rect.bottom - rect.top, design::Pixels(design.rect.height, dpi));
     }
     EXPECT_EQ(run.ColumnWidth(0), design::Pixels(7000, dpi));
+
+    // Moved onto a 96 dpi screen, the window lays itself out again.
+    RECT suggested{10, 10, 600, 600};
+    RemoteBuffer remote(run.Process(), sizeof(RECT));
+    remote.Write(&suggested, sizeof(suggested));
+    ::SendMessageW(run.Form(), WM_DPICHANGED, MAKEWPARAM(96, 96), remote.lparam());
+    ASSERT_TRUE(::GetClientRect(run.Form(), &client));
+    EXPECT_EQ(client.right, design::Pixels(design::kClientWidth, 96));
+    EXPECT_EQ(client.bottom, design::Pixels(design::kClientHeight, 96));
+    const ControlDesign& list = *design::FindControl("ListView1");
+    const RECT list_rect = RectInParent(run.List());
+    EXPECT_EQ(list_rect.top, design::Pixels(list.rect.top, 96));
+    EXPECT_EQ(list_rect.bottom - list_rect.top, design::Pixels(list.rect.height, 96));
+    EXPECT_EQ(run.ColumnWidth(0), design::Pixels(7000, 96));
     EXPECT_EQ(run.Close(), std::optional<DWORD>(0));
 }
 
