@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
@@ -18,8 +19,53 @@ constexpr unsigned HexValue(char c) {
     return c <= '9' ? static_cast<unsigned>(c - '0') : static_cast<unsigned>((c | 0x20) - 'a' + 10);
 }
 
+// wineserver compares names with the lower-case table of Wine's own
+// l_intl.nls; with Wine installed we use the very same table, so that names
+// match and sort exactly as in Wine. Without it, the program's own mapping.
+std::optional<std::array<char16_t, 0x10000>> WineLowerTable() {
+    for (const char* path : {"/usr/share/wine/nls/l_intl.nls", "/usr/local/share/wine/nls/l_intl.nls"}) {
+        std::FILE* file = std::fopen(path, "rb");
+        if (!file) continue;
+        std::vector<std::uint16_t> words(65536);
+        const std::size_t count = std::fread(words.data(), 2, words.size(), file);
+        std::fclose(file);
+        words.resize(count);
+        const auto word = [&](std::size_t at) -> std::optional<std::size_t> {
+            if (at >= words.size()) return std::nullopt;
+            return words[at];
+        };
+        // Header offset, then the upper-case table's size, then the lower-case table.
+        const auto start = word(0);
+        if (!start || !*start) continue;
+        const auto upper = word(*start);
+        if (!upper || !*upper) continue;
+        const std::size_t lower_at = *start + *upper;
+        const auto lower_size = word(lower_at);
+        if (!lower_size || !*lower_size) continue;
+        const std::size_t base = lower_at + 1;
+        const std::size_t size = *lower_size - 1u;
+        if (base + size > words.size()) continue;
+        const auto map = [&](std::size_t k) -> std::optional<std::size_t> {
+            if (k >= size) return std::nullopt;
+            return words[base + k];
+        };
+        std::array<char16_t, 0x10000> table{};
+        bool ok = true;
+        for (std::size_t ch = 0; ch < table.size() && ok; ++ch) {
+            const auto a = map(ch >> 8);
+            const auto b = a ? map(*a + ((ch >> 4) & 0x0f)) : std::nullopt;
+            const auto c = b ? map(*b + (ch & 0x0f)) : std::nullopt;
+            if (!c) ok = false;
+            else table[ch] = static_cast<char16_t>(ch + *c);
+        }
+        if (ok) return table;
+    }
+    return std::nullopt;
+}
+
 const std::array<char16_t, 0x10000>& LowerTable() {
     static const auto table = [] {
+        if (auto wine = WineLowerTable()) return *wine;
         std::array<char16_t, 0x10000> t{};
         for (std::size_t i = 0; i < t.size(); ++i) t[i] = LowerCaseUnit(static_cast<char16_t>(i));
         return t;
@@ -97,47 +143,32 @@ Converted StrToULHex(std::string_view s) {
     return {value, i};
 }
 
-// wineserver's UTF-8 decoding inside parse_strW, invalid sequences dropped
-// the same way, so that a name reads as the same key wineserver made of it.
+// wineserver's UTF-8 decoding inside parse_strW: a sequence it does not
+// accept (a bad lead or continuation byte, too short a form, beyond U+10FFFF)
+// is dropped, and decoding goes on after the bytes it looked at.
 void DecodeUtf8Unit(std::string_view s, std::size_t& i, Text& out) {
     static constexpr unsigned char kMask[4] = {0x7f, 0x1f, 0x0f, 0x07};
+    static constexpr std::uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
     const auto at = [&](std::size_t k) -> unsigned char {
         return k < s.size() ? static_cast<unsigned char>(s[k]) : 0;
     };
     const unsigned char lead = at(i++);
-    const int length = lead < 0xc0 ? 0 : lead < 0xe0 ? 1 : lead < 0xf0 ? 2 : lead < 0xf5 ? 3 : 0;
+    const int length = lead < 0xc2 ? 0 : lead < 0xe0 ? 1 : lead < 0xf0 ? 2 : lead < 0xf5 ? 3 : 0;
+    if (length == 0) return;
     std::uint32_t res = lead & kMask[length];
-    unsigned ch = 0;
-    switch (length) {
-    case 3:
-        if ((ch = at(i) ^ 0x80u) >= 0x40) return;
+    for (int k = 0; k < length; ++k) {
+        const unsigned ch = at(i) ^ 0x80u;
+        if (ch >= 0x40) return;
         res = (res << 6) | ch;
         ++i;
-        if (res < 0x10) return;
-        [[fallthrough]];
-    case 2:
-        if ((ch = at(i) ^ 0x80u) >= 0x40) return;
-        res = (res << 6) | ch;
-        if (res >= (0x110000 >> 6)) return;
-        ++i;
-        if (res < 0x20) return;
-        if (res >= (0xd800 >> 6) && res <= (0xdfff >> 6)) return;
-        [[fallthrough]];
-    case 1:
-        if ((ch = at(i) ^ 0x80u) >= 0x40) return;
-        res = (res << 6) | ch;
-        ++i;
-        if (res < 0x80) return;
-        if (res <= 0xffff) {
-            out += static_cast<char16_t>(res);
-        } else {
-            res -= 0x10000;
-            out += static_cast<char16_t>(0xd800 | (res >> 10));
-            out += static_cast<char16_t>(0xdc00 | (res & 0x3ff));
-        }
-        return;
-    default:
-        return;
+    }
+    if (res < kSmallest[length] || res > 0x10ffff) return;
+    if (res <= 0xffff) {
+        out += static_cast<char16_t>(res);
+    } else {
+        res -= 0x10000;
+        out += static_cast<char16_t>(0xd800 | (res >> 10));
+        out += static_cast<char16_t>(0xdc00 | (res & 0x3ff));
     }
 }
 
@@ -351,10 +382,9 @@ std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out
             break;
         }
         default:
-            // wineserver widens the char as signed: a backslash before a byte
-            // above 0x7f gives 0xffxx.
-            out += static_cast<char16_t>(static_cast<signed char>(c));
-            ++i;
+            // Any other escaped character stands for itself, UTF-8 included.
+            if (static_cast<unsigned char>(c) < 0x80) out += static_cast<char16_t>(s[i++]);
+            else DecodeUtf8Unit(s, i, out);
             break;
         }
     }
