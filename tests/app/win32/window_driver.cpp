@@ -102,8 +102,9 @@ BOOL CALLBACK FindWindowOf(HWND window, LPARAM lparam) {
 
 }  // namespace
 
-bool ProgramRun::Start() {
-    const std::wstring program = ProgramPath();
+bool ProgramRun::Start() { return Launch(ProgramPath()) && WaitForForm(); }
+
+bool ProgramRun::Launch(const std::wstring& program) {
     std::wstring command_line = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -111,10 +112,25 @@ bool ProgramRun::Start() {
     if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                           &info))
         return false;
-    const auto started = std::chrono::steady_clock::now();
+    m_launched = std::chrono::steady_clock::now();
     m_process.reset(info.hProcess);
     ::CloseHandle(info.hThread);
     m_process_id = info.dwProcessId;
+    return true;
+}
+
+HWND ProgramRun::FindForm() const {
+    HWND form = nullptr;
+    for (HWND w = ::FindWindowExW(nullptr, nullptr, win32::kFormClassName, nullptr); w && !form;
+         w = ::FindWindowExW(nullptr, w, win32::kFormClassName, nullptr)) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(w, &owner);
+        if (owner == m_process_id) form = w;
+    }
+    return form;
+}
+
+bool ProgramRun::WaitForForm() {
     const bool shown = WaitFor(
         [this] {
             Search search{m_process_id, win32::kFormClassName, nullptr, nullptr};
@@ -123,7 +139,8 @@ bool ProgramRun::Start() {
             return m_form != nullptr || !Running();
         },
         90s);
-    m_start_time = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    m_start_time =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_launched);
     return shown && m_form != nullptr;
 }
 

@@ -62,6 +62,12 @@ public:
     // Starts the program and waits until its main window is visible; false
     // when it did not show up in time.
     [[nodiscard]] bool Start();
+    // Starts the program at `path` without waiting for anything.
+    [[nodiscard]] bool Launch(const std::wstring& path);
+    // Waits until the main window is visible.
+    [[nodiscard]] bool WaitForForm();
+    // The main window, shown or not yet; nullptr before it exists.
+    [[nodiscard]] HWND FindForm() const;
     // Sends WM_CLOSE and waits for the process to end; its exit code.
     [[nodiscard]] std::optional<DWORD> Close();
     [[nodiscard]] bool Running() const;
@@ -105,6 +111,7 @@ private:
     win32::UniqueKernelHandle m_process;
     DWORD m_process_id = 0;
     HWND m_form = nullptr;
+    std::chrono::steady_clock::time_point m_launched;
     std::chrono::milliseconds m_start_time{0};
 };
 

@@ -591,6 +591,41 @@ TEST(CleaningRun, SuggestThenRemoveDeletesExactlyTheStaleKeys) {
 }
 
 // ---------------------------------------------------------------------------
+// Start-up reports come before the window: a pointer file that is no cursor,
+// beside a copy of the program.
+
+TEST(BrokenPointerFile, ReportComesBeforeTheWindowWhichStillOpens) {
+    const std::wstring folder = std::wstring(kFolder) + L"\\broken pointer";
+    const std::wstring program = folder + L"\\sweep-stale-records.exe";
+    const std::wstring pointer = folder + L"\\HAND-M.CUR";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileW(ProgramPath().c_str(), program.c_str(), FALSE));
+    WriteFileText(pointer, "this is not a cursor");
+
+    ProgramRun run;
+    ASSERT_TRUE(run.Launch(program));
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = run.FindTopLevel(L"#32770")) != nullptr || !run.Running(); }, 60s));
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(WindowText(box), L"Application Error");
+    const std::wstring report = WindowText(::GetDlgItem(box, 0xFFFF));
+    EXPECT_NE(report.find(L"Form1.Form_Load at line 106"), std::wstring::npos) << std::string(report.begin(), report.end());
+    HWND form = run.FindForm();
+    ASSERT_NE(form, nullptr) << "the window is built before Form_Load runs";
+    EXPECT_FALSE(::IsWindowVisible(form)) << "the window shows only after Form_Load";
+
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(run.WaitForForm());
+    EXPECT_EQ(WindowText(run.Form()), W(design::kProductTitle)) << "the start-up went on after the report";
+    EXPECT_EQ(run.RowCount(), static_cast<int>(ListableRecords().size()));
+    EXPECT_EQ(run.Close(), std::optional<DWORD>(0));
+
+    ::DeleteFileW(pointer.c_str());
+    ::DeleteFileW(program.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+// ---------------------------------------------------------------------------
 // A denser screen: the design is in twips, so everything grows with it.
 
 TEST(DenseScreen, WindowAndControlsScaleWithTheDpi) {
