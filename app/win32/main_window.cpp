@@ -86,7 +86,6 @@ bool MainWindow::RegisterFormClass() {
 
 bool MainWindow::Create() {
     if (!RegisterFormClass()) return false;
-    m_back_brush.reset(::CreateSolidBrush(Resolve(m_form.BackColor())));
 
     // Created on the primary monitor so the first DPI is that monitor's.
     MONITORINFO monitor{};
@@ -148,9 +147,6 @@ void MainWindow::CreateControls() {
             // The check boxes come from the model through LVN_GETDISPINFO.
             ListView_SetCallbackMask(list, LVIS_STATEIMAGEMASK);
             ::SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(m_list_font.get()), FALSE);
-            ListView_SetTextColor(list, Resolve(design::kListTextColor));
-            ListView_SetTextBkColor(list, Resolve(design::kListBackColor));
-            ListView_SetBkColor(list, Resolve(design::kListBackColor));
             if (HWND header = ListView_GetHeader(list))
                 ::SetWindowSubclass(header, ControlProc, kHeaderSubclassId, reinterpret_cast<DWORD_PTR>(this));
             m_last_focus = list;
@@ -158,6 +154,20 @@ void MainWindow::CreateControls() {
         if (control.window)
             ::SetWindowSubclass(control.window.get(), ControlProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
         m_controls.push_back(std::move(control));
+    }
+    ApplyColors();
+}
+
+// System colours are looked up again whenever the user changes them.
+void MainWindow::ApplyColors() {
+    m_back_brush.reset(::CreateSolidBrush(Resolve(m_form.BackColor())));
+    for (const auto& control : m_controls) {
+        if (control.design->kind != ControlKind::ListView) continue;
+        HWND list = control.window.get();
+        const COLORREF back = Resolve(control.back_color.value_or(design::kListBackColor));
+        ListView_SetTextColor(list, Resolve(design::kListTextColor));
+        ListView_SetTextBkColor(list, back);
+        ListView_SetBkColor(list, back);
     }
 }
 
@@ -341,6 +351,11 @@ LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
         }
         case WM_SETFOCUS:
             if (m_last_focus && ::IsWindow(m_last_focus)) ::SetFocus(m_last_focus);
+            return 0;
+        case WM_SYSCOLORCHANGE:
+            for (const auto& control : m_controls) ::SendMessageW(control.window.get(), message, wparam, lparam);
+            ApplyColors();
+            ::InvalidateRect(window, nullptr, TRUE);
             return 0;
         case WM_DPICHANGED:
             OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
@@ -579,9 +594,10 @@ void MainWindow::OnDrawButton(const DRAWITEMSTRUCT& draw) {
     RECT rect = draw.rcItem;
     const bool pressed = (draw.itemState & ODS_SELECTED) != 0;
 
-    COLORREF face = Resolve(design::kButtonFaceColor);
+    std::uint32_t face_colour = design::kButtonFaceColor;
     for (const auto& control : m_controls)
-        if (control.window.get() == draw.hwndItem && control.back_color) face = *control.back_color;
+        if (control.window.get() == draw.hwndItem && control.back_color) face_colour = *control.back_color;
+    const COLORREF face = Resolve(face_colour);
     UniqueHbrush face_brush(::CreateSolidBrush(face));
     ::FillRect(dc, &rect, face_brush.get());
     ::DrawEdge(dc, &rect, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
@@ -693,11 +709,8 @@ void MainWindow::ShowBackColor(std::string_view control, std::uint32_t colour) {
     }
     Control* target = FindControl(control);
     if (!target) return;
-    target->back_color = Resolve(colour);
-    if (target->design->kind == ControlKind::ListView) {
-        ListView_SetBkColor(target->window.get(), *target->back_color);
-        ListView_SetTextBkColor(target->window.get(), *target->back_color);
-    }
+    target->back_color = colour;
+    ApplyColors();
     ::InvalidateRect(target->window.get(), nullptr, TRUE);
 }
 

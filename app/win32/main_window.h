@@ -60,7 +60,7 @@ private:
         const ControlDesign* design = nullptr;
         int button_number = 0;  // 1..6 for PushButton1..6, else 0
         UniqueHwnd window;
-        std::optional<COLORREF> back_color;  // set by the appearance step only
+        std::optional<std::uint32_t> back_color;  // set by the appearance step only; may name a system colour
     };
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -75,6 +75,7 @@ private:
     void PlaceWindow(std::optional<POINT> top_left);
     void PlaceControls();
     void AddListHint();
+    void ApplyColors();
 
     LRESULT OnNotify(const NMHDR& header);
     void OnGetDispInfo(NMLVDISPINFOW& info);
