@@ -20,6 +20,7 @@ struct ValueRow {
     Text name;
     std::uint32_t type;
     Bytes data;
+    friend void PrintTo(const ValueRow& row, std::ostream* out) { *out << row.label; }
 };
 
 class ValueLines : public ::testing::TestWithParam<ValueRow> {};
@@ -101,6 +102,7 @@ struct MalformedRow {
     std::vector<Text> present;  // keys that must exist
     std::vector<Text> absent;
     std::size_t values_in_k;    // values that key K ends up with
+    friend void PrintTo(const MalformedRow& row, std::ostream* out) { *out << row.label; }
 };
 
 class MalformedLines : public ::testing::TestWithParam<MalformedRow> {};
@@ -216,6 +218,7 @@ struct DeletionRow {
     std::string before;  // after the header
     Text key;
     std::string after;
+    friend void PrintTo(const DeletionRow& row, std::ostream* out) { *out << row.label; }
 };
 
 class Deletion : public ::testing::TestWithParam<DeletionRow> {};
