@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <limits>
 
 namespace ssr::wine {
@@ -58,6 +59,23 @@ int WriteAll(int fd, const char* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return 0;
+}
+
+// A writer that died between creating its temporary file and renaming it
+// leaves the file behind. Ours are removed once they are old enough that no
+// living writer can still be at work on them.
+void RemoveAbandonedTemporaries(const std::filesystem::path& target) {
+    constexpr std::int64_t kAbandonedAfterSeconds = 600;
+    const std::string prefix = "." + target.filename().string() + ".new-";
+    const std::filesystem::path folder = target.parent_path();
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(prefix) || name.size() != prefix.size() + 6) continue;
+        struct stat st {};
+        if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (::time(nullptr) - st.st_mtime > kAbandonedAfterSeconds) ::unlink(entry.path().c_str());
+    }
 }
 
 }  // namespace
@@ -151,6 +169,7 @@ ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view
         UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir) static_cast<void>(::fsync(dir.get()));
     }
+    RemoveAbandonedTemporaries(target);
     return {ReplaceResult::Replaced, IoError::None};
 }
 

@@ -139,6 +139,21 @@ TEST_F(PrefixStore, KeepsTheFilesModeAndLeavesNoTemporaryFiles) {
     EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 1);
 }
 
+TEST_F(PrefixStore, OldTemporaryFilesOfADeadWriterAreRemoved) {
+    const fs::path old_one = m_folder.path() / ".system.reg.new-AbCdEf";
+    const fs::path recent = m_folder.path() / ".system.reg.new-GhIjKl";
+    const fs::path other = m_folder.path() / ".system.reg.keep";
+    for (const auto& p : {old_one, recent, other}) WriteBytes(p, "partial");
+    const struct timespec hour_ago[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, old_one.c_str(), hour_ago, 0), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), hour_ago, 0), 0);
+    WinePrefixRegistry registry(m_folder.path());
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Beta"), kErrorSuccess);
+    EXPECT_FALSE(fs::exists(old_one));
+    EXPECT_TRUE(fs::exists(recent)) << "may belong to a writer still at work";
+    EXPECT_TRUE(fs::exists(other));
+}
+
 TEST_F(PrefixStore, EmptyParentSectionKeepsTheUninstallKey) {
     const std::string one = kHeader + "\n[Software\\\\Other] 1\n" + Entry("Only", "Only", "x.exe");
     WriteBytes(SystemReg(), one);
