@@ -684,6 +684,12 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) const {
     return m_cached_found ? &m_cached_value : nullptr;
 }
 
+std::vector<std::pair<std::uint32_t, std::uint32_t>> RegFile::SectionRanges(const Node* node) const {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
+    for (const std::uint32_t s : node->sections) ranges.emplace_back(m_sections[s].begin, m_sections[s].end);
+    return ranges;
+}
+
 Text RegFile::PathOf(const Node* node) {
     std::vector<const Node*> up;
     for (; node && node->parent; node = node->parent) up.push_back(node);
@@ -695,7 +701,12 @@ Text RegFile::PathOf(const Node* node) {
     return path;
 }
 
-std::string RegFile::WithoutSubtree(const Node* node, std::uint64_t unix_seconds, std::uint64_t filetime) const {
+bool RegFile::NeedsParentSection(const Node* node) {
+    const Node* parent = node->parent;
+    return parent && parent->parent && parent->sections.empty() && parent->children.size() == 1;
+}
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> RegFile::SubtreeRanges(const Node* node) const {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> cut;
     std::vector<const Node*> pending{node};
     while (!pending.empty()) {
@@ -705,10 +716,14 @@ std::string RegFile::WithoutSubtree(const Node* node, std::uint64_t unix_seconds
         pending.insert(pending.end(), n->children.begin(), n->children.end());
     }
     std::sort(cut.begin(), cut.end());
+    return cut;
+}
 
+std::string RegFile::WithoutSubtree(const Node* node, std::uint64_t unix_seconds, std::uint64_t filetime) const {
+    const auto cut = SubtreeRanges(node);
     std::string parent_section;
     const Node* parent = node->parent;
-    if (parent && parent->parent && parent->sections.empty() && parent->children.size() == 1) {
+    if (NeedsParentSection(node)) {
         const char* eol = m_crlf ? "\r\n" : "\n";
         std::vector<const Node*> up;
         for (const Node* n = parent; n->parent; n = n->parent) up.push_back(n);
@@ -739,6 +754,59 @@ std::string RegFile::WithoutSubtree(const Node* node, std::uint64_t unix_seconds
     out.append(m_bytes, pos, std::string::npos);
     out += parent_section;  // only when nothing was cut, which a parsed key never has
     return out;
+}
+
+void RegFile::ApplyDeletion(Node* node, std::string bytes) {
+    const auto cut = SubtreeRanges(node);
+    const bool parent_section = NeedsParentSection(node);
+    std::size_t removed_total = 0;
+    for (const auto& [begin, end] : cut) removed_total += end - begin;
+    const std::size_t inserted = bytes.size() + removed_total - m_bytes.size();
+    const std::size_t insert_at = cut.empty() ? m_bytes.size() : cut.front().first;
+
+    // Where an offset of the old bytes lands: earlier cuts move it back, the
+    // parent's new section (at the first cut) moves what follows it on.
+    std::vector<std::pair<std::uint32_t, std::size_t>> removed_before;  // cut end -> bytes cut up to it
+    std::size_t running = 0;
+    for (const auto& [begin, end] : cut) removed_before.emplace_back(end, running += end - begin);
+    const auto move = [&](std::uint32_t offset) {
+        const auto after = std::upper_bound(removed_before.begin(), removed_before.end(), offset,
+                                            [](std::uint32_t o, const auto& r) { return o < r.first; });
+        const std::size_t gone = after == removed_before.begin() ? 0 : std::prev(after)->second;
+        return static_cast<std::uint32_t>(offset - gone + (offset > insert_at ? inserted : 0));
+    };
+
+    std::vector<Node*> pending{node};
+    while (!pending.empty()) {
+        Node* n = pending.back();
+        pending.pop_back();
+        n->removed = true;
+        for (const std::uint32_t s : n->sections) m_sections[s].node = nullptr;
+        pending.insert(pending.end(), n->children.begin(), n->children.end());
+    }
+    for (Section& section : m_sections) {
+        if (!section.node) continue;
+        section.begin = move(section.begin);
+        section.body = move(section.body);
+        section.end = move(section.end);
+    }
+    Node* parent = node->parent;
+    parent->children.erase(std::find(parent->children.begin(), parent->children.end(), node));
+    if (parent_section && inserted > 0) {
+        const std::size_t begin = insert_at;
+        const std::size_t line_end = bytes.find('\n', begin);
+        Section section;
+        section.begin = static_cast<std::uint32_t>(begin);
+        section.body = static_cast<std::uint32_t>(line_end == std::string::npos ? begin + inserted : line_end + 1);
+        section.end = static_cast<std::uint32_t>(begin + inserted);
+        section.node = parent;
+        parent->sections.push_back(static_cast<std::uint32_t>(m_sections.size()));
+        m_sections.push_back(section);
+    }
+    m_bytes = std::move(bytes);
+    m_find_base = nullptr;
+    m_find_parent = nullptr;
+    m_cached_node = nullptr;
 }
 
 }  // namespace ssr::wine

@@ -59,6 +59,7 @@ public:
         Text class_text;
         bool link = false;
         bool values_loaded = false;
+        bool removed = false;  // taken out by ApplyDeletion
         std::vector<RegValue> values;
     };
 
@@ -77,6 +78,8 @@ public:
     // One value, decoded on its own. The result stays valid until the next
     // call; asking twice for the same value (size, then data) decodes once.
     [[nodiscard]] const RegValue* FindValue(Node* node, TextView name) const;
+    // Where the key's own sections lie in bytes(): header line to the next header.
+    [[nodiscard]] std::vector<std::pair<std::uint32_t, std::uint32_t>> SectionRanges(const Node* node) const;
     // The path below the root with the case as stored, separated by '\'.
     [[nodiscard]] static Text PathOf(const Node* node);
 
@@ -88,6 +91,12 @@ public:
     [[nodiscard]] std::string WithoutSubtree(const Node* node, std::uint64_t unix_seconds,
                                              std::uint64_t filetime) const;
 
+    // Once `bytes`, made by WithoutSubtree for `node`, are on disk: takes
+    // them as the file's bytes and updates the index in place, which costs
+    // far less than reading the new file again. The subtree's nodes stay
+    // allocated, marked removed, so that open handles can tell.
+    void ApplyDeletion(Node* node, std::string bytes);
+
 private:
     struct Section {
         std::uint32_t begin = 0;  // the header line
@@ -98,6 +107,8 @@ private:
     };
 
     RegFile() = default;
+    [[nodiscard]] static bool NeedsParentSection(const Node* node);
+    [[nodiscard]] std::vector<std::pair<std::uint32_t, std::uint32_t>> SubtreeRanges(const Node* node) const;
     Node* NewNode(Node* parent, Text name);
     Node* Child(Node* parent, TextView name);  // found or made
     void LoadValues(Node* node) const;

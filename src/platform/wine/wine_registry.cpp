@@ -81,7 +81,10 @@ struct WinePrefixRegistry::State {
     // their paths; handles whose key is gone now see it as deleted.
     void Adopt(std::unique_ptr<wine::RegFile> fresh, const wine::FileIdentity& fresh_identity) {
         for (auto& [handle, node] : handles) {
-            if (!node) continue;
+            if (!node || node->removed) {
+                node = nullptr;
+                continue;
+            }
             node = fresh ? fresh->Find(fresh->root(), wine::RegFile::PathOf(node)) : nullptr;
         }
         file = std::move(fresh);
@@ -100,6 +103,7 @@ struct WinePrefixRegistry::State {
             error = kErrorInvalidHandle;
             return nullptr;
         }
+        if (it->second && it->second->removed) it->second = nullptr;
         if (!it->second) error = kErrorKeyDeleted;
         return it->second;
     }
@@ -175,15 +179,9 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
         if (outcome.result == wine::ReplaceResult::Failed) return WriteFailureCode(outcome.error);
 
         const auto written = wine::IdentityOf(file_path);
-        auto fresh = wine::RegFile::Parse(std::move(bytes));
-        // Our own output always parses; the check keeps the store usable if it did not.
-        if (!fresh || !written) {
-            loaded = false;
-            file.reset();
-            for (auto& entry : handles) entry.second = nullptr;
-            return kErrorSuccess;
-        }
-        Adopt(std::move(fresh), *written);
+        file->ApplyDeletion(target, std::move(bytes));
+        // Should the new file be unreadable at once, the next deletion reads it afresh.
+        identity = written ? *written : wine::FileIdentity{};
         return kErrorSuccess;
     }
     return kErrorWriteFault;  // the file kept changing under us

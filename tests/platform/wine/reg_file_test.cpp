@@ -231,7 +231,24 @@ TEST_P(Deletion, CutsExactlyTheSubtree) {
     ASSERT_TRUE(file);
     auto* key = file->Find(file->root(), row.key);
     ASSERT_TRUE(key) << row.label;
-    EXPECT_EQ(file->WithoutSubtree(key, 1700000000, 0x1da0a0b0c0d0e0f), header + row.after) << row.label;
+    const std::string after = file->WithoutSubtree(key, 1700000000, 0x1da0a0b0c0d0e0f);
+    EXPECT_EQ(after, header + row.after) << row.label;
+
+    // The index updated in place reads like the new file read afresh.
+    file->ApplyDeletion(key, after);
+    EXPECT_TRUE(key->removed);
+    const auto fresh = RegFile::Parse(after);
+    ASSERT_TRUE(fresh);
+    std::vector<std::pair<RegFile::Node*, RegFile::Node*>> pending{{file->root(), fresh->root()}};
+    while (!pending.empty()) {
+        const auto [mine, theirs] = pending.back();
+        pending.pop_back();
+        const Text path = ToUtf8(RegFile::PathOf(theirs)).empty() ? Text(u"(root)") : RegFile::PathOf(theirs);
+        ASSERT_EQ(mine->children.size(), theirs->children.size()) << ToUtf8(path);
+        EXPECT_EQ(file->SectionRanges(mine), fresh->SectionRanges(theirs)) << ToUtf8(path);
+        ASSERT_EQ(file->Values(mine).size(), fresh->Values(theirs).size()) << ToUtf8(path);
+        for (std::size_t i = 0; i < mine->children.size(); ++i) pending.emplace_back(mine->children[i], theirs->children[i]);
+    }
 }
 
 const std::string kU = "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";

@@ -73,5 +73,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Check(ssr::wine::CompareNames(a[i].name, b[i].name) == 0 && a[i].type == b[i].type && a[i].data == b[i].data);
     }
     Check(kept == left.size());  // no key appeared from nowhere
+
+    // The index updated in place after the deletion must be what reading the
+    // new bytes gives: same keys, same sections, same values.
+    auto updated = RegFile::Parse(input);
+    RegFile::Node* same_target = updated->Find(updated->root(), RegFile::PathOf(target));
+    Check(same_target != nullptr);
+    const std::string bytes = updated->WithoutSubtree(same_target, 1700000000, 0x1da0a0b0c0d0e0fULL);
+    Check(bytes == after->bytes());
+    updated->ApplyDeletion(same_target, bytes);
+    Check(updated->bytes() == after->bytes());
+    std::vector<RegFile::Node*> in_place;
+    Walk(updated->root(), in_place);
+    Check(in_place.size() == left.size());
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        Check(ssr::wine::CompareNames(in_place[i]->name, left[i]->name) == 0);
+        Check(in_place[i]->class_text == left[i]->class_text);
+        Check(updated->SectionRanges(in_place[i]) == after->SectionRanges(left[i]));
+        const auto& a = updated->Values(in_place[i]);
+        const auto& b = after->Values(left[i]);
+        Check(a.size() == b.size());
+        for (std::size_t k = 0; k < a.size(); ++k) Check(a[k].type == b[k].type && a[k].data == b[k].data);
+    }
     return 0;
 }
