@@ -3,6 +3,17 @@
 // HKEY_LOCAL_MACHINE is the file's root. Deletions are refused with access
 // denied while a wineserver runs for the prefix, because the server would
 // write its own copy over the file later.
+//
+// The file is read at the first call. Subkeys enumerate in wineserver's order
+// (names compared case-insensitively), which is also the order Wine writes.
+// delete_tree rewrites the file atomically and answers:
+//   0     deleted
+//   2     no such key (or no system.reg)
+//   5     a wineserver runs for the prefix, system.reg is read-only or not ours to read, or the
+//         key is the uninstall key itself, one of its parents or the root
+//   112   the disk is full
+//   29    the file could not be written for another reason
+//   1009  system.reg is not a registry file; it is never written
 
 #include <filesystem>
 #include <memory>
