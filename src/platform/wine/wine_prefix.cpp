@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/wine/posix_file.h"
@@ -29,17 +31,73 @@ struct DirCloser {
 };
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
+// Folder listings by lower-cased name, for the lookups of names that are not
+// there as written. Suggest asks for thousands of paths in the same few
+// folders ("Program Files" with a folder per program); reading such a folder
+// once per path made it quadratic. A listing is used only while the folder's
+// identity and change time are what they were when it was read.
+class FolderIndex {
+public:
+    std::optional<std::string> Find(const fs::path& folder, TextView name) {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        Listing& listing = m_listings[folder.native()];
+        if (!listing.read || listing.dev != st.st_dev || listing.ino != st.st_ino ||
+            listing.changed.tv_sec != st.st_mtim.tv_sec || listing.changed.tv_nsec != st.st_mtim.tv_nsec) {
+            if (m_listings.size() > kMaxFolders) {
+                m_listings.clear();
+                return Read(m_listings[folder.native()], folder, st, name);
+            }
+            return Read(listing, folder, st, name);
+        }
+        return Lookup(listing, name);
+    }
+
+private:
+    static constexpr std::size_t kMaxFolders = 512;
+
+    struct Listing {
+        bool read = false;
+        dev_t dev = 0;
+        ino_t ino = 0;
+        timespec changed{};
+        std::unordered_map<Text, std::string> by_lower;  // the first entry of each lower-cased name
+    };
+
+    static std::optional<std::string> Read(Listing& listing, const fs::path& folder, const struct stat& st,
+                                           TextView name) {
+        listing = Listing{};
+        DIR* dir = ::opendir(folder.c_str());
+        if (!dir) return std::nullopt;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view candidate = entry->d_name;
+            if (candidate == "." || candidate == "..") continue;
+            listing.by_lower.emplace(LowerCase(FromUtf8(candidate)), std::string(candidate));
+        }
+        ::closedir(dir);
+        listing.read = true;
+        listing.dev = st.st_dev;
+        listing.ino = st.st_ino;
+        listing.changed = st.st_mtim;
+        return Lookup(listing, name);
+    }
+
+    static std::optional<std::string> Lookup(const Listing& listing, TextView name) {
+        const auto it = listing.by_lower.find(LowerCase(name));
+        if (it == listing.by_lower.end()) return std::nullopt;
+        return it->second;
+    }
+
+    std::mutex m_mutex;
+    std::unordered_map<std::string, Listing> m_listings;
+};
+
 // The entry of `folder` whose name matches `name` without regard to case,
 // as Wine looks a name up when it is not there as written.
 std::optional<std::string> FindIgnoringCase(const fs::path& folder, TextView name) {
-    const UniqueDir dir(::opendir(folder.c_str()));
-    if (!dir) return std::nullopt;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view candidate = entry->d_name;
-        if (candidate == "." || candidate == "..") continue;
-        if (EqualsIgnoringCase(FromUtf8(candidate), name)) return std::string(candidate);
-    }
-    return std::nullopt;
+    static FolderIndex index;
+    return index.Find(folder, name);
 }
 
 bool IsDriveLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }

@@ -61,6 +61,20 @@ TEST_F(PathMapping, AnswersLikeWineForEveryKindOfPath) {
     EXPECT_EQ(MapWindowsPath(m_folder.path(), u"c:\\nope\\A"), m_folder.path() / "dosdevices" / "c:" / "nope" / "A");
 }
 
+TEST_F(PathMapping, SeesFilesThatAppearOrGoAfterAnEarlierLookup) {
+    // Listings of folders are reused between lookups; a change to the folder
+    // must show at once, or Suggest would check a program that is there.
+    const fs::path folder = m_folder.path() / "drive_c" / "Program Files";
+    const Text path = u"c:\\program files\\late arrival\\setup.exe";
+    EXPECT_FALSE(WindowsPathExists(m_folder.path(), path));
+    fs::create_directories(folder / "Late Arrival");
+    test::WriteBytes(folder / "Late Arrival" / "Setup.exe", "MZ");
+    EXPECT_TRUE(WindowsPathExists(m_folder.path(), path));
+    fs::rename(folder / "Late Arrival", folder / "Renamed");
+    EXPECT_FALSE(WindowsPathExists(m_folder.path(), path));
+    EXPECT_TRUE(WindowsPathExists(m_folder.path(), u"c:\\program files\\renamed\\setup.exe"));
+}
+
 TEST_F(PathMapping, RelativePathsStartAtTheCurrentFolder) {
     const fs::path before = fs::current_path();
     fs::current_path(m_folder.path());
