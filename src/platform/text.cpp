@@ -4,10 +4,7 @@
 
 namespace ssr {
 
-char16_t LowerCaseUnit(char16_t c) {
-    if (c < 0x80) {
-        return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-    }
+char16_t LowerCaseUnitBeyondAscii(char16_t c) {
     // Latin-1 Supplement: À..Þ except ×.
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
     // Latin Extended-A: pairs upper/lower, with the odd block 0x139..0x148 and 0x179..0x17E.

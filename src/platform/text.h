@@ -16,7 +16,11 @@ using TextView = std::u16string_view;
 // scripts that appear in program names (Latin, Greek, Cyrillic, Armenian).
 // Characters without a lower-case form are left alone; the length never changes.
 [[nodiscard]] Text LowerCase(TextView text);
-[[nodiscard]] char16_t LowerCaseUnit(char16_t unit);
+[[nodiscard]] char16_t LowerCaseUnitBeyondAscii(char16_t unit);
+[[nodiscard]] inline char16_t LowerCaseUnit(char16_t unit) {
+    if (unit < 0x80) return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + 32) : unit;
+    return LowerCaseUnitBeyondAscii(unit);
+}
 
 // Case-insensitive equality with the same mapping.
 [[nodiscard]] bool EqualsIgnoringCase(TextView a, TextView b);
