@@ -1,5 +1,7 @@
 #include "platform/memory_registry.h"
 
+#include "platform/registry_buffers.h"
+
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
@@ -181,17 +183,7 @@ long MemoryRegistry::enum_key_ex(RegHandle key, std::uint32_t index, char16_t* n
     if (node->deleted) return kErrorKeyDeleted;
     if (index >= node->children.size()) return kErrorNoMoreItems;
     const Node& child = *node->children[index];
-    if (child.name.size() + 1 > *name_length) return kErrorMoreData;
-    if (class_text && class_length && child.class_text.size() + 1 > *class_length) return kErrorMoreData;
-    std::copy(child.name.begin(), child.name.end(), name);
-    name[child.name.size()] = 0;
-    *name_length = static_cast<std::uint32_t>(child.name.size());
-    if (class_text && class_length) {
-        std::copy(child.class_text.begin(), child.class_text.end(), class_text);
-        class_text[child.class_text.size()] = 0;
-        *class_length = static_cast<std::uint32_t>(child.class_text.size());
-    }
-    return kErrorSuccess;
+    return CopyEnumeratedKey(child.name, child.class_text, name, name_length, class_text, class_length);
 }
 
 long MemoryRegistry::query_value_ex(RegHandle key, TextView value_name, std::uint32_t* type,
@@ -203,20 +195,7 @@ long MemoryRegistry::query_value_ex(RegHandle key, TextView value_name, std::uin
     const auto it = std::find_if(node->values.begin(), node->values.end(),
                                  [&](const Node::Value& v) { return EqualsIgnoringCase(v.name, value_name); });
     if (it == node->values.end()) return kErrorFileNotFound;
-    if (type) *type = it->type;
-    const auto needed = static_cast<std::uint32_t>(it->data.size());
-    if (!data) {
-        if (size) *size = needed;
-        return kErrorSuccess;
-    }
-    if (!size) return kErrorInvalidParameter;
-    if (*size < needed) {
-        *size = needed;
-        return kErrorMoreData;
-    }
-    std::copy(it->data.begin(), it->data.end(), data);
-    *size = needed;
-    return kErrorSuccess;
+    return CopyValueData(it->type, it->data, type, data, size);
 }
 
 long MemoryRegistry::close_key(RegHandle key) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <map>
 
+#include "platform/registry_buffers.h"
 #include "platform/wine/posix_file.h"
 #include "platform/wine/reg_file.h"
 #include "platform/wine/wine_prefix.h"
@@ -213,17 +214,7 @@ long WinePrefixRegistry::enum_key_ex(RegHandle key, std::uint32_t index, char16_
     if (!name || !name_length) return kErrorInvalidParameter;
     if (index >= node->children.size()) return kErrorNoMoreItems;
     const State::Node& child = *node->children[index];
-    if (child.name.size() + 1 > *name_length) return kErrorMoreData;
-    if (class_text && class_length && child.class_text.size() + 1 > *class_length) return kErrorMoreData;
-    std::copy(child.name.begin(), child.name.end(), name);
-    name[child.name.size()] = 0;
-    *name_length = static_cast<std::uint32_t>(child.name.size());
-    if (class_text && class_length) {
-        std::copy(child.class_text.begin(), child.class_text.end(), class_text);
-        class_text[child.class_text.size()] = 0;
-        *class_length = static_cast<std::uint32_t>(child.class_text.size());
-    }
-    return kErrorSuccess;
+    return CopyEnumeratedKey(child.name, child.class_text, name, name_length, class_text, class_length);
 }
 
 long WinePrefixRegistry::query_value_ex(RegHandle key, TextView value_name, std::uint32_t* type, std::uint8_t* data,
@@ -234,20 +225,7 @@ long WinePrefixRegistry::query_value_ex(RegHandle key, TextView value_name, std:
     if (!node) return error;
     const wine::RegValue* value = m_state->file->FindValue(node, value_name);
     if (!value) return kErrorFileNotFound;
-    if (type) *type = value->type;
-    const auto needed = static_cast<std::uint32_t>(value->data.size());
-    if (!data) {
-        if (size) *size = needed;
-        return kErrorSuccess;
-    }
-    if (!size) return kErrorInvalidParameter;
-    if (*size < needed) {
-        *size = needed;
-        return kErrorMoreData;
-    }
-    std::copy(value->data.begin(), value->data.end(), data);
-    *size = needed;
-    return kErrorSuccess;
+    return CopyValueData(value->type, value->data, type, data, size);
 }
 
 long WinePrefixRegistry::close_key(RegHandle key) {

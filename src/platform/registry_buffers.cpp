@@ -1,0 +1,44 @@
+#include "platform/registry_buffers.h"
+
+#include <algorithm>
+
+#include "platform/registry.h"
+
+namespace ssr {
+
+long CopyEnumeratedKey(TextView key_name, TextView class_text, char16_t* name, std::uint32_t* name_length,
+                       char16_t* class_buffer, std::uint32_t* class_length) {
+    if (!name || !name_length) return kErrorInvalidParameter;
+    const bool wants_class = class_buffer && class_length;
+    if (key_name.size() + 1 > *name_length) return kErrorMoreData;
+    if (wants_class && class_text.size() + 1 > *class_length) return kErrorMoreData;
+    std::copy(key_name.begin(), key_name.end(), name);
+    name[key_name.size()] = 0;
+    *name_length = static_cast<std::uint32_t>(key_name.size());
+    if (wants_class) {
+        std::copy(class_text.begin(), class_text.end(), class_buffer);
+        class_buffer[class_text.size()] = 0;
+        *class_length = static_cast<std::uint32_t>(class_text.size());
+    }
+    return kErrorSuccess;
+}
+
+long CopyValueData(std::uint32_t stored_type, std::span<const std::uint8_t> stored, std::uint32_t* type,
+                   std::uint8_t* data, std::uint32_t* size) {
+    if (type) *type = stored_type;
+    const auto needed = static_cast<std::uint32_t>(stored.size());
+    if (!data) {
+        if (size) *size = needed;
+        return kErrorSuccess;
+    }
+    if (!size) return kErrorInvalidParameter;
+    if (*size < needed) {
+        *size = needed;
+        return kErrorMoreData;
+    }
+    std::copy(stored.begin(), stored.end(), data);
+    *size = needed;
+    return kErrorSuccess;
+}
+
+}  // namespace ssr
