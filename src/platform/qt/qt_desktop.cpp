@@ -241,9 +241,15 @@ void QtDesktop::Randomize() {
 }
 
 Text QtDesktop::RegistryWriteAdvice() const {
-    return u"A Wine program is running in the Wine prefix " + FromUtf8(m_prefix.string()) +
-           u", and Wine would write its own copy of the registry over the change. Close that program or run "
-           u"\"wineserver -k\", then try again.";
+    const Text prefix = FromUtf8(m_prefix.string());
+    if (wine::ServerRunning(m_prefix)) {
+        return u"A Wine program is running in the Wine prefix " + prefix +
+               u", and Wine would write its own copy of the registry over the change. Close that program or run "
+               u"\"wineserver -k\", then try again.";
+    }
+    // No server: the file itself could not be replaced.
+    return u"The registry file " + prefix +
+           u"/system.reg could not be rewritten: it may be read-only, or its disk full. It was left unchanged.";
 }
 
 void QtDesktop::EndProcess() {

@@ -19,6 +19,7 @@
 
 #include "platform/failure.h"
 #include "platform/wine/wine_prefix.h"
+#include "support/fake_wineserver.h"
 
 namespace ssr {
 namespace {
@@ -268,10 +269,21 @@ TEST_F(DesktopFixture, ApplicationFolderIsTheProgramsFolder) {
 }
 
 TEST_F(DesktopFixture, WriteAdviceNamesTheRunningWineProgramAndTheWayOut) {
+    std::filesystem::create_directories(Prefix());
+    QTemporaryDir tmpdir;
+    testing::FakeServer server(Prefix(), tmpdir.path().toStdString());
+    server.Start();
     const QString advice = ToQString(desktop->RegistryWriteAdvice());
     EXPECT_TRUE(advice.contains("Wine program is running")) << advice.toStdString();
     EXPECT_TRUE(advice.contains("wineserver -k"));
     EXPECT_TRUE(advice.contains(QString::fromStdString(Prefix().string())));
+}
+
+TEST_F(DesktopFixture, WriteAdviceWithoutAServerBlamesTheFileNotAProgram) {
+    const QString advice = ToQString(desktop->RegistryWriteAdvice());
+    EXPECT_FALSE(advice.contains("Wine program is running")) << advice.toStdString();
+    EXPECT_TRUE(advice.contains("system.reg"));
+    EXPECT_TRUE(advice.contains("unchanged"));
 }
 
 struct StyleCase {
