@@ -8,6 +8,7 @@
 #include "platform/failure.h"
 #include "platform/memory_registry.h"
 #include "platform/testing/scripted_desktop.h"
+#include "support/reports.h"
 #include "support/faulty_entry_list.h"
 
 namespace ssr {
@@ -45,14 +46,6 @@ struct Startup : ::testing::Test {
     void MakeForm(std::vector<ControlDesign> controls = {design::kControls.begin(), design::kControls.end()}) {
         form = std::make_unique<Form1>(registry, desktop, skin, std::make_unique<EntryList>(), std::move(controls));
         form->AttachView(&view);
-    }
-    std::vector<Text> ReportLines() const {
-        std::vector<Text> lines;
-        for (const Text& message : desktop.MessageTexts()) {
-            const auto at = message.find(u"at line ");
-            lines.push_back(message.substr(at + 8, message.find(u'\r', at) - at - 8));
-        }
-        return lines;
     }
 };
 
@@ -94,7 +87,7 @@ TEST_F(Startup, AnUnreadablePointerFileIsReportedAt106AndSkipsThePromotion) {
     desktop.existing_paths = {kFolder + u"\\HAND-M.CUR"};
     desktop.random_values = {0.06};  // would be a 7
     form->Form_Load();
-    EXPECT_EQ(ReportLines(), std::vector<Text>{u"106"});
+    EXPECT_EQ(testing::ReportLabels(desktop), std::vector<int>{106});
     EXPECT_EQ(desktop.randomize_calls, 0);
     EXPECT_TRUE(desktop.commands.empty());
     EXPECT_EQ(form->Caption(), design::kProductTitle);
@@ -133,7 +126,7 @@ TEST_F(Startup, AHomePageThatCannotBeOpenedIsReportedAt108) {
     desktop.random_values = {0.065};
     desktop.fail_start_command = true;
     form->Form_Load();
-    EXPECT_EQ(ReportLines(), std::vector<Text>{u"108"});
+    EXPECT_EQ(testing::ReportLabels(desktop), std::vector<int>{108});
     EXPECT_EQ(form->Caption(), design::kProductTitle);
 }
 
@@ -146,7 +139,7 @@ TEST_F(Startup, AFailingSkinIsReportedAt100AndTheRestIsSetUp) {
     Form1 failing_form(registry, desktop, failing);
     failing_form.AttachView(&view);
     failing_form.Form_Load();
-    EXPECT_EQ(ReportLines(), std::vector<Text>{u"100"});
+    EXPECT_EQ(testing::ReportLabels(desktop), std::vector<int>{100});
     EXPECT_EQ(failing_form.BackColor(), kSystemButtonFace);  // done before the failure, stays done
     EXPECT_EQ(failing_form.Caption(), design::kProductTitle);
     EXPECT_EQ(failing_form.ListView1().Count(), 1);

@@ -8,6 +8,7 @@
 #include "platform/entry_list.h"
 #include "platform/memory_registry.h"
 #include "platform/testing/scripted_desktop.h"
+#include "support/reports.h"
 #include "support/faulty_entry_list.h"
 
 namespace ssr {
@@ -25,15 +26,6 @@ struct Listing : ::testing::Test {
         registry.SetText(KeyPath(key), u"UninstallString", command);
     }
     void List() { ListUninstallEntries(registry, list, desktop); }
-    // The labels of the reports shown, in order.
-    std::vector<Text> ReportLines() const {
-        std::vector<Text> lines;
-        for (const Text& message : desktop.MessageTexts()) {
-            const auto at = message.find(u"at line ");
-            lines.push_back(message.substr(at + 8, message.find(u'\r', at) - at - 8));
-        }
-        return lines;
-    }
 };
 
 // ---- The target path derived from an uninstall command ----
@@ -169,7 +161,7 @@ TEST_F(Listing, AnOverlongValueIsReportedAndItsPassLeftOut) {
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(list.ItemText(2), u"Gamma");
     EXPECT_EQ(list.SubItem(2, 3), u"C");
-    ASSERT_EQ(ReportLines(), std::vector<Text>{u"168"});
+    ASSERT_EQ(testing::ReportLabels(desktop), std::vector<int>{168});
     EXPECT_EQ(desktop.boxes[0].prompt.substr(0, 10), u"Overflow\r\n");
     EXPECT_NE(desktop.boxes[0].prompt.find(location::kFormLoad), Text::npos);
 }
@@ -178,7 +170,7 @@ TEST_F(Listing, AColonAtTheStartReportsBothRundllStepsAndKeepsTheCommand) {
     AddEntry(u"A", u"Odd", u":rundll32 x.dll");
     AddEntry(u"B", u"Next", u"n.exe");
     List();
-    EXPECT_EQ(ReportLines(), (std::vector<Text>{u"210", u"212"}));
+    EXPECT_EQ(testing::ReportLabels(desktop), (std::vector<int>{210, 212}));
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(list.SubItem(1, 1), u":rundll32 x.dll");
     EXPECT_EQ(list.SubItem(1, 2), u"");
@@ -198,7 +190,7 @@ TEST_F(Listing, AnExtensionBeyondPosition32767OverflowsAtItsSearch) {
     // Far: the .exe search overflows (196), the jump then tests an unchanged 0
     // and the .inf and .dll searches find nothing, so the cut keeps three characters.
     // Near: found at 32,765; 32,765 + 3 no longer fits (206).
-    EXPECT_EQ(ReportLines(), (std::vector<Text>{u"196", u"206"}));
+    EXPECT_EQ(testing::ReportLabels(desktop), (std::vector<int>{196, 206}));
     ASSERT_EQ(list.Count(), 3);
     EXPECT_EQ(list.SubItem(1, 2), u"aaa");
     EXPECT_EQ(list.SubItem(3, 2).size(), 32767U);
@@ -211,7 +203,7 @@ TEST_F(Listing, AFailedAddLeavesThePassOutSoNoValueLandsOnAnotherRow) {
     int adds = 0;
     list.refuse = [&](std::string_view op, int) { return op == "Add" && ++adds == 2; };
     List();
-    EXPECT_EQ(ReportLines(), std::vector<Text>{u"178"});
+    EXPECT_EQ(testing::ReportLabels(desktop), std::vector<int>{178});
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(list.SubItem(1, 3), u"A");
     EXPECT_EQ(list.SubItem(1, 1), u"a.exe");
@@ -223,7 +215,7 @@ TEST_F(Listing, ColumnStepsReportTheirOwnLabelsAndTheListingGoesOn) {
     AddEntry(u"A", u"Alpha", u"a.exe");
     list.refuse = [](std::string_view op, int column) { return op == "SetColumnWidth" && column == 3; };
     List();
-    EXPECT_EQ(ReportLines(), std::vector<Text>{u"142"});
+    EXPECT_EQ(testing::ReportLabels(desktop), std::vector<int>{142});
     EXPECT_EQ(list.Count(), 1);
 }
 

@@ -9,6 +9,7 @@
 #include "platform/memory_registry.h"
 #include "platform/testing/scripted_desktop.h"
 #include "support/faulty_entry_list.h"
+#include "support/reports.h"
 
 namespace ssr::testing {
 
@@ -73,16 +74,7 @@ protected:
         for (int i = 1; i <= list->EntryList::Count(); ++i) names.push_back(list->Row(i).text);
         return names;
     }
-    // The label of each error report shown, in order.
-    std::vector<int> ReportLabels() const {
-        std::vector<int> labels;
-        for (const auto& box : desktop.boxes) {
-            if (!box.caption || *box.caption != u"Application Error") continue;
-            const auto at = box.prompt.find(u"at line ");
-            labels.push_back(std::stoi(ToUtf8(box.prompt.substr(at + 8, box.prompt.find(u'\r', at) - at - 8))));
-        }
-        return labels;
-    }
+    std::vector<int> ReportLabels() const { return testing::ReportLabels(desktop); }
     bool KeyExists(TextView key) const { return registry.KeyExists(Text(kUninstallKeyPath) + u"\\" + Text(key)); }
 };
 
