@@ -1,0 +1,50 @@
+#pragma once
+// Which Wine prefix the Linux program opens, and the prefixes a user keeps in
+// the usual places (plain Wine, winetricks, Bottles, Lutris, Steam's Proton).
+// Everything here only looks: no folder is created and no file is written.
+// The home folder is a parameter, so tests work on made-up homes.
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace ssr::wine {
+
+// A folder is a prefix when it holds a system.reg that is a file.
+[[nodiscard]] bool IsPrefix(const std::filesystem::path& folder) noexcept;
+
+// Where the prefix to open was named.
+enum class PrefixSource { Argument, Environment, Home };
+
+struct PrefixRequest {
+    std::filesystem::path path;
+    PrefixSource source = PrefixSource::Home;
+};
+
+// The path argument first, then $WINEPREFIX when set and not empty, then
+// <home>/.wine. `wineprefix` is the variable's value, nullptr when unset.
+[[nodiscard]] PrefixRequest RequestedPrefix(const std::optional<std::filesystem::path>& argument,
+                                            const char* wineprefix, const std::filesystem::path& home);
+
+// The program that keeps a found prefix.
+enum class PrefixPlace { Wine, Winetricks, Bottles, Lutris, Steam };
+
+struct FoundPrefix {
+    std::filesystem::path path;
+    PrefixPlace place = PrefixPlace::Wine;
+    // The newest change of the prefix's registry files; empty when unknown.
+    std::optional<std::chrono::system_clock::time_point> last_change;
+};
+
+// The prefixes under `home`, place by place in the order of PrefixPlace and
+// by name within a place. A folder reached twice (Steam's ~/.steam/steam is
+// usually a link to ~/.local/share/Steam) is listed once. Folders that
+// cannot be read are passed over. Never fails.
+[[nodiscard]] std::vector<FoundPrefix> DiscoverPrefixes(const std::filesystem::path& home) noexcept;
+
+// The number of records the window would list for `prefix`, counted by the
+// listing itself; empty when the listing met a failure. Never fails, never shows a box.
+[[nodiscard]] std::optional<int> CountRecords(const std::filesystem::path& prefix) noexcept;
+
+}  // namespace ssr::wine
