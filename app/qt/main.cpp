@@ -1,23 +1,109 @@
-// sweep-stale-records for Linux: cleans the installed-programs list of the
-// Wine prefix in $WINEPREFIX (else ~/.wine).
+// sweep-stale-records for Linux: cleans the installed-programs list of a Wine
+// prefix: the one named on the command line, else $WINEPREFIX, else ~/.wine,
+// and when that is not a prefix, the one the user picks from those found.
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QStringList>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "application/appearance.h"
 #include "application/form1.h"
+#include "command_line.h"
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/prefix_discovery.h"
 #include "platform/wine/wine_registry.h"
+#include "prefix_chooser.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void Print(std::FILE* stream, const std::string& text) { std::fputs(text.c_str(), stream); }
+
+fs::path HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
+    return "/";
+}
+
+// While Qt connects to the display, its messages are held back: when the
+// connection fails (a DISPLAY that names no running server), the user gets
+// one line from us instead of Qt's abort.
+bool g_starting_qt = true;
+QtMessageHandler g_qt_handler = nullptr;
+QStringList g_held;
+
+void StartupMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (g_starting_qt && type == QtFatalMsg) {
+        const char* display = std::getenv("DISPLAY");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        const std::string named = display && *display ? std::string(display) : wayland && *wayland ? wayland : "";
+        Print(stderr, "sweep-stale-records: cannot connect to the display " + named +
+                          "; start it from a desktop session\n");
+        std::_Exit(ssr::kExitFailure);
+    }
+    if (g_starting_qt) {
+        g_held.append(message);
+        return;
+    }
+    if (g_qt_handler) g_qt_handler(type, context, message);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
-    const std::filesystem::path prefix = ssr::wine::DefaultPrefix();
+    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const ssr::CommandLineOptions options = ssr::ParseCommandLine(arguments);
+    switch (options.action) {
+        case ssr::CommandLineOptions::Action::Help: Print(stdout, ssr::CommandLineHelp()); return ssr::kExitOk;
+        case ssr::CommandLineOptions::Action::Version: Print(stdout, ssr::CommandLineVersion()); return ssr::kExitOk;
+        case ssr::CommandLineOptions::Action::Usage: Print(stderr, ssr::CommandLineUsage(options.problem)); return ssr::kExitUsage;
+        case ssr::CommandLineOptions::Action::Run: break;
+    }
+    if (!ssr::HasDisplay([](const char* name) { return std::getenv(name); })) {
+        Print(stderr, "sweep-stale-records: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                      "start it from a desktop session\n");
+        return ssr::kExitFailure;
+    }
+
+    // Qt sees none of our arguments: a prefix path must never be taken for one of its options.
+    int qt_argc = 1;
+    g_qt_handler = qInstallMessageHandler(StartupMessages);
+    QApplication application(qt_argc, argv);
+    g_starting_qt = false;
+    qInstallMessageHandler(g_qt_handler);
+    for (const QString& message : g_held) Print(stderr, message.toStdString() + "\n");
+    g_held.clear();
+
+    const fs::path home = HomeFolder();
+    const ssr::wine::PrefixRequest request = ssr::wine::RequestedPrefix(options.prefix, std::getenv("WINEPREFIX"), home);
+    fs::path chosen = request.path;
+    if (!ssr::wine::IsPrefix(chosen)) {
+        ssr::PrefixChooser chooser(ssr::ChooserReason(request, home), ssr::wine::DiscoverPrefixes(home), home);
+        if (chooser.exec() != QDialog::Accepted || !chooser.Chosen()) {
+            Print(stderr, "sweep-stale-records: no Wine prefix chosen\n");
+            return ssr::kExitFailure;
+        }
+        chosen = *chooser.Chosen();
+    }
+    // Wine wants an absolute WINEPREFIX for the uninstallers it starts.
+    std::error_code error;
+    if (const fs::path absolute = fs::absolute(chosen, error); !error) chosen = absolute.lexically_normal();
+    Print(stderr, "sweep-stale-records: Wine prefix " + chosen.string() + "\n");
+
+    const fs::path prefix = chosen;
     ssr::WinePrefixRegistry registry(prefix);
     ssr::QtDesktop desktop(prefix);
     ssr::RecordingSkinEngine skin;
     ssr::Form1 form(registry, desktop, skin);
     ssr::MainWindow window(form);
+    window.ShowPrefix(QString::fromStdString(prefix.string()));
     window.Start();
     return QApplication::exec();
 }

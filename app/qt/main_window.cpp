@@ -186,10 +186,7 @@ void MainWindow::BuildList(const ControlDesign& design) {
     header->setCascadingSectionResizes(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
-    // The hint belongs to the whole list: rows (through the model), the empty
-    // space below them and the header.
-    for (QWidget* part : {static_cast<QWidget*>(m_list), m_list->viewport(), static_cast<QWidget*>(header), header->viewport()})
-        part->setToolTip(ToQString(design::kListHint));
+    ApplyListHint(ToQString(design::kListHint));
 
     connect(m_model.get(), &EntryListModel::ColumnsLaidOut, this, &MainWindow::ApplyColumnWidths);
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, m_model.get(),
@@ -213,6 +210,20 @@ void MainWindow::BuildButton(const ControlDesign& design, int number) {
     connect(button, &QPushButton::clicked, this, [this, number] { m_form.PushButton_Click(number); });
     TrackMouse(button);
     m_buttons[static_cast<std::size_t>(number)] = button;
+}
+
+void MainWindow::ShowPrefix(const QString& prefix) {
+    ApplyListHint(ToQString(design::kListHint) + QStringLiteral("\nWine prefix: ") + prefix);
+}
+
+void MainWindow::ApplyListHint(const QString& hint) {
+    m_model->SetHint(hint);
+    if (!m_list) return;
+    // The hint belongs to the whole list: rows (through the model), the empty
+    // space below them and the header.
+    QHeaderView* header = m_list->header();
+    for (QWidget* part : {static_cast<QWidget*>(m_list), m_list->viewport(), static_cast<QWidget*>(header), header->viewport()})
+        part->setToolTip(hint);
 }
 
 void MainWindow::TrackMouse(QWidget* widget) {

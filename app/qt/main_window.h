@@ -31,6 +31,9 @@ public:
     void Load();
     // Load, then show the window centred, with the focus on the list.
     void Start();
+    // Names the open Wine prefix in the list's hint, after the design's text;
+    // the window's layout stays as designed.
+    void ShowPrefix(const QString& prefix);
 
     [[nodiscard]] QPushButton* PushButton(int number) const;
     [[nodiscard]] QTreeView* ListView1() const { return m_list; }
@@ -57,6 +60,7 @@ private:
     void BuildList(const ControlDesign& design);
     void BuildButton(const ControlDesign& design, int number);
     void ApplyColumnWidths();
+    void ApplyListHint(const QString& hint);
     void TrackMouse(QWidget* widget);
     [[nodiscard]] QRect PixelRect(const TwipsRect& rect) const;
 
