@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QVBoxLayout>
+#include <QBoxLayout>
 
 namespace ssr {
 
@@ -98,13 +98,19 @@ PrefixChooser::PrefixChooser(const QString& reason, std::vector<wine::FoundPrefi
     m_list->setHidden(m_found.empty());
     layout->addWidget(m_list);
 
+    auto* row = new QHBoxLayout;
+    m_other = new QPushButton(QStringLiteral("Other folder…"), this);
+    m_other->setAutoDefault(false);
+    row->addWidget(m_other);
+    row->addStretch();
     auto* buttons = new QDialogButtonBox(this);
-    m_other = buttons->addButton(QStringLiteral("Other folder…"), QDialogButtonBox::ActionRole);
     m_open = buttons->addButton(QStringLiteral("Open"), QDialogButtonBox::AcceptRole);
     buttons->addButton(QDialogButtonBox::Cancel);
     m_open->setEnabled(false);
     m_open->setHidden(m_found.empty());
-    layout->addWidget(buttons);
+    m_open->setDefault(true);
+    row->addWidget(buttons);
+    layout->addLayout(row);
 
     connect(m_list, &QTreeWidget::itemSelectionChanged, this,
             [this] { m_open->setEnabled(!m_list->selectedItems().isEmpty()); });

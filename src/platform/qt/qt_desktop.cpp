@@ -59,6 +59,11 @@ std::vector<ButtonChoice> ButtonsOf(int style) {
 
 }  // namespace
 
+QString WineProgram(const QProcessEnvironment& environment) {
+    const QString wine = environment.value(QStringLiteral("WINE"));
+    return wine.isEmpty() ? QStringLiteral("wine") : wine;
+}
+
 QString ToQString(TextView text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
 
 Text ToText(const QString& text) {
@@ -177,15 +182,20 @@ long QtDesktop::ShellOpen(std::intptr_t /*owner*/, TextView file, TextView param
                           ShowCommand /*show*/) {
     if (file.empty()) return kShellFileNotFound;
     // The program belongs to the prefix, so it runs under Wine in that prefix;
-    // Wine rebuilds the Windows command line from the arguments.
+    // Wine rebuilds the Windows command line from the arguments. $WINE names
+    // the Wine to use, as Lutris and other runners set it.
     LaunchRequest request;
-    request.program = QStringLiteral("wine");
+    request.environment = QProcessEnvironment::systemEnvironment();
+    request.program = WineProgram(request.environment);
     request.arguments.append(ToQString(file));
     request.arguments.append(SplitWindowsArguments(parameters));
     if (const auto folder = LinuxPath(m_prefix, directory)) request.working_directory = QString::fromStdString(folder->string());
-    request.environment = QProcessEnvironment::systemEnvironment();
     request.environment.insert(QStringLiteral("WINEPREFIX"), QString::fromStdString(m_prefix.string()));
-    return m_launcher->StartDetached(request) ? kShellStarted : kShellFileNotFound;
+    if (m_launcher->StartDetached(request)) return kShellStarted;
+    const Text warning = u"Wine could not be started (\"" + ToText(request.program) + u"\"), so the uninstaller " +
+                         Text(file) + u" did not run. Install Wine, or set WINE to the Wine program to use.";
+    (void)MsgBox(warning, kVbExclamation, std::nullopt);
+    return kShellFileNotFound;
 }
 
 void QtDesktop::StartCommand(TextView command_line, ShowCommand /*show*/) {
@@ -232,7 +242,17 @@ Text QtDesktop::ApplicationFolder() {
     std::error_code error;
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return {};
-    return FromUtf8(program.parent_path().string());
+    return FromUtf8(ProgramFilesFolder(program).string());
+}
+
+std::filesystem::path ProgramFilesFolder(const std::filesystem::path& program) {
+    const std::filesystem::path folder = program.parent_path();
+    if (folder.filename() == "bin") {
+        const std::filesystem::path shared = folder.parent_path() / "share" / "sweep-stale-records";
+        struct stat status {};
+        if (::stat(shared.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return shared;
+    }
+    return folder;
 }
 
 void QtDesktop::Randomize() {

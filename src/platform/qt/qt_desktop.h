@@ -110,6 +110,14 @@ private:
 // slashes. Empty when it cannot name a file at all.
 [[nodiscard]] std::optional<std::filesystem::path> LinuxPath(const std::filesystem::path& prefix, TextView path);
 
+// The folder of the program's own files (the hand pointer): beside the
+// program as built, <prefix>/share/sweep-stale-records when it is installed as
+// <prefix>/bin/sweep-stale-records.
+[[nodiscard]] std::filesystem::path ProgramFilesFolder(const std::filesystem::path& program);
+
+// The Wine that starts a prefix's programs: $WINE when set, else wine from PATH.
+[[nodiscard]] QString WineProgram(const QProcessEnvironment& environment);
+
 // Splits the parameters of a Windows command line into arguments the way
 // Windows programs do, so that Wine can hand them on unchanged: blanks
 // separate, double quotes group, a backslash escapes a quote.

@@ -136,7 +136,7 @@ TEST_F(DesktopFixture, ShellOpenRunsTheProgramUnderWineInThePrefix) {
     EXPECT_GT(answer, 32);
     ASSERT_EQ(requests.size(), 1U);
     const LaunchRequest& r = requests.front();
-    EXPECT_EQ(r.program, QStringLiteral("wine"));
+    EXPECT_EQ(r.program, WineProgram(QProcessEnvironment::systemEnvironment()));
     EXPECT_EQ(r.arguments, QStringList({"C:\\Program Files\\App\\unins000.exe", "/SILENT", "/LOG=C:\\a b.txt"}));
     EXPECT_EQ(r.working_directory, QString::fromStdString(Root().string()));
     EXPECT_EQ(r.environment.value("WINEPREFIX"), QString::fromStdString(Prefix().string()));
@@ -145,8 +145,47 @@ TEST_F(DesktopFixture, ShellOpenRunsTheProgramUnderWineInThePrefix) {
 TEST_F(DesktopFixture, ShellOpenOfNothingStartsNothing) {
     EXPECT_LE(desktop->ShellOpen(0, u"", u"", u"", ShowCommand::Normal), 32);
     EXPECT_TRUE(requests.empty());
+}
+
+TEST_F(DesktopFixture, ShellOpenStartsTheWineOfTheVariableAndSaysOnceWhenItCannotStart) {
+    const QByteArray saved = qgetenv("WINE");
+    const bool was_set = qEnvironmentVariableIsSet("WINE");
+    qputenv("WINE", "/nonexistent/runner/wine");
     launcher->succeed = false;
+    QStringList shown;
+    WhenDialogOpens<QMessageBox>([&shown](QMessageBox* box) {
+        shown.append(box->text());
+        box->accept();
+    });
     EXPECT_LE(desktop->ShellOpen(0, u"x.exe", u"", u"", ShowCommand::Normal), 32);
+    if (was_set) qputenv("WINE", saved);
+    else qunsetenv("WINE");
+    ASSERT_EQ(requests.size(), 1U);
+    EXPECT_EQ(requests.front().program, QStringLiteral("/nonexistent/runner/wine"));
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown.front().startsWith(QStringLiteral("Wine could not be started (\"/nonexistent/runner/wine\")")))
+        << shown.front().toStdString();
+}
+
+TEST_F(DesktopFixture, OwnFilesBesideTheBuiltProgramOrInTheInstalledShareFolder) {
+    const std::filesystem::path root = Root();
+    std::filesystem::create_directories(root / "usr/share/sweep-stale-records");
+    std::filesystem::create_directories(root / "opt/bin");
+    EXPECT_EQ(ProgramFilesFolder(root / "usr/bin/sweep-stale-records"), root / "usr/share/sweep-stale-records");
+    EXPECT_EQ(ProgramFilesFolder(root / "opt/bin/sweep-stale-records"), root / "opt/bin");  // no share folder
+    EXPECT_EQ(ProgramFilesFolder(root / "dist/sweep-stale-records"), root / "dist");
+}
+
+TEST(WineProgram, TheVariableWinsOverWineFromPath) {
+    struct Row {
+        const char* value;  // nullptr: WINE unset
+        QString expected;
+    };
+    for (const Row& row : {Row{nullptr, "wine"}, Row{"", "wine"}, Row{"/opt/runners/wine-ge/bin/wine", "/opt/runners/wine-ge/bin/wine"}}) {
+        QProcessEnvironment environment;
+        if (row.value) environment.insert(QStringLiteral("WINE"), QString::fromUtf8(row.value));
+        EXPECT_EQ(WineProgram(environment), row.expected) << (row.value ? row.value : "unset");
+    }
 }
 
 TEST_F(DesktopFixture, HomePageOpensInTheBrowser) {
