@@ -95,6 +95,7 @@ int main(int argc, char* argv[]) {
     // Wine wants an absolute WINEPREFIX for the uninstallers it starts.
     std::error_code error;
     if (const fs::path absolute = fs::absolute(chosen, error); !error) chosen = absolute.lexically_normal();
+    if (!chosen.has_filename() && chosen.has_relative_path()) chosen = chosen.parent_path();  // "/x/" as "/x"
     Print(stderr, "sweep-stale-records: Wine prefix " + chosen.string() + "\n");
 
     const fs::path prefix = chosen;
