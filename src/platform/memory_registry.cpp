@@ -33,17 +33,6 @@ struct MemoryRegistry::Node {
 
 namespace {
 
-std::vector<Text> SplitPath(TextView path) {
-    std::vector<Text> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        const std::size_t end = std::min(path.find(u'\\', start), path.size());
-        if (end > start) parts.emplace_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
 std::vector<std::uint8_t> TextBytes(TextView text, bool terminated) {
     std::vector<std::uint8_t> bytes((text.size() + (terminated ? 1 : 0)) * 2, 0);
     std::memcpy(bytes.data(), text.data(), text.size() * 2);
@@ -57,7 +46,7 @@ MemoryRegistry::~MemoryRegistry() = default;
 
 MemoryRegistry::NodePtr MemoryRegistry::Find(TextView path) const {
     NodePtr node = m_root;
-    for (const Text& part : SplitPath(path)) {
+    for (const TextView part : SplitPath(path)) {
         const auto it = node->by_lower.find(LowerCase(part));
         if (it == node->by_lower.end()) return nullptr;
         node = it->second;
@@ -67,7 +56,7 @@ MemoryRegistry::NodePtr MemoryRegistry::Find(TextView path) const {
 
 MemoryRegistry::NodePtr MemoryRegistry::FindOrCreate(TextView path) {
     NodePtr node = m_root;
-    for (const Text& part : SplitPath(path)) {
+    for (const TextView part : SplitPath(path)) {
         Text lower = LowerCase(part);
         auto it = node->by_lower.find(lower);
         if (it == node->by_lower.end()) {

@@ -134,4 +134,16 @@ Text FromUtf8(std::string_view in) {
     return out;
 }
 
+std::vector<TextView> SplitPath(TextView path) {
+    std::vector<TextView> parts;
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = path.find(u'\\', start);
+        if (end == TextView::npos) end = path.size();
+        if (end > start) parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
 }  // namespace ssr

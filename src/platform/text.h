@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ssr {
 
@@ -34,5 +35,10 @@ using TextView = std::u16string_view;
 // and malformed UTF-8 sequences become U+FFFD in UTF-16.
 [[nodiscard]] std::string ToUtf8(TextView text);
 [[nodiscard]] Text FromUtf8(std::string_view utf8);
+
+// The names in a registry key path: the pieces between backslashes, with
+// empty pieces (doubled, leading or trailing backslashes) left out. The views
+// point into `path`.
+[[nodiscard]] std::vector<TextView> SplitPath(TextView path);
 
 }  // namespace ssr

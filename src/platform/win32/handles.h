@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "platform/win32/unique_handle.h"
+#include "platform/unique_handle.h"
 
 namespace ssr::win32 {
 

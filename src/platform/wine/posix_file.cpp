@@ -80,11 +80,6 @@ void RemoveAbandonedTemporaries(const std::filesystem::path& target) {
 
 }  // namespace
 
-void UniqueFd::reset(int fd) {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = fd;
-}
-
 void SetWriteFaultHook(WriteFaultHook hook) { g_fault_hook = hook; }
 
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {

@@ -1,8 +1,8 @@
 #pragma once
-// The POSIX edge of the Wine prefix store: a file descriptor owner, reading a
-// whole file with the identity it had, and replacing a file so that a crash
-// at any moment leaves the old file or the new one, whole. errno stops here:
-// callers see our own result types.
+// The POSIX edge of the Wine prefix store: reading a whole file with the
+// identity it had, and replacing a file so that a crash at any moment leaves
+// the old file or the new one, whole. errno stops here: callers see our own
+// result types.
 
 #include <sys/types.h>
 
@@ -12,33 +12,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/wine/posix_handles.h"
+
 namespace ssr::wine {
-
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    [[nodiscard]] int get() const { return m_fd; }
-    [[nodiscard]] explicit operator bool() const { return m_fd >= 0; }
-    int release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
 
 // What tells two versions of a file apart without reading them.
 struct FileIdentity {

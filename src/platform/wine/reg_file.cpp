@@ -319,17 +319,6 @@ bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
     return true;
 }
 
-void SplitPath(TextView path, std::vector<TextView>& parts) {
-    parts.clear();
-    std::size_t start = 0;
-    while (start < path.size()) {
-        std::size_t end = path.find(u'\\', start);
-        if (end == TextView::npos) end = path.size();
-        if (end > start) parts.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-}
-
 }  // namespace
 
 std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out) {
@@ -491,7 +480,7 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
             // wineserver rejects a path that starts with a separator, and key
             // names longer than it allows, and makes none of the path's keys.
             if (path.starts_with(u'\\')) continue;
-            SplitPath(path, parts);
+            parts = SplitPath(path);
             if (std::any_of(parts.begin(), parts.end(), [](TextView p) { return p.size() > kLongestKeyName; })) continue;
             Node* node = file->root();
             std::size_t depth = 0;

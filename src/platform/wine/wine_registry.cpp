@@ -35,18 +35,6 @@ long WriteFailureCode(wine::IoError error) {
     }
 }
 
-std::vector<Text> SplitPath(TextView path) {
-    std::vector<Text> parts;
-    std::size_t start = 0;
-    while (start < path.size()) {
-        std::size_t end = path.find(u'\\', start);
-        if (end == TextView::npos) end = path.size();
-        if (end > start) parts.emplace_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
 }  // namespace
 
 struct WinePrefixRegistry::State {
