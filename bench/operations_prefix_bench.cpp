@@ -25,15 +25,15 @@ using namespace ssr;
 // looked up in the prefix. Counts the queries.
 class PrefixDesktop final : public ScriptedDesktop {
 public:
-    explicit PrefixDesktop(fs::path prefix) : m_prefix(std::move(prefix)) {}
+    explicit PrefixDesktop(std::shared_ptr<const wine::Prefix> prefix) : m_prefix(std::move(prefix)) {}
     bool QueryLastModified(TextView path) override {
         ++queries;
-        return wine::WindowsPathExists(m_prefix, path);
+        return m_prefix->WindowsPathExists(path);
     }
     std::size_t queries = 0;
 
 private:
-    fs::path m_prefix;
+    std::shared_ptr<const wine::Prefix> m_prefix;
 };
 
 fs::path MakePrefix(int entries) {
@@ -61,7 +61,8 @@ fs::path MakePrefix(int entries) {
 
 void BM_SuggestOnPrefix(benchmark::State& state) {
     const int entries = static_cast<int>(state.range(0));
-    const fs::path prefix = MakePrefix(entries);
+    const fs::path folder = MakePrefix(entries);
+    const auto prefix = std::make_shared<const wine::Prefix>(folder);
     WinePrefixRegistry registry(prefix);
     PrefixDesktop desktop(prefix);
     RecordingSkinEngine skin;
@@ -75,7 +76,7 @@ void BM_SuggestOnPrefix(benchmark::State& state) {
     for (int p = 1; p <= form.ListView1().Count(); ++p) checked += form.ListView1().Checked(p) ? 1 : 0;
     state.counters["queries_per_entry"] = static_cast<double>(desktop.queries) / entries;
     state.counters["checked"] = static_cast<double>(checked);
-    fs::remove_all(prefix);
+    fs::remove_all(folder);
 }
 BENCHMARK(BM_SuggestOnPrefix)->Arg(10000)->Unit(benchmark::kMillisecond);
 
@@ -84,7 +85,8 @@ void BM_RemoveOnPrefix(benchmark::State& state) {
     constexpr int kEntries = 10000;
     for (auto _ : state) {
         state.PauseTiming();
-        const fs::path prefix = MakePrefix(kEntries);
+        const fs::path folder = MakePrefix(kEntries);
+        const auto prefix = std::make_shared<const wine::Prefix>(folder);
         WinePrefixRegistry registry(prefix);
         PrefixDesktop desktop(prefix);
         RecordingSkinEngine skin;
@@ -95,7 +97,7 @@ void BM_RemoveOnPrefix(benchmark::State& state) {
         form.PushButton2_Click();
         state.PauseTiming();
         state.counters["left"] = form.ListView1().Count();
-        fs::remove_all(prefix);
+        fs::remove_all(folder);
         state.ResumeTiming();
     }
 }

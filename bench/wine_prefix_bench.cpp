@@ -143,7 +143,7 @@ void BM_Listing(benchmark::State& state) {
     ScriptedDesktop desktop;
     int rows = 0;
     for (auto _ : state) {
-        WinePrefixRegistry registry(BenchPrefix::Get().path());
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(BenchPrefix::Get().path()));
         EntryList list;
         ListUninstallEntries(registry, list, desktop);
         rows = list.Count();
@@ -159,7 +159,7 @@ void BM_StoreOnly(benchmark::State& state) {
     if (!Ready(state)) return;
     std::size_t bytes = 0;
     for (auto _ : state) {
-        WinePrefixRegistry registry(BenchPrefix::Get().path());
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(BenchPrefix::Get().path()));
         RegHandle uninstall = 0;
         if (registry.open_key_ex(kHkeyLocalMachine, kUninstallKeyPath, 0, kKeyEnumerateSubKeys, &uninstall) != 0) break;
         char16_t name[256];
@@ -240,7 +240,7 @@ void BM_Delete100From10MB(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         WriteAll(folder / "system.reg", hive);
-        WinePrefixRegistry registry(folder);
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(folder));
         RegHandle key = 0;
         static_cast<void>(registry.open_key_ex(kHkeyLocalMachine, kUninstallKeyPath, 0, kKeyEnumerateSubKeys, &key));
         state.ResumeTiming();

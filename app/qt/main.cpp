@@ -98,13 +98,13 @@ int main(int argc, char* argv[]) {
     if (!chosen.has_filename() && chosen.has_relative_path()) chosen = chosen.parent_path();  // "/x/" as "/x"
     Print(stderr, "sweep-stale-records: Wine prefix " + chosen.string() + "\n");
 
-    const fs::path prefix = chosen;
+    const auto prefix = std::make_shared<const ssr::wine::Prefix>(chosen);
     ssr::WinePrefixRegistry registry(prefix);
     ssr::QtDesktop desktop(prefix);
     ssr::RecordingSkinEngine skin;
     ssr::Form1 form(registry, desktop, skin);
     ssr::MainWindow window(form);
-    window.ShowPrefix(QString::fromStdString(prefix.string()));
+    window.ShowPrefix(QString::fromStdString(prefix->path().string()));
     window.Start();
     return QApplication::exec();
 }

@@ -84,9 +84,9 @@ QString MessageBoxText(TextView prompt) {
     return text;
 }
 
-std::optional<std::filesystem::path> LinuxPath(const std::filesystem::path& prefix, TextView path) {
+std::optional<std::filesystem::path> LinuxPath(const wine::Prefix& prefix, TextView path) {
     if (path.empty() || path.find(u'\0') != TextView::npos) return std::nullopt;
-    if (HasDriveLetter(path)) return wine::MapWindowsPath(prefix, path);
+    if (HasDriveLetter(path)) return prefix.MapWindowsPath(path);
     std::string mapped = ToUtf8(path);
     for (char& c : mapped)
         if (c == '\\') c = '/';
@@ -147,7 +147,7 @@ bool DetachedLauncher::StartDetached(const LaunchRequest& request) {
     return process.startDetached();
 }
 
-QtDesktop::QtDesktop(std::filesystem::path prefix, std::unique_ptr<RandomSource> random,
+QtDesktop::QtDesktop(std::shared_ptr<const wine::Prefix> prefix, std::unique_ptr<RandomSource> random,
                      std::unique_ptr<ProcessLauncher> launcher)
     : m_prefix(std::move(prefix)), m_random(std::move(random)), m_launcher(std::move(launcher)) {}
 
@@ -189,8 +189,8 @@ long QtDesktop::ShellOpen(std::intptr_t /*owner*/, TextView file, TextView param
     request.program = WineProgram(request.environment);
     request.arguments.append(ToQString(file));
     request.arguments.append(SplitWindowsArguments(parameters));
-    if (const auto folder = LinuxPath(m_prefix, directory)) request.working_directory = QString::fromStdString(folder->string());
-    request.environment.insert(QStringLiteral("WINEPREFIX"), QString::fromStdString(m_prefix.string()));
+    if (const auto folder = LinuxPath(*m_prefix, directory)) request.working_directory = QString::fromStdString(folder->string());
+    request.environment.insert(QStringLiteral("WINEPREFIX"), QString::fromStdString(m_prefix->path().string()));
     if (m_launcher->StartDetached(request)) return kShellStarted;
     const Text warning = u"Wine could not be started (\"" + ToText(request.program) + u"\"), so the uninstaller " +
                          Text(file) + u" did not run. Install Wine, or set WINE to the Wine program to use.";
@@ -211,14 +211,14 @@ void QtDesktop::StartCommand(TextView command_line, ShowCommand /*show*/) {
 Text QtDesktop::HomePageCommandLine(TextView address) const { return u"xdg-open " + Text(address); }
 
 bool QtDesktop::QueryLastModified(TextView path) {
-    if (HasDriveLetter(path)) return wine::WindowsPathExists(m_prefix, path);
-    const auto mapped = LinuxPath(m_prefix, path);
+    if (HasDriveLetter(path)) return m_prefix->WindowsPathExists(path);
+    const auto mapped = LinuxPath(*m_prefix, path);
     struct stat status {};
     return mapped && ::stat(mapped->c_str(), &status) == 0;
 }
 
 bool QtDesktop::IsPlainFile(TextView path) {
-    const auto mapped = LinuxPath(m_prefix, path);
+    const auto mapped = LinuxPath(*m_prefix, path);
     if (!mapped) return false;
     const std::string name = mapped->filename().string();
     if (name.empty() || name.front() == '.') return false;
@@ -227,7 +227,7 @@ bool QtDesktop::IsPlainFile(TextView path) {
 }
 
 std::shared_ptr<PointerPicture> QtDesktop::LoadPointer(TextView path) {
-    const auto mapped = LinuxPath(m_prefix, path);
+    const auto mapped = LinuxPath(*m_prefix, path);
     if (!mapped) throw Failure(kFileNotFound);
     QFile file(QString::fromStdString(mapped->string()));
     if (!file.open(QIODevice::ReadOnly)) throw Failure(kFileNotFound);
@@ -261,8 +261,8 @@ void QtDesktop::Randomize() {
 }
 
 Text QtDesktop::RegistryWriteAdvice() const {
-    const Text prefix = FromUtf8(m_prefix.string());
-    if (wine::ServerRunning(m_prefix)) {
+    const Text prefix = FromUtf8(m_prefix->path().string());
+    if (m_prefix->ServerRunning()) {
         return u"A Wine program is running in the Wine prefix " + prefix +
                u", and Wine would write its own copy of the registry over the change. Close that program or run "
                u"\"wineserver -k\", then try again.";

@@ -14,6 +14,7 @@
 #include <random>
 
 #include "platform/desktop.h"
+#include "platform/wine/wine_prefix.h"
 
 namespace ssr {
 
@@ -68,11 +69,11 @@ private:
 
 class QtDesktop final : public Desktop {
 public:
-    explicit QtDesktop(std::filesystem::path prefix,
+    explicit QtDesktop(std::shared_ptr<const wine::Prefix> prefix,
                        std::unique_ptr<RandomSource> random = std::make_unique<MersenneRandom>(),
                        std::unique_ptr<ProcessLauncher> launcher = std::make_unique<DetachedLauncher>());
 
-    [[nodiscard]] const std::filesystem::path& prefix() const { return m_prefix; }
+    [[nodiscard]] const wine::Prefix& prefix() const { return *m_prefix; }
 
     int MsgBox(TextView prompt, int style, std::optional<TextView> caption) override;
     Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) override;
@@ -92,7 +93,7 @@ public:
     [[noreturn]] void EndProcess() override;
 
 private:
-    std::filesystem::path m_prefix;
+    std::shared_ptr<const wine::Prefix> m_prefix;
     std::unique_ptr<RandomSource> m_random;
     std::unique_ptr<ProcessLauncher> m_launcher;
     Text m_title = u"sweep-stale-records";
@@ -108,7 +109,7 @@ private:
 // The Linux path for a path the core built: one with a drive letter goes
 // through the prefix's drives, any other has its backslashes turned into
 // slashes. Empty when it cannot name a file at all.
-[[nodiscard]] std::optional<std::filesystem::path> LinuxPath(const std::filesystem::path& prefix, TextView path);
+[[nodiscard]] std::optional<std::filesystem::path> LinuxPath(const wine::Prefix& prefix, TextView path);
 
 // The folder of the program's own files (the hand pointer): beside the
 // program as built, <prefix>/share/sweep-stale-records when it is installed as

@@ -12,8 +12,6 @@ namespace ssr::wine {
 
 namespace {
 
-WriteFaultHook g_fault_hook = nullptr;
-
 // Registry files beyond this are not something wineserver produces; refusing
 // them keeps the index's 32-bit offsets valid.
 constexpr off_t kLargestFile = std::numeric_limits<std::int32_t>::max();
@@ -46,8 +44,6 @@ FileIdentity IdentityFrom(const struct stat& st) {
     return id;
 }
 
-int Fault(WriteStep step) { return g_fault_hook ? g_fault_hook(step) : 0; }
-
 int WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
@@ -79,8 +75,6 @@ void RemoveAbandonedTemporaries(const std::filesystem::path& target) {
 }
 
 }  // namespace
-
-void SetWriteFaultHook(WriteFaultHook hook) { g_fault_hook = hook; }
 
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
     struct stat st {};
@@ -121,10 +115,11 @@ ReadResult ReadWholeFile(const std::filesystem::path& path) {
 }
 
 ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view bytes, const FileIdentity& original,
-                           bool (*still_current)(void*), void* context) {
+                           bool (*still_current)(void*), void* context, const WriteFaultHook& fault) {
+    const auto injected = [&fault](WriteStep step) { return fault ? fault(step) : 0; };
     const std::filesystem::path folder = target.parent_path();
     std::string temporary = (folder / ("." + target.filename().string() + ".new-XXXXXX")).string();
-    int error = Fault(WriteStep::CreateTemporary);
+    int error = injected(WriteStep::CreateTemporary);
     UniqueFd fd;
     if (!error) {
         fd.reset(::mkostemp(temporary.data(), O_CLOEXEC));
@@ -143,24 +138,24 @@ ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view
     if (::geteuid() == 0) static_cast<void>(::fchown(fd.get(), original.owner, original.group));
 
     const std::size_t half = bytes.size() / 2;
-    if ((error = Fault(WriteStep::WriteFirstHalf)) || (error = WriteAll(fd.get(), bytes.data(), half))) return fail(error);
-    if ((error = Fault(WriteStep::WriteSecondHalf)) ||
+    if ((error = injected(WriteStep::WriteFirstHalf)) || (error = WriteAll(fd.get(), bytes.data(), half))) return fail(error);
+    if ((error = injected(WriteStep::WriteSecondHalf)) ||
         (error = WriteAll(fd.get(), bytes.data() + half, bytes.size() - half)))
         return fail(error);
-    if ((error = Fault(WriteStep::SyncFile)) || (::fsync(fd.get()) != 0 && (error = errno))) return fail(error);
-    if ((error = Fault(WriteStep::CloseFile))) return fail(error);
+    if ((error = injected(WriteStep::SyncFile)) || (::fsync(fd.get()) != 0 && (error = errno))) return fail(error);
+    if ((error = injected(WriteStep::CloseFile))) return fail(error);
     if (::close(fd.release()) != 0) return fail(errno);
 
     if (still_current && !still_current(context)) {
         ::unlink(temporary.c_str());
         return {ReplaceResult::Stale, IoError::None};
     }
-    if ((error = Fault(WriteStep::Rename)) || (::rename(temporary.c_str(), target.c_str()) != 0 && (error = errno)))
+    if ((error = injected(WriteStep::Rename)) || (::rename(temporary.c_str(), target.c_str()) != 0 && (error = errno)))
         return fail(error);
 
     // The rename is only durable once the folder is on disk too. The file is
     // already whole either way, so a failure here no longer undoes anything.
-    if (!Fault(WriteStep::SyncFolder)) {
+    if (!injected(WriteStep::SyncFolder)) {
         UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir) static_cast<void>(::fsync(dir.get()));
     }

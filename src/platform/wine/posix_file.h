@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,13 +47,14 @@ enum class WriteStep { CreateTemporary, WriteFirstHalf, WriteSecondHalf, SyncFil
 
 // Test hook, called before each step. A non-zero result makes the step fail
 // with that errno; the hook may also end the process to stand in for a crash.
-using WriteFaultHook = int (*)(WriteStep);
-void SetWriteFaultHook(WriteFaultHook hook);
+// Empty in the program.
+using WriteFaultHook = std::function<int(WriteStep)>;
 
 // Writes `bytes` to a temporary file beside `target`, with `target`'s mode and
 // owner, flushes it to disk, renames it over `target` and flushes the folder.
 // `still_current` runs after the data is on disk and before the rename; when
-// it says no, the temporary file goes and nothing is replaced.
+// it says no, the temporary file goes and nothing is replaced. `fault` may
+// be empty.
 enum class ReplaceResult { Replaced, Stale, Failed };
 struct ReplaceOutcome {
     ReplaceResult result = ReplaceResult::Failed;
@@ -60,6 +62,6 @@ struct ReplaceOutcome {
 };
 [[nodiscard]] ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view bytes,
                                          const FileIdentity& original, bool (*still_current)(void*),
-                                         void* context);
+                                         void* context, const WriteFaultHook& fault = {});
 
 }  // namespace ssr::wine

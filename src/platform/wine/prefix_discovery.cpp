@@ -10,6 +10,7 @@
 #include "catalogue/listing.h"
 #include "platform/desktop.h"
 #include "platform/entry_list.h"
+#include "platform/wine/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
 
 namespace ssr::wine {
@@ -135,7 +136,7 @@ std::vector<FoundPrefix> DiscoverPrefixes(const fs::path& home) noexcept {
 std::optional<int> CountRecords(const fs::path& prefix) noexcept {
     try {
         if (!IsPrefix(prefix)) return std::nullopt;
-        WinePrefixRegistry registry(prefix);
+        WinePrefixRegistry registry(std::make_shared<const Prefix>(prefix));
         EntryList list;
         QuietDesktop desktop;
         ListUninstallEntries(registry, list, desktop);

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "platform/wine/posix_handles.h"
+
 namespace ssr::wine {
 
 namespace {
@@ -24,11 +26,10 @@ constexpr unsigned HexValue(char c) {
 // match and sort exactly as in Wine. Without it, the program's own mapping.
 std::optional<std::array<char16_t, 0x10000>> WineLowerTable() {
     for (const char* path : {"/usr/share/wine/nls/l_intl.nls", "/usr/local/share/wine/nls/l_intl.nls"}) {
-        std::FILE* file = std::fopen(path, "rb");
+        const UniqueFile file(std::fopen(path, "rb"));
         if (!file) continue;
         std::vector<std::uint16_t> words(65536);
-        const std::size_t count = std::fread(words.data(), 2, words.size(), file);
-        std::fclose(file);
+        const std::size_t count = std::fread(words.data(), 2, words.size(), file.get());
         words.resize(count);
         const auto word = [&](std::size_t at) -> std::optional<std::size_t> {
             if (at >= words.size()) return std::nullopt;

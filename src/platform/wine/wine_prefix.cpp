@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,23 +14,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/wine/posix_file.h"
+#include "platform/wine/posix_handles.h"
 
 namespace ssr::wine {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-bool Exists(const fs::path& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
 // Folder listings by lower-cased name, for the lookups of names that are not
 // there as written. Suggest asks for thousands of paths in the same few
@@ -38,6 +27,8 @@ using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 // identity and change time are what they were when it was read.
 class FolderIndex {
 public:
+    // The entry of `folder` whose name matches `name` without regard to
+    // case, as Wine looks a name up when it is not there as written.
     std::optional<std::string> Find(const fs::path& folder, TextView name) {
         struct stat st {};
         if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
@@ -68,14 +59,13 @@ private:
     static std::optional<std::string> Read(Listing& listing, const fs::path& folder, const struct stat& st,
                                            TextView name) {
         listing = Listing{};
-        DIR* dir = ::opendir(folder.c_str());
+        const UniqueDir dir(::opendir(folder.c_str()));
         if (!dir) return std::nullopt;
-        while (const dirent* entry = ::readdir(dir)) {
+        while (const dirent* entry = ::readdir(dir.get())) {
             const std::string_view candidate = entry->d_name;
             if (candidate == "." || candidate == "..") continue;
             listing.by_lower.emplace(LowerCase(FromUtf8(candidate)), std::string(candidate));
         }
-        ::closedir(dir);
         listing.read = true;
         listing.dev = st.st_dev;
         listing.ino = st.st_ino;
@@ -93,11 +83,11 @@ private:
     std::unordered_map<std::string, Listing> m_listings;
 };
 
-// The entry of `folder` whose name matches `name` without regard to case,
-// as Wine looks a name up when it is not there as written.
-std::optional<std::string> FindIgnoringCase(const fs::path& folder, TextView name) {
-    static FolderIndex index;
-    return index.Find(folder, name);
+namespace {
+
+bool Exists(const fs::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
 }
 
 bool IsDriveLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
@@ -137,6 +127,15 @@ std::vector<fs::path> ServerRoots(const fs::path& prefix) {
     return roots;
 }
 
+// Made absolute once, so that a relative $WINEPREFIX keeps naming the same
+// folder whatever the current folder becomes; left as given only when even
+// the current folder cannot be found.
+fs::path Absolute(const fs::path& path) {
+    std::error_code error;
+    fs::path absolute = fs::absolute(path, error);
+    return error ? path : absolute;
+}
+
 }  // namespace
 
 fs::path DefaultPrefix() {
@@ -146,7 +145,11 @@ fs::path DefaultPrefix() {
     return fs::path(home && *home ? home : "/") / ".wine";
 }
 
-std::optional<fs::path> MapWindowsPath(const fs::path& prefix, TextView windows_path) {
+Prefix::Prefix(const fs::path& path) : m_path(Absolute(path)), m_folders(std::make_unique<FolderIndex>()) {}
+
+Prefix::~Prefix() = default;
+
+std::optional<fs::path> Prefix::MapWindowsPath(TextView windows_path) const {
     try {
         if (windows_path.empty() || windows_path.find(u'\0') != TextView::npos) return std::nullopt;
         // Windows refuses these in names; FindFirstFile-style patterns are not paths.
@@ -156,7 +159,7 @@ std::optional<fs::path> MapWindowsPath(const fs::path& prefix, TextView windows_
         if (rest.size() >= 2 && rest[1] == u':') {
             if (!IsDriveLetter(rest[0])) return std::nullopt;
             const char letter = static_cast<char>(LowerCaseUnit(rest[0]));
-            base = prefix / "dosdevices" / std::string{letter, ':'};
+            base = m_path / "dosdevices" / std::string{letter, ':'};
             if (!Exists(base)) return std::nullopt;
             rest.remove_prefix(2);
         } else if (rest.starts_with(u"\\\\") || rest.starts_with(u"//")) {
@@ -181,7 +184,7 @@ std::optional<fs::path> MapWindowsPath(const fs::path& prefix, TextView windows_
             }
             const std::string as_written = ToUtf8(part);
             if (exists && !Exists(mapped / as_written)) {
-                if (const auto other = FindIgnoringCase(mapped, part)) {
+                if (const auto other = m_folders->Find(mapped, part)) {
                     mapped /= *other;
                     continue;
                 }
@@ -195,23 +198,23 @@ std::optional<fs::path> MapWindowsPath(const fs::path& prefix, TextView windows_
     }
 }
 
-bool WindowsPathExists(const fs::path& prefix, TextView windows_path) noexcept {
+bool Prefix::WindowsPathExists(TextView windows_path) const noexcept {
     try {
-        const auto mapped = MapWindowsPath(prefix, windows_path);
+        const auto mapped = MapWindowsPath(windows_path);
         return mapped && Exists(*mapped);
     } catch (...) {
         return false;
     }
 }
 
-bool ServerRunning(const fs::path& prefix) noexcept {
+bool Prefix::ServerRunning() const noexcept {
     try {
         struct stat st {};
-        if (::stat(prefix.c_str(), &st) != 0) return false;  // no prefix, nothing to serve
+        if (::stat(m_path.c_str(), &st) != 0) return false;  // no prefix, nothing to serve
         char folder[64];
         std::snprintf(folder, sizeof folder, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
                       static_cast<unsigned long long>(st.st_ino));
-        for (const fs::path& root : ServerRoots(prefix)) {
+        for (const fs::path& root : ServerRoots(m_path)) {
             // When we cannot tell, we say it runs: a write would be lost.
             if (ProbeLock(root / folder / "lock") != Lock::Free) return true;
         }

@@ -3,6 +3,7 @@
 // whether a wineserver currently runs for it.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 #include "platform/text.h"
@@ -12,21 +13,43 @@ namespace ssr::wine {
 // $WINEPREFIX when set and not empty, else ~/.wine.
 [[nodiscard]] std::filesystem::path DefaultPrefix();
 
-// Maps a Windows path ("c:\\program files\\foo\\unins000.exe") onto the Linux
-// file system the way Wine does: the drive letter through
-// <prefix>/dosdevices/<letter>:, backslashes to slashes, and components that
-// do not exist as written matched case-insensitively. A path without a drive
-// letter is taken relative to the current folder. Empty when the path
-// cannot be mapped.
-[[nodiscard]] std::optional<std::filesystem::path> MapWindowsPath(const std::filesystem::path& prefix,
-                                                                  TextView windows_path);
+class FolderIndex;
 
-// True when the mapped path exists in any form (file, folder, drive root).
-// Never fails.
-[[nodiscard]] bool WindowsPathExists(const std::filesystem::path& prefix, TextView windows_path) noexcept;
+// One prefix folder and what is learnt about it. The registry store and the
+// desktop of a window share one; each prefix keeps its own folder listings,
+// so a second prefix never answers from the first one's files. Safe to use
+// from several threads.
+class Prefix {
+public:
+    // A relative path is taken from the current folder now, once: the
+    // prefix must not move when the program later changes folder.
+    explicit Prefix(const std::filesystem::path& path);
+    ~Prefix();
+    Prefix(const Prefix&) = delete;
+    Prefix& operator=(const Prefix&) = delete;
 
-// True while a wineserver holds the prefix (the lock on its server folder's
-// "lock" file), whether or not a socket is left over.
-[[nodiscard]] bool ServerRunning(const std::filesystem::path& prefix) noexcept;
+    [[nodiscard]] const std::filesystem::path& path() const noexcept { return m_path; }
+
+    // Maps a Windows path ("c:\\program files\\foo\\unins000.exe") onto the
+    // Linux file system the way Wine does: the drive letter through
+    // <prefix>/dosdevices/<letter>:, backslashes to slashes, and components
+    // that do not exist as written matched case-insensitively. A path without
+    // a drive letter is taken relative to the current folder. Empty when the
+    // path cannot be mapped.
+    [[nodiscard]] std::optional<std::filesystem::path> MapWindowsPath(TextView windows_path) const;
+
+    // True when the mapped path exists in any form (file, folder, drive
+    // root). Never fails.
+    [[nodiscard]] bool WindowsPathExists(TextView windows_path) const noexcept;
+
+    // True while a wineserver holds the prefix (the lock on its server
+    // folder's "lock" file), whether or not a socket is left over.
+    [[nodiscard]] bool ServerRunning() const noexcept;
+
+private:
+    std::filesystem::path m_path;
+    // Listings are a cache: reading them changes nothing the caller sees.
+    std::unique_ptr<FolderIndex> m_folders;
+};
 
 }  // namespace ssr::wine

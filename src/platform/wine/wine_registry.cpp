@@ -40,8 +40,9 @@ long WriteFailureCode(wine::IoError error) {
 struct WinePrefixRegistry::State {
     using Node = wine::RegFile::Node;
 
-    std::filesystem::path prefix;
+    std::shared_ptr<const wine::Prefix> prefix;
     std::filesystem::path file_path;
+    wine::WriteFaultHook fault;
     bool loaded = false;
     long load_error = kErrorSuccess;   // the store cannot be used while this is set
     std::unique_ptr<wine::RegFile> file;  // null: no system.reg, an empty registry
@@ -117,7 +118,7 @@ struct WinePrefixRegistry::State {
     static bool StillCurrent(void* context) {
         auto* self = static_cast<State*>(context);
         const auto now = wine::IdentityOf(self->file_path);
-        return now && *now == self->identity && !wine::ServerRunning(self->prefix);
+        return now && *now == self->identity && !self->prefix->ServerRunning();
     }
 
     long DeleteTree(RegHandle root, TextView subkey);
@@ -133,7 +134,7 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         // A running wineserver holds the registry in memory and writes it out
         // later, over whatever we wrote.
-        if (wine::ServerRunning(prefix)) return kErrorAccessDenied;
+        if (prefix->ServerRunning()) return kErrorAccessDenied;
         const auto now_identity = wine::IdentityOf(file_path);
         if (!now_identity) return kErrorFileNotFound;  // the file went away: nothing to delete from
         if (!(*now_identity == identity)) {
@@ -163,7 +164,7 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
         std::error_code ec;
         const std::filesystem::path real = std::filesystem::canonical(file_path, ec);
         const wine::ReplaceOutcome outcome =
-            wine::ReplaceFile(ec ? file_path : real, bytes, identity, &StillCurrent, this);
+            wine::ReplaceFile(ec ? file_path : real, bytes, identity, &StillCurrent, this, fault);
         if (outcome.result == wine::ReplaceResult::Stale) continue;  // changed under us: read again
         if (outcome.result == wine::ReplaceResult::Failed) return WriteFailureCode(outcome.error);
 
@@ -176,14 +177,16 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
     return kErrorWriteFault;  // the file kept changing under us
 }
 
-WinePrefixRegistry::WinePrefixRegistry(std::filesystem::path prefix) : m_state(std::make_unique<State>()) {
+WinePrefixRegistry::WinePrefixRegistry(std::shared_ptr<const wine::Prefix> prefix, wine::WriteFaultHook fault)
+    : m_state(std::make_unique<State>()) {
     m_state->prefix = std::move(prefix);
-    m_state->file_path = m_state->prefix / "system.reg";
+    m_state->file_path = m_state->prefix->path() / "system.reg";
+    m_state->fault = std::move(fault);
 }
 
 WinePrefixRegistry::~WinePrefixRegistry() = default;
 
-const std::filesystem::path& WinePrefixRegistry::prefix() const { return m_state->prefix; }
+const wine::Prefix& WinePrefixRegistry::prefix() const { return *m_state->prefix; }
 
 long WinePrefixRegistry::open_key_ex(RegHandle root, TextView subkey, std::uint32_t /*options*/,
                                      std::uint32_t /*access*/, RegHandle* result) {

@@ -19,17 +19,21 @@
 #include <memory>
 
 #include "platform/registry.h"
+#include "platform/wine/posix_file.h"
+#include "platform/wine/wine_prefix.h"
 
 namespace ssr {
 
 class WinePrefixRegistry final : public Registry {
 public:
-    explicit WinePrefixRegistry(std::filesystem::path prefix);
+    // `fault` is the tests' way to fail or interrupt a replacement of
+    // system.reg at a chosen step; the program passes none.
+    explicit WinePrefixRegistry(std::shared_ptr<const wine::Prefix> prefix, wine::WriteFaultHook fault = {});
     ~WinePrefixRegistry() override;
     WinePrefixRegistry(const WinePrefixRegistry&) = delete;
     WinePrefixRegistry& operator=(const WinePrefixRegistry&) = delete;
 
-    [[nodiscard]] const std::filesystem::path& prefix() const;
+    [[nodiscard]] const wine::Prefix& prefix() const;
 
     long open_key_ex(RegHandle root, TextView subkey, std::uint32_t options, std::uint32_t access,
                      RegHandle* result) override;

@@ -96,8 +96,9 @@ private:
 
 // The program as main() builds it, on the test prefix.
 struct Program {
-    explicit Program(const std::filesystem::path& prefix)
-        : registry(prefix), desktop(prefix, std::make_unique<NoPromotion>()), form(registry, desktop, skin),
+    explicit Program(const std::filesystem::path& path)
+        : prefix(std::make_shared<const wine::Prefix>(path)), registry(prefix),
+          desktop(prefix, std::make_unique<NoPromotion>()), form(registry, desktop, skin),
           window(form) {
         window.Start();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -116,6 +117,7 @@ struct Program {
     }
     void Click(int number) { QTest::mouseClick(window.PushButton(number), Qt::LeftButton); }
 
+    std::shared_ptr<const wine::Prefix> prefix;
     WinePrefixRegistry registry;
     QtDesktop desktop;
     RecordingSkinEngine skin;
@@ -292,7 +294,7 @@ TEST_F(EndToEnd, UninstallStartsTheProgramWithItsParameters) {
 
 TEST_F(EndToEnd, RemoveWhileAWineserverHoldsThePrefixKeepsEverything) {
     ASSERT_TRUE(QProcess::startDetached("wineserver", {"-p"}));
-    ASSERT_TRUE(WaitFor([] { return wine::ServerRunning(s_prefix); }, 20000));
+    ASSERT_TRUE(WaitFor([] { return wine::Prefix(s_prefix).ServerRunning(); }, 20000));
     const QByteArray before = SystemReg();
     {
         Program program(s_prefix);
@@ -311,7 +313,7 @@ TEST_F(EndToEnd, RemoveWhileAWineserverHoldsThePrefixKeepsEverything) {
         EXPECT_EQ(SystemReg(), before);
     }
     Run("wineserver", {"-k"});
-    ASSERT_TRUE(WaitFor([] { return !wine::ServerRunning(s_prefix); }, 20000));
+    ASSERT_TRUE(WaitFor([] { return !wine::Prefix(s_prefix).ServerRunning(); }, 20000));
     EXPECT_EQ(UninstallKeys(), s_keys_before);
     Run("wineserver", {"-w"});
 }

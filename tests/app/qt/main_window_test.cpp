@@ -227,7 +227,7 @@ TEST(WindowOnAPrefix, ThirtyThousandRecordsFromSystemReg) {
     hive.close();
 
     const std::filesystem::path prefix = dir.path().toStdString();
-    WinePrefixRegistry registry(prefix);
+    WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(prefix));
     ScriptedDesktop desktop;
     RecordingSkinEngine skin;
     Form1 form(registry, desktop, skin);
@@ -331,8 +331,8 @@ class Promotion : public ::testing::TestWithParam<PromotionCase> {};
 
 TEST_P(Promotion, OpensTheHomePageOnSevenOnly) {
     std::vector<LaunchRequest> launches;
-    QtDesktop qt_desktop("/nonexistent-prefix", std::make_unique<QueuedRandom>(GetParam().rnd),
-                         std::make_unique<KeptLaunches>(&launches));
+    QtDesktop qt_desktop(std::make_shared<const wine::Prefix>("/nonexistent-prefix"),
+                         std::make_unique<QueuedRandom>(GetParam().rnd), std::make_unique<KeptLaunches>(&launches));
     MemoryRegistry registry;
     RecordingSkinEngine skin;
     Form1 form(registry, qt_desktop, skin);
@@ -528,7 +528,7 @@ TEST(WindowClose, ClosingEndsTheProcessAtOnce) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            QtDesktop desktop("/nonexistent-prefix");
+            QtDesktop desktop(std::make_shared<const wine::Prefix>("/nonexistent-prefix"));
             MemoryRegistry registry;
             RecordingSkinEngine skin;
             Form1 form(registry, desktop, skin);

@@ -76,7 +76,8 @@ struct DesktopFixture : ::testing::Test {
         auto l = std::make_unique<RecordingLauncher>(&requests);
         random = r.get();
         launcher = l.get();
-        desktop = std::make_unique<QtDesktop>(Prefix(), std::move(r), std::move(l));
+        desktop =
+            std::make_unique<QtDesktop>(std::make_shared<const wine::Prefix>(Prefix()), std::move(r), std::move(l));
     }
     std::filesystem::path Prefix() const { return std::filesystem::path(dir.path().toStdString()) / "prefix"; }
     std::filesystem::path Root() const { return dir.path().toStdString(); }
@@ -204,7 +205,7 @@ TEST_F(DesktopFixture, ACommandThatCannotStartFails) {
 }
 
 TEST(QtDesktopLauncher, ARealProgramThatDoesNotExistFails) {
-    QtDesktop desktop("/nonexistent-prefix");
+    QtDesktop desktop(std::make_shared<const wine::Prefix>("/nonexistent-prefix"));
     EXPECT_THROW(desktop.StartCommand(u"/nonexistent/program-that-is-not-there --flag", ShowCommand::Normal), Failure);
 }
 
@@ -276,7 +277,7 @@ TEST_F(DesktopFixture, DriveLetterPathsGoThroughThePrefix) {
     std::filesystem::create_directories(Prefix() / "drive_c" / "Program Files" / "App");
     std::filesystem::create_symlink("../drive_c", Prefix() / "dosdevices" / "c:");
     Touch(Prefix() / "drive_c" / "Program Files" / "App" / "unins000.exe");
-    if (!wine::MapWindowsPath(Prefix(), u"c:\\")) GTEST_SKIP() << "the Wine prefix store does not map paths yet";
+    if (!desktop->prefix().MapWindowsPath(u"c:\\")) GTEST_SKIP() << "the Wine prefix store does not map paths yet";
     EXPECT_TRUE(desktop->QueryLastModified(u"c:\\program files\\app\\unins000.exe"));
     EXPECT_TRUE(desktop->QueryLastModified(u"C:\\Program Files\\App"));
     EXPECT_FALSE(desktop->QueryLastModified(u"c:\\program files\\app\\gone.exe"));
@@ -405,7 +406,8 @@ TEST_F(DesktopFixture, InputBoxGivesTheTypedTextAndEmptyOnCancel) {
 
 TEST(QtDesktopEnd, EndProcessEndsAtOnceWithSuccess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(QtDesktop("/nonexistent").EndProcess(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(QtDesktop(std::make_shared<const wine::Prefix>("/nonexistent")).EndProcess(),
+                ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include "platform/wine/wine_prefix.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -28,6 +30,7 @@ protected:
         fs::create_directory_symlink("/nonexistent-ssr-drive", p / "dosdevices" / "q:");
     }
     test::TempFolder m_folder;
+    Prefix m_prefix{m_folder.path()};
 };
 
 TEST_F(PathMapping, AnswersLikeWineForEveryKindOfPath) {
@@ -54,11 +57,11 @@ TEST_F(PathMapping, AnswersLikeWineForEveryKindOfPath) {
         {u"1:\\x", false},
         {Text(u"c:\\program files\0x", 19), false},
     };
-    for (const Row& row : rows) EXPECT_EQ(WindowsPathExists(m_folder.path(), row.path), row.exists) << ToUtf8(row.path);
-    EXPECT_EQ(MapWindowsPath(m_folder.path(), u"C:\\PROGRAM FILES\\MIXED CASE APP\\UNINST.EXE"),
+    for (const Row& row : rows) EXPECT_EQ(m_prefix.WindowsPathExists(row.path), row.exists) << ToUtf8(row.path);
+    EXPECT_EQ(m_prefix.MapWindowsPath(u"C:\\PROGRAM FILES\\MIXED CASE APP\\UNINST.EXE"),
               m_folder.path() / "dosdevices" / "c:" / "Program Files" / "Mixed Case App" / "UnInst.EXE");
     // The part after a missing component is kept as written.
-    EXPECT_EQ(MapWindowsPath(m_folder.path(), u"c:\\nope\\A"), m_folder.path() / "dosdevices" / "c:" / "nope" / "A");
+    EXPECT_EQ(m_prefix.MapWindowsPath(u"c:\\nope\\A"), m_folder.path() / "dosdevices" / "c:" / "nope" / "A");
 }
 
 TEST_F(PathMapping, SeesFilesThatAppearOrGoAfterAnEarlierLookup) {
@@ -66,21 +69,54 @@ TEST_F(PathMapping, SeesFilesThatAppearOrGoAfterAnEarlierLookup) {
     // must show at once, or Suggest would check a program that is there.
     const fs::path folder = m_folder.path() / "drive_c" / "Program Files";
     const Text path = u"c:\\program files\\late arrival\\setup.exe";
-    EXPECT_FALSE(WindowsPathExists(m_folder.path(), path));
+    EXPECT_FALSE(m_prefix.WindowsPathExists(path));
     fs::create_directories(folder / "Late Arrival");
     test::WriteBytes(folder / "Late Arrival" / "Setup.exe", "MZ");
-    EXPECT_TRUE(WindowsPathExists(m_folder.path(), path));
+    EXPECT_TRUE(m_prefix.WindowsPathExists(path));
     fs::rename(folder / "Late Arrival", folder / "Renamed");
-    EXPECT_FALSE(WindowsPathExists(m_folder.path(), path));
-    EXPECT_TRUE(WindowsPathExists(m_folder.path(), u"c:\\program files\\renamed\\setup.exe"));
+    EXPECT_FALSE(m_prefix.WindowsPathExists(path));
+    EXPECT_TRUE(m_prefix.WindowsPathExists(u"c:\\program files\\renamed\\setup.exe"));
 }
 
 TEST_F(PathMapping, RelativePathsStartAtTheCurrentFolder) {
     const fs::path before = fs::current_path();
     fs::current_path(m_folder.path());
-    EXPECT_TRUE(WindowsPathExists(m_folder.path(), u"OTHER\\Rel.TXT"));
-    EXPECT_TRUE(WindowsPathExists(m_folder.path(), u"other"));
-    EXPECT_FALSE(WindowsPathExists(m_folder.path(), u"other\\none.txt"));
+    EXPECT_TRUE(m_prefix.WindowsPathExists(u"OTHER\\Rel.TXT"));
+    EXPECT_TRUE(m_prefix.WindowsPathExists(u"other"));
+    EXPECT_FALSE(m_prefix.WindowsPathExists(u"other\\none.txt"));
+    fs::current_path(before);
+}
+
+TEST_F(PathMapping, ANewPrefixReadsFoldersAfreshWhateverAnotherOneRead) {
+    // A folder that changes within one tick of the file system's clock keeps
+    // its change time, so a listing read just before cannot tell. Such a
+    // listing belongs to the prefix object that read it: a prefix made later
+    // (another window, a test) starts from the disk. Setting the old change
+    // time back stands in for the coarse clock.
+    const fs::path folder = m_folder.path() / "drive_c" / "Program Files";
+    const Text path = u"c:\\program files\\same tick\\setup.exe";
+    struct stat before {};
+    ASSERT_EQ(::stat(folder.c_str(), &before), 0);
+    EXPECT_FALSE(m_prefix.WindowsPathExists(path));
+    fs::create_directories(folder / "Same Tick");
+    test::WriteBytes(folder / "Same Tick" / "Setup.exe", "MZ");
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, folder.c_str(), times, 0), 0);
+    EXPECT_TRUE(Prefix(m_folder.path()).WindowsPathExists(path));
+}
+
+TEST(Prefix, ARelativePathIsFixedWhenThePrefixIsMade) {
+    test::TempFolder folder;
+    fs::create_directories(folder.path() / "pfx" / "dosdevices");
+    fs::create_directories(folder.path() / "pfx" / "drive_c" / "App");
+    test::WriteBytes(folder.path() / "pfx" / "drive_c" / "App" / "a.exe", "MZ");
+    fs::create_directory_symlink("../drive_c", folder.path() / "pfx" / "dosdevices" / "c:");
+    const fs::path before = fs::current_path();
+    fs::current_path(folder.path());
+    const Prefix prefix("pfx");
+    fs::current_path("/");
+    EXPECT_EQ(prefix.path(), folder.path() / "pfx");
+    EXPECT_TRUE(prefix.WindowsPathExists(u"C:\\app\\A.EXE")) << "the prefix moved with the current folder";
     fs::current_path(before);
 }
 
@@ -97,7 +133,7 @@ TEST(Prefix, DefaultIsWineprefixOrHomeDotWine) {
 }
 
 TEST(Prefix, NoServerForAPrefixThatDoesNotExist) {
-    EXPECT_FALSE(ServerRunning("/nonexistent-ssr-prefix"));
+    EXPECT_FALSE(Prefix("/nonexistent-ssr-prefix").ServerRunning());
 }
 
 }  // namespace

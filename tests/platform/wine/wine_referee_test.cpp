@@ -278,7 +278,7 @@ TEST_P(RealWine, ReadsWhatWineStoredAndDeletesWhatWineThenMisses) {
 
     // What reg add stored, value by value.
     {
-        WinePrefixRegistry registry(m_prefix.path);
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
         RegHandle key = 0;
         ASSERT_EQ(registry.open_key(kHkeyLocalMachine, kU + u"\\regadd entry", &key), kErrorSuccess);
         const auto expect = [&](TextView name, std::uint32_t type, std::vector<std::uint8_t> bytes) {
@@ -318,24 +318,24 @@ TEST_P(RealWine, ReadsWhatWineStoredAndDeletesWhatWineThenMisses) {
 
     // While a wineserver runs, nothing is written.
     Shell(m_prefix.Env() + "wineserver -p");
-    ASSERT_TRUE(wine::ServerRunning(m_prefix.path));
+    ASSERT_TRUE(wine::Prefix(m_prefix.path).ServerRunning());
     const std::string unchanged = ReadBytes(m_prefix.path / "system.reg");
     {
-        WinePrefixRegistry registry(m_prefix.path);
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
         EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\App00007"), kErrorAccessDenied);
     }
     EXPECT_EQ(ReadBytes(m_prefix.path / "system.reg"), unchanged);
     Shell(m_prefix.Env() + "wineserver -k; " + m_prefix.Env() + "wineserver -w");
-    ASSERT_FALSE(wine::ServerRunning(m_prefix.path));
+    ASSERT_FALSE(wine::Prefix(m_prefix.path).ServerRunning());
 
     {
-        WinePrefixRegistry registry(m_prefix.path);
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
         ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Пример 日本語"), kErrorSuccess);
         ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\app00007"), kErrorSuccess);
     }
     {
         // A parent whose only child goes keeps existing for Wine too.
-        WinePrefixRegistry registry(m_prefix.path);
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
         ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, u"Software\\SsrParent\\Only"), kErrorSuccess);
     }
     std::string check = "@echo off\r\n";

@@ -50,7 +50,6 @@ const std::string kHive = kHeader + "\n[Software\\\\Classes\\\\.txt] 1\n@=\"txtf
 class PrefixStore : public ::testing::Test {
 protected:
     void SetUp() override { WriteBytes(SystemReg(), kHive); }
-    void TearDown() override { wine::SetWriteFaultHook(nullptr); }
     [[nodiscard]] fs::path SystemReg() const { return m_folder.path() / "system.reg"; }
     [[nodiscard]] std::vector<Text> Subkeys(Registry& registry, TextView path) {
         RegHandle key = 0;
@@ -66,10 +65,11 @@ protected:
         return names;
     }
     TempFolder m_folder;
+    std::shared_ptr<const wine::Prefix> m_prefix = std::make_shared<const wine::Prefix>(m_folder.path());
 };
 
 TEST_F(PrefixStore, AnswersLikeTheWideRegistryCalls) {
-    WinePrefixRegistry registry(m_folder.path());
+    WinePrefixRegistry registry(m_prefix);
     EXPECT_EQ(Subkeys(registry, kU), (std::vector<Text>{u"Alpha", u"Beta", u"Gamma"}));
     RegHandle key = 0;
     ASSERT_EQ(registry.open_key(kHkeyLocalMachine, kU + u"\\alpha", &key), kErrorSuccess);
@@ -107,7 +107,7 @@ TEST_F(PrefixStore, AnswersLikeTheWideRegistryCalls) {
 }
 
 TEST_F(PrefixStore, ListsEntriesThroughTheCoresListing) {
-    WinePrefixRegistry registry(m_folder.path());
+    WinePrefixRegistry registry(m_prefix);
     EntryList list;
     ScriptedDesktop desktop;
     ListUninstallEntries(registry, list, desktop);
@@ -119,7 +119,7 @@ TEST_F(PrefixStore, ListsEntriesThroughTheCoresListing) {
 }
 
 TEST_F(PrefixStore, DeletesTheSubtreeAndKeepsEveryOtherByte) {
-    WinePrefixRegistry registry(m_folder.path());
+    WinePrefixRegistry registry(m_prefix);
     ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\ALPHA"), kErrorSuccess);
     const std::string expected = kHeader + "\n[Software\\\\Classes\\\\.txt] 1\n@=\"txtfile\"\n" +
                                  Entry("Beta", "Beta", "MsiExec.exe /X{1}") +
@@ -133,7 +133,7 @@ TEST_F(PrefixStore, DeletesTheSubtreeAndKeepsEveryOtherByte) {
 
 TEST_F(PrefixStore, KeepsTheFilesModeAndLeavesNoTemporaryFiles) {
     ASSERT_EQ(::chmod(SystemReg().c_str(), 0640), 0);
-    WinePrefixRegistry registry(m_folder.path());
+    WinePrefixRegistry registry(m_prefix);
     ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Beta"), kErrorSuccess);
     struct stat st {};
     ASSERT_EQ(::stat(SystemReg().c_str(), &st), 0);
@@ -149,7 +149,7 @@ TEST_F(PrefixStore, OldTemporaryFilesOfADeadWriterAreRemoved) {
     const struct timespec hour_ago[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, old_one.c_str(), hour_ago, 0), 0);
     ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), hour_ago, 0), 0);
-    WinePrefixRegistry registry(m_folder.path());
+    WinePrefixRegistry registry(m_prefix);
     ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Beta"), kErrorSuccess);
     EXPECT_FALSE(fs::exists(old_one));
     EXPECT_TRUE(fs::exists(recent)) << "may belong to a writer still at work";
@@ -159,19 +159,19 @@ TEST_F(PrefixStore, OldTemporaryFilesOfADeadWriterAreRemoved) {
 TEST_F(PrefixStore, EmptyParentSectionKeepsTheUninstallKey) {
     const std::string one = kHeader + "\n[Software\\\\Other] 1\n" + Entry("Only", "Only", "x.exe");
     WriteBytes(SystemReg(), one);
-    WinePrefixRegistry registry(m_folder.path());
+    WinePrefixRegistry registry(m_prefix);
     ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Only"), kErrorSuccess);
     const std::string after = ReadBytes(SystemReg());
     EXPECT_TRUE(after.starts_with(kHeader + "\n[Software\\\\Other] 1\n\n" + kUSection + "] ")) << after;
     RegHandle key = 0;
     EXPECT_EQ(registry.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyEnumerateSubKeys, &key), kErrorSuccess);
-    WinePrefixRegistry reread(m_folder.path());
+    WinePrefixRegistry reread(m_prefix);
     EXPECT_EQ(reread.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyEnumerateSubKeys, &key), kErrorSuccess);
     EXPECT_TRUE(Subkeys(reread, kU).empty());
 }
 
 TEST_F(PrefixStore, NeverDeletesTheUninstallKeyItsAncestorsOrTheRoot) {
-    WinePrefixRegistry registry(m_folder.path());
+    WinePrefixRegistry registry(m_prefix);
     for (const Text& path : {kU, kU + u"\\", Text(u"Software\\Microsoft"), Text(u"SOFTWARE"), Text(u""), Text(u"\\")})
         EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, path), kErrorAccessDenied) << ToUtf8(path);
     RegHandle software = 0;
@@ -182,7 +182,7 @@ TEST_F(PrefixStore, NeverDeletesTheUninstallKeyItsAncestorsOrTheRoot) {
 }
 
 TEST_F(PrefixStore, OpenHandlesFollowDeletionsAndFreshReads) {
-    WinePrefixRegistry registry(m_folder.path());
+    WinePrefixRegistry registry(m_prefix);
     RegHandle uninstall = 0;
     RegHandle beta = 0;
     RegHandle gamma = 0;
@@ -212,7 +212,7 @@ TEST_F(PrefixStore, OpenHandlesFollowDeletionsAndFreshReads) {
 }
 
 TEST_F(PrefixStore, StaleFileIsReadAgainBeforeDeleting) {
-    WinePrefixRegistry registry(m_folder.path());
+    WinePrefixRegistry registry(m_prefix);
     EXPECT_EQ(Subkeys(registry, kU).size(), 3U);
     // Wine ran meanwhile and added an entry; the file is replaced as wineserver does it.
     const std::string fresh = kHive + Entry("Delta", "Delta", "d.exe");
@@ -246,7 +246,7 @@ TEST_F(PrefixStore, StoreThatCannotBeReadListsNothingAndWritesNothing) {
         c.spoil(prefix);
         const bool had_file = fs::is_regular_file(prefix / "system.reg");
         const std::string before = had_file ? ReadBytes(prefix / "system.reg") : "";
-        WinePrefixRegistry registry(prefix);
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(prefix));
         EntryList list;
         ScriptedDesktop desktop;
         ListUninstallEntries(registry, list, desktop);
@@ -264,14 +264,14 @@ TEST_F(PrefixStore, StoreThatCannotBeReadListsNothingAndWritesNothing) {
 TEST_F(PrefixStore, UnreadableFileFailsWithAccessDenied) {
     if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
     ASSERT_EQ(::chmod(SystemReg().c_str(), 0), 0);
-    WinePrefixRegistry registry(m_folder.path());
+    WinePrefixRegistry registry(m_prefix);
     RegHandle key = 0;
     EXPECT_EQ(registry.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyEnumerateSubKeys, &key), kErrorAccessDenied);
 }
 
 TEST_F(PrefixStore, ReadOnlyFileIsLeftAlone) {
     ASSERT_EQ(::chmod(SystemReg().c_str(), 0444), 0);
-    WinePrefixRegistry registry(m_folder.path());
+    WinePrefixRegistry registry(m_prefix);
     EXPECT_EQ(Subkeys(registry, kU).size(), 3U);
     EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorAccessDenied);
     EXPECT_EQ(ReadBytes(SystemReg()), kHive);
@@ -280,10 +280,10 @@ TEST_F(PrefixStore, ReadOnlyFileIsLeftAlone) {
 TEST_F(PrefixStore, RefusesToWriteWhileAWineserverHoldsThePrefix) {
     TempFolder tmp("tmpdir");
     FakeServer server(m_folder.path(), tmp.path());
-    WinePrefixRegistry registry(m_folder.path());
-    EXPECT_FALSE(wine::ServerRunning(m_folder.path())) << "a lock file nobody holds is a crashed server's leftover";
+    WinePrefixRegistry registry(m_prefix);
+    EXPECT_FALSE(m_prefix->ServerRunning()) << "a lock file nobody holds is a crashed server's leftover";
     server.Start();
-    EXPECT_TRUE(wine::ServerRunning(m_folder.path()));
+    EXPECT_TRUE(m_prefix->ServerRunning());
     EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorAccessDenied);
     EXPECT_EQ(ReadBytes(SystemReg()), kHive);
     EXPECT_EQ(Subkeys(registry, kU).size(), 3U) << "reading goes on while the server runs";
@@ -291,20 +291,17 @@ TEST_F(PrefixStore, RefusesToWriteWhileAWineserverHoldsThePrefix) {
     EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorSuccess);
 }
 
-FakeServer* g_starting_server = nullptr;
-
 TEST_F(PrefixStore, ServerThatStartsDuringTheWriteIsNotOverwritten) {
     TempFolder tmp("tmpdir");
     FakeServer server(m_folder.path(), tmp.path());
-    g_starting_server = &server;
-    wine::SetWriteFaultHook([](wine::WriteStep step) {
-        if (step == wine::WriteStep::CloseFile && g_starting_server) {
-            g_starting_server->Start();
-            g_starting_server = nullptr;
+    bool started = false;
+    WinePrefixRegistry registry(m_prefix, [&](wine::WriteStep step) {
+        if (step == wine::WriteStep::CloseFile && !started) {
+            server.Start();
+            started = true;
         }
         return 0;
     });
-    WinePrefixRegistry registry(m_folder.path());
     EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorAccessDenied);
     EXPECT_EQ(ReadBytes(SystemReg()), kHive);
     EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 2)
@@ -314,17 +311,14 @@ TEST_F(PrefixStore, ServerThatStartsDuringTheWriteIsNotOverwritten) {
 // Every step of a replacement, with the writer killed just before it.
 class KilledWriter : public PrefixStore, public ::testing::WithParamInterface<wine::WriteStep> {};
 
-wine::WriteStep g_kill_at = wine::WriteStep::CreateTemporary;
-
 TEST_P(KilledWriter, LeavesTheOldFileOrTheNewOneWhole) {
-    g_kill_at = GetParam();
+    const wine::WriteStep kill_at = GetParam();
     const pid_t child = ::fork();
     if (child == 0) {
-        wine::SetWriteFaultHook([](wine::WriteStep step) {
-            if (step == g_kill_at) ::_exit(0);
+        WinePrefixRegistry registry(m_prefix, [kill_at](wine::WriteStep step) {
+            if (step == kill_at) ::_exit(0);
             return 0;
         });
-        WinePrefixRegistry registry(m_folder.path());
         static_cast<void>(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Beta"));
         ::_exit(1);
     }
@@ -337,7 +331,7 @@ TEST_P(KilledWriter, LeavesTheOldFileOrTheNewOneWhole) {
     const bool renamed = GetParam() == wine::WriteStep::SyncFolder;
     EXPECT_EQ(after, renamed ? deleted : kHive);
     // The store reads whatever is there, and a later deletion works.
-    WinePrefixRegistry registry(m_folder.path());
+    WinePrefixRegistry registry(m_prefix);
     EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Gamma"), kErrorSuccess);
 }
 
@@ -350,9 +344,8 @@ INSTANTIATE_TEST_SUITE_P(Steps, KilledWriter,
 class FailingStep : public PrefixStore, public ::testing::WithParamInterface<wine::WriteStep> {};
 
 TEST_P(FailingStep, FullDiskFailsTheDeletionAndCleansUp) {
-    g_kill_at = GetParam();
-    wine::SetWriteFaultHook([](wine::WriteStep step) { return step == g_kill_at ? ENOSPC : 0; });
-    WinePrefixRegistry registry(m_folder.path());
+    const wine::WriteStep fail_at = GetParam();
+    WinePrefixRegistry registry(m_prefix, [fail_at](wine::WriteStep step) { return step == fail_at ? ENOSPC : 0; });
     EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Beta"), 112L);  // ERROR_DISK_FULL
     EXPECT_EQ(ReadBytes(SystemReg()), kHive);
     EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 1);
@@ -375,7 +368,7 @@ TEST(PrefixStoreOnFullDisk, RealFullFileSystemLeavesTheFileWhole) {
     // Leave less room than a second copy needs.
     WriteBytes(mount / "ballast", std::string(64 * 1024 - hive.size() - 8 * 1024, 'x'));
     {
-        WinePrefixRegistry registry(mount);
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(mount));
         EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Beta"), 112L);
     }
     EXPECT_EQ(ReadBytes(mount / "system.reg"), hive);
