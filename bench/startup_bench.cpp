@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -97,13 +98,13 @@ void BM_StartToFilledWindow(benchmark::State& state) {
     int rows = -1;
     for (auto _ : state) {
         const ChildRun run = RunProbe(probe, prefix.path());
-        if (!run.ok) {
+        if (!run.ok || run.output.empty()) {
             state.SkipWithError("the program did not show its window");
             return;
         }
         state.SetIterationTime(run.seconds);
         cpu_ms += run.cpu_ms;
-        rows = std::stoi(run.output);
+        rows = std::atoi(run.output.c_str());
     }
     state.counters["cpu_ms"] = benchmark::Counter(cpu_ms, benchmark::Counter::kAvgIterations);
     state.counters["rows"] = rows;
