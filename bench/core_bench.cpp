@@ -1,10 +1,12 @@
 // The listing and the two list-wide operations on the in-memory store, to
-// show that their cost grows linearly with the number of entries.
+// show that their cost grows linearly with the number of entries; and the
+// product icon drawn against read back from the file the program carries.
 
 #include <benchmark/benchmark.h>
 
 #include "application/appearance.h"
 #include "application/form1.h"
+#include "application/product_icon.h"
 #include "catalogue/listing.h"
 #include "platform/entry_list.h"
 #include "platform/memory_registry.h"
@@ -82,6 +84,18 @@ void BM_RemoveChecked(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RemoveChecked)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The product icon's four images: drawn, as the artwork tool does, against
+// read from the embedded file, as the start-up does.
+void BM_DrawProductIcon(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(DrawProductIcon());
+}
+BENCHMARK(BM_DrawProductIcon)->Unit(benchmark::kMillisecond);
+
+void BM_ReadEmbeddedProductIcon(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(ReadIconFile(ProductIconFile()));
+}
+BENCHMARK(BM_ReadEmbeddedProductIcon)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

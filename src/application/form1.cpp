@@ -17,7 +17,7 @@ Form1::Form1(Registry& registry, Desktop& desktop, SkinEngine& skin, std::unique
              std::vector<ControlDesign> controls)
     : m_registry(registry), m_desktop(desktop), m_skin(skin), m_list(std::move(list)), m_controls(std::move(controls)) {
     // The design gives the window the 32x32 image only; Form_Load sets all four.
-    m_icon.push_back(DrawProductIconImage(32));
+    if (!ProductIcon().empty()) m_icon.push_back(ProductIcon().front());
 }
 
 Form1::~Form1() = default;
@@ -86,7 +86,7 @@ void Form1::Form_Load() noexcept {
              return Next::Advance();
          }},
         {128, [this] { SetCaption(design::kProductTitle); return Next::Advance(); }},
-        {128, [this] { SetIcon(DrawProductIcon()); return Next::Advance(); }},
+        {128, [this] { SetIcon(ProductIcon()); return Next::Advance(); }},
         {128, [this] { TitleApply(m_desktop, design::kProductTitle); return Next::Advance(); }},
     };
     for (Step& step : ListingSteps(listing)) steps.push_back(std::move(step));

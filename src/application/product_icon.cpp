@@ -2,8 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <optional>
 
 namespace ssr {
+
+// assets/product.ico, embedded by the build (cmake/embed_file.cmake).
+extern const std::uint8_t kProductIconFile[];
+extern const std::size_t kProductIconFileSize;
 
 namespace {
 
@@ -100,6 +106,84 @@ IconImage DrawProductIconImage(int size) {
 std::vector<IconImage> DrawProductIcon() {
     std::vector<IconImage> images;
     for (int size : kIconSizes) images.push_back(DrawProductIconImage(size));
+    return images;
+}
+
+namespace {
+
+std::uint32_t Get16(std::span<const std::uint8_t> bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(bytes[at] | (bytes[at + 1] << 8));
+}
+std::uint32_t Get32(std::span<const std::uint8_t> bytes, std::size_t at) {
+    return Get16(bytes, at) | (Get16(bytes, at + 2) << 16);
+}
+
+// One image: a bitmap header (height counts the pixels and the mask), the
+// pixels bottom row first, then the 1-bit mask (1 = transparent).
+std::optional<IconImage> ReadIconImage(std::span<const std::uint8_t> body, int directory_size) {
+    constexpr std::size_t kHeaderSize = 40;
+    if (body.size() < kHeaderSize) return std::nullopt;
+    const std::uint32_t header_size = Get32(body, 0);
+    const auto width = static_cast<std::int32_t>(Get32(body, 4));
+    const auto height = static_cast<std::int32_t>(Get32(body, 8));
+    const std::uint32_t bpp = Get16(body, 14);
+    const std::uint32_t compression = Get32(body, 16);
+    if (header_size < kHeaderSize || header_size > body.size() || width != directory_size || height != 2 * width ||
+        (bpp != 24 && bpp != 32) || compression != 0)
+        return std::nullopt;
+    const auto n = static_cast<std::size_t>(width);
+    const std::size_t pixel_stride = ((n * bpp / 8) + 3) & ~std::size_t{3};
+    const std::size_t mask_stride = ((n + 31) / 32) * 4;
+    const std::size_t pixels_at = header_size;
+    const std::size_t mask_at = pixels_at + pixel_stride * n;
+    if (body.size() - pixels_at < (pixel_stride + mask_stride) * n) return std::nullopt;
+
+    IconImage image;
+    image.size = width;
+    image.bits_per_pixel = static_cast<int>(bpp);
+    image.argb.resize(n * n);
+    const std::size_t step = bpp / 8;
+    for (std::size_t y = 0; y < n; ++y) {
+        const std::size_t row = n - 1 - y;
+        const std::uint8_t* pixel = body.data() + pixels_at + row * pixel_stride;
+        const std::uint8_t* mask = body.data() + mask_at + row * mask_stride;
+        std::uint32_t* out = image.argb.data() + y * n;
+        for (std::size_t x = 0; x < n; ++x, pixel += step) {
+            const std::uint32_t rgb = (std::uint32_t{pixel[2]} << 16) | (std::uint32_t{pixel[1]} << 8) | pixel[0];
+            const bool transparent = (mask[x / 8] & (0x80U >> (x % 8))) != 0;
+            const std::uint32_t alpha = bpp == 32 ? pixel[3] : (transparent ? 0U : 0xFFU);
+            out[x] = (alpha << 24) | rgb;
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
+std::vector<IconImage> ReadIconFile(std::span<const std::uint8_t> bytes) {
+    constexpr std::size_t kDirectoryAt = 6;
+    constexpr std::size_t kEntrySize = 16;
+    if (bytes.size() < kDirectoryAt || Get16(bytes, 0) != 0 || Get16(bytes, 2) != 1) return {};
+    const std::size_t count = Get16(bytes, 4);
+    if (count == 0 || bytes.size() < kDirectoryAt + count * kEntrySize) return {};
+    std::vector<IconImage> images;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t entry = kDirectoryAt + i * kEntrySize;
+        const int size = bytes[entry] == 0 ? 256 : bytes[entry];
+        const std::size_t length = Get32(bytes, entry + 8);
+        const std::size_t offset = Get32(bytes, entry + 12);
+        if (offset > bytes.size() || length > bytes.size() - offset) return {};
+        std::optional<IconImage> image = ReadIconImage(bytes.subspan(offset, length), size);
+        if (!image) return {};
+        images.push_back(std::move(*image));
+    }
+    return images;
+}
+
+std::span<const std::uint8_t> ProductIconFile() { return {kProductIconFile, kProductIconFileSize}; }
+
+const std::vector<IconImage>& ProductIcon() {
+    static const std::vector<IconImage> images = ReadIconFile(ProductIconFile());
     return images;
 }
 

@@ -79,10 +79,7 @@ StepTable ListingSteps(ListingRun& r) {
              r.uninstall_command = ReadRegistryString(r.registry, kHkeyLocalMachine, key_path(), u"UninstallString", u"");
              return Next::Advance();
          }, to_222},
-        {172, [&r, key_path] {
-             r.working_copy = ReadRegistryString(r.registry, kHkeyLocalMachine, key_path(), u"UninstallString", u"");
-             return Next::Advance();
-         }, to_222},
+        {172, [&r] { r.working_copy = r.uninstall_command; return Next::Advance(); }, to_222},
         {174, [&r] {
              return (r.display_name.empty() || r.uninstall_command.empty()) ? Next::Jump(222) : Next::Advance();
          }},

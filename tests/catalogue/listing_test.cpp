@@ -133,6 +133,15 @@ TEST_F(Listing, StopsAtAClassTextThatDoesNotFit) {
     EXPECT_EQ(list.Count(), 1);
 }
 
+// The working copy of the command is the command already read, not a second read.
+TEST_F(Listing, AsksTheStoreOnceForEachValueItUses) {
+    AddEntry(u"A", u"Alpha", u"\"C:\\App\\u.exe\" /S");
+    List();
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.SubItem(1, 2), u"c:\\app\\u.exe");
+    EXPECT_EQ(registry.query_calls(), 4U);  // DisplayName and UninstallString: their size, then their text
+}
+
 TEST_F(Listing, AnUnreadableUninstallKeyGivesAnEmptyListWithoutMessage) {
     AddEntry(u"A", u"Alpha", u"a.exe");
     registry.MarkUnreadable(kUninstallKeyPath);

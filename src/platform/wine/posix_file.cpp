@@ -91,16 +91,21 @@ ReadResult ReadWholeFile(const std::filesystem::path& path) {
         if (::fstat(fd.get(), &before) != 0) return {FromErrno(errno), {}, {}};
         if (!S_ISREG(before.st_mode)) return {IoError::Other, {}, {}};
         if (before.st_size > kLargestFile) return {IoError::TooLarge, {}, {}};
+        // A buffer of the size fstat gave; the read that finds the end goes
+        // to a small spill, which also catches a file that grew meanwhile.
         result.bytes.resize(static_cast<std::size_t>(before.st_size));
         std::size_t got = 0;
+        char spill[4096];
         for (;;) {
-            if (got == result.bytes.size()) result.bytes.resize(got + 65536);
-            const ssize_t n = ::read(fd.get(), result.bytes.data() + got, result.bytes.size() - got);
+            const bool full = got == result.bytes.size();
+            const ssize_t n = full ? ::read(fd.get(), spill, sizeof spill)
+                                   : ::read(fd.get(), result.bytes.data() + got, result.bytes.size() - got);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 return {FromErrno(errno), {}, {}};
             }
             if (n == 0) break;
+            if (full) result.bytes.append(spill, static_cast<std::size_t>(n));
             got += static_cast<std::size_t>(n);
             if (got > static_cast<std::size_t>(kLargestFile)) return {IoError::TooLarge, {}, {}};
         }

@@ -1,0 +1,30 @@
+// Reading a whole hive file: every byte, whatever its size against the
+// buffer and the spill that finds the end.
+
+#include "platform/wine/posix_file.h"
+
+#include <gtest/gtest.h>
+
+#include "prefix_files.h"
+
+namespace ssr::wine {
+namespace {
+
+TEST(ReadWholeFile, ReadsEveryByteAtSizesAroundItsBuffers) {
+    test::TempFolder folder;
+    for (const std::size_t size : {0UL, 1UL, 4095UL, 4096UL, 4097UL, 65536UL, 65537UL, 3'000'017UL}) {
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+        const auto path = folder.path() / ("file-" + std::to_string(size));
+        test::WriteBytes(path, bytes);
+        const ReadResult read = ReadWholeFile(path);
+        EXPECT_EQ(read.error, IoError::None) << size;
+        EXPECT_TRUE(read.bytes == bytes) << size << " bytes, got " << read.bytes.size();
+        EXPECT_EQ(read.identity, IdentityOf(path)) << size;
+    }
+    EXPECT_EQ(ReadWholeFile(folder.path() / "missing").error, IoError::NotFound);
+    EXPECT_EQ(ReadWholeFile(folder.path()).error, IoError::Other);
+}
+
+}  // namespace
+}  // namespace ssr::wine
