@@ -1,5 +1,6 @@
-// The Linux program's start as app/qt/main.cpp does it, ending itself once
-// the filled window has painted for the first time. It prints the number of
+// The Linux program's start as app/qt/main.cpp does it on a prefix named by
+// $WINEPREFIX (no command line, no chooser), ending itself once the filled
+// window has painted for the first time. It prints the number of
 // rows, so the start-up benchmark can tell that the list was filled.
 // It never starts another program: the promotion's one-in-a-hundred page
 // opening is only counted.
@@ -13,6 +14,7 @@
 #include "application/form1.h"
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
+#include "platform/wine/prefix_discovery.h"
 #include "platform/wine/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
 
@@ -50,6 +52,7 @@ private:
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     const std::filesystem::path prefix = ssr::wine::DefaultPrefix();
+    if (!ssr::wine::IsPrefix(prefix)) return 5;
     ssr::WinePrefixRegistry registry(prefix);
     ssr::QtDesktop desktop(prefix, std::make_unique<ssr::MersenneRandom>(), std::make_unique<NoLaunch>());
     ssr::RecordingSkinEngine skin;
@@ -59,6 +62,7 @@ int main(int argc, char* argv[]) {
     window.installEventFilter(&quit);
     // A window that never paints is a failed start, not a hung benchmark.
     QTimer::singleShot(10000, &application, [] { QCoreApplication::exit(3); });
+    window.ShowPrefix(QString::fromStdString(prefix.string()));
     window.Start();
     return QApplication::exec();
 }
