@@ -51,8 +51,9 @@ private:
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    const std::filesystem::path prefix = ssr::wine::DefaultPrefix();
-    if (!ssr::wine::IsPrefix(prefix)) return 5;
+    const std::filesystem::path folder = ssr::wine::DefaultPrefix();
+    if (!ssr::wine::IsPrefix(folder)) return 5;
+    const auto prefix = std::make_shared<const ssr::wine::Prefix>(folder);
     ssr::WinePrefixRegistry registry(prefix);
     ssr::QtDesktop desktop(prefix, std::make_unique<ssr::MersenneRandom>(), std::make_unique<NoLaunch>());
     ssr::RecordingSkinEngine skin;
@@ -62,7 +63,7 @@ int main(int argc, char* argv[]) {
     window.installEventFilter(&quit);
     // A window that never paints is a failed start, not a hung benchmark.
     QTimer::singleShot(10000, &application, [] { QCoreApplication::exit(3); });
-    window.ShowPrefix(QString::fromStdString(prefix.string()));
+    window.ShowPrefix(QString::fromStdString(prefix->path().string()));
     window.Start();
     return QApplication::exec();
 }
