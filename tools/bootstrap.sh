@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   qt6-base-dev libgl-dev fonts-liberation
+  libicu-dev
   g++-mingw-w64-x86-64 wine wine64 wine32:i386
   xvfb xauth xdotool imagemagick x11-utils
 )

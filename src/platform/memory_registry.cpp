@@ -8,6 +8,24 @@
 
 namespace ssr {
 
+namespace {
+
+// The registry compares names one UTF-16 unit at a time, so a letter written
+// as a surrogate pair keeps its case here, unlike in LowerCase.
+Text FoldName(TextView name) {
+    Text folded(name);
+    for (char16_t& c : folded) c = LowerCaseUnit(c);
+    return folded;
+}
+
+bool SameName(TextView a, TextView b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
+               return LowerCaseUnit(x) == LowerCaseUnit(y);
+           });
+}
+
+}  // namespace
+
 struct MemoryRegistry::Node {
     Text name;
     Text class_text;
@@ -25,7 +43,7 @@ struct MemoryRegistry::Node {
 
     Value& ValueNamed(TextView value_name) {
         for (auto& v : values)
-            if (EqualsIgnoringCase(v.name, value_name)) return v;
+            if (SameName(v.name, value_name)) return v;
         values.push_back(Value{Text(value_name), kRegNone, {}});
         return values.back();
     }
@@ -47,7 +65,7 @@ MemoryRegistry::~MemoryRegistry() = default;
 MemoryRegistry::NodePtr MemoryRegistry::Find(TextView path) const {
     NodePtr node = m_root;
     for (const TextView part : SplitPath(path)) {
-        const auto it = node->by_lower.find(LowerCase(part));
+        const auto it = node->by_lower.find(FoldName(part));
         if (it == node->by_lower.end()) return nullptr;
         node = it->second;
     }
@@ -57,7 +75,7 @@ MemoryRegistry::NodePtr MemoryRegistry::Find(TextView path) const {
 MemoryRegistry::NodePtr MemoryRegistry::FindOrCreate(TextView path) {
     NodePtr node = m_root;
     for (const TextView part : SplitPath(path)) {
-        Text lower = LowerCase(part);
+        Text lower = FoldName(part);
         auto it = node->by_lower.find(lower);
         if (it == node->by_lower.end()) {
             auto child = std::make_shared<Node>();
@@ -182,7 +200,7 @@ long MemoryRegistry::query_value_ex(RegHandle key, TextView value_name, std::uin
     if (!node || key == kHkeyLocalMachine) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
     const auto it = std::find_if(node->values.begin(), node->values.end(),
-                                 [&](const Node::Value& v) { return EqualsIgnoringCase(v.name, value_name); });
+                                 [&](const Node::Value& v) { return SameName(v.name, value_name); });
     if (it == node->values.end()) return kErrorFileNotFound;
     return CopyValueData(it->type, it->data, type, data, size);
 }
@@ -200,11 +218,11 @@ long MemoryRegistry::delete_tree(RegHandle root, TextView subkey) {
     if (parts.empty()) return kErrorAccessDenied;  // never the root itself
     NodePtr parent = base;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-        const auto it = parent->by_lower.find(LowerCase(parts[i]));
+        const auto it = parent->by_lower.find(FoldName(parts[i]));
         if (it == parent->by_lower.end()) return kErrorFileNotFound;
         parent = it->second;
     }
-    const Text lower = LowerCase(parts.back());
+    const Text lower = FoldName(parts.back());
     const auto it = parent->by_lower.find(lower);
     if (it == parent->by_lower.end()) return kErrorFileNotFound;
     const NodePtr target = it->second;

@@ -1,50 +1,111 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <iterator>
+
+#include "platform/lower_case_table.inc"
 
 namespace ssr {
 
-char16_t LowerCaseUnitBeyondAscii(char16_t c) {
-    // Latin-1 Supplement: À..Þ except ×.
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
-    // Latin Extended-A: pairs upper/lower, with the odd block 0x139..0x148 and 0x179..0x17E.
-    if (c >= 0x100 && c <= 0x137) return static_cast<char16_t>(c | 1);
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
-        return (c & 1) ? static_cast<char16_t>(c + 1) : c;
-    if (c >= 0x14A && c <= 0x177) return static_cast<char16_t>(c | 1);
-    if (c == 0x178) return 0xFF;
-    if (c == 0x130) return u'i';
-    // Greek.
-    if (c == 0x386) return 0x3AC;
-    if (c >= 0x388 && c <= 0x38A) return static_cast<char16_t>(c + 37);
-    if (c == 0x38C) return 0x3CC;
-    if (c == 0x38E || c == 0x38F) return static_cast<char16_t>(c + 63);
-    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 32);
-    // Cyrillic.
-    if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
-    if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
-    if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F))
-        return static_cast<char16_t>(c | 1);
-    if (c == 0x4C0) return 0x4CF;
-    if (c >= 0x4C1 && c <= 0x4CE) return (c & 1) ? static_cast<char16_t>(c + 1) : c;
-    // Armenian.
-    if (c >= 0x531 && c <= 0x556) return static_cast<char16_t>(c + 48);
-    // Latin Extended Additional, Greek Extended pairs are rare in program names; fullwidth Latin is not.
-    if (c >= 0x1E00 && c <= 0x1EFF && !(c >= 0x1E96 && c <= 0x1E9F)) return static_cast<char16_t>(c | 1);
-    if (c >= 0xFF21 && c <= 0xFF3A) return static_cast<char16_t>(c + 32);
+namespace {
+
+constexpr bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+inline char16_t LowerInPlane(char16_t c) {
+    using namespace lower_case_table;
+    const unsigned block = kBlocks[c >> kShift];
+    return static_cast<char16_t>(c + kDeltas[(block << kShift) + (c & kMask)]);
+}
+
+char32_t LowerBeyondPlane(char32_t c) {
+    using namespace lower_case_table;
+    if (c < std::begin(kRuns)->first || c > std::prev(std::end(kRuns))->last) return c;
+    const auto run = std::upper_bound(std::begin(kRuns), std::end(kRuns), c,
+                                      [](char32_t value, const Run& r) { return value < r.first; });
+    if (run == std::begin(kRuns)) return c;
+    const Run& r = *std::prev(run);
+    return c <= r.last ? static_cast<char32_t>(static_cast<std::int32_t>(c) + r.delta) : c;
+}
+
+// Reads the code point at text[i] and how many units it takes: a surrogate
+// pair is one, a lone surrogate stands for itself.
+inline char32_t CodePointAt(TextView text, std::size_t i, std::size_t& units) {
+    const char16_t c = text[i];
+    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+        units = 2;
+        return 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+    }
+    units = 1;
     return c;
 }
 
+}  // namespace
+
+char16_t LowerCaseUnitBeyondAscii(char16_t c) { return LowerInPlane(c); }
+
+char32_t LowerCaseCodePoint(char32_t c) {
+    if (c <= 0xFFFF) return LowerInPlane(static_cast<char16_t>(c));
+    return LowerBeyondPlane(c);
+}
+
+UnicodeVersion LowerCaseUnicodeVersion() {
+    using lower_case_table::kUnicodeVersion;
+    return {kUnicodeVersion[0], kUnicodeVersion[1], kUnicodeVersion[2]};
+}
+
+namespace {
+
+// From the first unit beyond ASCII on; kept apart so the ASCII loop stays tight.
+void LowerCaseFrom(char16_t* p, std::size_t i, std::size_t n) {
+    for (; i < n; ++i) {
+        const char16_t c = p[i];
+        if (c < 0x80) {
+            p[i] = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+        } else if (IsHighSurrogate(c) && i + 1 < n && IsLowSurrogate(p[i + 1])) {
+            const char32_t lower =
+                LowerBeyondPlane(0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (p[i + 1] - 0xDC00));
+            // The table never maps between the plane and the pairs, so the pair stays a pair.
+            p[i] = static_cast<char16_t>(0xD800 + ((lower - 0x10000) >> 10));
+            p[i + 1] = static_cast<char16_t>(0xDC00 + ((lower - 0x10000) & 0x3FF));
+            ++i;
+        } else {
+            p[i] = LowerInPlane(c);
+        }
+    }
+}
+
+}  // namespace
+
 Text LowerCase(TextView text) {
     Text out(text);
-    std::transform(out.begin(), out.end(), out.begin(), LowerCaseUnit);
+    char16_t* p = out.data();
+    const std::size_t n = out.size();
+    // Commands and names are mostly ASCII: that path needs neither the table
+    // nor a branch on the letter (written as a select, it compiles to a
+    // conditional move; upper and lower case mix unpredictably).
+    char16_t* const end = p + n;
+    for (; p != end && *p < 0x80; ++p) {
+        const char16_t c = *p;
+        *p = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+    }
+    if (p != end) LowerCaseFrom(out.data(), static_cast<std::size_t>(p - out.data()), n);
     return out;
 }
 
 bool EqualsIgnoringCase(TextView a, TextView b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char16_t x, char16_t y) { return LowerCaseUnit(x) == LowerCaseUnit(y); });
+    if (a.size() != b.size()) return false;
+    std::size_t i = 0;
+    while (i < a.size()) {
+        std::size_t units_a = 0;
+        std::size_t units_b = 0;
+        const char32_t x = CodePointAt(a, i, units_a);
+        const char32_t y = CodePointAt(b, i, units_b);
+        if (units_a != units_b || (x != y && LowerCaseCodePoint(x) != LowerCaseCodePoint(y))) return false;
+        i += units_a;
+    }
+    return true;
 }
 
 bool Contains(TextView text, TextView piece) { return text.find(piece) != TextView::npos; }

@@ -13,15 +13,29 @@ namespace ssr {
 using Text = std::u16string;
 using TextView = std::u16string_view;
 
-// Lower-cases the way the desktop's ordinary letter mapping does for the
-// scripts that appear in program names (Latin, Greek, Cyrillic, Armenian).
-// Characters without a lower-case form are left alone; the length never changes.
+// Lower-cases by the simple lower-case mapping of Unicode (one code point to
+// one code point, no context: "İ" becomes "i", final and medial sigma stay as
+// they are), the same on every system. Letters beyond the Basic Multilingual
+// Plane are mapped through their surrogate pairs; a lone surrogate is left
+// alone. The UTF-16 length never changes.
 [[nodiscard]] Text LowerCase(TextView text);
+[[nodiscard]] char32_t LowerCaseCodePoint(char32_t code_point);
+// One code unit on its own: right for every letter of the plane, and a
+// surrogate comes back unchanged. For identifiers compared unit by unit, as
+// the registry compares key names.
 [[nodiscard]] char16_t LowerCaseUnitBeyondAscii(char16_t unit);
 [[nodiscard]] inline char16_t LowerCaseUnit(char16_t unit) {
     if (unit < 0x80) return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + 32) : unit;
     return LowerCaseUnitBeyondAscii(unit);
 }
+
+// The Unicode version the mapping was generated from.
+struct UnicodeVersion {
+    int major = 0;
+    int minor = 0;
+    int update = 0;
+};
+[[nodiscard]] UnicodeVersion LowerCaseUnicodeVersion();
 
 // Case-insensitive equality with the same mapping.
 [[nodiscard]] bool EqualsIgnoringCase(TextView a, TextView b);

@@ -73,6 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
         Reduction{"RundllCutAtTheFirstExtensionBeforeTakingTheDrivePath", u"rundll32 c:\\a\\b.inf,x d:\\c\\e.dll", u"c:\\a\\b.inf", u"c:\\a\\b.inf"},
         Reduction{"ExpandableTextStaysUnexpanded", u"%SystemRoot%\\uninst.exe", u"%SystemRoot%\\uninst.exe", u"%systemroot%\\uninst.exe"},
         Reduction{"NonAsciiIsLowerCased", u"\"C:\\Programme\\ÜBER Редактор\\Удалить.EXE\" /q", u"\"C:\\Programme\\ÜBER Редактор\\Удалить.EXE\" /q", u"c:\\programme\\über редактор\\удалить.exe"},
+        Reduction{"EveryScriptIsLowerCasedInPlace", u"\"C:\\\u0130\\\u1C90\\\U00010400.EXE\" /q", u"\"C:\\\u0130\\\u1C90\\\U00010400.EXE\" /q", u"c:\\i\\\u10D0\\\U00010428.exe"},
         Reduction{"ShortCommandIsKeptWhole", u"ab", u"ab", u"ab"}),
     [](const auto& info) { return std::string(info.param.behaviour); });
 

@@ -11,7 +11,7 @@ namespace {
 const std::vector<Row> kNames = {{u"Acme Photo Studio", u"", u"A"},
                                  {u"Photo Viewer Pro", u"", u"B"},
                                  {u"Text Editor", u"", u"C", u"", true},
-                                 {u"ÜBER Редактор", u"", u"D"}};
+                                 {u"ÜBER Редактор \u0130nternet", u"", u"D"}};
 
 struct SelectCase {
     const char* behaviour;
@@ -43,6 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SelectCase{"InsideAWord", u"dit", 5, {false, false, true, false}},
                       SelectCase{"TrailingBlankIsPartOfTheText", u"studio ", 5, {false, false, true, false}},
                       SelectCase{"NonAsciiIgnoresCase", u"über реДАКтор", 5, {false, false, true, true}},
+                      SelectCase{"DottedCapitalIMatchesPlainI", u"internet", 5, {false, false, true, true}},
                       SelectCase{"CancelWithContainingChecksAll", u"", 5, {true, true, true, true}},
                       SelectCase{"NotContaining", u"photo", 6, {false, false, true, true}},
                       SelectCase{"CancelWithNotContainingChangesNothing", u"", 6, {false, false, true, false}},
