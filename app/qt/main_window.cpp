@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
@@ -108,6 +109,28 @@ private:
     int m_press_x = 0;
 };
 
+// The list. On Windows a key that moves the focus row also selects it, even
+// when the focus stays where it was (Home on the first row, Up at the top);
+// Qt selects only when the current row changes, so the row that looks current
+// could be unselected and Uninstall would start nothing. Ctrl moves the focus
+// alone, on both.
+class ListView final : public QTreeView {
+public:
+    using QTreeView::QTreeView;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        QTreeView::keyPressEvent(event);
+        static constexpr int kMovingKeys[] = {Qt::Key_Home, Qt::Key_End,      Qt::Key_Up,
+                                              Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown};
+        if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return;
+        if (std::find(std::begin(kMovingKeys), std::end(kMovingKeys), event->key()) == std::end(kMovingKeys)) return;
+        const QModelIndex current = currentIndex();
+        if (current.isValid() && !selectionModel()->isRowSelected(current.row(), current.parent()))
+            selectionModel()->select(current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+};
+
 }  // namespace
 
 MainWindow::MainWindow(Form1& form, QWidget* parent)
@@ -159,7 +182,7 @@ void MainWindow::BuildControls() {
 }
 
 void MainWindow::BuildList(const ControlDesign& design) {
-    m_list = new QTreeView(this);
+    m_list = new ListView(this);
     m_list->setObjectName(QString::fromUtf8(design.name.data(), static_cast<qsizetype>(design.name.size())));
     m_list->setGeometry(PixelRect(design.rect));
     m_list->setFont(DesignFont(design::kListFont));

@@ -433,6 +433,58 @@ TEST_F(WindowFixture, UsersCheckBoxClickAndSelectionReachTheList) {
     EXPECT_TRUE(form->ListView1().Checked(1));
 }
 
+// ---- The list keyboard: the row a key makes current is the selected one,
+// the one Uninstall starts.
+
+struct KeyCase {
+    const char* behaviour;
+    int current_before;  // 0-based row made current without selecting it; -1: as the window starts
+    Qt::Key key;
+    int expected;  // 1-based position
+};
+
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.behaviour; }
+
+class ListKeys : public WindowFixture, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(ListKeys, SelectTheRowTheyMakeCurrent) {
+    for (const Text name : {u"Alpha", u"Bravo", u"Charlie", u"Delta"})
+        AddEntry(name, name, u"C:\\" + name + u".exe /" + name);
+    Make();
+    ShowLoaded();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTreeView* list = window->ListView1();
+    ASSERT_EQ(QApplication::focusWidget(), list);
+    ASSERT_EQ(window->Model().rowCount(), 4);
+    if (GetParam().current_before >= 0)
+        list->selectionModel()->setCurrentIndex(window->Model().index(GetParam().current_before, 0),
+                                                QItemSelectionModel::NoUpdate);
+
+    QTest::keyClick(list, GetParam().key);
+
+    const int expected = GetParam().expected;
+    EXPECT_EQ(list->currentIndex().row() + 1, expected);
+    for (int position = 1; position <= 4; ++position)
+        EXPECT_EQ(form->ListView1().Selected(position), position == expected) << "row " << position;
+    QTest::mouseClick(window->PushButton(1), Qt::LeftButton);
+    ASSERT_EQ(desktop.shell_calls.size(), 1U);
+    EXPECT_EQ(desktop.shell_calls.front().parameters, u"/" + form->ListView1().ItemText(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, ListKeys,
+    ::testing::Values(KeyCase{"HomeOnTheFirstRowAtStart", -1, Qt::Key_Home, 1},
+                      KeyCase{"EndFromTheStart", -1, Qt::Key_End, 4},
+                      KeyCase{"DownFromTheStart", -1, Qt::Key_Down, 2},
+                      KeyCase{"UpFromTheThirdRow", 2, Qt::Key_Up, 2},
+                      KeyCase{"UpOnTheFirstRowStaysAndSelects", 0, Qt::Key_Up, 1},
+                      KeyCase{"PageDownFromTheStart", -1, Qt::Key_PageDown, 4},
+                      KeyCase{"PageUpFromTheLastRow", 3, Qt::Key_PageUp, 1},
+                      KeyCase{"TypeAheadFindsTheRowByItsName", -1, Qt::Key_C, 3},
+                      KeyCase{"TypeAheadOnTheCurrentRow", 1, Qt::Key_B, 2}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
 TEST_F(WindowFixture, RestingOnTheListShowsTheHintAndOnAButtonNone) {
     AddEntry(u"A", u"Alpha", u"C:\\a.exe");
     Make();
