@@ -11,6 +11,8 @@ packages=(
   libicu-dev
   g++-mingw-w64-x86-64 wine wine64 wine32:i386
   xvfb xauth xdotool imagemagick x11-utils
+  fonts-wine xdg-utils
+  desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()

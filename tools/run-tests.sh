@@ -23,5 +23,7 @@ wineserver -w || true
 
 status=0
 ctest --test-dir build/linux --output-on-failure -j2 --timeout 600 || status=1
+# The .deb: its files, its metadata, installed with apt-get and started.
+tools/test-package.sh build/linux || status=1
 ctest --test-dir build/windows --output-on-failure --timeout 600 || status=1
 exit $status
