@@ -92,13 +92,13 @@ int main(int argc, char* argv[]) {
         }
         chosen = *chooser.Chosen();
     }
-    // Wine wants an absolute WINEPREFIX for the uninstallers it starts.
+    // Named as people write it: "." as the current folder's path, "/x/" as "/x".
     std::error_code error;
     if (const fs::path absolute = fs::absolute(chosen, error); !error) chosen = absolute.lexically_normal();
-    if (!chosen.has_filename() && chosen.has_relative_path()) chosen = chosen.parent_path();  // "/x/" as "/x"
-    Print(stderr, "sweep-stale-records: Wine prefix " + chosen.string() + "\n");
+    if (!chosen.has_filename() && chosen.has_relative_path()) chosen = chosen.parent_path();
 
     const auto prefix = std::make_shared<const ssr::wine::Prefix>(chosen);
+    Print(stderr, "sweep-stale-records: Wine prefix " + prefix->path().string() + "\n");
     ssr::WinePrefixRegistry registry(prefix);
     ssr::QtDesktop desktop(prefix);
     ssr::RecordingSkinEngine skin;
