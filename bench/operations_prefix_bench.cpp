@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "application/appearance.h"
+#include "platform/testing/recording_skin_engine.h"
 #include "application/form1.h"
 #include "catalogue/listing.h"
 #include "platform/testing/scripted_desktop.h"

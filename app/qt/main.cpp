@@ -101,7 +101,7 @@ int main(int argc, char* argv[]) {
     Print(stderr, "sweep-stale-records: Wine prefix " + prefix->path().string() + "\n");
     ssr::WinePrefixRegistry registry(prefix);
     ssr::QtDesktop desktop(prefix);
-    ssr::RecordingSkinEngine skin;
+    ssr::NullSkinEngine skin;
     ssr::Form1 form(registry, desktop, skin);
     ssr::MainWindow window(form);
     window.ShowPrefix(QString::fromStdString(prefix->path().string()));

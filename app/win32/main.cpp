@@ -27,7 +27,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
     try {
         ssr::win32::Win32Registry registry;
         ssr::win32::Win32Desktop desktop;
-        ssr::RecordingSkinEngine skin;
+        ssr::NullSkinEngine skin;
         ssr::Form1 form(registry, desktop, skin);
         ssr::win32::MainWindow window(instance, form);
         if (window.Create()) {

@@ -2,8 +2,6 @@
 // SkinApply and TitleApply: the window's look and the application title.
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "platform/text.h"
 
@@ -27,22 +25,19 @@ public:
     virtual void ApplyWindow(std::int32_t window_handle) = 0;           // member 3
 };
 
-// This release ships no skin engine: this one accepts every call and keeps a
-// record of it, so the order and the arguments can be checked.
-class RecordingSkinEngine : public SkinEngine {
+// This release ships no skin engine: this one accepts every call and keeps
+// only the options word, so the window looks as its design says.
+class NullSkinEngine final : public SkinEngine {
 public:
-    void LoadSkin(TextView skin_path, TextView ini_name) override;
-    [[nodiscard]] std::int32_t Options() override;
-    void SetOptions(std::int32_t options) override;
-    void SetMember5(bool value) override;
-    void SetMember10(bool value) override;
-    void ApplyWindow(std::int32_t window_handle) override;
-
-    [[nodiscard]] const std::vector<std::string>& calls() const { return m_calls; }
-    std::int32_t options = 0;
+    void LoadSkin(TextView /*skin_path*/, TextView /*ini_name*/) override {}
+    [[nodiscard]] std::int32_t Options() override { return m_options; }
+    void SetOptions(std::int32_t options) override { m_options = options; }
+    void SetMember5(bool /*value*/) override {}
+    void SetMember10(bool /*value*/) override {}
+    void ApplyWindow(std::int32_t /*window_handle*/) override {}
 
 private:
-    std::vector<std::string> m_calls;
+    std::int32_t m_options = 0;
 };
 
 // Button-face background and skin, only when a plain skin file is installed.

@@ -5,7 +5,7 @@
 #include <ostream>
 
 #include "platform/failure.h"
-#include "platform/memory_registry.h"
+#include "platform/testing/memory_registry.h"
 #include "platform/testing/scripted_desktop.h"
 
 namespace ssr {

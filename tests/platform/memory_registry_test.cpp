@@ -1,4 +1,4 @@
-#include "platform/memory_registry.h"
+#include "platform/testing/memory_registry.h"
 
 #include <gtest/gtest.h>
 

@@ -21,10 +21,11 @@
 #include <deque>
 
 #include "application/appearance.h"
+#include "platform/testing/recording_skin_engine.h"
 #include "application/error_report.h"
 #include "operations/operations.h"
 #include "platform/failure.h"
-#include "platform/memory_registry.h"
+#include "platform/testing/memory_registry.h"
 #include "platform/qt/entry_list_model.h"
 #include "platform/qt/qt_desktop.h"
 #include "platform/registry.h"

@@ -1,4 +1,4 @@
-#include "platform/memory_registry.h"
+#include "platform/testing/memory_registry.h"
 
 #include "platform/registry_buffers.h"
 
@@ -30,7 +30,7 @@ struct MemoryRegistry::Node {
     Text name;
     Text class_text;
     bool unreadable = false;
-    bool undeletable = false;
+    long delete_refusal = kErrorSuccess;  // what deleting it answers instead of deleting
     bool deleted = false;
     std::vector<NodePtr> children;                 // creation order
     std::unordered_map<Text, NodePtr> by_lower;    // lower-cased name -> child
@@ -125,8 +125,8 @@ void MemoryRegistry::MarkUnreadable(TextView path, bool unreadable) {
     FindOrCreate(path)->unreadable = unreadable;
 }
 
-void MemoryRegistry::MarkUndeletable(TextView path, bool undeletable) {
-    FindOrCreate(path)->undeletable = undeletable;
+void MemoryRegistry::MarkUndeletable(TextView path, long refusal) {
+    FindOrCreate(path)->delete_refusal = refusal;
 }
 
 bool MemoryRegistry::KeyExists(TextView path) const { return Find(path) != nullptr; }
@@ -232,7 +232,7 @@ long MemoryRegistry::delete_tree(RegHandle root, TextView subkey) {
     while (!pending.empty()) {
         NodePtr n = pending.back();
         pending.pop_back();
-        if (n->undeletable) return kErrorAccessDenied;
+        if (n->delete_refusal != kErrorSuccess) return n->delete_refusal;
         subtree.push_back(n);
         pending.insert(pending.end(), n->children.begin(), n->children.end());
     }

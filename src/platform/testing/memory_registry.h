@@ -29,7 +29,8 @@ public:
     void SetMultiText(TextView path, TextView name, const std::vector<Text>& texts);
     void SetRaw(TextView path, TextView name, std::uint32_t type, std::vector<std::uint8_t> bytes);
     void MarkUnreadable(TextView path, bool unreadable = true);
-    void MarkUndeletable(TextView path, bool undeletable = true);
+    // Deleting the key, or a tree holding it, answers `refusal`; kErrorSuccess makes it deletable again.
+    void MarkUndeletable(TextView path, long refusal = kErrorAccessDenied);
 
     [[nodiscard]] bool KeyExists(TextView path) const;
     [[nodiscard]] std::vector<Text> SubkeyNames(TextView path) const;
