@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -27,7 +28,8 @@ struct CommandLine {
 // started in the application folder. The shell's answer is dropped.
 void OpenWithShell(Desktop& desktop, std::intptr_t owner, TextView document);
 
-// The warning after a removal in which some keys could not be deleted.
-[[nodiscard]] Text RemovalFailureMessage(int failed, TextView advice);
+// The warning after a removal in which some keys could not be deleted: the
+// count, then one paragraph of advice per distinct reason.
+[[nodiscard]] Text RemovalFailureMessage(int failed, const std::vector<Text>& advice);
 
 }  // namespace ssr

@@ -2,9 +2,14 @@
 // takes the entry out of the list, from the last entry to the first.
 //
 // An entry whose key could not be deleted stays in the list, still checked,
-// and one warning after the walk says how many stayed and why; a key that is
+// and one warning after the walk says how many stayed and, for each reason
+// the registry gave, what the user can do; a key that is
 // already gone counts as removed. Without this the user would believe the
 // record gone while it comes back at the next start.
+
+#include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "application/error_report.h"
 #include "application/form1.h"
@@ -15,19 +20,47 @@
 
 namespace ssr {
 
-Text RemovalFailureMessage(int failed, TextView advice) {
+Text RemovalFailureMessage(int failed, const std::vector<Text>& advice) {
     Text message = DecimalText(failed);
     message += failed == 1 ? u" checked entry could not be removed from the list of installed programs; it stays checked."
                            : u" checked entries could not be removed from the list of installed programs; they stay checked.";
-    message += u"\r\r";
-    message += advice;
+    for (const Text& paragraph : advice) {
+        message += u"\r\r";
+        message += paragraph;
+    }
     return message;
 }
+
+namespace {
+
+// Each row that stayed, with the reason the store gave; the warning names
+// each distinct reason once, in the order they were first met.
+struct RemovalFailures {
+    std::vector<std::pair<long, RegHandle>> reasons;
+    int count = 0;
+
+    void Add(long status, RegHandle root) {
+        ++count;
+        const std::pair<long, RegHandle> reason{status, root};
+        if (std::find(reasons.begin(), reasons.end(), reason) == reasons.end()) reasons.push_back(reason);
+    }
+
+    [[nodiscard]] Text Message(const Desktop& desktop) const {
+        std::vector<Text> advice;
+        for (const auto& [status, root] : reasons) {
+            Text paragraph = desktop.RegistryWriteAdvice(status, root);
+            if (std::find(advice.begin(), advice.end(), paragraph) == advice.end()) advice.push_back(std::move(paragraph));
+        }
+        return RemovalFailureMessage(count, advice);
+    }
+};
+
+}  // namespace
 
 void Form1::PushButton2_Click() noexcept {
     int count = 0;
     int i = 0;
-    int failed = 0;
+    RemovalFailures failures;
     Text key_name;
     RunSteps(m_desktop, location::kPushButton2Click,
              {
@@ -49,15 +82,14 @@ void Form1::PushButton2_Click() noexcept {
                       const long result = m_registry.delete_tree(
                           kHkeyLocalMachine, Text(kUninstallKeyPath) + u'\\' + key_name);
                       if (result == kErrorSuccess || result == kErrorFileNotFound) return Next::Advance();
-                      ++failed;
+                      failures.Add(result, kHkeyLocalMachine);
                       return Next::Jump(116);
                   }, Next::Jump(116)},
                  {114, [&] { m_list->Remove(i); return Next::Advance(); }},
                  {116, [&] { return --i >= 1 ? Next::Jump(108) : Next::Advance(); }, Next::Advance()},
                  {118, [&] {
-                      if (failed > 0)
-                          m_desktop.MsgBox(RemovalFailureMessage(failed, m_desktop.RegistryWriteAdvice()),
-                                           kVbOkOnly + kVbExclamation, std::nullopt);
+                      if (failures.count > 0)
+                          m_desktop.MsgBox(failures.Message(m_desktop), kVbOkOnly + kVbExclamation, std::nullopt);
                       return Next::End();
                   }},
              });

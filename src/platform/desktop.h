@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/registry.h"
 #include "platform/text.h"
 
 namespace ssr {
@@ -64,9 +65,9 @@ public:
     virtual void Randomize() = 0;
     virtual double Rnd() = 0;
 
-    // Why a registry key of the local machine could not be deleted, and what
-    // the user can do about it; one sentence for the warning after a removal.
-    [[nodiscard]] virtual Text RegistryWriteAdvice() const = 0;
+    // What a deletion's result `status` means for a key below `root`, and
+    // what the user can do about it: one paragraph of the warning after a removal.
+    [[nodiscard]] virtual Text RegistryWriteAdvice(long status, RegHandle root) const = 0;
 
     [[noreturn]] virtual void EndProcess() = 0;
 };

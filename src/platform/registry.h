@@ -2,7 +2,7 @@
 // The six registry operations the program uses, with the Windows registry's
 // own arguments, buffer rules and result codes. Back ends: the Windows
 // registry (platform/win32), a Wine prefix's system.reg (platform/wine) and
-// an in-memory store for tests (platform/memory_registry.h).
+// an in-memory store for tests (platform/testing/memory_registry.h).
 //
 // Texts are UTF-16 end to end (the wide-character forms of the calls), so a
 // name outside any ANSI code page is listed and deleted like any other.
@@ -22,7 +22,10 @@ inline constexpr long kErrorSuccess = 0;
 inline constexpr long kErrorFileNotFound = 2;
 inline constexpr long kErrorAccessDenied = 5;
 inline constexpr long kErrorInvalidHandle = 6;
+inline constexpr long kErrorWriteFault = 29;          // the store could not be written
+inline constexpr long kErrorSharingViolation = 32;    // another program holds the store and would overwrite a change
 inline constexpr long kErrorInvalidParameter = 87;
+inline constexpr long kErrorDiskFull = 112;
 inline constexpr long kErrorMoreData = 234;
 inline constexpr long kErrorNoMoreItems = 259;
 inline constexpr long kErrorKeyDeleted = 1018;

@@ -132,7 +132,7 @@ TEST_F(OperationsTest, AnEntryWhoseKeyCannotBeDeletedStaysCheckedAndOneWarningSa
     Fill({{u"1", u"", u"K1", u"", true}, {u"2", u"", u"K2", u"", true}, {u"3", u"", u"K3", u"", true},
           {u"4", u"", u"K4"}});
     registry.MarkUndeletable(Text(kUninstallKeyPath) + u"\\K1");
-    registry.MarkUndeletable(Text(kUninstallKeyPath) + u"\\K3\\Inner");
+    registry.MarkUndeletable(Text(kUninstallKeyPath) + u"\\K3\\Inner", kErrorSharingViolation);
     desktop.registry_write_advice = u"Ask the administrator.";
     form->PushButton2_Click();
     EXPECT_EQ(Names(), (std::vector<Text>{u"1", u"3", u"4"}));
@@ -141,7 +141,9 @@ TEST_F(OperationsTest, AnEntryWhoseKeyCannotBeDeletedStaysCheckedAndOneWarningSa
     EXPECT_EQ(desktop.boxes[0].style, 48);
     EXPECT_FALSE(desktop.boxes[0].caption.has_value());  // the application title
     EXPECT_EQ(desktop.boxes[0].shown_caption, u"Sweep Stale Records Out Of The Installed");
-    EXPECT_EQ(desktop.boxes[0].prompt, RemovalFailureMessage(2, u"Ask the administrator."));
+    // One paragraph per reason, in the order the walk (last to first) met them.
+    EXPECT_EQ(desktop.boxes[0].prompt,
+              RemovalFailureMessage(2, {u"Ask the administrator. (32)", u"Ask the administrator. (5)"}));
     EXPECT_EQ(desktop.boxes[0].prompt.substr(0, 2), u"2 ");
 }
 

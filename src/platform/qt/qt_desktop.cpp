@@ -260,16 +260,24 @@ void QtDesktop::Randomize() {
     m_random->Seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
 }
 
-Text QtDesktop::RegistryWriteAdvice() const {
+Text QtDesktop::RegistryWriteAdvice(long status, RegHandle /*root*/) const {
     const Text prefix = FromUtf8(m_prefix->path().string());
-    if (m_prefix->ServerRunning()) {
+    const Text file = prefix + u"/system.reg";
+    switch (status) {
+    case kErrorSharingViolation:
         return u"A Wine program is running in the Wine prefix " + prefix +
                u", and Wine would write its own copy of the registry over the change. Close that program or run "
                u"\"wineserver -k\", then try again.";
+    case kErrorAccessDenied:
+        return u"The registry file " + file + u" is read-only or not yours to change. It was left unchanged.";
+    case kErrorDiskFull:
+        return u"The disk that holds " + file + u" is full. The file was left unchanged; free some space and try again.";
+    case kErrorBadDbFormat:
+        return u"The file " + file + u" is not a registry file this program can rewrite safely. It was left unchanged.";
+    default:
+        return u"The registry file " + file + u" could not be rewritten (error " + DecimalText(status) +
+               u"). It was left unchanged.";
     }
-    // No server: the file itself could not be replaced.
-    return u"The registry file " + prefix +
-           u"/system.reg could not be rewritten: it may be read-only, or its disk full. It was left unchanged.";
 }
 
 void QtDesktop::EndProcess() {

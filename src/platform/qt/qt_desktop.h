@@ -89,7 +89,7 @@ public:
     void SetApplicationTitle(TextView title) override { m_title = Text(title); }
     void Randomize() override;
     double Rnd() override { return m_random->Next(); }
-    [[nodiscard]] Text RegistryWriteAdvice() const override;
+    [[nodiscard]] Text RegistryWriteAdvice(long status, RegHandle root) const override;
     [[noreturn]] void EndProcess() override;
 
 private:

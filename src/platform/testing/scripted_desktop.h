@@ -95,7 +95,10 @@ public:
     void SetApplicationTitle(TextView title) override { application_title = Text(title); }
     void Randomize() override { ++randomize_calls; }
     double Rnd() override;
-    [[nodiscard]] Text RegistryWriteAdvice() const override { return registry_write_advice; }
+    // The scripted advice, followed by the status it was asked for: "Scripted advice. (5)".
+    [[nodiscard]] Text RegistryWriteAdvice(long status, RegHandle /*root*/) const override {
+        return registry_write_advice + u" (" + DecimalText(status) + u")";
+    }
     [[noreturn]] void EndProcess() override { throw ProcessEnded(); }
 
 private:

@@ -291,10 +291,16 @@ double Win32Desktop::Rnd() {
     return static_cast<double>((high << 26) | low) / 9007199254740992.0;
 }
 
-Text Win32Desktop::RegistryWriteAdvice() const {
-    return u"You have no right to change the local machine's part of the registry: "
-           u"start this program as administrator (right-click it and choose \"Run as administrator\") "
-           u"and remove them again.";
+Text Win32Desktop::RegistryWriteAdvice(long status, RegHandle root) const {
+    // Only the local machine's part needs an administrator; the user's own
+    // records are refused for other reasons (a key protected by its owner).
+    if (status == kErrorAccessDenied && root == kHkeyLocalMachine)
+        return u"You have no right to change the local machine's part of the registry: "
+               u"start this program as administrator (right-click it and choose \"Run as administrator\") "
+               u"and remove them again.";
+    if (status == kErrorAccessDenied)
+        return u"The registry refused the change: the record's key is protected by its owner.";
+    return u"The registry refused the change (error " + DecimalText(status) + u").";
 }
 
 void Win32Desktop::EndProcess() { ::ExitProcess(0); }

@@ -61,7 +61,7 @@ public:
     void SetApplicationTitle(TextView title) override { m_title = Text(title); }
     void Randomize() override;
     double Rnd() override;
-    [[nodiscard]] Text RegistryWriteAdvice() const override;
+    [[nodiscard]] Text RegistryWriteAdvice(long status, RegHandle root) const override;
     [[noreturn]] void EndProcess() override;
 
     // Seeds from the time of day: milliseconds since local midnight.

@@ -15,10 +15,6 @@ namespace ssr {
 
 namespace {
 
-// Windows' numbers for what a failed write means to the user.
-constexpr long kErrorWriteFault = 29;
-constexpr long kErrorDiskFull = 112;
-
 long ReadFailureCode(wine::IoError error) {
     switch (error) {
     case wine::IoError::AccessDenied: return kErrorAccessDenied;
@@ -134,7 +130,7 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         // A running wineserver holds the registry in memory and writes it out
         // later, over whatever we wrote.
-        if (prefix->ServerRunning()) return kErrorAccessDenied;
+        if (prefix->ServerRunning()) return kErrorSharingViolation;
         const auto now_identity = wine::IdentityOf(file_path);
         if (!now_identity) return kErrorFileNotFound;  // the file went away: nothing to delete from
         if (!(*now_identity == identity)) {

@@ -9,8 +9,9 @@
 // delete_tree rewrites the file atomically and answers:
 //   0     deleted
 //   2     no such key (or no system.reg)
-//   5     a wineserver runs for the prefix, system.reg is read-only or not ours to read, or the
-//         key is the uninstall key itself, one of its parents or the root
+//   5     system.reg is read-only or not ours to read, or the key is the
+//         uninstall key itself, one of its parents or the root
+//   32    a wineserver runs for the prefix and would write its own copy over ours
 //   112   the disk is full
 //   29    the file could not be written for another reason
 //   1009  system.reg is not a registry file; it is never written

@@ -313,17 +313,24 @@ TEST_F(DesktopFixture, WriteAdviceNamesTheRunningWineProgramAndTheWayOut) {
     QTemporaryDir tmpdir;
     testing::FakeServer server(Prefix(), tmpdir.path().toStdString());
     server.Start();
-    const QString advice = ToQString(desktop->RegistryWriteAdvice());
+    const QString advice = ToQString(desktop->RegistryWriteAdvice(kErrorSharingViolation, kHkeyLocalMachine));
     EXPECT_TRUE(advice.contains("Wine program is running")) << advice.toStdString();
     EXPECT_TRUE(advice.contains("wineserver -k"));
     EXPECT_TRUE(advice.contains(QString::fromStdString(Prefix().string())));
 }
 
-TEST_F(DesktopFixture, WriteAdviceWithoutAServerBlamesTheFileNotAProgram) {
-    const QString advice = ToQString(desktop->RegistryWriteAdvice());
-    EXPECT_FALSE(advice.contains("Wine program is running")) << advice.toStdString();
-    EXPECT_TRUE(advice.contains("system.reg"));
-    EXPECT_TRUE(advice.contains("unchanged"));
+TEST_F(DesktopFixture, WriteAdviceForEveryOtherReasonBlamesTheFileNotAProgram) {
+    // One row per reason the store gives, each naming the file and what it says.
+    const std::vector<std::pair<long, QString>> reasons{
+        {kErrorAccessDenied, "read-only"}, {kErrorDiskFull, "full"}, {kErrorBadDbFormat, "not a registry file"},
+        {kErrorWriteFault, "error 29"}};
+    for (const auto& [status, says] : reasons) {
+        const QString advice = ToQString(desktop->RegistryWriteAdvice(status, kHkeyLocalMachine));
+        EXPECT_FALSE(advice.contains("Wine program is running")) << advice.toStdString();
+        EXPECT_TRUE(advice.contains("system.reg")) << advice.toStdString();
+        EXPECT_TRUE(advice.contains(says)) << advice.toStdString();
+        EXPECT_TRUE(advice.contains("unchanged")) << advice.toStdString();
+    }
 }
 
 struct StyleCase {

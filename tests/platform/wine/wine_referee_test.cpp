@@ -322,7 +322,7 @@ TEST_P(RealWine, ReadsWhatWineStoredAndDeletesWhatWineThenMisses) {
     const std::string unchanged = ReadBytes(m_prefix.path / "system.reg");
     {
         WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
-        EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\App00007"), kErrorAccessDenied);
+        EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\App00007"), kErrorSharingViolation);
     }
     EXPECT_EQ(ReadBytes(m_prefix.path / "system.reg"), unchanged);
     Shell(m_prefix.Env() + "wineserver -k; " + m_prefix.Env() + "wineserver -w");
