@@ -37,20 +37,24 @@ void ReplaceAll(Text& text, TextView from, TextView to) {
 
 StepTable ListingSteps(ListingRun& r) {
     const auto key_path = [&r] { return EntryKeyPath(r.key_name); };
+    const auto place = [&r]() -> const RecordPlace& { return r.places[r.place_index]; };
     const Next to_222 = Next::Jump(222);
     return StepTable{
         {130, [&r] { r.list.AddColumnHeader(u"Programs and Features Entries"); return Next::Advance(); }},
         {132, [&r] { r.list.AddColumnHeader(u"Uninstall"); return Next::Advance(); }},
         {134, [&r] { r.list.AddColumnHeader(u"FileExists"); return Next::Advance(); }},
         {136, [&r] { r.list.AddColumnHeader(u"KeyName"); return Next::Advance(); }},
+        {136, [&r] { r.list.AddColumnHeader(kLocationHeader); return Next::Advance(); }},
         {138, [&r] { r.list.SetColumnWidth(1, 7000.0F); return Next::Advance(); }},
         {140, [&r] { r.list.SetColumnWidth(2, 0.0F); return Next::Advance(); }},
         {142, [&r] { r.list.SetColumnWidth(3, 0.0F); return Next::Advance(); }},
         {144, [&r] { r.list.SetColumnWidth(4, 0.0F); return Next::Advance(); }},
+        {144, [&r] { r.list.SetColumnWidth(5, 0.0F); return Next::Advance(); }},
         {146, [&r] { r.index = 0; return Next::Advance(); }},
         {148, [&r] { r.list.Clear(); return Next::Advance(); }},
-        {150, [&r] {
-             r.result = r.registry.open_key_ex(kHkeyLocalMachine, kUninstallKeyPath, 0, kKeyEnumerateSubKeys, &r.key);
+        {150, [&r, place] {
+             r.result = r.registry.open_key_ex(place().root, kUninstallKeyPath, 0, kKeyEnumerateSubKeys | place().view,
+                                               &r.key);
              return Next::Advance();
          }},
         {152, [&r] { return r.result != kErrorSuccess ? Next::Jump(224) : Next::Advance(); }},
@@ -71,12 +75,13 @@ StepTable ListingSteps(ListingRun& r) {
         {166, [&r] { r.class_buffer.resize(std::min<std::size_t>(r.class_length, r.class_buffer.size())); return Next::Advance(); }},
         // A value that cannot be read leaves the rest of the pass out, so no
         // row ever receives a value read for another subkey.
-        {168, [&r, key_path] {
-             r.display_name = ReadRegistryString(r.registry, kHkeyLocalMachine, key_path(), u"DisplayName", u"");
+        {168, [&r, key_path, place] {
+             r.display_name = ReadRegistryString(r.registry, place().root, key_path(), u"DisplayName", u"", place().view);
              return Next::Advance();
          }, to_222},
-        {170, [&r, key_path] {
-             r.uninstall_command = ReadRegistryString(r.registry, kHkeyLocalMachine, key_path(), u"UninstallString", u"");
+        {170, [&r, key_path, place] {
+             r.uninstall_command =
+                 ReadRegistryString(r.registry, place().root, key_path(), u"UninstallString", u"", place().view);
              return Next::Advance();
          }, to_222},
         {172, [&r] { r.working_copy = r.uninstall_command; return Next::Advance(); }, to_222},
@@ -86,6 +91,7 @@ StepTable ListingSteps(ListingRun& r) {
         {178, [&r] { r.current_item = r.list.Add(r.display_name); return Next::Advance(); }, to_222},
         {180, [&r] { r.list.SetSubItem(r.current_item, 1, r.uninstall_command); return Next::Advance(); }},
         {182, [&r] { r.list.SetSubItem(r.current_item, 3, r.key_name); return Next::Advance(); }},
+        {182, [&r, place] { r.list.SetSubItem(r.current_item, 4, place().location); return Next::Advance(); }},
         {184, [&r] { return Contains(LowerCase(r.working_copy), u"msiexec.exe") ? Next::Jump(216) : Next::Advance(); }},
         {186, [&r] { std::erase(r.working_copy, u'"'); return Next::Advance(); }},
         {190, [&r] { r.working_copy = LowerCase(r.working_copy); return Next::Advance(); }},
@@ -110,7 +116,15 @@ StepTable ListingSteps(ListingRun& r) {
         {214, [&r] { r.list.SetSubItem(r.current_item, 2, r.working_copy); return Next::Jump(222); }, to_222},
         {216, [&r] { r.list.SetSubItem(r.current_item, 2, kIgnoreMe); return Next::Advance(); }, to_222},
         {222, [&r] { ++r.index; return Next::Jump(152); }},
-        {224, [&r] { r.registry.close_key(r.key); return Next::End(); }},
+        {224, [&r] { r.registry.close_key(r.key); return Next::Advance(); }},
+        // The next place, if any, from its opening on; the list keeps what
+        // the places before it gave.
+        {224, [&r] {
+             if (++r.place_index >= r.places.size()) return Next::End();
+             r.index = 0;
+             r.key = 0;
+             return Next::Jump(150);
+         }, Next::End()},
     };
 }
 

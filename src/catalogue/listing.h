@@ -2,10 +2,18 @@
 // ListUninstallEntries: fills ListView1 with one row per uninstall entry that
 // has both a display name and an uninstall command, and derives each entry's
 // target path. It is the last stretch of Form_Load and carries its labels.
+//
+// The same steps read every place that holds records (places.h), one after
+// the other; a place that cannot be opened is passed over like an empty one.
+// The fifth column, "Location", starts hidden like the three before it and
+// names each row's place.
 
 #include <cstdint>
 
+#include <vector>
+
 #include "application/step_runner.h"
+#include "catalogue/places.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -16,10 +24,12 @@ class EntryList;
 
 // The working values of one listing run.
 struct ListingRun {
-    ListingRun(Registry& r, EntryList& l) : registry(r), list(l) {}
+    ListingRun(Registry& r, EntryList& l) : registry(r), list(l), places(RecordPlaces(r)) {}
 
     Registry& registry;
     EntryList& list;
+    std::vector<RecordPlace> places;
+    std::size_t place_index = 0;
 
     std::int32_t index = 0;
     long result = 0;
@@ -38,6 +48,8 @@ struct ListingRun {
 
 // Steps 130 to 224, to be run under Form_Load's location text.
 [[nodiscard]] StepTable ListingSteps(ListingRun& run);
+
+inline constexpr char16_t kLocationHeader[] = u"Location";
 
 // The marker in column "FileExists" for entries that are never suggested.
 inline constexpr char16_t kIgnoreMe[] = u"IGNORE ME";

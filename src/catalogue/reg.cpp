@@ -12,10 +12,10 @@ constexpr std::size_t kMaxPosition = 32767;
 }  // namespace
 
 Text ReadRegistryString(Registry& registry, RegHandle root, TextView subkey_path, TextView value_name,
-                        TextView default_text) {
+                        TextView default_text, std::uint32_t view) {
     Text result(default_text);
     RegHandle key = 0;
-    (void)registry.open_key(root, subkey_path, &key);  // on failure key stays 0 and the query fails
+    (void)registry.open_key(root, subkey_path, view, &key);  // on failure key stays 0 and the query fails
 
     struct Closer {
         Registry& registry;

@@ -14,6 +14,7 @@
 #include "application/error_report.h"
 #include "application/form1.h"
 #include "application/step_runner.h"
+#include "catalogue/places.h"
 #include "operations/operations.h"
 #include "platform/desktop.h"
 #include "platform/registry.h"
@@ -62,6 +63,7 @@ void Form1::PushButton2_Click() noexcept {
     int i = 0;
     RemovalFailures failures;
     Text key_name;
+    std::optional<RecordPlace> place;
     RunSteps(m_desktop, location::kPushButton2Click,
              {
                  {106, [&] {
@@ -72,17 +74,24 @@ void Form1::PushButton2_Click() noexcept {
                  // No key is deleted for an entry whose check mark or key name could not be read.
                  {108, [&] {
                       key_name.clear();
+                      place.reset();
                       return m_list->Checked(i) ? Next::Advance() : Next::Jump(116);
                   }, Next::Jump(116)},
                  {110, [&] {
                       key_name = m_list->SubItem(i, 3);
                       return key_name.empty() ? Next::Jump(116) : Next::Advance();
                   }, Next::Jump(116)},
+                 // The key is deleted in the place the row was read from, and
+                 // nowhere else: the same name may be a live record elsewhere.
+                 {110, [&] {
+                      place = PlaceOfLocation(m_list->SubItem(i, 4));
+                      return place ? Next::Advance() : Next::Jump(116);
+                  }, Next::Jump(116)},
                  {112, [&] {
                       const long result = m_registry.delete_tree(
-                          kHkeyLocalMachine, Text(kUninstallKeyPath) + u'\\' + key_name);
+                          place->root, Text(kUninstallKeyPath) + u'\\' + key_name, place->view);
                       if (result == kErrorSuccess || result == kErrorFileNotFound) return Next::Advance();
-                      failures.Add(result, kHkeyLocalMachine);
+                      failures.Add(result, place->root);
                       return Next::Jump(116);
                   }, Next::Jump(116)},
                  {114, [&] { m_list->Remove(i); return Next::Advance(); }},

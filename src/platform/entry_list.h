@@ -18,7 +18,7 @@ namespace ssr {
 
 struct ListItem {
     Text text;
-    Text sub_items[3];  // SubItems(1) .. SubItems(3)
+    Text sub_items[4];  // SubItems(1) .. SubItems(4)
     bool checked = false;
     bool selected = false;
 };

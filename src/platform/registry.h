@@ -6,6 +6,10 @@
 //
 // Texts are UTF-16 end to end (the wide-character forms of the calls), so a
 // name outside any ANSI code page is listed and deleted like any other.
+//
+// Roots are HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER. The 32-bit view of the
+// local machine's "Software" is its "Software\Wow6432Node" branch, as on
+// Windows and in Wine; the current user's keys have one view.
 
 #include <cstdint>
 
@@ -15,6 +19,7 @@ namespace ssr {
 
 using RegHandle = std::uintptr_t;  // 0 is "no handle"
 
+inline constexpr RegHandle kHkeyCurrentUser = 0x80000001;
 inline constexpr RegHandle kHkeyLocalMachine = 0x80000002;
 
 // Result codes, as Windows numbers them.
@@ -40,6 +45,11 @@ inline constexpr std::uint32_t kRegDword = 4;
 inline constexpr std::uint32_t kRegMultiSz = 7;
 
 inline constexpr std::uint32_t kKeyEnumerateSubKeys = 8;
+// Registry views of a 64-bit system, given with the access rights. Without
+// either, a 64-bit program sees the 64-bit view.
+inline constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
+inline constexpr std::uint32_t kKeyWow64_32Key = 0x0200;
+inline constexpr std::uint32_t kKeyWow64Views = kKeyWow64_64Key | kKeyWow64_32Key;
 
 inline constexpr char16_t kUninstallKeyPath[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
@@ -59,8 +69,12 @@ public:
                                            std::uint32_t* name_length, char16_t* class_text,
                                            std::uint32_t* class_length) = 0;
 
-    // RegOpenKey: opens `subkey` below `root` for reading values.
-    [[nodiscard]] virtual long open_key(RegHandle root, TextView subkey, RegHandle* result) = 0;
+    // RegOpenKey: opens `subkey` below `root` for reading values, in the
+    // registry view `view` names (kKeyWow64_32Key, kKeyWow64_64Key or 0).
+    [[nodiscard]] virtual long open_key(RegHandle root, TextView subkey, std::uint32_t view, RegHandle* result) = 0;
+    [[nodiscard]] long open_key(RegHandle root, TextView subkey, RegHandle* result) {
+        return open_key(root, subkey, 0, result);
+    }
 
     // RegQueryValueEx: with `data` null only the type and the size in bytes
     // come back; with a buffer too small, kErrorMoreData and the needed size.
@@ -70,8 +84,14 @@ public:
     // RegCloseKey: a handle of 0 is harmless.
     virtual long close_key(RegHandle key) = 0;
 
-    // SHDeleteKey: the key with all its values and subkeys.
-    [[nodiscard]] virtual long delete_tree(RegHandle root, TextView subkey) = 0;
+    // SHDeleteKey: the key with all its values and subkeys, in the registry
+    // view `view` names.
+    [[nodiscard]] virtual long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) = 0;
+    [[nodiscard]] long delete_tree(RegHandle root, TextView subkey) { return delete_tree(root, subkey, 0); }
+
+    // True when the local machine's keys have a 32-bit view of their own
+    // (a 64-bit system); false where both views are the same keys.
+    [[nodiscard]] virtual bool has_32bit_view() const = 0;
 };
 
 }  // namespace ssr

@@ -41,4 +41,25 @@ long CopyValueData(std::uint32_t stored_type, std::span<const std::uint8_t> stor
     return kErrorSuccess;
 }
 
+Text ViewPath(RegHandle root, TextView subkey, std::uint32_t view, bool has_32bit_view) {
+    if (!has_32bit_view || root != kHkeyLocalMachine || (view & kKeyWow64_32Key) == 0) return Text(subkey);
+    constexpr TextView kSoftware = u"Software";
+    std::size_t start = subkey.find_first_not_of(u'\\');
+    if (start == TextView::npos) return Text(subkey);
+    std::size_t end = subkey.find(u'\\', start);
+    if (end == TextView::npos) end = subkey.size();
+    if (!EqualsIgnoringCase(subkey.substr(start, end - start), kSoftware)) return Text(subkey);
+    // Already inside the branch: a path that names it is taken as written.
+    const TextView rest = subkey.substr(end);
+    const std::size_t next = rest.find_first_not_of(u'\\');
+    if (next != TextView::npos) {
+        const std::size_t next_end = std::min(rest.find(u'\\', next), rest.size());
+        if (EqualsIgnoringCase(rest.substr(next, next_end - next), u"Wow6432Node")) return Text(subkey);
+    }
+    Text path(subkey.substr(0, end));
+    path += u"\\Wow6432Node";
+    path += rest;
+    return path;
+}
+
 }  // namespace ssr

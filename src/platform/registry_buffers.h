@@ -1,10 +1,12 @@
 #pragma once
-// The buffer rules that every registry back end answers with, written once:
-// how a subkey's name and class, and a value's data, reach the caller.
+// The rules that every registry back end answers with, written once: how a
+// subkey's name and class, and a value's data, reach the caller, and where a
+// registry view puts a path.
 
 #include <cstdint>
 #include <span>
 
+#include "platform/registry.h"
 #include "platform/text.h"
 
 namespace ssr {
@@ -19,5 +21,11 @@ namespace ssr {
 // buffer too small, "more data" and the size needed.
 [[nodiscard]] long CopyValueData(std::uint32_t stored_type, std::span<const std::uint8_t> stored, std::uint32_t* type,
                                  std::uint8_t* data, std::uint32_t* size);
+
+// The path below `root` that `subkey` names in the view `view` asks for, in
+// a store that keeps the 32-bit view of the local machine's "Software" as
+// its "Software\Wow6432Node" branch. Without a separate 32-bit view, and for
+// every other root and path, `subkey` as it is.
+[[nodiscard]] Text ViewPath(RegHandle root, TextView subkey, std::uint32_t view, bool has_32bit_view);
 
 }  // namespace ssr

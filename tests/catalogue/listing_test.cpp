@@ -79,12 +79,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- What is listed, and where the enumeration stops ----
 
-TEST_F(Listing, BuildsTheFourColumnsEvenWithoutTheUninstallKey) {
+TEST_F(Listing, BuildsTheColumnsEvenWithoutTheUninstallKey) {
     List();
-    ASSERT_EQ(list.ColumnCount(), 4);
-    const std::pair<Text, float> expected[] = {
-        {u"Programs and Features Entries", 7000.0F}, {u"Uninstall", 0.0F}, {u"FileExists", 0.0F}, {u"KeyName", 0.0F}};
-    for (int c = 1; c <= 4; ++c) {
+    ASSERT_EQ(list.ColumnCount(), 5);
+    const std::pair<Text, float> expected[] = {{u"Programs and Features Entries", 7000.0F},
+                                               {u"Uninstall", 0.0F},
+                                               {u"FileExists", 0.0F},
+                                               {u"KeyName", 0.0F},
+                                               {u"Location", 0.0F}};
+    for (int c = 1; c <= 5; ++c) {
         EXPECT_EQ(list.Column(c).text, expected[c - 1].first);
         EXPECT_EQ(list.Column(c).width, expected[c - 1].second);
     }
@@ -148,7 +151,7 @@ TEST_F(Listing, AnUnreadableUninstallKeyGivesAnEmptyListWithoutMessage) {
     registry.MarkUnreadable(kUninstallKeyPath);
     List();
     EXPECT_EQ(list.Count(), 0);
-    EXPECT_EQ(list.ColumnCount(), 4);
+    EXPECT_EQ(list.ColumnCount(), 5);
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
@@ -227,6 +230,90 @@ TEST_F(Listing, ColumnStepsReportTheirOwnLabelsAndTheListingGoesOn) {
     List();
     EXPECT_EQ(testing::ReportLabels(desktop), std::vector<int>{142});
     EXPECT_EQ(list.Count(), 1);
+}
+
+// ---- Every place that holds records ----
+
+const Text k32BitUninstall = u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const Text kUserUninstall = Text(u"HKEY_CURRENT_USER\\") + kUninstallKeyPath;
+
+struct Row {
+    Text name;
+    Text key;
+    Text location;
+    friend bool operator==(const Row&, const Row&) = default;
+};
+void PrintTo(const Row& r, std::ostream* os) { *os << ToUtf8(r.name + u"/" + r.key + u"/" + r.location); }
+
+std::vector<Row> Rows(const EntryList& list) {
+    std::vector<Row> rows;
+    for (int i = 1; i <= list.Count(); ++i) rows.push_back({list.ItemText(i), list.SubItem(i, 3), list.SubItem(i, 4)});
+    return rows;
+}
+
+void AddAt(MemoryRegistry& registry, const Text& uninstall, TextView key, TextView name) {
+    registry.SetText(uninstall + u"\\" + Text(key), u"DisplayName", name);
+    registry.SetText(uninstall + u"\\" + Text(key), u"UninstallString", u"c:\\x.exe");
+}
+
+TEST_F(Listing, ReadsTheThreePlacesInOrderAndTheSameNameInTwoIsTwoRows) {
+    AddAt(registry, kUserUninstall, u"Shared", u"User copy");
+    AddAt(registry, k32BitUninstall, u"Shared", u"32-bit copy");
+    AddAt(registry, k32BitUninstall, u"Old", u"Old tool");
+    AddEntry(u"Shared", u"64-bit copy", u"c:\\x.exe");
+    List();
+    EXPECT_EQ(Rows(list), (std::vector<Row>{{u"64-bit copy", u"Shared", u"64-bit"},
+                                           {u"32-bit copy", u"Shared", u"32-bit"},
+                                           {u"Old tool", u"Old", u"32-bit"},
+                                           {u"User copy", u"Shared", u"Current user"}}));
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(registry.OpenHandleCount(), 0U);
+}
+
+TEST_F(Listing, ASystemWithOneViewReadsTheLocalMachineOnce) {
+    MemoryRegistry one_view(MemoryRegistry::Views::One);
+    AddAt(one_view, kUninstallKeyPath, u"A", u"Alpha");
+    AddAt(one_view, kUserUninstall, u"B", u"Beta");
+    ListUninstallEntries(one_view, list, desktop);
+    EXPECT_EQ(Rows(list), (std::vector<Row>{{u"Alpha", u"A", u"Local machine"}, {u"Beta", u"B", u"Current user"}}));
+}
+
+TEST_F(Listing, APlaceThatCannotBeOpenedIsPassedOverSilently) {
+    AddEntry(u"A", u"Alpha", u"a.exe");
+    AddAt(registry, k32BitUninstall, u"B", u"Beta");
+    AddAt(registry, kUserUninstall, u"C", u"Gamma");
+    registry.MarkUnreadable(k32BitUninstall);
+    List();
+    EXPECT_EQ(Rows(list), (std::vector<Row>{{u"Alpha", u"A", u"64-bit"}, {u"Gamma", u"C", u"Current user"}}));
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(Listing, AFailureInOnePlaceIsReportedAndTheNextPlaceIsRead) {
+    AddAt(registry, k32BitUninstall, u"Huge", Text(32767, u'h'));
+    AddAt(registry, k32BitUninstall, u"B", u"Beta");
+    AddAt(registry, kUserUninstall, u"C", u"Gamma");
+    List();
+    EXPECT_EQ(testing::ReportLabels(desktop), std::vector<int>{168});
+    EXPECT_EQ(Rows(list), (std::vector<Row>{{u"Beta", u"B", u"32-bit"}, {u"Gamma", u"C", u"Current user"}}));
+}
+
+TEST(RecordPlaces, FullPathsNameTheKeyWhereAnImportPutsItBack) {
+    const struct {
+        Text location;
+        bool two_views;
+        Text path;
+    } rows[] = {
+        {u"64-bit", true, u"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K"},
+        {u"32-bit", true, u"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K"},
+        {u"Local machine", false, u"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K"},
+        {u"Current user", true, u"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K"},
+    };
+    for (const auto& row : rows) {
+        const auto place = PlaceOfLocation(row.location);
+        ASSERT_TRUE(place.has_value()) << ToUtf8(row.location);
+        EXPECT_EQ(FullKeyPath(*place, u"K", row.two_views), row.path);
+    }
+    EXPECT_FALSE(PlaceOfLocation(u"64-Bit").has_value()) << "only the texts the listing writes name a place";
 }
 
 }  // namespace

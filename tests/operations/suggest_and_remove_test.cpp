@@ -1,4 +1,6 @@
 #include <ostream>
+
+#include "catalogue/listing.h"
 #include "operations/operations.h"
 #include "operations_fixture.h"
 
@@ -145,6 +147,36 @@ TEST_F(OperationsTest, AnEntryWhoseKeyCannotBeDeletedStaysCheckedAndOneWarningSa
     EXPECT_EQ(desktop.boxes[0].prompt,
               RemovalFailureMessage(2, {u"Ask the administrator. (32)", u"Ask the administrator. (5)"}));
     EXPECT_EQ(desktop.boxes[0].prompt.substr(0, 2), u"2 ");
+}
+
+TEST_F(OperationsTest, RemoveDeletesInTheRowsOwnPlaceOnly) {
+    const Text places[] = {Text(kUninstallKeyPath),
+                           u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                           Text(u"HKEY_CURRENT_USER\\") + kUninstallKeyPath};
+    for (const Text& uninstall : places) {
+        registry.SetText(uninstall + u"\\Shared", u"DisplayName", u"Shared");
+        registry.SetText(uninstall + u"\\Shared", u"UninstallString", u"c:\\x.exe");
+        registry.SetText(uninstall + u"\\Shared\\Sub", u"Data", u"below");
+    }
+    ListUninstallEntries(registry, *list, desktop);
+    ASSERT_EQ(list->Count(), 3);
+    // Each row alone: its own key goes with its subtree, the two others stay.
+    for (int row = 3; row >= 1; --row) {
+        list->SetChecked(row, true);
+        form->PushButton2_Click();
+        for (int other = 0; other < 3; ++other)
+            EXPECT_EQ(registry.KeyExists(places[other] + u"\\Shared"), other < row - 1) << row << " " << other;
+        EXPECT_EQ(list->Count(), row - 1);
+    }
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(OperationsTest, RemoveDeletesNothingForAnUnknownLocation) {
+    Fill({{u"1", u"", u"K1", u"", true}});
+    list->SetSubItem(1, 4, u"Elsewhere");
+    form->PushButton2_Click();
+    EXPECT_EQ(registry.delete_calls(), 0U);
+    EXPECT_EQ(Names(), std::vector<Text>{u"1"});
 }
 
 TEST_F(OperationsTest, RemoveNeverDeletesWithAnEmptyKeyName) {

@@ -34,7 +34,7 @@ TEST(EntryListTest, PositionsOutsideTheListFail) {
     EntryList list = Numbered(2);
     const std::function<void()> accesses[] = {
         [&] { (void)list.ItemText(0); },      [&] { (void)list.ItemText(3); },
-        [&] { (void)list.SubItem(1, 0); },    [&] { (void)list.SubItem(1, 4); },
+        [&] { (void)list.SubItem(1, 0); },    [&] { (void)list.SubItem(1, 5); },
         [&] { list.SetChecked(3, true); },    [&] { list.Remove(-1); },
         [&] { list.SetColumnWidth(1, 0.0F); },
     };

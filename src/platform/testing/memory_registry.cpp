@@ -59,11 +59,20 @@ std::vector<std::uint8_t> TextBytes(TextView text, bool terminated) {
 
 }  // namespace
 
-MemoryRegistry::MemoryRegistry() : m_root(std::make_shared<Node>()) {}
+constexpr TextView kUserPrefix = u"HKEY_CURRENT_USER\\";
+
+MemoryRegistry::MemoryRegistry(Views views)
+    : m_views(views), m_root(std::make_shared<Node>()), m_user_root(std::make_shared<Node>()) {}
+
+const MemoryRegistry::NodePtr& MemoryRegistry::RootOf(TextView& path) const {
+    if (path.substr(0, kUserPrefix.size()) != kUserPrefix) return m_root;
+    path.remove_prefix(kUserPrefix.size());
+    return m_user_root;
+}
 MemoryRegistry::~MemoryRegistry() = default;
 
 MemoryRegistry::NodePtr MemoryRegistry::Find(TextView path) const {
-    NodePtr node = m_root;
+    NodePtr node = RootOf(path);
     for (const TextView part : SplitPath(path)) {
         const auto it = node->by_lower.find(FoldName(part));
         if (it == node->by_lower.end()) return nullptr;
@@ -73,7 +82,7 @@ MemoryRegistry::NodePtr MemoryRegistry::Find(TextView path) const {
 }
 
 MemoryRegistry::NodePtr MemoryRegistry::FindOrCreate(TextView path) {
-    NodePtr node = m_root;
+    NodePtr node = RootOf(path);
     for (const TextView part : SplitPath(path)) {
         Text lower = FoldName(part);
         auto it = node->by_lower.find(lower);
@@ -140,6 +149,7 @@ std::vector<Text> MemoryRegistry::SubkeyNames(TextView path) const {
 
 MemoryRegistry::NodePtr MemoryRegistry::Resolve(RegHandle key) const {
     if (key == kHkeyLocalMachine) return m_root;
+    if (key == kHkeyCurrentUser) return m_user_root;
     const auto it = m_handles.find(key);
     return it == m_handles.end() ? nullptr : it->second;
 }
@@ -174,12 +184,12 @@ long MemoryRegistry::OpenBelow(RegHandle root, TextView subkey, RegHandle* resul
 }
 
 long MemoryRegistry::open_key_ex(RegHandle root, TextView subkey, std::uint32_t /*options*/,
-                                 std::uint32_t /*access*/, RegHandle* result) {
-    return OpenBelow(root, subkey, result);
+                                 std::uint32_t access, RegHandle* result) {
+    return OpenBelow(root, ViewPath(root, subkey, access, has_32bit_view()), result);
 }
 
-long MemoryRegistry::open_key(RegHandle root, TextView subkey, RegHandle* result) {
-    return OpenBelow(root, subkey, result);
+long MemoryRegistry::open_key(RegHandle root, TextView subkey, std::uint32_t view, RegHandle* result) {
+    return OpenBelow(root, ViewPath(root, subkey, view, has_32bit_view()), result);
 }
 
 long MemoryRegistry::enum_key_ex(RegHandle key, std::uint32_t index, char16_t* name,
@@ -197,7 +207,7 @@ long MemoryRegistry::query_value_ex(RegHandle key, TextView value_name, std::uin
                                     std::uint8_t* data, std::uint32_t* size) {
     ++m_query_calls;
     const NodePtr node = Resolve(key);
-    if (!node || key == kHkeyLocalMachine) return kErrorInvalidHandle;
+    if (!node || key == kHkeyLocalMachine || key == kHkeyCurrentUser) return kErrorInvalidHandle;
     if (node->deleted) return kErrorKeyDeleted;
     const auto it = std::find_if(node->values.begin(), node->values.end(),
                                  [&](const Node::Value& v) { return SameName(v.name, value_name); });
@@ -210,11 +220,11 @@ long MemoryRegistry::close_key(RegHandle key) {
     return m_handles.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
 }
 
-long MemoryRegistry::delete_tree(RegHandle root, TextView subkey) {
+long MemoryRegistry::delete_tree(RegHandle root, TextView subkey, std::uint32_t view) {
     ++m_delete_calls;
     const NodePtr base = Resolve(root);
     if (!base) return kErrorInvalidHandle;
-    const auto parts = SplitPath(subkey);
+    const auto parts = SplitPath(ViewPath(root, subkey, view, has_32bit_view()));
     if (parts.empty()) return kErrorAccessDenied;  // never the root itself
     NodePtr parent = base;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {

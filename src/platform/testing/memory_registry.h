@@ -2,7 +2,11 @@
 // An in-memory registry for the core's tests and benchmarks. Key and value
 // names are case-insensitive and keep their case; subkeys enumerate in the
 // order they were created. Keys can be marked unreadable (opening fails with
-// access denied) or undeletable (deleting fails with access denied).
+// access denied) or undeletable (deleting fails with a chosen code).
+//
+// Two roots: the local machine, and the current user for paths given as
+// "HKEY_CURRENT_USER\...". The local machine's 32-bit view is its
+// "Software\Wow6432Node" branch unless the store is made with one view.
 
 #include <cstdint>
 #include <map>
@@ -16,7 +20,8 @@ namespace ssr {
 
 class MemoryRegistry final : public Registry {
 public:
-    MemoryRegistry();
+    enum class Views { Two, One };
+    explicit MemoryRegistry(Views views = Views::Two);
     ~MemoryRegistry() override;
 
     // Building the store. Paths are relative to HKEY_LOCAL_MACHINE; missing
@@ -43,11 +48,14 @@ public:
                      RegHandle* result) override;
     long enum_key_ex(RegHandle key, std::uint32_t index, char16_t* name, std::uint32_t* name_length,
                      char16_t* class_text, std::uint32_t* class_length) override;
-    long open_key(RegHandle root, TextView subkey, RegHandle* result) override;
+    using Registry::delete_tree;
+    using Registry::open_key;
+    long open_key(RegHandle root, TextView subkey, std::uint32_t view, RegHandle* result) override;
     long query_value_ex(RegHandle key, TextView value_name, std::uint32_t* type, std::uint8_t* data,
                         std::uint32_t* size) override;
     long close_key(RegHandle key) override;
-    long delete_tree(RegHandle root, TextView subkey) override;
+    long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) override;
+    [[nodiscard]] bool has_32bit_view() const override { return m_views == Views::Two; }
 
 private:
     struct Node;
@@ -58,7 +66,11 @@ private:
     [[nodiscard]] NodePtr Resolve(RegHandle key) const;
     long OpenBelow(RegHandle root, TextView subkey, RegHandle* result);
 
+    [[nodiscard]] const NodePtr& RootOf(TextView& path) const;
+
+    Views m_views;
     NodePtr m_root;
+    NodePtr m_user_root;
     std::map<RegHandle, NodePtr> m_handles;
     RegHandle m_next_handle = 0x1000;
     std::size_t m_delete_calls = 0;

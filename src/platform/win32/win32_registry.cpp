@@ -1,6 +1,9 @@
 #include "platform/win32/win32_registry.h"
 
-#include <shlwapi.h>
+#include <winternl.h>
+
+#include <string>
+#include <vector>
 
 #include "platform/win32/wide.h"
 
@@ -17,8 +20,73 @@ bool IsPredefined(RegHandle handle) { return handle >= kFirstPredefined && handl
 
 const wchar_t* Chars(const std::wstring& text) { return text.c_str(); }
 
-// The path has a name in it, so SHDeleteKey cannot take the root's whole content.
+// The path has a name in it, so a deletion cannot take the root's whole content.
 bool NamesAKey(TextView subkey) { return subkey.find_first_not_of(u'\\') != TextView::npos; }
+
+constexpr DWORD kRegLink = 6;  // REG_LINK
+constexpr ULONG kNtOpenLink = REG_OPTION_OPEN_LINK;
+
+// NtDeleteKey deletes the key a handle names: opened with REG_OPTION_OPEN_LINK,
+// that is the link itself. RegDeleteKey and SHDeleteKey open by name and so
+// follow a link to its target.
+using NtDeleteKeyFunction = LONG(NTAPI*)(HANDLE);
+using RtlNtStatusToDosErrorFunction = ULONG(NTAPI*)(LONG);
+
+long DeleteOpenKey(HKEY key) {
+    static const auto nt_delete_key = reinterpret_cast<NtDeleteKeyFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    static const auto to_dos_error = reinterpret_cast<RtlNtStatusToDosErrorFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlNtStatusToDosError")));
+    if (!nt_delete_key || !to_dos_error) return ERROR_CALL_NOT_IMPLEMENTED;
+    const LONG status = nt_delete_key(key);
+    return status == 0 ? ERROR_SUCCESS : static_cast<long>(to_dos_error(status));
+}
+
+bool IsLink(HKEY key) {
+    DWORD type = 0;
+    return ::RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+           type == kRegLink;
+}
+
+// Children first, each opened as a link, then the key itself by its handle.
+long DeleteKeyAndBelow(HKEY parent, const std::wstring& name, DWORD view, int depth) {
+    if (depth > 512) return ERROR_CANTOPEN;  // deeper than any registry allows
+    HKEY opened = nullptr;
+    const long status = ::RegOpenKeyExW(parent, name.c_str(), kNtOpenLink,
+                                        DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | view, &opened);
+    if (status != ERROR_SUCCESS) return status;
+    const UniqueHkey key(opened);
+    if (!IsLink(key.get())) {
+        std::vector<std::wstring> children;
+        for (DWORD index = 0;; ++index) {
+            wchar_t child[256];
+            DWORD length = 256;
+            const long listed = ::RegEnumKeyExW(key.get(), index, child, &length, nullptr, nullptr, nullptr, nullptr);
+            if (listed == ERROR_NO_MORE_ITEMS) break;
+            if (listed != ERROR_SUCCESS) return listed;
+            children.emplace_back(child, length);
+        }
+        for (const std::wstring& child : children) {
+            const long removed = DeleteKeyAndBelow(key.get(), child, view, depth + 1);
+            if (removed != ERROR_SUCCESS && removed != ERROR_FILE_NOT_FOUND) return removed;
+        }
+    }
+    return DeleteOpenKey(key.get());
+}
+
+long DeleteTreeWithoutLinks(HKEY root, std::wstring path, DWORD view) {
+    // "Uninstall\\" with a trailing separator must not name the uninstall key.
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    // The parent is opened normally (its path is ours, not the record's); the
+    // record and everything below it as links.
+    const std::size_t cut = path.find_last_of(L'\\');
+    if (cut == std::wstring::npos) return DeleteKeyAndBelow(root, path, view, 0);
+    HKEY parent = nullptr;
+    const long status = ::RegOpenKeyExW(root, path.substr(0, cut).c_str(), 0, KEY_ENUMERATE_SUB_KEYS | view, &parent);
+    if (status != ERROR_SUCCESS) return status;
+    const UniqueHkey owner(parent);
+    return DeleteKeyAndBelow(parent, path.substr(cut + 1), view, 0);
+}
 
 }  // namespace
 
@@ -57,10 +125,14 @@ long Win32Registry::open_key_ex(RegHandle root, TextView subkey, std::uint32_t o
     return Adopt(status, opened, parent, result);
 }
 
-long Win32Registry::open_key(RegHandle root, TextView subkey, RegHandle* result) {
+long Win32Registry::open_key(RegHandle root, TextView subkey, std::uint32_t view, RegHandle* result) {
     HKEY opened = nullptr;
     const HKEY parent = ToHkey(root);
-    const long status = ::RegOpenKeyW(parent, Chars(Wide(subkey)), &opened);
+    // RegOpenKey knows no views; with one named, the same open with the view.
+    const long status = (view & kKeyWow64Views) == 0
+                            ? ::RegOpenKeyW(parent, Chars(Wide(subkey)), &opened)
+                            : ::RegOpenKeyExW(parent, Chars(Wide(subkey)), 0, MAXIMUM_ALLOWED | (view & kKeyWow64Views),
+                                              &opened);
     return Adopt(status, opened, parent, result);
 }
 
@@ -102,10 +174,10 @@ long Win32Registry::close_key(RegHandle key) {
     return kErrorInvalidHandle;
 }
 
-long Win32Registry::delete_tree(RegHandle root, TextView subkey) {
-    // SHDeleteKey with an empty path would empty the root; the root itself is never deleted.
+long Win32Registry::delete_tree(RegHandle root, TextView subkey, std::uint32_t view) {
+    // An empty path would empty the root; the root itself is never deleted.
     if (!NamesAKey(subkey)) return kErrorAccessDenied;
-    return static_cast<long>(::SHDeleteKeyW(ToHkey(root), Chars(Wide(subkey))));
+    return DeleteTreeWithoutLinks(ToHkey(root), Wide(subkey), view & kKeyWow64Views);
 }
 
 }  // namespace ssr::win32

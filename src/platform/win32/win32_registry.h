@@ -28,11 +28,18 @@ public:
     [[nodiscard]] long enum_key_ex(RegHandle key, std::uint32_t index, char16_t* name,
                                    std::uint32_t* name_length, char16_t* class_text,
                                    std::uint32_t* class_length) override;
-    [[nodiscard]] long open_key(RegHandle root, TextView subkey, RegHandle* result) override;
+    using Registry::delete_tree;
+    using Registry::open_key;
+    [[nodiscard]] long open_key(RegHandle root, TextView subkey, std::uint32_t view, RegHandle* result) override;
     [[nodiscard]] long query_value_ex(RegHandle key, TextView value_name, std::uint32_t* type,
                                       std::uint8_t* data, std::uint32_t* size) override;
     long close_key(RegHandle key) override;
-    [[nodiscard]] long delete_tree(RegHandle root, TextView subkey) override;
+    // Deletes the key and everything below it in the view `view` names,
+    // without ever following a registry link: a link found on the way is
+    // deleted itself, never the key it points at.
+    [[nodiscard]] long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) override;
+    // A 64-bit program runs on 64-bit Windows only, where both views exist.
+    [[nodiscard]] bool has_32bit_view() const override { return true; }
 
     // Keys opened through this back end and not closed yet.
     [[nodiscard]] std::size_t OpenHandleCount() const { return m_open.size(); }

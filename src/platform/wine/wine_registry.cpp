@@ -185,13 +185,15 @@ WinePrefixRegistry::~WinePrefixRegistry() = default;
 const wine::Prefix& WinePrefixRegistry::prefix() const { return *m_state->prefix; }
 
 long WinePrefixRegistry::open_key_ex(RegHandle root, TextView subkey, std::uint32_t /*options*/,
-                                     std::uint32_t /*access*/, RegHandle* result) {
-    return m_state->Open(root, subkey, result);
+                                     std::uint32_t access, RegHandle* result) {
+    return m_state->Open(root, ViewPath(root, subkey, access, has_32bit_view()), result);
 }
 
-long WinePrefixRegistry::open_key(RegHandle root, TextView subkey, RegHandle* result) {
-    return m_state->Open(root, subkey, result);
+long WinePrefixRegistry::open_key(RegHandle root, TextView subkey, std::uint32_t view, RegHandle* result) {
+    return m_state->Open(root, ViewPath(root, subkey, view, has_32bit_view()), result);
 }
+
+bool WinePrefixRegistry::has_32bit_view() const { return true; }
 
 long WinePrefixRegistry::enum_key_ex(RegHandle key, std::uint32_t index, char16_t* name, std::uint32_t* name_length,
                                      char16_t* class_text, std::uint32_t* class_length) {
@@ -220,6 +222,8 @@ long WinePrefixRegistry::close_key(RegHandle key) {
     return m_state->handles.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
 }
 
-long WinePrefixRegistry::delete_tree(RegHandle root, TextView subkey) { return m_state->DeleteTree(root, subkey); }
+long WinePrefixRegistry::delete_tree(RegHandle root, TextView subkey, std::uint32_t view) {
+    return m_state->DeleteTree(root, ViewPath(root, subkey, view, has_32bit_view()));
+}
 
 }  // namespace ssr
