@@ -443,7 +443,7 @@ void MainWindow::OnGetDispInfo(NMLVDISPINFOW& info) {
     const ListItem& row = m_list.Row(position);
     if (item.mask & LVIF_TEXT) {
         const int column = item.iSubItem;
-        const Text& text = column == 0 ? row.text : (column <= 3 ? row.sub_items[column - 1] : row.text);
+        const Text& text = column == 0 ? row.text : (column <= 4 ? row.sub_items[column - 1] : row.text);
         CopyToBuffer(text, item.pszText, item.cchTextMax);
     }
     if (item.mask & LVIF_STATE) {

@@ -1,14 +1,12 @@
 #include "platform/entry_list.h"
 
-#include <iterator>
-
 #include "platform/failure.h"
 
 namespace ssr {
 
 namespace {
 void CheckSubItemIndex(int k) {
-    if (k < 1 || k > static_cast<int>(std::size(ListItem{}.sub_items))) throw Failure(kIndexOutOfBounds);
+    if (k < 1 || k > kSubItemCount) throw Failure(kIndexOutOfBounds);
 }
 }  // namespace
 

@@ -16,9 +16,12 @@
 
 namespace ssr {
 
+// SubItems(1) to SubItems(4): "Uninstall", "FileExists", "KeyName", "Location".
+inline constexpr int kSubItemCount = 4;
+
 struct ListItem {
     Text text;
-    Text sub_items[4];  // SubItems(1) .. SubItems(4)
+    Text sub_items[kSubItemCount];
     bool checked = false;
     bool selected = false;
 };

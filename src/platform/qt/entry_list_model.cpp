@@ -28,13 +28,24 @@ void EntryListModel::Reset() {
     emit ColumnsLaidOut();
 }
 
+// The list's hint, then where the row's record lives: the "Location" column
+// starts hidden, and this is how a user tells two rows of one name apart.
+QVariant EntryListModel::RowHint(const ListItem& item) const {
+    const Text& location = item.sub_items[kSubItemCount - 1];
+    if (location.empty()) return m_hint.isEmpty() ? QVariant() : QVariant(m_hint);
+    QString hint = m_hint;
+    if (!hint.isEmpty()) hint += QStringLiteral("\n");
+    hint += ToQString(location + u": " + item.sub_items[2]);
+    return hint;
+}
+
 int EntryListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_rows; }
 
 int EntryListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_columns; }
 
 QVariant EntryListModel::data(const QModelIndex& index, int role) const {
     // Inside a batch the list may already be shorter than what views were told.
-    if (!index.isValid() || index.row() >= m_list.Count() || index.column() >= 4) return {};
+    if (!index.isValid() || index.row() >= m_list.Count() || index.column() > kSubItemCount) return {};
     const ListItem& item = m_list.Row(index.row() + 1);
     switch (role) {
         case Qt::DisplayRole:
@@ -43,7 +54,7 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
             if (index.column() == 0) return item.checked ? Qt::Checked : Qt::Unchecked;
             return {};
         case Qt::ToolTipRole:
-            return m_hint.isEmpty() ? QVariant() : QVariant(m_hint);
+            return RowHint(item);
         default:
             return {};
     }

@@ -60,6 +60,8 @@ private:
     void Reset();
 
     EntryList& m_list;
+    [[nodiscard]] QVariant RowHint(const ListItem& item) const;
+
     QString m_hint;
     bool m_batching = false;
     // What the views have been told; differs from the list only inside a batch.

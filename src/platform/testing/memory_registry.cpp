@@ -224,7 +224,8 @@ long MemoryRegistry::delete_tree(RegHandle root, TextView subkey, std::uint32_t 
     ++m_delete_calls;
     const NodePtr base = Resolve(root);
     if (!base) return kErrorInvalidHandle;
-    const auto parts = SplitPath(ViewPath(root, subkey, view, has_32bit_view()));
+    const Text path = ViewPath(root, subkey, view, has_32bit_view());
+    const auto parts = SplitPath(path);
     if (parts.empty()) return kErrorAccessDenied;  // never the root itself
     NodePtr parent = base;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {

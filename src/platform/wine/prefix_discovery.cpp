@@ -91,7 +91,7 @@ public:
     void SetApplicationTitle(TextView) override {}
     void Randomize() override {}
     double Rnd() override { return 0.0; }
-    [[nodiscard]] Text RegistryWriteAdvice() const override { return {}; }
+    [[nodiscard]] Text RegistryWriteAdvice(long /*status*/, RegHandle /*root*/) const override { return {}; }
     [[noreturn]] void EndProcess() override { throw std::logic_error("counting never ends the process"); }
 };
 

@@ -175,9 +175,9 @@ TEST_F(WindowFixture, LoadSetsCaptionIconTitleAndTheListColumns) {
 
     EXPECT_EQ(window->Model().rowCount(), 2);
     const QHeaderView* header = window->ListView1()->header();
-    ASSERT_EQ(header->count(), 4);
+    ASSERT_EQ(header->count(), 5);
     EXPECT_EQ(header->sectionSize(0), Px(7000));
-    for (int column = 1; column < 4; ++column) EXPECT_EQ(header->sectionSize(column), 0) << column;
+    for (int column = 1; column < 5; ++column) EXPECT_EQ(header->sectionSize(column), 0) << column;
     EXPECT_TRUE(Reports().empty());
 }
 
@@ -292,7 +292,7 @@ TEST_F(WindowFixture, WithoutTheUninstallKeyTheListIsEmptyAndNothingIsSaid) {
     ShowLoaded();
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_EQ(window->Model().rowCount(), 0);
-    EXPECT_EQ(window->Model().columnCount(), 4);
+    EXPECT_EQ(window->Model().columnCount(), 5);
 }
 
 TEST_F(WindowFixture, EveryReportComesBeforeTheWindowIsShown) {
@@ -499,7 +499,9 @@ TEST_F(WindowFixture, RestingOnTheListShowsTheHintAndOnAButtonNone) {
         return QToolTip::isVisible() ? QToolTip::text() : QString();
     };
     const QString hint = ToQString(design::kListHint);
-    EXPECT_EQ(hint_at(list->viewport(), list->visualRect(window->Model().index(0, 0)).center()), hint);
+    // On a row, the hint also says where the row's record lives.
+    EXPECT_EQ(hint_at(list->viewport(), list->visualRect(window->Model().index(0, 0)).center()),
+              hint + QStringLiteral("\n64-bit: A"));
     EXPECT_EQ(hint_at(list->viewport(), QPoint(20, list->viewport()->height() - 5)), hint);  // below the rows
     EXPECT_EQ(hint_at(list->header()->viewport(), QPoint(20, 5)), hint);
     for (int number = 1; number <= 6; ++number) EXPECT_EQ(hint_at(window->PushButton(number), QPoint(5, 5)), QString());
@@ -523,7 +525,7 @@ TEST_F(WindowFixture, ColumnsOfWidthZeroCanBeDraggedOpen) {
     send(QEvent::MouseMove, divider + 41, Qt::LeftButton);
     send(QEvent::MouseButtonRelease, divider + 41, Qt::NoButton);
     EXPECT_EQ(header->sectionSize(0), Px(7000));
-    EXPECT_EQ(header->sectionSize(3), 40);  // the KeyName column came out first
+    EXPECT_EQ(header->sectionSize(4), 40);  // the last hidden column, Location, came out first
 }
 
 // ---- Pointer feedback.

@@ -19,7 +19,8 @@
 #include "application/appearance.h"
 #include "command_line.h"
 #include "main_window.h"
-#include "platform/memory_registry.h"
+#include "platform/testing/memory_registry.h"
+#include "platform/testing/recording_skin_engine.h"
 #include "platform/testing/scripted_desktop.h"
 #include "prefix_chooser.h"
 

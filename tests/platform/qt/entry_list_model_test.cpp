@@ -143,6 +143,10 @@ TEST_F(ModelFixture, HintOnEveryRow) {
     Fill(2);
     model.SetHint(QStringLiteral("drag the divider"));
     EXPECT_EQ(Cell(1, 0, Qt::ToolTipRole), QStringLiteral("drag the divider"));
+    // A row that knows its place says where its record lives.
+    list.SetSubItem(2, 3, u"Key");
+    list.SetSubItem(2, 4, u"32-bit");
+    EXPECT_EQ(Cell(1, 0, Qt::ToolTipRole), QStringLiteral("drag the divider\n32-bit: Key"));
 }
 
 // Thirty thousand rows, filled the way Form_Load fills them and then shown.
