@@ -391,10 +391,10 @@ TEST_F(FirstStart, ListShowsEveryListableRecordInRegistryOrder) {
     EXPECT_EQ(s_run->ItemText(msi, 2), L"IGNORE ME");
 }
 
-TEST_F(FirstStart, ListHasTheFourColumnsWithOnlyTheFirstOpen) {
-    const wchar_t* headers[] = {L"Programs and Features Entries", L"Uninstall", L"FileExists", L"KeyName"};
-    ASSERT_EQ(s_run->HeaderCount(), 4);
-    for (int column = 0; column < 4; ++column) {
+TEST_F(FirstStart, ListHasItsColumnsWithOnlyTheFirstOpen) {
+    const wchar_t* headers[] = {L"Programs and Features Entries", L"Uninstall", L"FileExists", L"KeyName", L"Location"};
+    ASSERT_EQ(s_run->HeaderCount(), 5);
+    for (int column = 0; column < 5; ++column) {
         EXPECT_EQ(s_run->HeaderText(column), headers[column]);
         EXPECT_EQ(s_run->ColumnWidth(column), column == 0 ? Px(7000) : 0);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "catalogue/listing.h"
+#include "catalogue/places.h"
 #include "catalogue/reg.h"
 #include "platform/entry_list.h"
 #include "platform/testing/scripted_desktop.h"
@@ -334,6 +335,104 @@ TEST_F(Win32RegistryTest, NeverEmptiesTheRootForAPathWithoutAName) {
     for (const Text& nothing : {Text(), Text(u"\\"), Text(u"\\\\")})
         EXPECT_NE(m_registry.delete_tree(kHkeyLocalMachine, nothing), kErrorSuccess);
     EXPECT_TRUE(KeyExists(m_root));
+}
+
+// --- The three places, and registry links ------------------------------------------
+
+// A key in one place, written and checked through advapi32 with the view named.
+struct RawPlace {
+    HKEY root;
+    REGSAM view;
+    const char16_t* location;
+
+    [[nodiscard]] bool Exists(TextView path) const {
+        HKEY key = nullptr;
+        const LONG status = ::RegOpenKeyExW(root, W(path).c_str(), 0, KEY_READ | view, &key);
+        if (status == ERROR_SUCCESS) ::RegCloseKey(key);
+        return status == ERROR_SUCCESS;
+    }
+    void SetText(TextView path, TextView name, TextView text) const {
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(root, W(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        const auto bytes = Utf16Bytes(text);
+        ASSERT_EQ(::RegSetValueExW(key, W(name).c_str(), 0, REG_SZ, bytes.data(), static_cast<DWORD>(bytes.size())),
+                  ERROR_SUCCESS);
+        ::RegCloseKey(key);
+    }
+    void Delete(TextView path) const {
+        ::RegDeleteTreeW(root, W(path).c_str());  // the view: through a handle opened in it
+        HKEY parent = nullptr;
+        if (::RegOpenKeyExW(root, W(kUninstall).c_str(), 0, KEY_ALL_ACCESS | view, &parent) == ERROR_SUCCESS) {
+            const Text name(path.substr(path.rfind(u'\\') + 1));
+            ::RegDeleteTreeW(parent, W(name).c_str());
+            ::RegDeleteKeyW(parent, W(name).c_str());
+            ::RegCloseKey(parent);
+        }
+    }
+};
+
+const RawPlace kPlaces[] = {{HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, u"64-bit"},
+                            {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, u"32-bit"},
+                            {HKEY_CURRENT_USER, 0, u"Current user"}};
+
+TEST_F(Win32RegistryTest, ListsTheSameNameInEveryPlaceAndRemovesEachInItsOwnPlaceOnly) {
+    const Text name = Entry(u"everywhere");
+    const Text path = Below(kUninstall, name);
+    for (const RawPlace& place : kPlaces) {
+        place.SetText(path, u"DisplayName", Text(u"In ") + place.location);
+        place.SetText(path, u"UninstallString", u"C:\\x.exe");
+        place.SetText(Below(path, u"Sub"), u"Below", u"x");
+    }
+    EntryList list;
+    ScriptedDesktop desktop;
+    ListUninstallEntries(m_registry, list, desktop);
+    std::vector<std::pair<Text, Text>> rows;  // display name, location
+    for (int i = 1; i <= list.Count(); ++i)
+        if (list.Row(i).sub_items[2] == name) rows.emplace_back(list.Row(i).text, list.Row(i).sub_items[3]);
+    EXPECT_EQ(rows, (std::vector<std::pair<Text, Text>>{
+                        {u"In 64-bit", u"64-bit"}, {u"In 32-bit", u"32-bit"}, {u"In Current user", u"Current user"}}));
+
+    // Each place alone, last to first: the others stay.
+    for (int removed = 2; removed >= 0; --removed) {
+        const RecordPlace place = *PlaceOfLocation(kPlaces[removed].location);
+        EXPECT_EQ(m_registry.delete_tree(place.root, path, place.view), kErrorSuccess) << removed;
+        for (int other = 0; other < 3; ++other)
+            EXPECT_EQ(kPlaces[other].Exists(path), other < removed) << removed << " " << other;
+    }
+    for (const RawPlace& place : kPlaces) place.Delete(path);
+}
+
+// A registry link made with advapi32: `link` points at HKLM\`target`.
+void CreateLink(TextView link, TextView target) {
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(link).c_str(), 0, nullptr,
+                                REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                                &key, nullptr),
+              ERROR_SUCCESS);
+    const std::wstring destination = L"\\Registry\\Machine\\" + W(target);
+    ASSERT_EQ(::RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+                               reinterpret_cast<const BYTE*>(destination.data()),
+                               static_cast<DWORD>(destination.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    ::RegCloseKey(key);
+}
+
+TEST_F(Win32RegistryTest, ARemovalDeletesALinkNeverTheKeyItPointsAt) {
+    const Text target = Below(m_root, u"Elsewhere");
+    SetText(Below(target, u"Deep"), u"Keep", u"me");
+    const Text record = Entry(u"link record");
+    CreateLink(Below(kUninstall, record), target);
+    ASSERT_TRUE(KeyExists(Below(Below(kUninstall, record), u"Deep"))) << "the link leads to the target";
+    const Text holder = Entry(u"holds a link");
+    SetText(Below(kUninstall, holder), u"DisplayName", u"Holder");
+    CreateLink(Below(Below(kUninstall, holder), u"Inner"), target);
+
+    EXPECT_EQ(m_registry.delete_tree(kHkeyLocalMachine, Below(kUninstall, record), kKeyWow64_64Key), kErrorSuccess);
+    EXPECT_EQ(m_registry.delete_tree(kHkeyLocalMachine, Below(kUninstall, holder), kKeyWow64_64Key), kErrorSuccess);
+    EXPECT_FALSE(KeyExists(Below(kUninstall, record)));
+    EXPECT_FALSE(KeyExists(Below(kUninstall, holder)));
+    EXPECT_TRUE(KeyExists(Below(target, u"Deep"))) << "the key a link points at stays, with its subtree";
 }
 
 }  // namespace
