@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +51,9 @@ public:
             lock.l_whence = SEEK_SET;
             lock.l_len = 1;
             const char ok = ::fcntl(fd, F_SETLK, &lock) == 0 ? '1' : '0';
+            // As the real one: named wineserver, working in its server folder.
+            ::prctl(PR_SET_NAME, "wineserver");
+            static_cast<void>(::chdir(m_lock.parent_path().c_str()));
             static_cast<void>(::write(ready[1], &ok, 1));
             ::pause();
             ::_exit(0);
@@ -66,6 +70,8 @@ public:
         ::waitpid(m_child, nullptr, 0);
         m_child = -1;
     }
+
+    [[nodiscard]] const fs::path& lock() const { return m_lock; }
 
 private:
     fs::path m_lock;

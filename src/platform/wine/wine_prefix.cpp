@@ -96,10 +96,23 @@ bool IsDriveLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' &
 // Our own process's locks never show up here, which is why tests take it
 // from a child process.
 enum class Lock { Free, Held, Unknown };
+
+// wineserver refuses to work in a server folder that is not the user's own
+// (or is a link), so nothing anyone else put there can hold our prefix.
+bool OwnFolder(const fs::path& folder) {
+    struct stat st {};
+    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+}
+
 Lock ProbeLock(const fs::path& lock_file) {
-    UniqueFd fd(::open(lock_file.c_str(), O_RDWR | O_CLOEXEC));
-    if (!fd) fd.reset(::open(lock_file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return errno == ENOENT || errno == ENOTDIR ? Lock::Free : Lock::Unknown;
+    // Never blocks: a FIFO planted at the lock's place is not a lock.
+    constexpr int kFlags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
+    UniqueFd fd(::open(lock_file.c_str(), O_RDWR | kFlags));
+    if (!fd) fd.reset(::open(lock_file.c_str(), O_RDONLY | kFlags));
+    if (!fd) return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? Lock::Free : Lock::Unknown;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return Lock::Unknown;
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::getuid()) return Lock::Free;
     struct flock probe {};
     probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET;
@@ -107,6 +120,28 @@ Lock ProbeLock(const fs::path& lock_file) {
     probe.l_len = 1;
     if (::fcntl(fd.get(), F_GETLK, &probe) != 0) return Lock::Unknown;
     return probe.l_type == F_UNLCK ? Lock::Free : Lock::Held;
+}
+
+// A wineserver of ours whose working folder is the prefix's server folder
+// (wineserver changes into it at start and stays there).
+bool ServerProcessInFolder(const std::string& folder_name) {
+    UniqueDir proc(::opendir("/proc"));
+    if (!proc) return false;
+    const uid_t uid = ::getuid();
+    while (const dirent* entry = ::readdir(proc.get())) {
+        const std::string pid = entry->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        const fs::path process = fs::path("/proc") / pid;
+        struct stat st {};
+        if (::stat(process.c_str(), &st) != 0 || st.st_uid != uid) continue;
+        std::ifstream comm(process / "comm");
+        std::string name;
+        if (!std::getline(comm, name) || !name.starts_with("wineserver")) continue;
+        std::error_code error;
+        const fs::path cwd = fs::read_symlink(process / "cwd", error);
+        if (!error && cwd.filename() == folder_name) return true;
+    }
+    return false;
 }
 
 // The places a wineserver may keep its folder: upstream Wine's
@@ -215,10 +250,13 @@ bool Prefix::ServerRunning() const noexcept {
         std::snprintf(folder, sizeof folder, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
                       static_cast<unsigned long long>(st.st_ino));
         for (const fs::path& root : ServerRoots(m_path)) {
+            if (!OwnFolder(root) || !OwnFolder(root / folder)) continue;
             // When we cannot tell, we say it runs: a write would be lost.
             if (ProbeLock(root / folder / "lock") != Lock::Free) return true;
         }
-        return false;
+        // A server started with another TMPDIR keeps its folder where we do
+        // not look; it still works in that folder, whatever its parent.
+        return ServerProcessInFolder(folder);
     } catch (...) {
         return true;
     }

@@ -9,7 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <ostream>
+
 #include "prefix_files.h"
+#include "support/fake_wineserver.h"
 
 namespace ssr::wine {
 namespace {
@@ -134,6 +138,67 @@ TEST(Prefix, DefaultIsWineprefixOrHomeDotWine) {
 
 TEST(Prefix, NoServerForAPrefixThatDoesNotExist) {
     EXPECT_FALSE(Prefix("/nonexistent-ssr-prefix").ServerRunning());
+}
+
+// What stands at a server's place, and whether the prefix counts as served.
+// Each row is made in the folder where Debian's Wine keeps its server.
+struct ServerPlace {
+    const char* behaviour;
+    std::function<void(const fs::path& lock)> make;  // the lock's folder exists
+    bool running;
+};
+void PrintTo(const ServerPlace& c, std::ostream* os) { *os << c.behaviour; }
+
+class ServerPlaces : public ::testing::TestWithParam<ServerPlace> {};
+
+TEST_P(ServerPlaces, CountOnlyAServerOfOurOwn) {
+    test::TempFolder prefix;
+    test::TempFolder tmpdir;
+    testing::FakeServer server(prefix.path(), tmpdir.path());
+    fs::remove(server.lock());
+    GetParam().make(server.lock());
+    // A FIFO must not hang the probe: the answer comes at once, or the test times out.
+    EXPECT_EQ(Prefix(prefix.path()).ServerRunning(), GetParam().running);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locks, ServerPlaces,
+    ::testing::Values(
+        ServerPlace{"NoLockFile", [](const fs::path&) {}, false},
+        ServerPlace{"UnheldLockOfOurs", [](const fs::path& lock) { test::WriteBytes(lock, ""); }, false},
+        ServerPlace{"FifoAtTheLocksPlace", [](const fs::path& lock) { ::mkfifo(lock.c_str(), 0600); }, false},
+        ServerPlace{"LinkToAFifo",
+                    [](const fs::path& lock) {
+                        ::mkfifo((lock.string() + ".fifo").c_str(), 0600);
+                        fs::create_symlink(lock.string() + ".fifo", lock);
+                    },
+                    false},
+        ServerPlace{"UnreadableLockOfSomeoneElse",
+                    [](const fs::path& lock) {
+                        test::WriteBytes(lock, "");
+                        ::chmod(lock.c_str(), 0);
+                        static_cast<void>(::chown(lock.c_str(), ::getuid() + 1, ::getgid()));
+                    },
+                    false},
+        ServerPlace{"ServerFolderOfSomeoneElse",
+                    [](const fs::path& lock) {
+                        test::WriteBytes(lock, "");
+                        static_cast<void>(::chown(lock.parent_path().c_str(), ::getuid() + 1, ::getgid()));
+                    },
+                    false}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+TEST(Prefix, AServerStartedWithAnotherTmpdirIsFoundByItsWorkingFolder) {
+    test::TempFolder prefix;
+    test::TempFolder tmpdir;
+    testing::FakeServer server(prefix.path(), tmpdir.path());
+    server.Start();
+    const Prefix watched(prefix.path());
+    EXPECT_TRUE(watched.ServerRunning());
+    ::unsetenv("TMPDIR");  // our TMPDIR is not the server's
+    EXPECT_TRUE(watched.ServerRunning());
+    server.Stop();
+    EXPECT_FALSE(watched.ServerRunning());
 }
 
 }  // namespace

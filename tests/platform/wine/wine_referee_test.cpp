@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <cstdio>
 #include <map>
 
@@ -327,6 +330,23 @@ TEST_P(RealWine, ReadsWhatWineStoredAndDeletesWhatWineThenMisses) {
     EXPECT_EQ(ReadBytes(m_prefix.path / "system.reg"), unchanged);
     Shell(m_prefix.Env() + "wineserver -k; " + m_prefix.Env() + "wineserver -w");
     ASSERT_FALSE(wine::Prefix(m_prefix.path).ServerRunning());
+
+    // A server started with another TMPDIR keeps its lock where we do not look; it is still seen.
+    {
+        const fs::path elsewhere = m_prefix.path.parent_path() / "other-tmpdir";
+        fs::create_directories(elsewhere);
+        Shell("TMPDIR=" + Quote(elsewhere.string()) + " " + m_prefix.Env() + "wineserver -p");
+        // wineserver -p returns before the server has settled in its folder.
+        bool seen = false;
+        for (int tries = 0; tries < 100 && !seen; ++tries) {
+            seen = wine::Prefix(m_prefix.path).ServerRunning();
+            if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        EXPECT_TRUE(seen);
+        Shell("TMPDIR=" + Quote(elsewhere.string()) + " " + m_prefix.Env() + "wineserver -k; TMPDIR=" +
+              Quote(elsewhere.string()) + " " + m_prefix.Env() + "wineserver -w");
+        ASSERT_FALSE(wine::Prefix(m_prefix.path).ServerRunning());
+    }
 
     {
         WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
