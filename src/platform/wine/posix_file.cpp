@@ -85,7 +85,9 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
 ReadResult ReadWholeFile(const std::filesystem::path& path) {
     ReadResult result;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        // Without blocking: a FIFO in a hive's place would hold the program
+        // before any window; it is refused below like any other non-file.
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         if (!fd) return {FromErrno(errno), {}, {}};
         struct stat before {};
         if (::fstat(fd.get(), &before) != 0) return {FromErrno(errno), {}, {}};

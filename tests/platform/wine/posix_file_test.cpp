@@ -3,6 +3,8 @@
 
 #include "platform/wine/posix_file.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "prefix_files.h"
@@ -24,6 +26,11 @@ TEST(ReadWholeFile, ReadsEveryByteAtSizesAroundItsBuffers) {
     }
     EXPECT_EQ(ReadWholeFile(folder.path() / "missing").error, IoError::NotFound);
     EXPECT_EQ(ReadWholeFile(folder.path()).error, IoError::Other);
+    // A FIFO, and a link to one, are refused at once instead of waiting for a writer.
+    ::mkfifo((folder.path() / "fifo").c_str(), 0600);
+    std::filesystem::create_symlink(folder.path() / "fifo", folder.path() / "link");
+    EXPECT_EQ(ReadWholeFile(folder.path() / "fifo").error, IoError::Other);
+    EXPECT_EQ(ReadWholeFile(folder.path() / "link").error, IoError::Other);
 }
 
 }  // namespace
