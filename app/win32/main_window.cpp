@@ -36,22 +36,14 @@ UniqueHfont MakeFont(const FontDesign& design, int dpi) {
     return UniqueHfont(::CreateFontIndirectW(&font));
 }
 
-// Copies `text` into a list view's buffer, cut to fit.
-void CopyToBuffer(const Text& text, wchar_t* buffer, int capacity) {
-    if (!buffer || capacity <= 0) return;
-    const std::size_t count = std::min<std::size_t>(text.size(), static_cast<std::size_t>(capacity - 1));
-    std::copy_n(text.begin(), count, buffer);
-    buffer[count] = L'\0';
-}
-
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, Form1& form)
-    : m_instance(instance), m_form(form), m_list(form.ListView1()) {}
+    : m_instance(instance), m_form(form) {}
 
 MainWindow::~MainWindow() {
     m_form.AttachView(nullptr);
-    m_list.SetObserver(nullptr);
+    m_list_view.reset();
     if (m_window) ::SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, 0);
     // The controls go before the window does; none of them may call back into
     // a half-destroyed object on the way.
@@ -104,9 +96,6 @@ bool MainWindow::Create() {
     AddListHint();
 
     m_form.AttachView(this);
-    m_list.SetObserver(this);
-    ColumnsChanged();
-    m_view_dirty = true;
     return true;
 }
 
@@ -143,10 +132,9 @@ void MainWindow::CreateControls() {
                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS, 0, 0, 0, 0,
                 m_window.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(kListId)), m_instance, nullptr));
             HWND list = control.window.get();
-            ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-            // The check boxes come from the model through LVN_GETDISPINFO.
-            ListView_SetCallbackMask(list, LVIS_STATEIMAGEMASK);
+            ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
             ::SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(m_list_font.get()), FALSE);
+            m_list_view = std::make_unique<EntryListView>(m_form.ListView1(), list, m_dpi);
             if (HWND header = ListView_GetHeader(list))
                 ::SetWindowSubclass(header, ControlProc, kHeaderSubclassId, reinterpret_cast<DWORD_PTR>(this));
             m_last_focus = list;
@@ -234,7 +222,7 @@ void MainWindow::AddListHint() {
 
 void MainWindow::Show(int show_command) {
     ::ShowWindow(m_window.get(), show_command);
-    FlushView();
+    if (m_list_view) m_list_view->Flush();
     ::UpdateWindow(m_window.get());
     if (HWND list = List()) {
         ::SetFocus(list);
@@ -298,7 +286,8 @@ LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_COMMAND: {
             const int id = LOWORD(wparam);
             if (HIWORD(wparam) == BN_CLICKED && id > kButtonIdBase && id <= kButtonIdBase + 6) {
-                const ViewBatch batch(*this);
+                std::optional<EntryListView::Batch> batch;
+                if (m_list_view) batch.emplace(*m_list_view);
                 m_form.PushButton_Click(id - kButtonIdBase);
                 return 0;
             }
@@ -313,7 +302,7 @@ LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
             break;
         }
         case WM_NOTIFY:
-            return OnNotify(*reinterpret_cast<const NMHDR*>(lparam));
+            return m_list_view ? m_list_view->OnNotify(*reinterpret_cast<const NMHDR*>(lparam)) : 0;
         case WM_DRAWITEM:
             OnDrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
             return TRUE;
@@ -372,8 +361,9 @@ LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 LRESULT MainWindow::handle_control_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id) {
-    HWND list = List();
-    const bool is_list = window == list;
+    const bool is_list = m_list_view && window == m_list_view->hwnd();
+    if (is_list)
+        if (const auto taken = m_list_view->OnInput(message, wparam, lparam)) return *taken;
     switch (message) {
         case WM_MOUSEMOVE:
             if (id == kHeaderSubclassId || is_list) {
@@ -383,25 +373,6 @@ LRESULT MainWindow::handle_control_message(HWND window, UINT message, WPARAM wpa
                 m_form.PushButton_MouseMove(control_id - kButtonIdBase);
             }
             break;
-        case WM_LBUTTONDOWN:
-        case WM_LBUTTONDBLCLK:
-            // Check boxes belong to the model; the list view would only flip
-            // its own copy.
-            if (is_list) {
-                const ViewBatch batch(*this);
-                if (OnListClick(lparam)) return 0;
-            }
-            break;
-        case WM_KEYDOWN:
-            if (is_list && wparam == VK_SPACE) {
-                const ViewBatch batch(*this);
-                OnListSpace();
-                return 0;
-            }
-            break;
-        case WM_CHAR:
-            if (is_list && wparam == L' ') return 0;
-            break;
         case WM_NCDESTROY:
             ::RemoveWindowSubclass(window, ControlProc, id);
             break;
@@ -409,180 +380,6 @@ LRESULT MainWindow::handle_control_message(HWND window, UINT message, WPARAM wpa
             break;
     }
     return ::DefSubclassProc(window, message, wparam, lparam);
-}
-
-// ---------------------------------------------------------------------------
-// The list view over the entry list.
-
-LRESULT MainWindow::OnNotify(const NMHDR& header) {
-    if (header.hwndFrom != List()) return 0;
-    switch (header.code) {
-        case LVN_GETDISPINFOW:
-            OnGetDispInfo(*reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(&header)));
-            return 0;
-        case LVN_ITEMCHANGED:
-            OnItemChanged(*reinterpret_cast<const NMLISTVIEW*>(&header));
-            return 0;
-        case LVN_ODSTATECHANGED: {
-            const auto& change = *reinterpret_cast<const NMLVODSTATECHANGE*>(&header);
-            if (!m_updating_view && ((change.uOldState ^ change.uNewState) & LVIS_SELECTED))
-                WriteBackSelection(change.iFrom + 1, change.iTo + 1, (change.uNewState & LVIS_SELECTED) != 0);
-            return 0;
-        }
-        case LVN_ODFINDITEMW:
-            return FindRow(*reinterpret_cast<const NMLVFINDITEMW*>(&header));
-        default:
-            return 0;
-    }
-}
-
-void MainWindow::OnGetDispInfo(NMLVDISPINFOW& info) {
-    LVITEMW& item = info.item;
-    const int position = item.iItem + 1;
-    if (position < 1 || position > m_list.Count()) return;
-    const ListItem& row = m_list.Row(position);
-    if (item.mask & LVIF_TEXT) {
-        const int column = item.iSubItem;
-        const Text& text = column == 0 ? row.text : (column <= 4 ? row.sub_items[column - 1] : row.text);
-        CopyToBuffer(text, item.pszText, item.cchTextMax);
-    }
-    if (item.mask & LVIF_STATE) {
-        item.state = (item.state & ~LVIS_STATEIMAGEMASK) | INDEXTOSTATEIMAGEMASK(row.checked ? 2 : 1);
-        item.stateMask |= LVIS_STATEIMAGEMASK;
-    }
-}
-
-// Typing in the list jumps to the next name that starts with the typed text.
-LRESULT MainWindow::FindRow(const NMLVFINDITEMW& find) const {
-    if (!(find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.lvfi.psz) return -1;
-    const Text wanted = LowerCase(FromWide(find.lvfi.psz));
-    const int count = m_list.Count();
-    if (wanted.empty() || count == 0) return -1;
-    const bool whole = !(find.lvfi.flags & LVFI_PARTIAL);
-    const int start = find.iStart >= 0 && find.iStart < count ? find.iStart : 0;
-    for (int step = 0; step < count; ++step) {
-        const int row = (start + step) % count;
-        if (step > 0 && row == 0 && !(find.lvfi.flags & LVFI_WRAP)) break;
-        const Text name = LowerCase(m_list.Row(row + 1).text);
-        if (whole ? name == wanted : name.starts_with(wanted)) return row;
-    }
-    return -1;
-}
-
-void MainWindow::OnItemChanged(const NMLISTVIEW& change) {
-    if (m_updating_view || !(change.uChanged & LVIF_STATE)) return;
-    if (!((change.uOldState ^ change.uNewState) & LVIS_SELECTED)) return;
-    const bool selected = (change.uNewState & LVIS_SELECTED) != 0;
-    if (change.iItem < 0) WriteBackSelection(1, m_list.Count(), selected);  // every row at once
-    else WriteBackSelection(change.iItem + 1, change.iItem + 1, selected);
-}
-
-void MainWindow::WriteBackSelection(int first, int last, bool selected) {
-    m_writing_back = true;
-    last = std::min(last, m_list.Count());
-    for (int position = std::max(first, 1); position <= last; ++position) m_list.SetSelected(position, selected);
-    m_writing_back = false;
-}
-
-bool MainWindow::OnListClick(LPARAM lparam) {
-    LVHITTESTINFO hit{};
-    hit.pt = POINT{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
-    if (ListView_SubItemHitTest(List(), &hit) < 0 || !(hit.flags & LVHT_ONITEMSTATEICON) || hit.iSubItem != 0)
-        return false;
-    ::SetFocus(List());
-    ToggleChecked(hit.iItem + 1);
-    return true;
-}
-
-void MainWindow::OnListSpace() {
-    HWND list = List();
-    const int focused = ListView_GetNextItem(list, -1, LVNI_FOCUSED);
-    if (focused < 0 || focused >= m_list.Count()) return;
-    // Like the stock list view: every selected row takes the focused row's new state.
-    const bool checked = !m_list.Row(focused + 1).checked;
-    m_list.SetChecked(focused + 1, checked);
-    for (int i = ListView_GetNextItem(list, -1, LVNI_SELECTED); i >= 0; i = ListView_GetNextItem(list, i, LVNI_SELECTED))
-        if (i < m_list.Count()) m_list.SetChecked(i + 1, checked);
-}
-
-void MainWindow::ToggleChecked(int position) {
-    if (position < 1 || position > m_list.Count()) return;
-    m_list.SetChecked(position, !m_list.Row(position).checked);
-}
-
-// The list view follows the model at once when the user changes one row, and
-// once at the end when code changes many: Form_Load while the window is
-// hidden, and every button's handler. Per-row messages to the list view cost
-// far more than the rows themselves at 30,000 rows.
-bool MainWindow::Deferring() const { return m_batch > 0 || !::IsWindowVisible(m_window.get()); }
-
-MainWindow::ViewBatch::ViewBatch(MainWindow& window) : m_window(window) { ++m_window.m_batch; }
-
-MainWindow::ViewBatch::~ViewBatch() {
-    if (--m_window.m_batch == 0 && ::IsWindowVisible(m_window.m_window.get())) m_window.FlushView();
-}
-
-void MainWindow::FlushView() {
-    HWND list = List();
-    if (!list || !m_view_dirty) return;
-    m_view_dirty = false;
-    m_updating_view = true;
-    if (ListView_GetItemCount(list) != m_list.Count())
-        ListView_SetItemCountEx(list, m_list.Count(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
-    // Rows may have moved under the list view's own selection: the model's
-    // flags, which the user's clicks were written into, are the truth.
-    ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
-    for (int position = 1; position <= m_list.Count(); ++position)
-        if (m_list.Row(position).selected) ListView_SetItemState(list, position - 1, LVIS_SELECTED, LVIS_SELECTED);
-    m_updating_view = false;
-    ::InvalidateRect(list, nullptr, TRUE);
-}
-
-void MainWindow::ModelChanged() {
-    m_view_dirty = true;
-    if (!Deferring()) FlushView();
-}
-
-void MainWindow::ColumnsChanged() {
-    HWND list = List();
-    if (!list) return;
-    const int shown = Header_GetItemCount(ListView_GetHeader(list));
-    for (int column = 1; column <= m_list.ColumnCount(); ++column) {
-        const ColumnHeader& header = m_list.Column(column);
-        std::wstring text = Wide(header.text);
-        LVCOLUMNW lv{};
-        lv.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        lv.pszText = text.data();
-        lv.cx = Px(static_cast<int>(std::lround(header.width)));
-        lv.iSubItem = column - 1;
-        if (column <= shown) ListView_SetColumn(list, column - 1, &lv);
-        else ListView_InsertColumn(list, column - 1, &lv);
-    }
-    for (int column = Header_GetItemCount(ListView_GetHeader(list)); column > m_list.ColumnCount(); --column)
-        ListView_DeleteColumn(list, column - 1);
-}
-
-void MainWindow::RowsCleared() { ModelChanged(); }
-
-void MainWindow::RowInserted(int /*position*/) { ModelChanged(); }
-
-void MainWindow::RowRemoved(int /*position*/) { ModelChanged(); }
-
-void MainWindow::RowChanged(int position) {
-    if (m_writing_back) return;  // the list view already shows it
-    if (Deferring()) {
-        m_view_dirty = true;
-        return;
-    }
-    HWND list = List();
-    if (!list || position < 1 || position > m_list.Count()) return;
-    const bool selected = m_list.Row(position).selected;
-    if ((ListView_GetItemState(list, position - 1, LVIS_SELECTED) != 0) != selected) {
-        m_updating_view = true;
-        ListView_SetItemState(list, position - 1, selected ? LVIS_SELECTED : 0, LVIS_SELECTED);
-        m_updating_view = false;
-    }
-    ListView_RedrawItems(list, position - 1, position - 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -623,7 +420,6 @@ void MainWindow::OnDrawButton(const DRAWITEMSTRUCT& draw) {
 // Screen density changes: the design is in twips, so everything is laid out again.
 
 void MainWindow::OnDpiChanged(int dpi, const RECT& suggested) {
-    const int old_dpi = m_dpi;
     m_dpi = dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
     // The old fonts stay alive until no control uses them any more.
     UniqueHfont old_button_font = std::move(m_button_font);
@@ -633,12 +429,7 @@ void MainWindow::OnDpiChanged(int dpi, const RECT& suggested) {
         HFONT font = control.design->kind == ControlKind::ListView ? m_list_font.get() : m_button_font.get();
         ::SendMessageW(control.window.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
-    if (HWND list = List()) {
-        // Keep the widths the user dragged, at the new density.
-        const int columns = Header_GetItemCount(ListView_GetHeader(list));
-        for (int column = 0; column < columns; ++column)
-            ListView_SetColumnWidth(list, column, ::MulDiv(ListView_GetColumnWidth(list, column), m_dpi, old_dpi));
-    }
+    if (m_list_view) m_list_view->SetDpi(m_dpi);
     PlaceWindow(POINT{suggested.left, suggested.top});
     PlaceControls();
 }

@@ -1,9 +1,9 @@
 #pragma once
 // The real Form1 on Windows: a top-level window with the list and the six
 // buttons, built from the design table. It mirrors Form1's properties
-// (FormView), shows the entry list through a virtual list view
-// (EntryListObserver) and routes clicks and mouse moves to Form1's handlers.
-// It decides nothing about what a click does.
+// (FormView), binds the entry list to its list view (EntryListView) and
+// routes clicks and mouse moves to Form1's handlers. It decides nothing about
+// what a click does.
 
 #include <array>
 #include <memory>
@@ -16,6 +16,7 @@
 
 #include "app/win32/window_handles.h"
 #include "application/form1.h"
+#include "platform/win32/entry_list_view.h"
 
 namespace ssr::win32 {
 
@@ -25,7 +26,7 @@ inline constexpr int kButtonIdBase = 1000;  // PushButtonN has kButtonIdBase + N
 inline constexpr int kListId = 1100;
 inline constexpr wchar_t kFormClassName[] = L"SweepStaleRecordsForm1";
 
-class MainWindow final : public FormView, public EntryListObserver {
+class MainWindow final : public FormView {
 public:
     MainWindow(HINSTANCE instance, Form1& form);
     ~MainWindow() override;
@@ -47,13 +48,6 @@ public:
     void ShowMousePointer(int setting) override;
     void ShowBackColor(std::string_view control, std::uint32_t colour) override;
     [[nodiscard]] std::int32_t NativeHandle() const override;
-
-    // EntryListObserver
-    void ColumnsChanged() override;
-    void RowsCleared() override;
-    void RowInserted(int position) override;
-    void RowRemoved(int position) override;
-    void RowChanged(int position) override;
 
 private:
     struct Control {
@@ -77,31 +71,8 @@ private:
     void AddListHint();
     void ApplyColors();
 
-    LRESULT OnNotify(const NMHDR& header);
-    void OnGetDispInfo(NMLVDISPINFOW& info);
-    void OnItemChanged(const NMLISTVIEW& change);
-    [[nodiscard]] LRESULT FindRow(const NMLVFINDITEMW& find) const;
     void OnDrawButton(const DRAWITEMSTRUCT& draw);
     void OnDpiChanged(int dpi, const RECT& suggested);
-    [[nodiscard]] bool OnListClick(LPARAM lparam);
-    void OnListSpace();
-    void ToggleChecked(int position);
-    void WriteBackSelection(int first, int last, bool selected);
-    // While one lives, model changes only mark the list view for one update at the end.
-    class ViewBatch {
-    public:
-        explicit ViewBatch(MainWindow& window);
-        ~ViewBatch();
-        ViewBatch(const ViewBatch&) = delete;
-        ViewBatch& operator=(const ViewBatch&) = delete;
-
-    private:
-        MainWindow& m_window;
-    };
-
-    [[nodiscard]] bool Deferring() const;
-    void ModelChanged();
-    void FlushView();
     void RefreshPointer();
     [[nodiscard]] HCURSOR PointerCursor() const;
 
@@ -111,7 +82,6 @@ private:
 
     HINSTANCE m_instance;
     Form1& m_form;
-    EntryList& m_list;
     int m_dpi = USER_DEFAULT_SCREEN_DPI;
 
     // Handles the window uses: they outlive it, so they come first.
@@ -128,17 +98,10 @@ private:
     std::vector<Control> m_controls;  // in tab order
     UniqueHwnd m_tooltip;
     HWND m_last_focus = nullptr;
+    // Goes before the windows do, so no list change reaches a destroyed list view.
+    std::unique_ptr<EntryListView> m_list_view;
 
     int m_pointer = kPointerDefault;
-    // Set while the window changes the list view itself, so the list view's
-    // own notifications are not written back into the model.
-    bool m_updating_view = false;
-    // Set while the user's clicks are written into the model, so the model's
-    // notifications do not echo back into the list view.
-    bool m_writing_back = false;
-    // Handlers running that change the model; the list view catches up once at the end.
-    int m_batch = 0;
-    bool m_view_dirty = false;
 };
 
 }  // namespace ssr::win32
