@@ -13,7 +13,7 @@
 #include <QStyle>
 #include <QTreeView>
 #include <algorithm>
-#include <charconv>
+#include <string>
 #include <vector>
 
 #include "platform/qt/entry_list_model.h"
@@ -24,15 +24,8 @@ namespace ssr {
 
 namespace {
 
-constexpr std::string_view kPushButtonPrefix = "PushButton";
-
-// "PushButton3" -> 3; 0 for any other name.
-int PushButtonNumber(std::string_view name) {
-    if (!name.starts_with(kPushButtonPrefix)) return 0;
-    const std::string_view digits = name.substr(kPushButtonPrefix.size());
-    int number = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    return (error == std::errc() && end == digits.data() + digits.size()) ? number : 0;
+QString DesignName(std::string_view name) {
+    return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
 }
 
 QFont DesignFont(const FontDesign& design) {
@@ -146,7 +139,7 @@ MainWindow::MainWindow(Form1& form, QWidget* parent)
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, ResolveColour(design::kFormBackColor, palette));
     setPalette(palette);
-    TrackMouse(this);
+    setMouseTracking(true);
 
     m_model = std::make_unique<EntryListModel>(m_form.ListView1());
     m_model->SetHint(ToQString(design::kListHint));
@@ -169,10 +162,7 @@ void MainWindow::BuildControls() {
             BuildList(design);
             tab_order.emplace_back(design.tab_index, m_list);
         } else if (design.kind == ControlKind::PushButton) {
-            const int number = PushButtonNumber(design.name);
-            if (number < 1 || number >= static_cast<int>(m_buttons.size())) continue;
-            BuildButton(design, number);
-            tab_order.emplace_back(design.tab_index, m_buttons[static_cast<std::size_t>(number)]);
+            tab_order.emplace_back(design.tab_index, BuildButton(design));
         }
         // The skin and the common dialog take no place on the window.
     }
@@ -183,7 +173,7 @@ void MainWindow::BuildControls() {
 
 void MainWindow::BuildList(const ControlDesign& design) {
     m_list = new ListView(this);
-    m_list->setObjectName(QString::fromUtf8(design.name.data(), static_cast<qsizetype>(design.name.size())));
+    m_list->setObjectName(DesignName(design.name));
     m_list->setGeometry(PixelRect(design.rect));
     m_list->setFont(DesignFont(design::kListFont));
     QPalette palette = m_list->palette();
@@ -214,15 +204,15 @@ void MainWindow::BuildList(const ControlDesign& design) {
     connect(m_model.get(), &EntryListModel::ColumnsLaidOut, this, &MainWindow::ApplyColumnWidths);
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, m_model.get(),
             &EntryListModel::WriteSelection);
-    TrackMouse(m_list);
-    TrackMouse(m_list->viewport());
-    TrackMouse(header);
+    TrackMouse(m_list, design);
+    TrackMouse(m_list->viewport(), design);
+    TrackMouse(header, design);
     ApplyColumnWidths();
 }
 
-void MainWindow::BuildButton(const ControlDesign& design, int number) {
+QPushButton* MainWindow::BuildButton(const ControlDesign& design) {
     auto* button = new QPushButton(ToQString(design.caption), this);
-    button->setObjectName(QString::fromUtf8(design.name.data(), static_cast<qsizetype>(design.name.size())));
+    button->setObjectName(DesignName(design.name));
     button->setGeometry(PixelRect(design.rect));
     button->setFont(DesignFont(design::kButtonFont));
     button->setAutoDefault(false);
@@ -230,9 +220,10 @@ void MainWindow::BuildButton(const ControlDesign& design, int number) {
     palette.setColor(QPalette::ButtonText, ResolveColour(design::kButtonTextColor, palette));
     palette.setColor(QPalette::Button, ResolveColour(design::kButtonFaceColor, palette));
     button->setPalette(palette);
-    connect(button, &QPushButton::clicked, this, [this, number] { m_form.PushButton_Click(number); });
-    TrackMouse(button);
-    m_buttons[static_cast<std::size_t>(number)] = button;
+    if (const FormHandler click = design.click)
+        connect(button, &QPushButton::clicked, this, [this, click] { (m_form.*click)(); });
+    TrackMouse(button, design);
+    return button;
 }
 
 void MainWindow::ShowPrefix(const QString& prefix) {
@@ -249,9 +240,10 @@ void MainWindow::ApplyListHint(const QString& hint) {
         part->setToolTip(hint);
 }
 
-void MainWindow::TrackMouse(QWidget* widget) {
+void MainWindow::TrackMouse(QWidget* widget, const ControlDesign& design) {
     widget->setMouseTracking(true);
-    if (widget != this) widget->installEventFilter(this);
+    widget->installEventFilter(this);
+    m_mouse_moves.emplace_back(widget, design.mouse_move);
 }
 
 QRect MainWindow::PixelRect(const TwipsRect& rect) const {
@@ -284,15 +276,12 @@ void MainWindow::Start() {
 }
 
 QPushButton* MainWindow::PushButton(int number) const {
-    if (number < 1 || number >= static_cast<int>(m_buttons.size())) return nullptr;
-    return m_buttons[static_cast<std::size_t>(number)];
+    return qobject_cast<QPushButton*>(Control("PushButton" + std::to_string(number)));
 }
 
 QWidget* MainWindow::Control(std::string_view name) const {
     if (name == "Form1") return const_cast<MainWindow*>(this);
-    if (m_list && m_list->objectName() == QLatin1StringView(name.data(), static_cast<qsizetype>(name.size())))
-        return m_list;
-    return PushButton(PushButtonNumber(name));
+    return findChild<QWidget*>(DesignName(name), Qt::FindDirectChildrenOnly);
 }
 
 void MainWindow::ShowCaption(TextView caption) { setWindowTitle(ToQString(caption)); }
@@ -336,12 +325,8 @@ std::int32_t MainWindow::NativeHandle() const {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove) {
-        if (m_list && (watched == m_list || watched == m_list->viewport() || watched == m_list->header())) {
-            m_form.ListView1_MouseMove();
-        } else {
-            for (int number = 1; number < static_cast<int>(m_buttons.size()); ++number)
-                if (watched == m_buttons[static_cast<std::size_t>(number)]) m_form.PushButton_MouseMove(number);
-        }
+        for (const auto& [widget, handler] : m_mouse_moves)
+            if (widget == watched && handler) (m_form.*handler)();
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -6,9 +6,10 @@
 
 #include <QPointer>
 #include <QWidget>
-#include <array>
 #include <memory>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "application/form1.h"
 
@@ -35,6 +36,7 @@ public:
     // the window's layout stays as designed.
     void ShowPrefix(const QString& prefix);
 
+    // PushButton1..6, by the number in the design name.
     [[nodiscard]] QPushButton* PushButton(int number) const;
     [[nodiscard]] QTreeView* ListView1() const { return m_list; }
     // The widget of a design name; nullptr for components without one.
@@ -58,17 +60,18 @@ protected:
 private:
     void BuildControls();
     void BuildList(const ControlDesign& design);
-    void BuildButton(const ControlDesign& design, int number);
+    QPushButton* BuildButton(const ControlDesign& design);
     void ApplyColumnWidths();
     void ApplyListHint(const QString& hint);
-    void TrackMouse(QWidget* widget);
+    // Mouse moves over `widget` run the MouseMove handler of its design row.
+    void TrackMouse(QWidget* widget, const ControlDesign& design);
     [[nodiscard]] QRect PixelRect(const TwipsRect& rect) const;
 
     Form1& m_form;
     int m_dpi = 96;
     std::unique_ptr<EntryListModel> m_model;
     QTreeView* m_list = nullptr;
-    std::array<QPushButton*, 7> m_buttons{};  // by number, 1..6
+    std::vector<std::pair<const QObject*, FormHandler>> m_mouse_moves;
     std::shared_ptr<PointerPicture> m_mouse_icon;
 };
 

@@ -117,20 +117,19 @@ void MainWindow::CreateControls() {
     for (const ControlDesign* design : designs) {
         Control control;
         control.design = design;
+        const auto id = reinterpret_cast<HMENU>(
+            static_cast<INT_PTR>(ControlId(static_cast<std::size_t>(design - m_form.Controls().data()))));
         if (design->kind == ControlKind::PushButton) {
-            control.button_number = std::stoi(std::string(design->name.substr(std::string_view("PushButton").size())));
             const std::wstring caption = Wide(design->caption);
             control.window.reset(::CreateWindowExW(
                 0, WC_BUTTONW, caption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_OWNERDRAW, 0,
-                0, 0, 0, m_window.get(),
-                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButtonIdBase + control.button_number)), m_instance,
-                nullptr));
+                0, 0, 0, m_window.get(), id, m_instance, nullptr));
             ::SendMessageW(control.window.get(), WM_SETFONT, reinterpret_cast<WPARAM>(m_button_font.get()), FALSE);
         } else {
             control.window.reset(::CreateWindowExW(
                 WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS, 0, 0, 0, 0,
-                m_window.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(kListId)), m_instance, nullptr));
+                m_window.get(), id, m_instance, nullptr));
             HWND list = control.window.get();
             ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
             ::SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(m_list_font.get()), FALSE);
@@ -252,6 +251,23 @@ MainWindow::Control* MainWindow::FindControl(std::string_view name) {
     return nullptr;
 }
 
+const MainWindow::Control* MainWindow::FindControl(HWND window) const {
+    for (const auto& control : m_controls)
+        if (window && control.window.get() == window) return &control;
+    return nullptr;
+}
+
+const MainWindow::Control* MainWindow::FindControl(int id) const {
+    for (const auto& control : m_controls)
+        if (::GetDlgCtrlID(control.window.get()) == id) return &control;
+    return nullptr;
+}
+
+void MainWindow::Run(const Control* control, FormHandler ControlDesign::*event) {
+    if (!control) return;
+    if (const FormHandler handler = control->design->*event) (m_form.*handler)();
+}
+
 // ---------------------------------------------------------------------------
 // Window procedures. Nothing thrown below a handler may cross into Windows.
 
@@ -285,18 +301,19 @@ LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_COMMAND: {
             const int id = LOWORD(wparam);
-            if (HIWORD(wparam) == BN_CLICKED && id > kButtonIdBase && id <= kButtonIdBase + 6) {
+            const Control* control = FindControl(id);
+            if (HIWORD(wparam) == BN_CLICKED && control && control->design->click) {
                 std::optional<EntryListView::Batch> batch;
                 if (m_list_view) batch.emplace(*m_list_view);
-                m_form.PushButton_Click(id - kButtonIdBase);
+                Run(control, &ControlDesign::click);
                 return 0;
             }
             // Enter, from the dialog keyboard interface: owner-drawn buttons
             // are never the default button, so the focused one takes it.
             if (id == IDOK && lparam == 0) {
                 HWND focus = ::GetFocus();
-                const int focus_id = focus && ::GetParent(focus) == window ? ::GetDlgCtrlID(focus) : 0;
-                if (focus_id > kButtonIdBase && focus_id <= kButtonIdBase + 6) ::SendMessageW(focus, BM_CLICK, 0, 0);
+                const Control* focused = FindControl(focus);
+                if (focused && focused->design->click) ::SendMessageW(focus, BM_CLICK, 0, 0);
                 return 0;
             }
             break;
@@ -366,12 +383,8 @@ LRESULT MainWindow::handle_control_message(HWND window, UINT message, WPARAM wpa
         if (const auto taken = m_list_view->OnInput(message, wparam, lparam)) return *taken;
     switch (message) {
         case WM_MOUSEMOVE:
-            if (id == kHeaderSubclassId || is_list) {
-                m_form.ListView1_MouseMove();
-            } else {
-                const int control_id = ::GetDlgCtrlID(window);
-                m_form.PushButton_MouseMove(control_id - kButtonIdBase);
-            }
+            // The column headers are a window of their own inside the list.
+            Run(FindControl(id == kHeaderSubclassId ? ::GetParent(window) : window), &ControlDesign::mouse_move);
             break;
         case WM_NCDESTROY:
             ::RemoveWindowSubclass(window, ControlProc, id);

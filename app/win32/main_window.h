@@ -20,10 +20,11 @@
 
 namespace ssr::win32 {
 
-// Control identifiers. Buttons start above IDOK and IDCANCEL, which the
-// dialog keyboard interface sends for Enter and Escape.
-inline constexpr int kButtonIdBase = 1000;  // PushButtonN has kButtonIdBase + N
-inline constexpr int kListId = 1100;
+// Control identifiers: a control's row in the design table, counted from
+// above IDOK and IDCANCEL, which the dialog keyboard interface sends for
+// Enter and Escape.
+inline constexpr int kControlIdBase = 1000;
+[[nodiscard]] constexpr int ControlId(std::size_t design_row) { return kControlIdBase + static_cast<int>(design_row); }
 inline constexpr wchar_t kFormClassName[] = L"SweepStaleRecordsForm1";
 
 class MainWindow final : public FormView {
@@ -52,7 +53,6 @@ public:
 private:
     struct Control {
         const ControlDesign* design = nullptr;
-        int button_number = 0;  // 1..6 for PushButton1..6, else 0
         UniqueHwnd window;
         std::optional<std::uint32_t> back_color;  // set by the appearance step only; may name a system colour
     };
@@ -78,6 +78,10 @@ private:
 
     [[nodiscard]] HWND List() const;
     [[nodiscard]] Control* FindControl(std::string_view name);
+    [[nodiscard]] const Control* FindControl(HWND window) const;
+    [[nodiscard]] const Control* FindControl(int id) const;
+    // Runs the handler of the control's design row, if it has one.
+    void Run(const Control* control, FormHandler ControlDesign::*event);
     [[nodiscard]] int Px(int twips) const;
 
     HINSTANCE m_instance;

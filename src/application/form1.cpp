@@ -98,16 +98,4 @@ void Form1::Form_Unload() {
     std::abort();  // EndProcess does not come back
 }
 
-void Form1::PushButton_Click(int number) noexcept {
-    switch (number) {
-        case 1: PushButton1_Click(); break;
-        case 2: PushButton2_Click(); break;
-        case 3: PushButton3_Click(); break;
-        case 4: PushButton4_Click(); break;
-        case 5: PushButton5_Click(); break;
-        case 6: PushButton6_Click(); break;
-        default: break;
-    }
-}
-
 }  // namespace ssr

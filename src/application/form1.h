@@ -88,9 +88,8 @@ public:
     void PushButton4_Click() noexcept;  // Help
     void PushButton5_Click() noexcept;  // Select All Containing This Text
     void PushButton6_Click() noexcept;  // Select All Not Containing This Text
-    // Routes a click on PushButton1..6 to its handler.
-    void PushButton_Click(int number) noexcept;
-    void PushButton_MouseMove(int number) noexcept;
+    // The same for every button: the design table names it for each.
+    void PushButton_MouseMove() noexcept;
     void Form_MouseMove() noexcept;
     void ListView1_MouseMove() noexcept;
 

@@ -1,7 +1,9 @@
 #pragma once
 // The design of the main window Form1: sizes in twips, captions, tab order,
-// fonts, colours and the list's hint. Both front ends build their widgets
-// from this table and nothing else.
+// fonts, colours, the list's hint and the handler each control's events run.
+// Both front ends build and bind their widgets from this table and nothing
+// else: a front end calls the handler a row names, never works out which
+// handler a control has.
 
 #include <array>
 #include <cstdint>
@@ -10,6 +12,11 @@
 #include "platform/text.h"
 
 namespace ssr {
+
+class Form1;
+
+// A handler of Form1 that a control's event runs.
+using FormHandler = void (Form1::*)() noexcept;
 
 enum class ControlKind { PushButton, ListView, CommonDialog, SkinFramework, OptionButton, CheckBox, Frame, Label };
 
@@ -26,6 +33,8 @@ struct ControlDesign {
     const char16_t* caption;  // empty for the list and the components
     TwipsRect rect;           // all zero for components without a place
     int tab_index;            // -1 for components that take no focus
+    FormHandler click = nullptr;       // nullptr for controls without a Click handler
+    FormHandler mouse_move = nullptr;  // nullptr for controls without a MouseMove handler
 };
 
 struct FontDesign {
@@ -60,18 +69,9 @@ inline constexpr std::uint32_t kListTextColor = kSystemWindowText;
 inline constexpr std::uint32_t kListBackColor = kSystemWindowBackground;
 inline constexpr char16_t kListHint[] = u"Move | line to right and out of window to reveal full names.";
 
-// In the window's control order, top to bottom, then the components.
-inline constexpr std::array<ControlDesign, 9> kControls{{
-    {"PushButton4", ControlKind::PushButton, u"Help", {120, 120, 7800, 405}, 4},
-    {"ListView1", ControlKind::ListView, u"", {120, 630, 7800, 3945}, 0},
-    {"PushButton3", ControlKind::PushButton, u"Suggest Old Entries To Remove", {120, 4680, 7800, 405}, 1},
-    {"PushButton5", ControlKind::PushButton, u"Select All Containing This Text", {120, 5190, 7800, 405}, 5},
-    {"PushButton6", ControlKind::PushButton, u"Select All Not Containing This Text", {120, 5700, 7800, 405}, 6},
-    {"PushButton2", ControlKind::PushButton, u"Start Removing Checked Entries", {120, 6210, 7800, 405}, 2},
-    {"PushButton1", ControlKind::PushButton, u"Uninstall Selected Entry From Computer", {120, 6720, 7800, 405}, 3},
-    {"SkinFramework1", ControlKind::SkinFramework, u"", {0, 0, 0, 0}, -1},
-    {"CommonDialog1", ControlKind::CommonDialog, u"", {0, 0, 0, 0}, -1},
-}};
+// In the window's control order, top to bottom, then the components. Defined
+// beside Form1, whose handlers it names.
+extern const std::array<ControlDesign, 9> kControls;
 
 // Twips to device pixels at `dpi` dots per inch (15 twips a pixel at 96).
 [[nodiscard]] constexpr int Pixels(int twips, int dpi = 96) {
@@ -80,9 +80,6 @@ inline constexpr std::array<ControlDesign, 9> kControls{{
 
 // The control of a design name; nullptr when there is none.
 [[nodiscard]] const ControlDesign* FindControl(std::string_view name);
-
-// Design names of the six buttons by number: PushButtonName(3) == "PushButton3".
-[[nodiscard]] const ControlDesign& PushButton(int number);
 
 }  // namespace design
 }  // namespace ssr

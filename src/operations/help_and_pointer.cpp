@@ -32,7 +32,7 @@ void Form1::PushButton4_Click() noexcept {
 }
 
 // The hover handlers have no error report: they cannot fail.
-void Form1::PushButton_MouseMove(int /*number*/) noexcept {
+void Form1::PushButton_MouseMove() noexcept {
     if (MousePointer() != kPointerHourglass) SetMousePointer(kPointerCustom);
 }
 

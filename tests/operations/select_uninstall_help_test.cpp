@@ -13,10 +13,13 @@ const std::vector<Row> kNames = {{u"Acme Photo Studio", u"", u"A"},
                                  {u"Text Editor", u"", u"C", u"", true},
                                  {u"ÜBER Редактор \u0130nternet", u"", u"D"}};
 
+constexpr FormHandler kContaining = &Form1::PushButton5_Click;
+constexpr FormHandler kNotContaining = &Form1::PushButton6_Click;
+
 struct SelectCase {
     const char* behaviour;
     Text typed;
-    int button;  // 5 containing, 6 not containing
+    FormHandler button;
     std::vector<bool> checked;
 };
 
@@ -28,7 +31,7 @@ class SelectByText : public OperationsTest, public ::testing::WithParamInterface
 TEST_P(SelectByText, OnlyAddsCheckMarks) {
     Fill(kNames);
     desktop.input_answers = {GetParam().typed};
-    form->PushButton_Click(GetParam().button);
+    (form.get()->*GetParam().button)();
     EXPECT_EQ(CheckStates(), GetParam().checked);
     ASSERT_EQ(desktop.boxes.size(), 1U);
     EXPECT_EQ(desktop.boxes[0].kind, ScriptedDesktop::Box::Kind::Input);
@@ -38,16 +41,16 @@ TEST_P(SelectByText, OnlyAddsCheckMarks) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, SelectByText,
-    ::testing::Values(SelectCase{"CapitalsMatchMixedCase", u"PHOTO", 5, {true, true, true, false}},
-                      SelectCase{"AcrossABlankBetweenWords", u"me photo", 5, {true, false, true, false}},
-                      SelectCase{"InsideAWord", u"dit", 5, {false, false, true, false}},
-                      SelectCase{"TrailingBlankIsPartOfTheText", u"studio ", 5, {false, false, true, false}},
-                      SelectCase{"NonAsciiIgnoresCase", u"über реДАКтор", 5, {false, false, true, true}},
-                      SelectCase{"DottedCapitalIMatchesPlainI", u"internet", 5, {false, false, true, true}},
-                      SelectCase{"CancelWithContainingChecksAll", u"", 5, {true, true, true, true}},
-                      SelectCase{"NotContaining", u"photo", 6, {false, false, true, true}},
-                      SelectCase{"CancelWithNotContainingChangesNothing", u"", 6, {false, false, true, false}},
-                      SelectCase{"CheckedEntryThatDoesNotQualifyStaysChecked", u"zzz", 5, {false, false, true, false}}),
+    ::testing::Values(SelectCase{"CapitalsMatchMixedCase", u"PHOTO", kContaining, {true, true, true, false}},
+                      SelectCase{"AcrossABlankBetweenWords", u"me photo", kContaining, {true, false, true, false}},
+                      SelectCase{"InsideAWord", u"dit", kContaining, {false, false, true, false}},
+                      SelectCase{"TrailingBlankIsPartOfTheText", u"studio ", kContaining, {false, false, true, false}},
+                      SelectCase{"NonAsciiIgnoresCase", u"über реДАКтор", kContaining, {false, false, true, true}},
+                      SelectCase{"DottedCapitalIMatchesPlainI", u"internet", kContaining, {false, false, true, true}},
+                      SelectCase{"CancelWithContainingChecksAll", u"", kContaining, {true, true, true, true}},
+                      SelectCase{"NotContaining", u"photo", kNotContaining, {false, false, true, true}},
+                      SelectCase{"CancelWithNotContainingChangesNothing", u"", kNotContaining, {false, false, true, false}},
+                      SelectCase{"CheckedEntryThatDoesNotQualifyStaysChecked", u"zzz", kContaining, {false, false, true, false}}),
     [](const auto& info) { return std::string(info.param.behaviour); });
 
 TEST_F(OperationsTest, ContainingThenNotContainingChecksEverything) {
@@ -240,7 +243,7 @@ class Hover : public OperationsTest, public ::testing::WithParamInterface<HoverC
 TEST_P(Hover, SetsThePointer) {
     form->SetMousePointer(GetParam().start);
     for (int target : GetParam().moves) {
-        if (target > 0) form->PushButton_MouseMove(target);
+        if (target > 0) form->PushButton_MouseMove();
         else if (target == 0) form->Form_MouseMove();
         else form->ListView1_MouseMove();
     }

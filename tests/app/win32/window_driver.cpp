@@ -156,8 +156,14 @@ bool ProgramRun::Running() const {
     return m_process && ::WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT;
 }
 
-HWND ProgramRun::List() const { return Control(win32::kListId); }
-HWND ProgramRun::Button(int number) const { return Control(win32::kButtonIdBase + number); }
+HWND ProgramRun::Control(std::string_view design_name) const {
+    const ControlDesign* design = design::FindControl(design_name);
+    if (!design) return nullptr;
+    return Control(win32::ControlId(static_cast<std::size_t>(design - design::kControls.data())));
+}
+
+HWND ProgramRun::List() const { return Control("ListView1"); }
+HWND ProgramRun::Button(int number) const { return Control("PushButton" + std::to_string(number)); }
 
 HWND ProgramRun::FindTopLevel(const wchar_t* class_name) const {
     Search search{m_process_id, class_name, m_form, nullptr};

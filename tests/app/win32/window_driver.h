@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32/handles.h"
@@ -74,6 +75,8 @@ public:
 
     [[nodiscard]] HWND Form() const { return m_form; }
     [[nodiscard]] HWND Control(int id) const { return ::GetDlgItem(m_form, id); }
+    // The control of a design row, by its design name.
+    [[nodiscard]] HWND Control(std::string_view design_name) const;
     [[nodiscard]] HWND List() const;
     [[nodiscard]] HWND Button(int number) const;
     [[nodiscard]] HANDLE Process() const { return m_process.get(); }

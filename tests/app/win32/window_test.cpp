@@ -230,9 +230,8 @@ int RowOfKey(const ProgramRun& run, const wchar_t* key) {
 }
 
 HWND ControlOf(const ProgramRun& run, const ControlDesign& design) {
-    if (design.kind == ControlKind::ListView) return run.List();
-    if (design.kind != ControlKind::PushButton) return nullptr;
-    return run.Button(std::stoi(std::string(design.name.substr(std::string_view("PushButton").size()))));
+    if (design.kind != ControlKind::ListView && design.kind != ControlKind::PushButton) return nullptr;
+    return run.Control(design.name);
 }
 
 // ---------------------------------------------------------------------------
