@@ -19,10 +19,12 @@ UniqueHicon MakeIcon(const IconImage& image) {
     header.bV5AlphaMask = 0xFF000000;
 
     void* bits = nullptr;
-    HDC screen = ::GetDC(nullptr);
-    UniqueHbitmap colour(::CreateDIBSection(screen, reinterpret_cast<const BITMAPINFO*>(&header), DIB_RGB_COLORS,
-                                           &bits, nullptr, 0));
-    ::ReleaseDC(nullptr, screen);
+    UniqueHbitmap colour;
+    {
+        const WindowDc screen(nullptr);
+        colour.reset(::CreateDIBSection(screen.get(), reinterpret_cast<const BITMAPINFO*>(&header), DIB_RGB_COLORS,
+                                        &bits, nullptr, 0));
+    }
     if (!colour || !bits) return {};
 
     // The AND mask: one bit a pixel, rows padded to 16 bits; set bits are transparent.

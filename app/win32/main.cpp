@@ -26,7 +26,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
     int exit_code = 1;
     try {
         ssr::win32::Win32Registry registry;
-        ssr::win32::Win32Desktop desktop;
+        ssr::win32::Win32Desktop desktop(ssr::design::kProductTitle);
         ssr::NullSkinEngine skin;
         ssr::Form1 form(registry, desktop, skin);
         ssr::win32::MainWindow window(instance, form);

@@ -8,6 +8,7 @@
 
 #include "app/win32/icons.h"
 #include "application/layout.h"
+#include "platform/colour.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_desktop.h"
 

@@ -31,4 +31,24 @@ struct HiconTraits {
 };
 using UniqueHicon = UniqueHandle<HiconTraits>;
 
+// A device context from GetDC, given back to the window it came from (the
+// screen for nullptr). ReleaseDC needs the window too, so it is kept beside
+// the handle rather than in a traits type.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) noexcept : m_window(window), m_dc(::GetDC(window)) {}
+    ~WindowDc() {
+        if (m_dc) ::ReleaseDC(m_window, m_dc);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+
+    [[nodiscard]] HDC get() const noexcept { return m_dc; }
+    [[nodiscard]] explicit operator bool() const noexcept { return m_dc != nullptr; }
+
+private:
+    HWND m_window;
+    HDC m_dc;
+};
+
 }  // namespace ssr::win32

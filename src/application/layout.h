@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/colour.h"
 #include "platform/text.h"
 
 namespace ssr {
@@ -42,15 +43,6 @@ struct FontDesign {
     double points;
     bool bold;
 };
-
-// Colours: 0x00BBGGRR, or a system colour with the high bit set.
-inline constexpr std::uint32_t kColorWhite = 0x00FFFFFF;
-inline constexpr std::uint32_t kSystemButtonFace = 0x8000000F;
-inline constexpr std::uint32_t kSystemButtonText = 0x80000012;
-inline constexpr std::uint32_t kSystemWindowText = 0x80000008;
-inline constexpr std::uint32_t kSystemWindowBackground = 0x80000005;
-[[nodiscard]] constexpr bool IsSystemColor(std::uint32_t colour) { return (colour & 0x80000000U) != 0; }
-[[nodiscard]] constexpr int SystemColorIndex(std::uint32_t colour) { return static_cast<int>(colour & 0xFFU); }
 
 namespace design {
 

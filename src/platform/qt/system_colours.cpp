@@ -1,6 +1,6 @@
 #include "platform/qt/system_colours.h"
 
-#include "application/layout.h"
+#include "platform/colour.h"
 
 namespace ssr {
 

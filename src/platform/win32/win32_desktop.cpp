@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "application/layout.h"
 #include "platform/failure.h"
 #include "platform/win32/wide.h"
 
@@ -175,8 +174,8 @@ HCURSOR CursorOf(const PointerPicture* picture) noexcept {
     return own ? own->cursor() : nullptr;
 }
 
-Win32Desktop::Win32Desktop(SeedSource seed_source)
-    : m_title(design::kProductTitle), m_seed_source(std::move(seed_source)) {}
+Win32Desktop::Win32Desktop(TextView title, SeedSource seed_source)
+    : m_title(title), m_seed_source(std::move(seed_source)) {}
 
 Text Win32Desktop::CaptionOrTitle(std::optional<TextView> caption) const {
     return caption ? Text(*caption) : m_title;

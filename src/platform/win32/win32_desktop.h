@@ -41,7 +41,8 @@ public:
     // Where Randomize takes its seed; the default reads the time of day.
     using SeedSource = std::function<std::uint32_t()>;
 
-    explicit Win32Desktop(SeedSource seed_source = {});
+    // `title` is the program's until the start-up sets the shortened one.
+    explicit Win32Desktop(TextView title, SeedSource seed_source = {});
 
     // The main window: message and input boxes are modal to it. Not owned.
     void SetOwner(HWND owner) noexcept { m_owner = owner; }

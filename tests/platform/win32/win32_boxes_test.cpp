@@ -115,7 +115,7 @@ TEST_P(InputBoxTest, GivesWhatWasTypedOrNothingOnCancel) {
     const InputCase& row = GetParam();
     OwnerWindow owner;
     ASSERT_NE(owner.get(), nullptr) << "no display";
-    Win32Desktop desktop;
+    Win32Desktop desktop{u"boxes test"};
     desktop.SetOwner(owner.get());
     desktop.SetApplicationTitle(u"Sweep Stale Records Out Of The Installed");
 
@@ -191,7 +191,7 @@ TEST_P(MessageBoxTest, ShowsTheStyleAndGivesThePressedButton) {
     const MessageCase& row = GetParam();
     OwnerWindow owner;
     ASSERT_NE(owner.get(), nullptr) << "no display";
-    Win32Desktop desktop;
+    Win32Desktop desktop{u"boxes test"};
     desktop.SetOwner(owner.get());
     desktop.SetApplicationTitle(u"Sweep Stale Records Out Of The Installed");
 

@@ -60,7 +60,7 @@ protected:
         ::CoUninitialize();
     }
 
-    Win32Desktop m_desktop;
+    Win32Desktop m_desktop{u"desktop test"};
     const fs::path m_scratch = TempFolder() / W(RunTag() + u"-desktop");
 };
 
@@ -277,8 +277,8 @@ TEST_F(Win32DesktopTest, ApplicationFolderHoldsTheProgramAndHasNoTrailingBacksla
 }
 
 TEST(Win32DesktopRandom, SeededSequencesRepeatAndStayInTheUnitInterval) {
-    Win32Desktop first([] { return 4711U; });
-    Win32Desktop second([] { return 4711U; });
+    Win32Desktop first(u"first", [] { return 4711U; });
+    Win32Desktop second(u"second", [] { return 4711U; });
     first.Randomize();
     second.Randomize();
     std::set<int> numbers;
