@@ -451,7 +451,7 @@ RegFile::Node* RegFile::Child(Node* parent, TextView name) {
     return node;
 }
 
-std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
+std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
     std::unique_ptr<RegFile> file(new RegFile);
     file->m_bytes = std::move(bytes);
     file->m_nodes.emplace_back();
@@ -467,7 +467,7 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
     // The previous header's keys: consecutive sections share most of their path.
     std::vector<std::pair<Text, Node*>> chain;
     std::int64_t current = -1;
-    std::string_view architecture;
+    Architecture architecture = known;
     while (cursor.Next(line)) {
         const std::string_view text = SkipSpace(line.text);
         const char first = text.empty() ? '\0' : text[0];
@@ -504,10 +504,12 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes) {
             // reading at an architecture it does not know or that contradicts
             // an earlier one; the rest of the file is kept but never read.
             if (first == '#' && text.starts_with("#arch=")) {
-                const std::string_view arch = text.substr(6);
-                if (arch != "win32" && arch != "win64") break;
-                if (!architecture.empty() && architecture != arch) break;
+                const std::string_view name = text.substr(6);
+                if (name != "win32" && name != "win64") break;
+                const Architecture arch = name == "win32" ? Architecture::Win32 : Architecture::Win64;
+                if (architecture != Architecture::Unknown && architecture != arch) break;
                 architecture = arch;
+                if (file->m_architecture == Architecture::Unknown) file->m_architecture = arch;
             }
             continue;
         } else if (first == '"' || first == '@') {

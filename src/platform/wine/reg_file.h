@@ -49,6 +49,11 @@ struct RegValue {
 // shorter name before a longer one that starts with it.
 [[nodiscard]] int CompareNames(TextView a, TextView b);
 
+// The "#arch=" line of a registry file. wineserver keeps one architecture
+// for the prefix: the first file that names one sets it, and a later file
+// (user.reg after system.reg) that names another stops being read there.
+enum class Architecture { Unknown, Win32, Win64 };
+
 class RegFile {
 public:
     struct Node {
@@ -65,7 +70,11 @@ public:
 
     // Nothing when the first line is not wineserver's header: such a file
     // is not a registry and must never be written.
-    [[nodiscard]] static std::unique_ptr<RegFile> Parse(std::string bytes);
+    // `known` is the prefix's architecture from the files read before.
+    [[nodiscard]] static std::unique_ptr<RegFile> Parse(std::string bytes, Architecture known = Architecture::Unknown);
+
+    // The architecture the file itself names first, or Unknown.
+    [[nodiscard]] Architecture architecture() const { return m_architecture; }
 
     [[nodiscard]] const std::string& bytes() const { return m_bytes; }
     [[nodiscard]] Node* root() { return &m_nodes.front(); }
@@ -118,6 +127,7 @@ private:
     std::deque<Node> m_nodes;  // stable addresses; front() is the root
     std::vector<Section> m_sections;
     bool m_crlf = false;
+    Architecture m_architecture = Architecture::Unknown;
     // The last lookup's parent key: entries are opened one after another
     // below the same key.
     mutable const Node* m_find_base = nullptr;

@@ -31,56 +31,95 @@ long WriteFailureCode(wine::IoError error) {
     }
 }
 
+// The uninstall key of the 32-bit view, as a win64 prefix keeps it.
+constexpr char16_t kUninstallKeyPath32[] = u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
 }  // namespace
+
+// One registry file of the prefix and what was read from it.
+struct Hive {
+    std::filesystem::path path;
+    bool loaded = false;
+    long load_error = kErrorSuccess;      // the hive cannot be used while this is set
+    std::unique_ptr<wine::RegFile> file;  // null: no such file, an empty hive
+    wine::FileIdentity identity;
+};
 
 struct WinePrefixRegistry::State {
     using Node = wine::RegFile::Node;
+    static constexpr int kMachine = 0;  // system.reg: HKEY_LOCAL_MACHINE
+    static constexpr int kUser = 1;     // user.reg: HKEY_CURRENT_USER
+
+    struct OpenKey {
+        int hive = kMachine;
+        Node* node = nullptr;  // null once the key was deleted
+    };
 
     std::shared_ptr<const wine::Prefix> prefix;
-    std::filesystem::path file_path;
     wine::WriteFaultHook fault;
-    bool loaded = false;
-    long load_error = kErrorSuccess;   // the store cannot be used while this is set
-    std::unique_ptr<wine::RegFile> file;  // null: no system.reg, an empty registry
-    wine::FileIdentity identity;
-    // A handle whose key was deleted keeps its entry with a null node.
-    std::map<RegHandle, Node*> handles;
+    Hive hives[2];
+    std::map<RegHandle, OpenKey> handles;
     RegHandle next_handle = 0x1000;
 
-    // Reads system.reg the first time the store is used; a missing file is an
-    // empty registry (as for wineserver), an unreadable one fails every call.
-    long Load() {
-        if (loaded) return load_error;
-        wine::ReadResult read = wine::ReadWholeFile(file_path);
+    static int HiveOf(RegHandle root) {
+        return root == kHkeyLocalMachine ? kMachine : root == kHkeyCurrentUser ? kUser : -1;
+    }
+
+    // The prefix's architecture as wineserver settles it from system.reg:
+    // the file's "#arch=" line; a system.reg without one is a 32-bit prefix;
+    // without system.reg the server's own, 64-bit for Wine on x86-64.
+    wine::Architecture PrefixArchitecture() {
+        Hive& machine = hives[kMachine];
+        if (Load(kMachine) != kErrorSuccess || !machine.file) return wine::Architecture::Win64;
+        const auto arch = machine.file->architecture();
+        return arch == wine::Architecture::Unknown ? wine::Architecture::Win32 : arch;
+    }
+
+    // Reads a hive the first time it is used; a missing file is an empty
+    // hive (as for wineserver), an unreadable one fails every call on it.
+    long Load(int h) {
+        Hive& hive = hives[h];
+        if (hive.loaded) return hive.load_error;
+        wine::ReadResult read = wine::ReadWholeFile(hive.path);
         if (read.error == wine::IoError::NotFound) {
-            loaded = true;
-            return load_error = kErrorSuccess;
+            hive.loaded = true;
+            return hive.load_error = kErrorSuccess;
         }
         if (read.error != wine::IoError::None) return ReadFailureCode(read.error);  // try again next call
-        loaded = true;
-        identity = read.identity;
-        file = wine::RegFile::Parse(std::move(read.bytes));
-        return load_error = file ? kErrorSuccess : kErrorBadDbFormat;
+        hive.loaded = true;
+        hive.identity = read.identity;
+        hive.file = Parse(h, std::move(read.bytes));
+        return hive.load_error = hive.file ? kErrorSuccess : kErrorBadDbFormat;
     }
 
-    // Replaces the parsed file with `fresh`, carrying open handles over by
-    // their paths; handles whose key is gone now see it as deleted.
-    void Adopt(std::unique_ptr<wine::RegFile> fresh, const wine::FileIdentity& fresh_identity) {
-        for (auto& [handle, node] : handles) {
-            if (!node || node->removed) {
-                node = nullptr;
+    // user.reg is read as wineserver reads it after system.reg: an "#arch="
+    // line that contradicts the prefix's ends what it reads of the file.
+    std::unique_ptr<wine::RegFile> Parse(int h, std::string bytes) {
+        if (h == kMachine) return wine::RegFile::Parse(std::move(bytes));
+        return wine::RegFile::Parse(std::move(bytes), PrefixArchitecture());
+    }
+
+    // Replaces a hive's parsed file with `fresh`, carrying its open handles
+    // over by their paths; handles whose key is gone now see it as deleted.
+    void Adopt(int h, std::unique_ptr<wine::RegFile> fresh, const wine::FileIdentity& fresh_identity) {
+        for (auto& [handle, open] : handles) {
+            if (open.hive != h) continue;
+            if (!open.node || open.node->removed) {
+                open.node = nullptr;
                 continue;
             }
-            node = fresh ? fresh->Find(fresh->root(), wine::RegFile::PathOf(node)) : nullptr;
+            open.node = fresh ? fresh->Find(fresh->root(), wine::RegFile::PathOf(open.node)) : nullptr;
         }
-        file = std::move(fresh);
-        identity = fresh_identity;
+        hives[h].file = std::move(fresh);
+        hives[h].identity = fresh_identity;
     }
 
-    Node* Resolve(RegHandle key, long& error) {
-        if ((error = Load()) != kErrorSuccess) return nullptr;
-        if (key == kHkeyLocalMachine) {
-            if (file) return file->root();
+    // The key a root or handle stands for, and the hive it lives in.
+    Node* Resolve(RegHandle key, int& h, long& error) {
+        if (const int root = HiveOf(key); root >= 0) {
+            h = root;
+            if ((error = Load(h)) != kErrorSuccess) return nullptr;
+            if (hives[h].file) return hives[h].file->root();
             error = kErrorFileNotFound;
             return nullptr;
         }
@@ -89,32 +128,41 @@ struct WinePrefixRegistry::State {
             error = kErrorInvalidHandle;
             return nullptr;
         }
-        if (it->second && it->second->removed) it->second = nullptr;
-        if (!it->second) error = kErrorKeyDeleted;
-        return it->second;
+        h = it->second.hive;
+        if ((error = Load(h)) != kErrorSuccess) return nullptr;
+        Node*& node = it->second.node;
+        if (node && node->removed) node = nullptr;
+        if (!node) error = kErrorKeyDeleted;
+        return node;
     }
 
     long Open(RegHandle root, TextView subkey, RegHandle* result) {
         if (!result) return kErrorInvalidParameter;
         *result = 0;
         long error = kErrorSuccess;
-        Node* base = Resolve(root, error);
+        int h = kMachine;
+        Node* base = Resolve(root, h, error);
         if (!base) return error;
-        Node* node = file->Find(base, subkey);
+        Node* node = hives[h].file->Find(base, subkey);
         if (!node) return kErrorFileNotFound;
         const RegHandle handle = next_handle;
         next_handle += 4;
-        handles.emplace(handle, node);
+        handles.emplace(handle, OpenKey{h, node});
         *result = handle;
         return kErrorSuccess;
     }
 
     // Asked once more just before the rename, so that neither a new file
     // nor a wineserver that started meanwhile is overwritten or overrides us.
+    struct CurrentCheck {
+        State* state;
+        int hive;
+    };
     static bool StillCurrent(void* context) {
-        auto* self = static_cast<State*>(context);
-        const auto now = wine::IdentityOf(self->file_path);
-        return now && *now == self->identity && !self->prefix->ServerRunning();
+        const auto* check = static_cast<CurrentCheck*>(context);
+        const Hive& hive = check->state->hives[check->hive];
+        const auto now = wine::IdentityOf(hive.path);
+        return now && *now == hive.identity && !check->state->prefix->ServerRunning();
     }
 
     long DeleteTree(RegHandle root, TextView subkey);
@@ -122,52 +170,57 @@ struct WinePrefixRegistry::State {
 
 long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
     long error = kErrorSuccess;
-    if (!Resolve(root, error)) return error;
-    if (!file) return kErrorFileNotFound;
+    int h = kMachine;
+    if (!Resolve(root, h, error)) return error;
+    Hive& hive = hives[h];
+    if (!hive.file) return kErrorFileNotFound;
     // The root itself, and the key that holds the entries, are never taken
     // away, whatever path leads to them: that would wipe every program's
-    // record or the prefix's whole machine registry.
+    // record or a whole hive.
     for (int attempt = 0; attempt < 3; ++attempt) {
         // A running wineserver holds the registry in memory and writes it out
         // later, over whatever we wrote.
         if (prefix->ServerRunning()) return kErrorSharingViolation;
-        const auto now_identity = wine::IdentityOf(file_path);
+        const auto now_identity = wine::IdentityOf(hive.path);
         if (!now_identity) return kErrorFileNotFound;  // the file went away: nothing to delete from
-        if (!(*now_identity == identity)) {
-            wine::ReadResult read = wine::ReadWholeFile(file_path);
+        if (!(*now_identity == hive.identity)) {
+            wine::ReadResult read = wine::ReadWholeFile(hive.path);
             if (read.error != wine::IoError::None) return ReadFailureCode(read.error);
-            auto fresh = wine::RegFile::Parse(std::move(read.bytes));
+            auto fresh = Parse(h, std::move(read.bytes));
             if (!fresh) return kErrorBadDbFormat;  // never write over what is no longer a registry
-            Adopt(std::move(fresh), read.identity);
+            Adopt(h, std::move(fresh), read.identity);
         }
-        Node* base = Resolve(root, error);
+        Node* base = Resolve(root, h, error);
         if (!base) return error;
         const auto parts = SplitPath(subkey);
         if (parts.empty()) return kErrorAccessDenied;
-        Node* target = file->Find(base, subkey);
+        wine::RegFile& file = *hive.file;
+        Node* target = file.Find(base, subkey);
         if (!target) return kErrorFileNotFound;
-        for (const Node* up = file->Find(file->root(), kUninstallKeyPath); up; up = up->parent)
-            if (up == target) return kErrorAccessDenied;
+        for (const TextView guarded : {TextView(kUninstallKeyPath), TextView(kUninstallKeyPath32)})
+            for (const Node* up = file.Find(file.root(), guarded); up; up = up->parent)
+                if (up == target) return kErrorAccessDenied;
         // A file the user made read-only says: leave it as it is.
-        if ((identity.mode & 0222) == 0 || ::access(file_path.c_str(), W_OK) != 0) return kErrorAccessDenied;
+        if ((hive.identity.mode & 0222) == 0 || ::access(hive.path.c_str(), W_OK) != 0) return kErrorAccessDenied;
 
         const auto now = std::chrono::system_clock::now().time_since_epoch();
         const auto seconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(now).count());
         const auto ticks = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 100) +
                            116444736000000000ULL;
-        std::string bytes = file->WithoutSubtree(target, seconds, ticks);
-        // A system.reg that links elsewhere is replaced where it really lives.
+        std::string bytes = file.WithoutSubtree(target, seconds, ticks);
+        // A hive that links elsewhere is replaced where it really lives.
         std::error_code ec;
-        const std::filesystem::path real = std::filesystem::canonical(file_path, ec);
+        const std::filesystem::path real = std::filesystem::canonical(hive.path, ec);
+        CurrentCheck check{this, h};
         const wine::ReplaceOutcome outcome =
-            wine::ReplaceFile(ec ? file_path : real, bytes, identity, &StillCurrent, this, fault);
+            wine::ReplaceFile(ec ? hive.path : real, bytes, hive.identity, &StillCurrent, &check, fault);
         if (outcome.result == wine::ReplaceResult::Stale) continue;  // changed under us: read again
         if (outcome.result == wine::ReplaceResult::Failed) return WriteFailureCode(outcome.error);
 
-        const auto written = wine::IdentityOf(file_path);
-        file->ApplyDeletion(target, std::move(bytes));
+        const auto written = wine::IdentityOf(hive.path);
+        file.ApplyDeletion(target, std::move(bytes));
         // Should the new file be unreadable at once, the next deletion reads it afresh.
-        identity = written ? *written : wine::FileIdentity{};
+        hive.identity = written ? *written : wine::FileIdentity{};
         return kErrorSuccess;
     }
     return kErrorWriteFault;  // the file kept changing under us
@@ -176,7 +229,8 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
 WinePrefixRegistry::WinePrefixRegistry(std::shared_ptr<const wine::Prefix> prefix, wine::WriteFaultHook fault)
     : m_state(std::make_unique<State>()) {
     m_state->prefix = std::move(prefix);
-    m_state->file_path = m_state->prefix->path() / "system.reg";
+    m_state->hives[State::kMachine].path = m_state->prefix->path() / "system.reg";
+    m_state->hives[State::kUser].path = m_state->prefix->path() / "user.reg";
     m_state->fault = std::move(fault);
 }
 
@@ -193,12 +247,15 @@ long WinePrefixRegistry::open_key(RegHandle root, TextView subkey, std::uint32_t
     return m_state->Open(root, ViewPath(root, subkey, view, has_32bit_view()), result);
 }
 
-bool WinePrefixRegistry::has_32bit_view() const { return true; }
+bool WinePrefixRegistry::has_32bit_view() const {
+    return m_state->PrefixArchitecture() == wine::Architecture::Win64;
+}
 
 long WinePrefixRegistry::enum_key_ex(RegHandle key, std::uint32_t index, char16_t* name, std::uint32_t* name_length,
                                      char16_t* class_text, std::uint32_t* class_length) {
     long error = kErrorSuccess;
-    State::Node* node = m_state->Resolve(key, error);
+    int hive = 0;
+    State::Node* node = m_state->Resolve(key, hive, error);
     if (!node) return error;
     if (!name || !name_length) return kErrorInvalidParameter;
     if (index >= node->children.size()) return kErrorNoMoreItems;
@@ -208,11 +265,12 @@ long WinePrefixRegistry::enum_key_ex(RegHandle key, std::uint32_t index, char16_
 
 long WinePrefixRegistry::query_value_ex(RegHandle key, TextView value_name, std::uint32_t* type, std::uint8_t* data,
                                         std::uint32_t* size) {
-    if (key == kHkeyLocalMachine) return kErrorInvalidHandle;
+    if (State::HiveOf(key) >= 0) return kErrorInvalidHandle;
     long error = kErrorSuccess;
-    State::Node* node = m_state->Resolve(key, error);
+    int hive = 0;
+    State::Node* node = m_state->Resolve(key, hive, error);
     if (!node) return error;
-    const wine::RegValue* value = m_state->file->FindValue(node, value_name);
+    const wine::RegValue* value = m_state->hives[hive].file->FindValue(node, value_name);
     if (!value) return kErrorFileNotFound;
     return CopyValueData(value->type, value->data, type, data, size);
 }
