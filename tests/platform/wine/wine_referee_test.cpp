@@ -12,8 +12,11 @@
 #include <cstdio>
 #include <map>
 
+#include "application/form1.h"
 #include "catalogue/listing.h"
+#include "catalogue/places.h"
 #include "platform/entry_list.h"
+#include "platform/testing/recording_skin_engine.h"
 #include "platform/testing/scripted_desktop.h"
 #include "platform/wine/reg_file.h"
 #include "platform/wine/wine_prefix.h"
@@ -377,6 +380,77 @@ TEST_P(RealWine, ReadsWhatWineStoredAndDeletesWhatWineThenMisses) {
         expected.push_back(key);
     }
     ExpectSame(after, expected);
+}
+
+// The three places of records as Wine's reg makes them: the same key name in
+// the 64-bit view, the 32-bit view and under the current user, each with a
+// subtree. The listing shows each where Wine put it; Remove deletes a row's
+// key in its place only, and `reg query` in each view agrees afterwards.
+TEST_P(RealWine, ListsAndRemovesInEachPlaceAsWineSeesThem) {
+    const bool win64 = std::string(m_prefix.arch) == "win64";
+    const std::string u = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    const auto add = [&](const std::string& root, const std::string& key, const std::string& name,
+                         const std::string& view) {
+        return "reg add \"" + root + "\\" + u + key + "\" /v DisplayName /d \"" + name + "\" " + view +
+               " /f >nul\r\nreg add \"" + root + "\\" + u + key + "\" /v UninstallString /d \"c:\\" + key +
+               "\\u.exe\" " + view + " /f >nul\r\nreg add \"" + root + "\\" + u + key + "\\Sub\\Deep\" /v x /d y " +
+               view + " /f >nul\r\n";
+    };
+    // A 32-bit prefix has one view: /reg:64 names the same keys there.
+    std::string script = "@echo off\r\n";
+    script += add("HKLM", "SsrPlace", "Place 64", "/reg:64") + add("HKLM", "SsrPlace", "Place 32", "/reg:32");
+    script += add("HKLM", "SsrOnly32", "Only 32", "/reg:32") + add("HKCU", "SsrPlace", "Place user", "/reg:64");
+    script += add("HKCU", "SsrOnlyUser", "Only user", "/reg:64");
+    WriteBytes(m_prefix.path / "drive_c" / "ssr-places.cmd", script);
+    Shell(m_prefix.Env() + "wine cmd /c 'c:\\ssr-places.cmd'; " + m_prefix.Env() + "wineserver -w");
+
+    WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
+    EXPECT_EQ(registry.has_32bit_view(), win64);
+    ScriptedDesktop desktop;
+    RecordingSkinEngine skin;
+    Form1 form(registry, desktop, skin);
+    EntryList& list = form.ListView1();
+    ListUninstallEntries(registry, list, desktop);
+    std::vector<std::pair<Text, Text>> ours;  // display name, location
+    for (int i = 1; i <= list.Count(); ++i)
+        if (list.SubItem(i, 3).starts_with(u"Ssr")) ours.emplace_back(list.ItemText(i), list.SubItem(i, 4));
+    const std::vector<std::pair<Text, Text>> expected =
+        win64 ? std::vector<std::pair<Text, Text>>{{u"Place 64", kLocation64Bit},
+                                                   {u"Only 32", kLocation32Bit},
+                                                   {u"Place 32", kLocation32Bit},
+                                                   {u"Only user", kLocationCurrentUser},
+                                                   {u"Place user", kLocationCurrentUser}}
+              : std::vector<std::pair<Text, Text>>{{u"Only 32", kLocationMachine},
+                                                   {u"Place 32", kLocationMachine},
+                                                   {u"Only user", kLocationCurrentUser},
+                                                   {u"Place user", kLocationCurrentUser}};
+    EXPECT_EQ(ours, expected);
+
+    // Remove the 32-bit "SsrPlace" (the machine's on a 32-bit prefix) and the
+    // user's "SsrOnlyUser"; every other row stays.
+    const Text removed_machine = u"Place 32";
+    for (int i = 1; i <= list.Count(); ++i)
+        list.SetChecked(i, list.ItemText(i) == removed_machine || list.ItemText(i) == u"Only user");
+    const int before = list.Count();
+    form.PushButton2_Click();
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(list.Count(), before - 2);
+
+    std::string check = "@echo off\r\n";
+    const std::vector<std::pair<std::string, std::string>> queries = {
+        {"HKLM\\" + u + "SsrPlace", "/reg:64"},     {"HKLM\\" + u + "SsrPlace", "/reg:32"},
+        {"HKLM\\" + u + "SsrOnly32", "/reg:32"},    {"HKLM\\" + u + "SsrOnly32\\Sub", "/reg:32"},
+        {"HKCU\\" + u + "SsrPlace\\Sub", "/reg:64"}, {"HKCU\\" + u + "SsrOnlyUser", "/reg:64"},
+        {"HKCU\\" + u + "SsrOnlyUser\\Sub\\Deep", "/reg:64"}};
+    for (const auto& [key, view] : queries)
+        check += "reg query \"" + key + "\" " + view + " >nul 2>&1\r\necho %errorlevel%\r\n";
+    WriteBytes(m_prefix.path / "drive_c" / "ssr-places-check.cmd", check);
+    const std::string answers = Shell(m_prefix.Env() + "wine cmd /c 'c:\\ssr-places-check.cmd' | tr -d '\\r'; " +
+                                      m_prefix.Env() + "wineserver -w");
+    // 0: still there, 1: gone.
+    EXPECT_EQ(answers, win64 ? "0\n1\n0\n0\n0\n1\n1\n" : "1\n1\n0\n0\n0\n1\n1\n")
+        << "64-bit SsrPlace, 32-bit SsrPlace, SsrOnly32 and its subtree, the user's SsrPlace subtree, the removed "
+           "user record and its subtree";
 }
 
 INSTANTIATE_TEST_SUITE_P(Prefixes, RealWine, ::testing::Values("win64", "win32"));
