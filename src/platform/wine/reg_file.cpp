@@ -564,8 +564,24 @@ RegFile::Node* RegFile::Find(Node* base, TextView path) const {
         m_find_base = base;
         m_find_prefix.assign(prefix);
         m_find_parent = Walk(base, prefix);
+        m_find_hint = 0;
     }
-    return m_find_parent ? Walk(m_find_parent, path.substr(cut)) : nullptr;
+    if (!m_find_parent) return nullptr;
+    // Entries are opened in the order they were enumerated, by the names
+    // the enumeration gave: the child after the last one found, spelt
+    // exactly so, spares the search.
+    const TextView leaf = path.substr(cut + 1, last - cut - 1);
+    const auto& children = m_find_parent->children;
+    for (const std::size_t at : {m_find_hint + 1, m_find_hint})
+        if (at < children.size() && children[at]->name == leaf) {
+            m_find_hint = at;
+            return children[at];
+        }
+    const auto at = std::lower_bound(children.begin(), children.end(), leaf,
+                                     [](const Node* n, TextView v) { return CompareNames(n->name, v) < 0; });
+    if (at == children.end() || CompareNames((*at)->name, leaf) != 0) return nullptr;
+    m_find_hint = static_cast<std::size_t>(at - children.begin());
+    return *at;
 }
 
 void RegFile::LoadValues(Node* node) const {
@@ -798,6 +814,7 @@ void RegFile::ApplyDeletion(Node* node, std::string bytes) {
     m_bytes = std::move(bytes);
     m_find_base = nullptr;
     m_find_parent = nullptr;
+    m_find_hint = 0;
     m_cached_node = nullptr;
 }
 

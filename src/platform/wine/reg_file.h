@@ -133,6 +133,7 @@ private:
     mutable const Node* m_find_base = nullptr;
     mutable Text m_find_prefix;
     mutable Node* m_find_parent = nullptr;
+    mutable std::size_t m_find_hint = 0;  // the index below m_find_parent found last
     mutable const Node* m_cached_node = nullptr;
     mutable Text m_cached_name;
     mutable bool m_cached_found = false;
