@@ -27,9 +27,12 @@ using namespace ssr;
 class PrefixDesktop final : public ScriptedDesktop {
 public:
     explicit PrefixDesktop(std::shared_ptr<const wine::Prefix> prefix) : m_prefix(std::move(prefix)) {}
-    bool QueryLastModified(TextView path) override {
+    FileState QueryFileState(TextView path) noexcept override {
         ++queries;
-        return m_prefix->WindowsPathExists(path);
+        return m_prefix->WindowsPathState(path);
+    }
+    std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) override {
+        return m_prefix->EnvironmentVariable(name, view);
     }
     std::size_t queries = 0;
 

@@ -90,6 +90,7 @@ StepTable ListingSteps(ListingRun& r) {
          }},
         {178, [&r] { r.current_item = r.list.Add(r.display_name); return Next::Advance(); }, to_222},
         {180, [&r] { r.list.SetSubItem(r.current_item, 1, r.uninstall_command); return Next::Advance(); }},
+        {180, [&r] { r.list.SetCommand(r.current_item, r.uninstall_command); return Next::Advance(); }},
         {182, [&r] { r.list.SetSubItem(r.current_item, 3, r.key_name); return Next::Advance(); }},
         {182, [&r, place] { r.list.SetSubItem(r.current_item, 4, place().location); return Next::Advance(); }},
         {184, [&r] { return Contains(LowerCase(r.working_copy), u"msiexec.exe") ? Next::Jump(216) : Next::Advance(); }},

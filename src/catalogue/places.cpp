@@ -25,6 +25,10 @@ std::optional<RecordPlace> PlaceOfLocation(TextView location) {
     return std::nullopt;
 }
 
+ProgramView ViewOfLocation(TextView location) {
+    return location == TextView(kLocation32Bit) ? ProgramView::ThirtyTwoBit : ProgramView::Native;
+}
+
 Text FullKeyPath(const RecordPlace& place, TextView key_name, bool has_32bit_view) {
     Text path = place.root == kHkeyCurrentUser ? Text(u"HKEY_CURRENT_USER\\") : Text(u"HKEY_LOCAL_MACHINE\\");
     path += ViewPath(place.root, kUninstallKeyPath, place.view, has_32bit_view);

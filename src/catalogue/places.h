@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/desktop.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -38,6 +39,10 @@ struct RecordPlace {
 // the program sees it without a view (rows filled by other means); any other
 // unknown text names no place.
 [[nodiscard]] std::optional<RecordPlace> PlaceOfLocation(TextView location);
+
+// The program view of the records of a "Location": the 32-bit place holds
+// 32-bit programs; every other place, and an unknown text, the system's own.
+[[nodiscard]] ProgramView ViewOfLocation(TextView location);
 
 // "HKEY_LOCAL_MACHINE\Software\Wow6432Node\...\Uninstall\<key>" and the like:
 // where a record lives, for the row's hint and the backup.

@@ -2,12 +2,14 @@
 // The registry text reader and the path helpers shared by the listing and
 // the entry operations.
 
+#include <functional>
+#include <optional>
+
+#include "platform/desktop.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
 namespace ssr {
-
-class Desktop;
 
 // Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded), cut before its first
 // zero character, from the registry view `view` names. Every registry
@@ -21,8 +23,25 @@ class Desktop;
 // when the last colon is the first character.
 [[nodiscard]] Text DrivePathFrom(TextView text);
 
-// True when the path names something that exists: a file, a folder or a
-// drive root. Never fails.
-[[nodiscard]] bool FileExists(Desktop& desktop, TextView path) noexcept;
+// `text` with each %NAME% reference that `lookup` knows replaced by its
+// value, as the system expands a REG_EXPAND_SZ text. A reference it does not
+// know stays as written, and `complete` becomes false; a lone % is a
+// character like any other.
+[[nodiscard]] Text ExpandReferences(TextView text, const std::function<std::optional<Text>(TextView)>& lookup,
+                                    bool& complete);
+
+// What is known of the file a record names, as a program of `view` would
+// see it, after its environment references are expanded. Only a path rooted
+// at a drive letter (or at the desktop's own root) is asked of the file
+// system, once; for a path under the system folder of a 32-bit program a
+// second time when the first answer is "not found". Unknown without asking:
+// an empty path, a network path, a bare or relative name (Windows looks for
+// those in more folders than anyone can list, so a miss proves nothing), and
+// a reference the system does not know. Never fails.
+[[nodiscard]] FileState TargetState(Desktop& desktop, TextView path, ProgramView view) noexcept;
+
+// False only when the file system says for certain that nothing is at
+// `path`: when the test cannot decide, the file counts as there. Never fails.
+[[nodiscard]] bool FileExists(Desktop& desktop, TextView path, ProgramView view = ProgramView::Native) noexcept;
 
 }  // namespace ssr

@@ -32,7 +32,7 @@ void SelectByText(Desktop& desktop, EntryList& list, TextView location, Sense se
                       const bool matches = Contains(LowerCase(list.ItemText(i)), LowerCase(search));
                       const bool wanted = sense == Sense::Containing ? matches : !matches;
                       return wanted ? Next::Advance() : Next::Jump(kMoveOn);
-                  }},
+                  }, Next::Jump(kMoveOn)},  // an entry whose text could not be read is never checked
                  {106, [&] { list.SetChecked(i, true); return Next::Advance(); }},
                  {106, [&] {
                       // Without a started walk there is no entry to move on from.

@@ -1,10 +1,13 @@
-// Suggest Old Entries To Remove: checks every entry whose target path does
-// not exist. Only ever adds check marks.
+// Suggest Old Entries To Remove: checks every entry whose target path the
+// file system says for certain is not there. A suggestion is a claim that the
+// program is gone, so a test that cannot decide never checks. Only ever adds
+// check marks.
 
 #include "application/error_report.h"
 #include "application/form1.h"
 #include "application/step_runner.h"
 #include "catalogue/listing.h"
+#include "catalogue/places.h"
 #include "catalogue/reg.h"
 
 namespace ssr {
@@ -13,6 +16,7 @@ void Form1::PushButton3_Click() noexcept {
     int count = 0;
     int i = 0;
     Text target;
+    ProgramView view = ProgramView::Native;
     RunSteps(m_desktop, location::kPushButton3Click,
              {
                  {100, [&] {
@@ -20,9 +24,16 @@ void Form1::PushButton3_Click() noexcept {
                       i = 1;
                       return i > count ? Next::End() : Next::Advance();
                   }},
-                 {102, [&] { target = m_list->SubItem(i, 2); return Next::Advance(); }},
-                 {104, [&] { return Contains(target, kIgnoreMe) ? Next::Jump(110) : Next::Advance(); }},
-                 {106, [&] { return FileExists(m_desktop, target) ? Next::Jump(110) : Next::Advance(); }},
+                 // An entry whose target or place could not be read is passed
+                 // over: a check mark never comes from a failed read.
+                 {102, [&] {
+                      target = m_list->SubItem(i, 2);
+                      view = ViewOfLocation(m_list->SubItem(i, 4));
+                      return Next::Advance();
+                  }, Next::Jump(110)},
+                 // An empty target names nothing that could be found missing.
+                 {104, [&] { return target.empty() || Contains(target, kIgnoreMe) ? Next::Jump(110) : Next::Advance(); }},
+                 {106, [&] { return FileExists(m_desktop, target, view) ? Next::Jump(110) : Next::Advance(); }},
                  {108, [&] { m_list->SetChecked(i, true); return Next::Advance(); }},
                  {110, [&] { return ++i <= count ? Next::Jump(102) : Next::End(); }, Next::End()},
              });

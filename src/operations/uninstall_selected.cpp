@@ -1,5 +1,6 @@
 // Uninstall Selected Entry From Computer: starts the own uninstaller of every
-// selected entry. The entry stays listed; nothing waits for the uninstaller.
+// selected entry, with the command its record gives. The entry stays listed;
+// nothing waits for the uninstaller.
 
 #include "application/error_report.h"
 #include "application/form1.h"
@@ -55,8 +56,16 @@ void Form1::PushButton1_Click() noexcept {
                       i = 1;
                       return i > count ? Next::End() : Next::Advance();
                   }},
-                 {102, [&] { return m_list->Selected(i) ? Next::Advance() : Next::Jump(108); }},
-                 {104, [&] { OpenWithShell(m_desktop, hWnd(), m_list->SubItem(i, 1)); return Next::Advance(); }},
+                 // Nothing is started for an entry whose selection could not be read.
+                 {102, [&] { return m_list->Selected(i) ? Next::Advance() : Next::Jump(108); }, Next::Jump(108)},
+                 // The command the record gave, not the "Uninstall" column, which
+                 // shows only the DLL of a rundll32 command. A row that was not
+                 // listed from the registry has only its column.
+                 {104, [&] {
+                      const Text& command = m_list->Command(i);
+                      OpenWithShell(m_desktop, hWnd(), command.empty() ? m_list->SubItem(i, 1) : command);
+                      return Next::Advance();
+                  }},
                  {108, [&] { return ++i <= count ? Next::Jump(102) : Next::End(); }, Next::End()},
              });
 }

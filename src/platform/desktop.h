@@ -24,6 +24,14 @@ inline constexpr int kVbOk = 1;  // MsgBox result of the OK button
 // Window styles for started programs, numbered as the desktop's show commands.
 enum class ShowCommand : int { Hidden = 0, Normal = 1, MinimizedFocus = 2 };
 
+// What a file test found out. Only Missing is a claim that the thing is gone.
+enum class FileState { Exists, Missing, Unknown };
+
+// Whose eyes a path is read with. A record of the local machine's 32-bit
+// place belongs to a 32-bit program: its %ProgramFiles% is the x86 folder,
+// and its system32 is the 32-bit system folder.
+enum class ProgramView { Native, ThirtyTwoBit };
+
 // A loaded pointer picture; only the desktop that made it knows what is inside.
 class PointerPicture {
 public:
@@ -49,9 +57,14 @@ public:
     // The command line that opens a web address in the user's browser.
     [[nodiscard]] virtual Text HomePageCommandLine(TextView address) const = 0;
 
-    // Asks the file system for the last-modified time of `path`; true when it
-    // answers. May fail for paths the desktop cannot even look at.
-    [[nodiscard]] virtual bool QueryLastModified(TextView path) = 0;
+    // What the file system says about `path`. Missing only for a definite
+    // "not found" on a drive that is there; Unknown when it cannot tell (no
+    // such drive at the moment, a device that is not ready, access denied,
+    // a kind of path this desktop does not look up). Never fails.
+    [[nodiscard]] virtual FileState QueryFileState(TextView path) noexcept = 0;
+    // The value the system gives the environment variable `name` (any case)
+    // in a program of `view`; nothing when it has none.
+    [[nodiscard]] virtual std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) = 0;
     // True for an existing plain file that is neither hidden nor a system file.
     [[nodiscard]] virtual bool IsPlainFile(TextView path) = 0;
     // Loads a pointer picture (a .cur file); fails when it is not one.

@@ -65,6 +65,11 @@ void EntryList::SetSubItem(int position, int k, TextView text) {
     if (m_observer) m_observer->RowChanged(position);
 }
 
+const Text& EntryList::Command(int position) const { return At(position).command; }
+
+// Hidden, so no view needs to hear of it.
+void EntryList::SetCommand(int position, TextView command) { At(position).command = Text(command); }
+
 bool EntryList::Checked(int position) const { return At(position).checked; }
 
 void EntryList::SetChecked(int position, bool checked) {

@@ -22,6 +22,10 @@ inline constexpr int kSubItemCount = 4;
 struct ListItem {
     Text text;
     Text sub_items[kSubItemCount];
+    // The uninstall command as the registry gave it. Not a column: the
+    // "Uninstall" column may show a rewritten text (the DLL of a rundll32
+    // command), and Uninstall must start what the record itself names.
+    Text command;
     bool checked = false;
     bool selected = false;
 };
@@ -59,6 +63,8 @@ public:
     [[nodiscard]] virtual const Text& ItemText(int position) const;
     [[nodiscard]] virtual const Text& SubItem(int position, int k) const;
     virtual void SetSubItem(int position, int k, TextView text);
+    [[nodiscard]] virtual const Text& Command(int position) const;
+    virtual void SetCommand(int position, TextView command);
     [[nodiscard]] virtual bool Checked(int position) const;
     virtual void SetChecked(int position, bool checked);
     [[nodiscard]] virtual bool Selected(int position) const;

@@ -49,6 +49,7 @@ TEST_P(TargetPath, IsDerivedFromTheCommand) {
     EXPECT_EQ(list.SubItem(1, 1), GetParam().column2);
     EXPECT_EQ(list.SubItem(1, 2), GetParam().column3);
     EXPECT_EQ(list.SubItem(1, 3), u"Entry");
+    EXPECT_EQ(list.Command(1), GetParam().command);  // what Uninstall starts, whatever the columns show
     EXPECT_TRUE(desktop.boxes.empty());
 }
 

@@ -100,15 +100,131 @@ TEST(DrivePathFromText, AColonAtTheFirstPositionIsAnInvalidArgument) {
     }
 }
 
-TEST(FileExistsTest, AnswersWhatTheFileSystemSaysAndNeverFails) {
+// ---- What a record's target tells about its program ----
+
+// A desktop with a Windows folder, a 64-bit and a 32-bit program folder and
+// a user profile; paths are looked up case-insensitively.
+ScriptedDesktop TargetDesktop() {
     ScriptedDesktop desktop;
-    desktop.existing_paths = {u"C:\\Present.exe"};
-    desktop.failing_queries = {u"Q:\\not ready"};
-    EXPECT_TRUE(FileExists(desktop, u"c:\\present.exe"));
-    EXPECT_FALSE(FileExists(desktop, u"C:\\Gone.exe"));
-    EXPECT_FALSE(FileExists(desktop, u""));
-    EXPECT_FALSE(FileExists(desktop, u"Q:\\not ready"));
+    desktop.environment = {{u"SystemRoot", u"C:\\windows"},
+                           {u"ProgramFiles", u"C:\\Program Files"},
+                           {u"ProgramFiles(x86)", u"C:\\Program Files (x86)"},
+                           {u"CommonProgramFiles", u"C:\\Program Files\\Common Files"},
+                           {u"AppData", u"C:\\users\\me\\AppData\\Roaming"},
+                           {u"Empty", u""}};
+    desktop.environment_32bit = {{u"ProgramFiles", u"C:\\Program Files (x86)"},
+                                 {u"CommonProgramFiles", u"C:\\Program Files (x86)\\Common Files"}};
+    desktop.existing_paths = {u"C:\\Program Files\\Omega\\uninst.exe",
+                              u"C:\\Program Files (x86)\\Old\\uninst.exe",
+                              u"C:\\Program Files (x86)\\Common Files\\Setup\\setup.exe",
+                              u"C:\\users\\me\\AppData\\Roaming\\Tool\\remove.exe",
+                              u"C:\\windows\\SysWOW64\\ie4uinit.exe",
+                              u"C:\\windows\\system32\\drivers\\etc\\hosts",
+                              u"C:\\windows\\system32\\native.exe",
+                              u"/usr/share/sweep/HAND-M.CUR"};
+    desktop.undecidable_paths = {u"Q:\\Program\\uninst.exe"};
+    return desktop;
 }
+
+struct TargetCase {
+    const char* behaviour;
+    Text path;
+    ProgramView view;
+    FileState state;
+    std::vector<Text> asked;  // what the file system was asked, in order
+};
+
+void PrintTo(const TargetCase& c, std::ostream* os) { *os << c.behaviour; }
+
+class TargetStateTest : public ::testing::TestWithParam<TargetCase> {};
+
+TEST_P(TargetStateTest, OnlyADefiniteNotFoundIsMissing) {
+    const TargetCase& c = GetParam();
+    ScriptedDesktop desktop = TargetDesktop();
+    EXPECT_EQ(TargetState(desktop, c.path, c.view), c.state);
+    EXPECT_EQ(desktop.queried_paths, c.asked);
+    EXPECT_EQ(FileExists(desktop, c.path, c.view), c.state != FileState::Missing);
+}
+
+constexpr auto k64 = ProgramView::Native;
+constexpr auto k32 = ProgramView::ThirtyTwoBit;
+constexpr auto kHere = FileState::Exists;
+constexpr auto kGone = FileState::Missing;
+constexpr auto kUnknown = FileState::Unknown;
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, TargetStateTest,
+    ::testing::Values(
+        TargetCase{"PresentFile", u"c:\\program files\\omega\\uninst.exe", k64, kHere, {u"c:\\program files\\omega\\uninst.exe"}},
+        TargetCase{"GoneFile", u"C:\\Gone\\uninst.exe", k64, kGone, {u"C:\\Gone\\uninst.exe"}},
+        TargetCase{"ForwardSlashesAreRootedToo", u"C:/Gone/uninst.exe", k64, kGone, {u"C:/Gone/uninst.exe"}},
+        TargetCase{"UndecidedByTheFileSystem", u"Q:\\Program\\uninst.exe", k64, kUnknown, {u"Q:\\Program\\uninst.exe"}},
+        TargetCase{"EmptyIsNeverAsked", u"", k64, kUnknown, {}},
+        TargetCase{"BareNameIsNeverMissing", u"notepad.exe", k64, kUnknown, {}},
+        TargetCase{"BareCommandIsNeverMissing", u"msi", k64, kUnknown, {}},
+        TargetCase{"RelativeFolderIsNeverMissing", u"bin\\uninst.exe", k64, kUnknown, {}},
+        TargetCase{"DriveRelativeIsNeverMissing", u"c:uninst.exe", k64, kUnknown, {}},
+        TargetCase{"NetworkPathIsNeverMissing", u"\\\\server\\share\\uninst.exe", k64, kUnknown, {}},
+        TargetCase{"DeviceNamespaceIsNeverMissing", u"\\\\?\\C:\\gone.exe", k64, kUnknown, {}},
+        TargetCase{"DesktopRootedPathIsAsked", u"/usr/share/sweep/HAND-M.CUR", k64, kHere, {u"/usr/share/sweep/HAND-M.CUR"}},
+        TargetCase{"ExpandedReferenceThatExists", u"%ProgramFiles%\\Omega\\uninst.exe", k64, kHere,
+                   {u"C:\\Program Files\\Omega\\uninst.exe"}},
+        TargetCase{"ReferenceNamesAreCaseBlind", u"%PROGRAMFILES%\\Omega\\uninst.exe", k64, kHere,
+                   {u"C:\\Program Files\\Omega\\uninst.exe"}},
+        TargetCase{"ThirtyTwoBitProgramFilesIsTheX86Folder", u"%ProgramFiles%\\Old\\uninst.exe", k32, kHere,
+                   {u"C:\\Program Files (x86)\\Old\\uninst.exe"}},
+        TargetCase{"ThirtyTwoBitCommonFiles", u"%CommonProgramFiles%\\Setup\\setup.exe", k32, kHere,
+                   {u"C:\\Program Files (x86)\\Common Files\\Setup\\setup.exe"}},
+        TargetCase{"SixtyFourBitProgramFilesIsNotTheX86Folder", u"%ProgramFiles%\\Old\\uninst.exe", k64, kGone,
+                   {u"C:\\Program Files\\Old\\uninst.exe"}},
+        TargetCase{"ExpandedReferenceThatIsGone", u"%AppData%\\Gone\\remove.exe", k64, kGone,
+                   {u"C:\\users\\me\\AppData\\Roaming\\Gone\\remove.exe"}},
+        TargetCase{"TwoReferencesOneEmpty", u"%SystemRoot%\\%Empty%Tool\\x.exe", k64, kGone, {u"C:\\windows\\Tool\\x.exe"}},
+        TargetCase{"UnknownReferenceIsNeverMissing", u"%NoSuchFolder%\\uninst.exe", k64, kUnknown, {}},
+        TargetCase{"OneUnknownAmongKnownIsNeverMissing", u"%ProgramFiles%\\%Nope%\\x.exe", k64, kUnknown, {}},
+        TargetCase{"LonePercentIsACharacter", u"C:\\100%\\uninst.exe", k64, kGone, {u"C:\\100%\\uninst.exe"}},
+        TargetCase{"EmptyReferenceIsNotAName", u"C:\\a%%b\\uninst.exe", k64, kUnknown, {}},
+        TargetCase{"ThirtyTwoBitSystemFolderIsSysWow64", u"C:\\Windows\\System32\\ie4uinit.exe", k32, kHere,
+                   {u"C:\\windows\\SysWOW64\\ie4uinit.exe"}},
+        TargetCase{"ThirtyTwoBitSharedSystemSubfolderIsAskedAsWritten", u"%SystemRoot%\\system32\\drivers\\etc\\hosts",
+                   k32, kHere, {u"C:\\windows\\SysWOW64\\drivers\\etc\\hosts", u"C:\\windows\\system32\\drivers\\etc\\hosts"}},
+        TargetCase{"ThirtyTwoBitSysnativeIsTheRealSystemFolder", u"C:\\windows\\Sysnative\\native.exe", k32, kHere,
+                   {u"C:\\windows\\system32\\native.exe"}},
+        TargetCase{"SixtyFourBitSystemFolderIsNotRedirected", u"C:\\windows\\system32\\ie4uinit.exe", k64, kGone,
+                   {u"C:\\windows\\system32\\ie4uinit.exe"}}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+struct ExpansionCase {
+    const char* behaviour;
+    Text text;
+    Text expanded;
+    bool complete;
+};
+
+void PrintTo(const ExpansionCase& c, std::ostream* os) { *os << c.behaviour; }
+
+class ExpandReferencesTest : public ::testing::TestWithParam<ExpansionCase> {};
+
+TEST_P(ExpandReferencesTest, ExpandsAsTheSystemDoes) {
+    const ExpansionCase& c = GetParam();
+    const auto lookup = [](TextView name) -> std::optional<Text> {
+        if (LowerCase(name) == u"a") return Text(u"<A>");
+        return std::nullopt;
+    };
+    bool complete = false;
+    EXPECT_EQ(ExpandReferences(c.text, lookup, complete), c.expanded);
+    EXPECT_EQ(complete, c.complete);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ExpandReferencesTest,
+    ::testing::Values(ExpansionCase{"NoReference", u"c:\\x", u"c:\\x", true},
+                      ExpansionCase{"Known", u"%a%\\x", u"<A>\\x", true},
+                      ExpansionCase{"KnownTwice", u"%A%%a%", u"<A><A>", true},
+                      ExpansionCase{"UnknownStaysAsWritten", u"%b%\\x", u"%b%\\x", false},
+                      ExpansionCase{"UnclosedPercent", u"50%a", u"50%a", true},
+                      ExpansionCase{"TrailingPercent", u"%a%%", u"<A>%", true}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
 
 }  // namespace
 }  // namespace ssr

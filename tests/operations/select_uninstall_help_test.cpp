@@ -100,11 +100,12 @@ TEST_P(SelectFailures, GoOnAsTheResumeRulesSay) {
 INSTANTIATE_TEST_SUITE_P(
     Steps, SelectFailures,
     ::testing::Values(
-        // A failed test checks the entry anyway.
-        SelectFailure{"NameUnreadable", "ItemText", 4, {104}, {true, true, true, true}},
+        // An entry whose name cannot be read is never checked.
+        SelectFailure{"NameUnreadable", "ItemText", 4, {104}, {true, true, true, false}},
+        SelectFailure{"MatchingNameUnreadable", "ItemText", 2, {104}, {true, false, true, false}},
         SelectFailure{"CheckMarkRefused", "SetChecked", 1, {106}, {false, true, true, false}},
         // Without a walk there is no entry: the test, the mark and the move fail in turn.
-        SelectFailure{"WalkCannotStart", "Count", 0, {102, 104, 106, 106}, {false, false, true, false}}),
+        SelectFailure{"WalkCannotStart", "Count", 0, {102, 104, 106}, {false, false, true, false}}),
     [](const auto& info) { return std::string(info.param.behaviour); });
 
 // ---- Uninstall Selected Entry From Computer ----
@@ -185,13 +186,34 @@ TEST_F(OperationsTest, UninstallWithoutSelectionDoesNothing) {
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
-TEST_F(OperationsTest, UninstallAfterAFailedSelectionTestStartsTheEntryAnyway) {
-    Fill({{u"A", u"", u"A", u"a.exe"}, {u"B", u"", u"B", u"b.exe"}});
+TEST_F(OperationsTest, UninstallStartsNothingForAnEntryWhoseSelectionCannotBeRead) {
+    Fill({{u"A", u"", u"A", u"a.exe", false, true}, {u"B", u"", u"B", u"b.exe", false, true}});
     Refuse("Selected", 1);
     form->PushButton1_Click();
     EXPECT_EQ(ReportLabels(), std::vector<int>{102});
     ASSERT_EQ(desktop.shell_calls.size(), 1U);
-    EXPECT_EQ(desktop.shell_calls[0].file, u"a.exe");
+    EXPECT_EQ(desktop.shell_calls[0].file, u"b.exe");
+}
+
+// The "Uninstall" column of a rundll32 record shows only its DLL; the
+// record's own command is what runs.
+TEST_F(OperationsTest, UninstallStartsTheCommandTheRecordGaveNotTheColumn) {
+    Fill({{u"A", u"", u"A", u"c:\\windows\\system32\\dfshim.dll", false, true}});
+    list->SetCommand(1, u"rundll32.exe dfshim.dll,ShArpMaintain App.application, Culture=neutral");
+    form->PushButton1_Click();
+    ASSERT_EQ(desktop.shell_calls.size(), 1U);
+    EXPECT_EQ(desktop.shell_calls[0].file, u"rundll32.exe");
+    EXPECT_EQ(desktop.shell_calls[0].parameters, u"dfshim.dll,ShArpMaintain App.application, Culture=neutral");
+}
+
+TEST_F(OperationsTest, UninstallReportsAnUnreadableKeptCommandAt104) {
+    Fill({{u"A", u"", u"A", u"a.exe", false, true}, {u"B", u"", u"B", u"b.exe", false, true}});
+    list->SetCommand(1, u"a.exe /x");
+    Refuse("Command", 1);
+    form->PushButton1_Click();
+    EXPECT_EQ(ReportLabels(), std::vector<int>{104});
+    ASSERT_EQ(desktop.shell_calls.size(), 1U);
+    EXPECT_EQ(desktop.shell_calls[0].file, u"b.exe");
 }
 
 TEST_F(OperationsTest, UninstallReportsAnUnreadableCommandAt104) {

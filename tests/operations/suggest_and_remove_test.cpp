@@ -1,6 +1,7 @@
 #include <ostream>
 
 #include "catalogue/listing.h"
+#include "catalogue/places.h"
 #include "operations/operations.h"
 #include "operations_fixture.h"
 
@@ -26,6 +27,7 @@ class Suggest : public OperationsTest, public ::testing::WithParamInterface<Sugg
 TEST_P(Suggest, ChecksExactlyTheEntriesWhoseTargetIsGone) {
     const SuggestCase& c = GetParam();
     if (c.exists) desktop.existing_paths = {c.target};
+    desktop.undecidable_paths = {u"q:\\unplugged.exe"};
     Fill({{u"Entry", c.target, u"Key", u"cmd", c.checked_before}});
     form->PushButton3_Click();
     EXPECT_EQ(CheckStates(), std::vector<bool>{c.checked_after});
@@ -38,21 +40,24 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SuggestCase{"GoneIsChecked", u"c:\\gone.exe", false, false, true, true},
                       SuggestCase{"PresentStaysUnchecked", u"c:\\here.exe", true, false, false, true},
                       SuggestCase{"PresentButCheckedByHandStaysChecked", u"c:\\here.exe", true, true, true, true},
-                      SuggestCase{"EmptyTargetIsChecked", u"", false, false, true, true},
+                      SuggestCase{"EmptyTargetIsNeverChecked", u"", false, false, false, false},
+                      SuggestCase{"BareNameIsNeverChecked", u"notepad.exe", false, false, false, false},
+                      SuggestCase{"UndecidableTargetIsNeverChecked", u"q:\\unplugged.exe", false, false, false, true},
+                      SuggestCase{"UnknownReferenceIsNeverChecked", u"%Nowhere%\\x.exe", false, false, false, false},
                       SuggestCase{"IgnoreMarkerIsNeverTested", u"IGNORE ME", false, false, false, false},
                       SuggestCase{"IgnoreMarkerInsideATextCounts", u"xIGNORE MEx", false, false, false, false},
-                      SuggestCase{"LowerCaseMarkerIsJustAPath", u"ignore me", false, false, true, true},
-                      SuggestCase{"LowerCaseMarkerThatExists", u"ignore me", true, false, false, true}),
+                      SuggestCase{"LowerCaseMarkerIsJustAPath", u"c:\\ignore me", false, false, true, true},
+                      SuggestCase{"LowerCaseMarkerThatExists", u"c:\\ignore me", true, false, false, true}),
     [](const auto& info) { return std::string(info.param.behaviour); });
 
 TEST_F(OperationsTest, SuggestAsksTheFileSystemOncePerEntryAndRepeatsItself) {
     desktop.existing_paths = {u"c:\\a.exe", u"c:\\c.exe"};
     Fill({{u"A", u"c:\\a.exe", u"A"}, {u"B", u"c:\\b.exe", u"B"}, {u"C", u"c:\\c.exe", u"C"}, {u"D", u"", u"D"}});
     form->PushButton3_Click();
-    EXPECT_EQ(desktop.queried_paths.size(), 4U);
-    EXPECT_EQ(CheckStates(), (std::vector<bool>{false, true, false, true}));
+    EXPECT_EQ(desktop.queried_paths.size(), 3U);
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{false, true, false, false}));
     form->PushButton3_Click();
-    EXPECT_EQ(CheckStates(), (std::vector<bool>{false, true, false, true}));
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{false, true, false, false}));
     EXPECT_EQ(registry.delete_calls(), 0U);
 }
 
@@ -62,13 +67,31 @@ TEST_F(OperationsTest, SuggestOnAnEmptyListDoesNothing) {
     EXPECT_TRUE(desktop.queried_paths.empty());
 }
 
-TEST_F(OperationsTest, SuggestKeepsThePreviousTargetWhenAReadFails) {
-    desktop.existing_paths = {u"c:\\a.exe"};
-    Fill({{u"A", u"c:\\a.exe", u"A"}, {u"B", u"c:\\gone.exe", u"B"}, {u"C", u"c:\\gone.exe", u"C"}});
+// A failed read must not leave the previous entry's target to decide for this one.
+TEST_F(OperationsTest, SuggestPassesOverAnEntryWhoseTargetCannotBeRead) {
+    Fill({{u"A", u"c:\\gone.exe", u"A"}, {u"B", u"c:\\gone.exe", u"B"}, {u"C", u"c:\\gone.exe", u"C"}});
     Refuse("SubItem", 2);
     form->PushButton3_Click();
     EXPECT_EQ(ReportLabels(), std::vector<int>{102});
-    EXPECT_EQ(CheckStates(), (std::vector<bool>{false, false, true}));  // B was tested with A's path
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{true, false, true}));
+}
+
+// The place decides what %ProgramFiles% means: the 32-bit place's records
+// belong to 32-bit programs.
+TEST_F(OperationsTest, SuggestReadsEachTargetAsTheProgramOfItsPlaceWould) {
+    desktop.environment = {{u"ProgramFiles", u"C:\\Program Files"}};
+    desktop.environment_32bit = {{u"ProgramFiles", u"C:\\Program Files (x86)"}};
+    desktop.existing_paths = {u"C:\\Program Files (x86)\\Old\\uninst.exe"};
+    Fill({{u"A", u"%ProgramFiles%\\Old\\uninst.exe", u"A"}, {u"B", u"%ProgramFiles%\\Old\\uninst.exe", u"B"},
+          {u"C", u"%ProgramFiles%\\Old\\uninst.exe", u"C"}});
+    list->SetSubItem(1, 4, kLocation32Bit);
+    list->SetSubItem(2, 4, kLocation64Bit);
+    list->SetSubItem(3, 4, kLocationCurrentUser);
+    form->PushButton3_Click();
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{false, true, true}));
+    EXPECT_EQ(desktop.queried_paths, (std::vector<Text>{u"C:\\Program Files (x86)\\Old\\uninst.exe",
+                                                        u"C:\\Program Files\\Old\\uninst.exe",
+                                                        u"C:\\Program Files\\Old\\uninst.exe"}));
 }
 
 TEST_F(OperationsTest, SuggestGoesOnAfterAFailedCheckMark) {
@@ -83,7 +106,7 @@ TEST_F(OperationsTest, SuggestWithAFailedCountWalksIntoTheBodyOnceAndEnds) {
     Fill({{u"A", u"c:\\gone.exe", u"A"}});
     Refuse("Count");
     form->PushButton3_Click();
-    EXPECT_EQ(ReportLabels(), (std::vector<int>{100, 102, 108}));
+    EXPECT_EQ(ReportLabels(), (std::vector<int>{100, 102}));
     EXPECT_EQ(CheckStates(), std::vector<bool>{false});
 }
 

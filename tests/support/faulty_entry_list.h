@@ -24,6 +24,8 @@ public:
     const Text& ItemText(int p) const override { Check("ItemText", p); return EntryList::ItemText(p); }
     const Text& SubItem(int p, int k) const override { Check("SubItem", p); return EntryList::SubItem(p, k); }
     void SetSubItem(int p, int k, TextView t) override { Check("SetSubItem", p); EntryList::SetSubItem(p, k, t); }
+    const Text& Command(int p) const override { Check("Command", p); return EntryList::Command(p); }
+    void SetCommand(int p, TextView t) override { Check("SetCommand", p); EntryList::SetCommand(p, t); }
     bool Checked(int p) const override { Check("Checked", p); return EntryList::Checked(p); }
     void SetChecked(int p, bool c) override { Check("SetChecked", p); EntryList::SetChecked(p, c); }
     bool Selected(int p) const override { Check("Selected", p); return EntryList::Selected(p); }

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QTime>
+#include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
 
@@ -210,11 +211,24 @@ void QtDesktop::StartCommand(TextView command_line, ShowCommand /*show*/) {
 
 Text QtDesktop::HomePageCommandLine(TextView address) const { return u"xdg-open " + Text(address); }
 
-bool QtDesktop::QueryLastModified(TextView path) {
-    if (HasDriveLetter(path)) return m_prefix->WindowsPathExists(path);
-    const auto mapped = LinuxPath(*m_prefix, path);
-    struct stat status {};
-    return mapped && ::stat(mapped->c_str(), &status) == 0;
+FileState QtDesktop::QueryFileState(TextView path) noexcept {
+    try {
+        if (HasDriveLetter(path)) return m_prefix->WindowsPathState(path);
+        // The program's own files have Linux paths ("/usr/share/...\\HAND-M.CUR").
+        if (path.empty() || (path[0] != u'/' && path[0] != u'\\') || path.starts_with(u"\\\\"))
+            return FileState::Unknown;
+        const auto mapped = LinuxPath(*m_prefix, path);
+        if (!mapped) return FileState::Unknown;
+        struct stat status {};
+        if (::stat(mapped->c_str(), &status) == 0) return FileState::Exists;
+        return errno == ENOENT || errno == ENOTDIR ? FileState::Missing : FileState::Unknown;
+    } catch (...) {
+        return FileState::Unknown;
+    }
+}
+
+std::optional<Text> QtDesktop::EnvironmentVariable(TextView name, ProgramView view) {
+    return m_prefix->EnvironmentVariable(name, view);
 }
 
 bool QtDesktop::IsPlainFile(TextView path) {

@@ -45,10 +45,17 @@ Text ScriptedDesktop::HomePageCommandLine(TextView address) const {
     return u"explorer \"" + Text(address) + u"\"";
 }
 
-bool ScriptedDesktop::QueryLastModified(TextView path) {
+FileState ScriptedDesktop::QueryFileState(TextView path) noexcept {
     queried_paths.emplace_back(path);
-    if (InSet(failing_queries, path)) throw Failure(u"Device unavailable");
-    return InSet(existing_paths, path);
+    if (InSet(undecidable_paths, path)) return FileState::Unknown;
+    return InSet(existing_paths, path) ? FileState::Exists : FileState::Missing;
+}
+
+std::optional<Text> ScriptedDesktop::EnvironmentVariable(TextView name, ProgramView view) {
+    if (view == ProgramView::ThirtyTwoBit)
+        if (const auto it = environment_32bit.find(name); it != environment_32bit.end()) return it->second;
+    if (const auto it = environment.find(name); it != environment.end()) return it->second;
+    return std::nullopt;
 }
 
 bool ScriptedDesktop::IsPlainFile(TextView path) { return InSet(plain_files, path); }

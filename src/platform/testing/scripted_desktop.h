@@ -64,7 +64,10 @@ public:
     PathSet existing_paths;                // compared case-insensitively
     PathSet plain_files;                   // plain files (not hidden, not system, not folders)
     PathSet pointer_files;                 // readable pointer files
-    PathSet failing_queries;               // QueryLastModified fails (throws) for these
+    PathSet undecidable_paths;             // QueryFileState answers Unknown for these
+    // Environment variables by name, any case; the 32-bit ones win in a 32-bit program.
+    std::map<Text, Text, CaseInsensitiveLess> environment;
+    std::map<Text, Text, CaseInsensitiveLess> environment_32bit;
     bool fail_start_command = false;
     Text application_folder = u"C:\\Program Files\\Sweep";
     Text application_title = u"sweep-stale-records";
@@ -87,7 +90,8 @@ public:
                    ShowCommand show) override;
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
-    [[nodiscard]] bool QueryLastModified(TextView path) override;
+    [[nodiscard]] FileState QueryFileState(TextView path) noexcept override;
+    [[nodiscard]] std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) override;
     [[nodiscard]] bool IsPlainFile(TextView path) override;
     [[nodiscard]] std::shared_ptr<PointerPicture> LoadPointer(TextView path) override;
     [[nodiscard]] Text ApplicationFolder() override { return application_folder; }

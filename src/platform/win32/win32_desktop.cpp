@@ -234,11 +234,54 @@ void Win32Desktop::StartCommand(TextView command_line, ShowCommand show) {
 
 Text Win32Desktop::HomePageCommandLine(TextView address) const { return u"explorer \"" + Text(address) + u"\""; }
 
-bool Win32Desktop::QueryLastModified(TextView path) {
-    if (path.empty() || HasZero(path)) return false;
-    const QuietFileErrors quiet;
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    return ::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data) != FALSE;
+FileState Win32Desktop::QueryFileState(TextView path) noexcept {
+    try {
+        // Only a path on a drive letter is looked up: a network path may
+        // answer "not found" for a server that is merely away.
+        const bool drive_rooted = path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/') &&
+                                  ((path[0] >= u'a' && path[0] <= u'z') || (path[0] >= u'A' && path[0] <= u'Z'));
+        if (!drive_rooted || HasZero(path)) return FileState::Unknown;
+        // A drive letter the system does not have now (an unplugged disk, an
+        // unmapped network drive) says nothing about the program.
+        const unsigned letter = static_cast<unsigned>(LowerCaseUnit(path[0]) - u'a');
+        if ((::GetLogicalDrives() & (1UL << letter)) == 0) return FileState::Unknown;
+        const QuietFileErrors quiet;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return FileState::Exists;
+        switch (::GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return FileState::Missing;
+        default: return FileState::Unknown;  // access denied, not ready, I/O error, a name Windows refuses
+        }
+    } catch (...) {
+        return FileState::Unknown;
+    }
+}
+
+std::optional<Text> Win32Desktop::EnvironmentVariable(TextView name, ProgramView view) {
+    if (name.empty() || HasZero(name) || name.find(u'=') != TextView::npos) return std::nullopt;
+    // This program is 64-bit; a 32-bit one is given the x86 folders under the plain names.
+    Text asked(name);
+    if (view == ProgramView::ThirtyTwoBit) {
+        const Text lower = LowerCase(name);
+        if (lower == u"programfiles") asked = u"ProgramFiles(x86)";
+        else if (lower == u"commonprogramfiles") asked = u"CommonProgramFiles(x86)";
+    }
+    const std::wstring wide = Wide(asked);
+    std::wstring value(256, L'\0');
+    for (;;) {
+        ::SetLastError(ERROR_SUCCESS);
+        const DWORD length = ::GetEnvironmentVariableW(wide.c_str(), value.data(), static_cast<DWORD>(value.size()));
+        if (length == 0) {
+            if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+            return Text();
+        }
+        if (length < value.size()) {
+            value.resize(length);
+            return FromWide(value);
+        }
+        value.assign(length, L'\0');
+    }
 }
 
 bool Win32Desktop::IsPlainFile(TextView path) {

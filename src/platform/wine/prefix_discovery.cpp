@@ -83,7 +83,8 @@ public:
     long ShellOpen(std::intptr_t, TextView, TextView, TextView, ShowCommand) override { return 2; }
     void StartCommand(TextView, ShowCommand) override {}
     [[nodiscard]] Text HomePageCommandLine(TextView) const override { return {}; }
-    [[nodiscard]] bool QueryLastModified(TextView) override { return false; }
+    [[nodiscard]] FileState QueryFileState(TextView) noexcept override { return FileState::Unknown; }
+    [[nodiscard]] std::optional<Text> EnvironmentVariable(TextView, ProgramView) override { return std::nullopt; }
     [[nodiscard]] bool IsPlainFile(TextView) override { return false; }
     [[nodiscard]] std::shared_ptr<PointerPicture> LoadPointer(TextView) override { return nullptr; }
     [[nodiscard]] Text ApplicationFolder() override { return {}; }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/wine/posix_handles.h"
+#include "platform/wine/prefix_environment.h"
 
 namespace ssr::wine {
 
@@ -29,18 +30,24 @@ class FolderIndex {
 public:
     // The entry of `folder` whose name matches `name` without regard to
     // case, as Wine looks a name up when it is not there as written.
-    std::optional<std::string> Find(const fs::path& folder, TextView name) {
+    // `readable` turns false when the folder could not be listed, so that
+    // "not there" cannot be told from "cannot see".
+    std::optional<std::string> Find(const fs::path& folder, TextView name, bool& readable) {
+        readable = true;
         struct stat st {};
-        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            readable = false;
+            return std::nullopt;
+        }
         const std::lock_guard<std::mutex> lock(m_mutex);
         Listing& listing = m_listings[folder.native()];
         if (!listing.read || listing.dev != st.st_dev || listing.ino != st.st_ino ||
             listing.changed.tv_sec != st.st_mtim.tv_sec || listing.changed.tv_nsec != st.st_mtim.tv_nsec) {
             if (m_listings.size() > kMaxFolders) {
                 m_listings.clear();
-                return Read(m_listings[folder.native()], folder, st, name);
+                return Read(m_listings[folder.native()], folder, st, name, readable);
             }
-            return Read(listing, folder, st, name);
+            return Read(listing, folder, st, name, readable);
         }
         return Lookup(listing, name);
     }
@@ -57,10 +64,13 @@ private:
     };
 
     static std::optional<std::string> Read(Listing& listing, const fs::path& folder, const struct stat& st,
-                                           TextView name) {
+                                           TextView name, bool& readable) {
         listing = Listing{};
         const UniqueDir dir(::opendir(folder.c_str()));
-        if (!dir) return std::nullopt;
+        if (!dir) {
+            readable = false;
+            return std::nullopt;
+        }
         while (const dirent* entry = ::readdir(dir.get())) {
             const std::string_view candidate = entry->d_name;
             if (candidate == "." || candidate == "..") continue;
@@ -84,11 +94,6 @@ private:
 };
 
 namespace {
-
-bool Exists(const fs::path& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
 
 bool IsDriveLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 
@@ -184,62 +189,110 @@ Prefix::Prefix(const fs::path& path) : m_path(Absolute(path)), m_folders(std::ma
 
 Prefix::~Prefix() = default;
 
+// A Windows path mapped into the prefix, with what the walk learnt on the way.
+struct Prefix::Mapping {
+    fs::path path;
+    FileState state = FileState::Exists;
+};
+
+std::optional<Prefix::Mapping> Prefix::Map(TextView windows_path) const {
+    if (windows_path.empty() || windows_path.find(u'\0') != TextView::npos) return std::nullopt;
+    // Windows refuses these in names; FindFirstFile-style patterns are not paths.
+    if (windows_path.find_first_of(u"*?\"<>|") != TextView::npos) return std::nullopt;
+    TextView rest = windows_path;
+    Mapping mapping;
+    fs::path base;
+    if (rest.size() >= 2 && rest[1] == u':') {
+        if (!IsDriveLetter(rest[0])) return std::nullopt;
+        const char letter = static_cast<char>(LowerCaseUnit(rest[0]));
+        base = m_path / "dosdevices" / std::string{letter, ':'};
+        struct stat st {};
+        if (::stat(base.c_str(), &st) != 0) {
+            struct stat link {};
+            // Without dosdevices Wine itself takes drive_c for C:.
+            if (letter == 'c' && ::lstat(base.c_str(), &link) != 0 && ::stat((m_path / "drive_c").c_str(), &st) == 0) {
+                base = m_path / "drive_c";
+            } else {
+                return std::nullopt;  // no such drive now: nothing below it can be told apart
+            }
+        }
+        rest.remove_prefix(2);
+    } else if (rest.starts_with(u"\\\\") || rest.starts_with(u"//")) {
+        return std::nullopt;  // network shares have no place in a prefix
+    } else {
+        base = fs::current_path();
+        mapping.state = FileState::Unknown;  // relative to whatever the current folder is
+    }
+    if (rest.find(u':') != TextView::npos) return std::nullopt;
+
+    fs::path& mapped = mapping.path;
+    mapped = base;
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+        std::size_t end = rest.find_first_of(u"\\/", start);
+        if (end == TextView::npos) end = rest.size();
+        const TextView part = rest.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == u".") continue;
+        if (part == u"..") {
+            if (mapped != base) mapped = mapped.parent_path();
+            continue;
+        }
+        const std::string as_written = ToUtf8(part);
+        // Once a component is missing or unreadable, the rest is only spelt out.
+        if (mapping.state == FileState::Exists) {
+            struct stat st {};
+            if (::stat((mapped / as_written).c_str(), &st) != 0) {
+                const int error = errno;
+                if (error == ENOENT) {
+                    bool readable = true;
+                    if (const auto other = m_folders->Find(mapped, part, readable)) {
+                        mapped /= *other;
+                        continue;
+                    }
+                    mapping.state = readable ? FileState::Missing : FileState::Unknown;
+                } else {
+                    // A file where a folder should be is a plain "not there";
+                    // anything else (access, I/O, loops) cannot be decided.
+                    mapping.state = error == ENOTDIR ? FileState::Missing : FileState::Unknown;
+                }
+            }
+        }
+        mapped /= as_written;
+    }
+    return mapping;
+}
+
 std::optional<fs::path> Prefix::MapWindowsPath(TextView windows_path) const {
     try {
-        if (windows_path.empty() || windows_path.find(u'\0') != TextView::npos) return std::nullopt;
-        // Windows refuses these in names; FindFirstFile-style patterns are not paths.
-        if (windows_path.find_first_of(u"*?\"<>|") != TextView::npos) return std::nullopt;
-        TextView rest = windows_path;
-        fs::path base;
-        if (rest.size() >= 2 && rest[1] == u':') {
-            if (!IsDriveLetter(rest[0])) return std::nullopt;
-            const char letter = static_cast<char>(LowerCaseUnit(rest[0]));
-            base = m_path / "dosdevices" / std::string{letter, ':'};
-            if (!Exists(base)) return std::nullopt;
-            rest.remove_prefix(2);
-        } else if (rest.starts_with(u"\\\\") || rest.starts_with(u"//")) {
-            return std::nullopt;  // network shares have no place in a prefix
-        } else {
-            base = fs::current_path();
-        }
-        if (rest.find(u':') != TextView::npos) return std::nullopt;
-
-        fs::path mapped = base;
-        bool exists = true;  // once a component is missing, the rest cannot be found either
-        std::size_t start = 0;
-        while (start <= rest.size()) {
-            std::size_t end = rest.find_first_of(u"\\/", start);
-            if (end == TextView::npos) end = rest.size();
-            const TextView part = rest.substr(start, end - start);
-            start = end + 1;
-            if (part.empty() || part == u".") continue;
-            if (part == u"..") {
-                if (mapped != base) mapped = mapped.parent_path();
-                continue;
-            }
-            const std::string as_written = ToUtf8(part);
-            if (exists && !Exists(mapped / as_written)) {
-                if (const auto other = m_folders->Find(mapped, part)) {
-                    mapped /= *other;
-                    continue;
-                }
-                exists = false;
-            }
-            mapped /= as_written;
-        }
-        return mapped;
+        auto mapping = Map(windows_path);
+        if (!mapping) return std::nullopt;
+        return std::move(mapping->path);
     } catch (...) {
         return std::nullopt;
     }
 }
 
 bool Prefix::WindowsPathExists(TextView windows_path) const noexcept {
+    return WindowsPathState(windows_path) == FileState::Exists;
+}
+
+FileState Prefix::WindowsPathState(TextView windows_path) const noexcept {
     try {
-        const auto mapped = MapWindowsPath(windows_path);
-        return mapped && Exists(*mapped);
+        if (!(windows_path.size() >= 2 && windows_path[1] == u':')) return FileState::Unknown;
+        const auto mapping = Map(windows_path);
+        return mapping ? mapping->state : FileState::Unknown;
     } catch (...) {
-        return false;
+        return FileState::Unknown;
     }
+}
+
+std::optional<Text> Prefix::EnvironmentVariable(TextView name, ProgramView view) const {
+    // The environment of a prefix changes with its configuration, not while
+    // a window looks at it; reading both hives once is enough.
+    std::call_once(m_environment_read,
+                   [this] { m_environment = std::make_unique<PrefixEnvironment>(PrefixEnvironment::Read(m_path)); });
+    return m_environment->Value(name, view);
 }
 
 bool Prefix::ServerRunning() const noexcept {

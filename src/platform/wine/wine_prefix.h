@@ -4,8 +4,10 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 
+#include "platform/desktop.h"
 #include "platform/text.h"
 
 namespace ssr::wine {
@@ -14,6 +16,7 @@ namespace ssr::wine {
 [[nodiscard]] std::filesystem::path DefaultPrefix();
 
 class FolderIndex;
+class PrefixEnvironment;
 
 // One prefix folder and what is learnt about it. The registry store and the
 // desktop of a window share one; each prefix keeps its own folder listings,
@@ -42,14 +45,31 @@ public:
     // root). Never fails.
     [[nodiscard]] bool WindowsPathExists(TextView windows_path) const noexcept;
 
+    // What the prefix's file system says about a Windows path. Missing only
+    // for a definite "not found" below a drive the prefix has: a drive
+    // letter without a dosdevices link (C: falls back to drive_c, as Wine
+    // does without dosdevices), a link to something absent (an unmounted
+    // disk), a folder that cannot be read, or any error but "no such file"
+    // gives Unknown, and so does a path without a drive letter. Never fails.
+    [[nodiscard]] FileState WindowsPathState(TextView windows_path) const noexcept;
+
+    // The environment variable `name` as Wine sets it for a program of
+    // `view` in this prefix, from its registry (read once, at the first call).
+    [[nodiscard]] std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) const;
+
     // True while a wineserver holds the prefix (the lock on its server
     // folder's "lock" file), whether or not a socket is left over.
     [[nodiscard]] bool ServerRunning() const noexcept;
 
 private:
+    struct Mapping;
+    [[nodiscard]] std::optional<Mapping> Map(TextView windows_path) const;
+
     std::filesystem::path m_path;
     // Listings are a cache: reading them changes nothing the caller sees.
     std::unique_ptr<FolderIndex> m_folders;
+    mutable std::once_flag m_environment_read;
+    mutable std::unique_ptr<PrefixEnvironment> m_environment;
 };
 
 }  // namespace ssr::wine
