@@ -40,19 +40,27 @@ private:
     std::shared_ptr<const wine::Prefix> m_prefix;
 };
 
-fs::path MakePrefix(int entries) {
+// Commands name their program either rooted ("C:\\Program Files\\...") or
+// through the prefix's environment ("%ProgramFiles%\\...").
+enum class Paths { Rooted, Expandable };
+
+fs::path MakePrefix(int entries, Paths paths = Paths::Rooted) {
     char pattern[] = "/tmp/ssr-bench-prefix.XXXXXX";
     const fs::path prefix = mkdtemp(pattern);
     fs::create_directories(prefix / "dosdevices");
     fs::create_directory_symlink("../drive_c", prefix / "dosdevices" / "c:");
     std::ofstream reg(prefix / "system.reg", std::ios::binary);
     reg << "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n\n";
+    reg << "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion] 1796629326\n"
+        << "\"ProgramFilesDir\"=\"C:\\\\Program Files\"\n\n";
     for (int i = 0; i < entries; ++i) {
         const std::string n = std::to_string(i);
         reg << "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Product " << n << "] 1796629326\n"
             << "#time=1dd861e7510944e\n"
             << "\"DisplayName\"=\"Example Product " << n << "\"\n"
-            << "\"UninstallString\"=\"\\\"C:\\\\Program Files\\\\Vendor " << n << "\\\\uninstall.exe\\\" /S\"\n"
+            << (paths == Paths::Rooted ? "\"UninstallString\"=\"\\\"C:\\\\Program Files"
+                                       : "\"UninstallString\"=str(2):\"\\\"%ProgramFiles%")
+            << "\\\\Vendor " << n << "\\\\uninstall.exe\\\" /S\"\n"
             << "\"EstimatedSize\"=dword:00000400\n\n";
         if (i % 2 == 0) {
             const fs::path folder = prefix / "drive_c" / "Program Files" / ("Vendor " + n);
@@ -65,7 +73,7 @@ fs::path MakePrefix(int entries) {
 
 void BM_SuggestOnPrefix(benchmark::State& state) {
     const int entries = static_cast<int>(state.range(0));
-    const fs::path folder = MakePrefix(entries);
+    const fs::path folder = MakePrefix(entries, state.range(1) == 0 ? Paths::Rooted : Paths::Expandable);
     const auto prefix = std::make_shared<const wine::Prefix>(folder);
     WinePrefixRegistry registry(prefix);
     PrefixDesktop desktop(prefix);
@@ -82,7 +90,8 @@ void BM_SuggestOnPrefix(benchmark::State& state) {
     state.counters["checked"] = static_cast<double>(checked);
     fs::remove_all(folder);
 }
-BENCHMARK(BM_SuggestOnPrefix)->Arg(10000)->Unit(benchmark::kMillisecond);
+// Second argument: 0 rooted paths, 1 paths through %ProgramFiles%.
+BENCHMARK(BM_SuggestOnPrefix)->Args({10000, 0})->Args({10000, 1})->Unit(benchmark::kMillisecond);
 
 void BM_RemoveOnPrefix(benchmark::State& state) {
     const int checked = static_cast<int>(state.range(0));

@@ -221,7 +221,6 @@ std::optional<Prefix::Mapping> Prefix::Map(TextView windows_path) const {
         return std::nullopt;  // network shares have no place in a prefix
     } else {
         base = fs::current_path();
-        mapping.state = FileState::Unknown;  // relative to whatever the current folder is
     }
     if (rest.find(u':') != TextView::npos) return std::nullopt;
 
@@ -274,7 +273,12 @@ std::optional<fs::path> Prefix::MapWindowsPath(TextView windows_path) const {
 }
 
 bool Prefix::WindowsPathExists(TextView windows_path) const noexcept {
-    return WindowsPathState(windows_path) == FileState::Exists;
+    try {
+        const auto mapping = Map(windows_path);
+        return mapping && mapping->state == FileState::Exists;
+    } catch (...) {
+        return false;
+    }
 }
 
 FileState Prefix::WindowsPathState(TextView windows_path) const noexcept {

@@ -250,7 +250,7 @@ TEST_P(PathRules, BackslashPathsAreStatted) {
         else Touch(Root() / c.create);
     }
     const Text asked = Backslashed(Root() / c.ask);
-    EXPECT_EQ(desktop->QueryLastModified(asked), c.exists);
+    EXPECT_EQ(desktop->QueryFileState(asked), c.exists ? FileState::Exists : FileState::Missing);
     EXPECT_EQ(desktop->IsPlainFile(asked), c.plain);
 }
 
@@ -268,7 +268,7 @@ TEST_F(DesktopFixture, PathsWithANulNeverReachTheFileSystem) {
     Text path = Backslashed(Root() / "a");
     path += u'\0';
     path += u"b";
-    EXPECT_FALSE(desktop->QueryLastModified(path));
+    EXPECT_EQ(desktop->QueryFileState(path), FileState::Unknown);
     EXPECT_FALSE(desktop->IsPlainFile(path));
 }
 
@@ -278,10 +278,12 @@ TEST_F(DesktopFixture, DriveLetterPathsGoThroughThePrefix) {
     std::filesystem::create_symlink("../drive_c", Prefix() / "dosdevices" / "c:");
     Touch(Prefix() / "drive_c" / "Program Files" / "App" / "unins000.exe");
     if (!desktop->prefix().MapWindowsPath(u"c:\\")) GTEST_SKIP() << "the Wine prefix store does not map paths yet";
-    EXPECT_TRUE(desktop->QueryLastModified(u"c:\\program files\\app\\unins000.exe"));
-    EXPECT_TRUE(desktop->QueryLastModified(u"C:\\Program Files\\App"));
-    EXPECT_FALSE(desktop->QueryLastModified(u"c:\\program files\\app\\gone.exe"));
-    EXPECT_FALSE(desktop->QueryLastModified(u"q:\\nothing.exe"));
+    EXPECT_EQ(desktop->QueryFileState(u"c:\\program files\\app\\unins000.exe"), FileState::Exists);
+    EXPECT_EQ(desktop->QueryFileState(u"C:\\Program Files\\App"), FileState::Exists);
+    EXPECT_EQ(desktop->QueryFileState(u"c:\\program files\\app\\gone.exe"), FileState::Missing);
+    EXPECT_EQ(desktop->QueryFileState(u"q:\\nothing.exe"), FileState::Unknown);  // no such drive in the prefix
+    EXPECT_EQ(desktop->QueryFileState(u"notepad.exe"), FileState::Unknown);
+    EXPECT_EQ(desktop->QueryFileState(u"\\\\server\\share\\x.exe"), FileState::Unknown);
 }
 
 TEST_F(DesktopFixture, LoadPointerReadsACursorAndRefusesAnythingElse) {

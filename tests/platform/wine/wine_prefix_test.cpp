@@ -40,28 +40,36 @@ protected:
 TEST_F(PathMapping, AnswersLikeWineForEveryKindOfPath) {
     struct Row {
         Text path;
-        bool exists;
+        FileState state;
     };
+    constexpr auto kHere = FileState::Exists, kGone = FileState::Missing, kUnknown = FileState::Unknown;
     const Row rows[] = {
-        {u"c:\\program files\\mixed case app\\uninst.exe", true},   // the listing lower-cases paths
-        {u"C:\\PROGRAM FILES\\MIXED CASE APP\\UNINST.EXE", true},
-        {u"c:/program files/mixed case app/uninst.exe", true},
-        {u"c:\\program files\\\u00f1and\u00fa.exe", true},           // non-ASCII, case folded
-        {u"c:\\program files\\mixed case app\\", true},              // a folder, trailing backslash
-        {u"c:\\program files\\mixed case app\\.\\..\\mixed case app\\uninst.exe", true},
-        {u"c:\\", true},                                             // a drive root
-        {u"C:", true},
-        {u"c:\\program files\\mixed case app\\gone.exe", false},
-        {u"c:\\missing folder\\uninst.exe", false},
-        {u"d:\\anything.exe", false},                                // no such drive
-        {u"q:\\", false},                                            // a drive whose target is gone
-        {u"c:\\program files\\*.exe", false},                        // wildcards name no file
-        {u"", false},
-        {u"\\\\server\\share\\x.exe", false},
-        {u"1:\\x", false},
-        {Text(u"c:\\program files\0x", 19), false},
+        {u"c:\\program files\\mixed case app\\uninst.exe", kHere},   // the listing lower-cases paths
+        {u"C:\\PROGRAM FILES\\MIXED CASE APP\\UNINST.EXE", kHere},
+        {u"c:/program files/mixed case app/uninst.exe", kHere},
+        {u"c:\\program files\\\u00f1and\u00fa.exe", kHere},           // non-ASCII, case folded
+        {u"c:\\program files\\mixed case app\\", kHere},              // a folder, trailing backslash
+        {u"c:\\program files\\mixed case app\\.\\..\\mixed case app\\uninst.exe", kHere},
+        {u"c:\\", kHere},                                             // a drive root
+        {u"C:", kHere},
+        {u"c:\\program files\\mixed case app\\gone.exe", kGone},
+        {u"c:\\missing folder\\uninst.exe", kGone},
+        {u"c:\\program files\\mixed case app\\uninst.exe\\x", kGone},  // a file where a folder should be
+        // Only a drive the prefix has can say "not found".
+        {u"d:\\anything.exe", kUnknown},                             // no such drive
+        {u"q:\\", kUnknown},                                          // a drive whose target is gone
+        {u"q:\\app\\uninst.exe", kUnknown},
+        {u"c:\\program files\\*.exe", kUnknown},                     // wildcards name no one file
+        {u"", kUnknown},
+        {u"\\\\server\\share\\x.exe", kUnknown},
+        {u"notepad.exe", kUnknown},
+        {u"1:\\x", kUnknown},
+        {Text(u"c:\\program files\0x", 19), kUnknown},
     };
-    for (const Row& row : rows) EXPECT_EQ(m_prefix.WindowsPathExists(row.path), row.exists) << ToUtf8(row.path);
+    for (const Row& row : rows) {
+        EXPECT_EQ(m_prefix.WindowsPathState(row.path), row.state) << ToUtf8(row.path);
+        EXPECT_EQ(m_prefix.WindowsPathExists(row.path), row.state == kHere) << ToUtf8(row.path);
+    }
     EXPECT_EQ(m_prefix.MapWindowsPath(u"C:\\PROGRAM FILES\\MIXED CASE APP\\UNINST.EXE"),
               m_folder.path() / "dosdevices" / "c:" / "Program Files" / "Mixed Case App" / "UnInst.EXE");
     // The part after a missing component is kept as written.
@@ -80,6 +88,31 @@ TEST_F(PathMapping, SeesFilesThatAppearOrGoAfterAnEarlierLookup) {
     fs::rename(folder / "Late Arrival", folder / "Renamed");
     EXPECT_FALSE(m_prefix.WindowsPathExists(path));
     EXPECT_TRUE(m_prefix.WindowsPathExists(u"c:\\program files\\renamed\\setup.exe"));
+}
+
+// Wine takes drive_c for C: when the prefix has no dosdevices folder; every
+// other letter then has no drive at all.
+TEST(Prefix, WithoutDosdevicesDriveCIsDriveC) {
+    test::TempFolder folder;
+    fs::create_directories(folder.path() / "drive_c" / "App");
+    test::WriteBytes(folder.path() / "drive_c" / "App" / "un.exe", "MZ");
+    const Prefix prefix(folder.path());
+    EXPECT_EQ(prefix.WindowsPathState(u"C:\\app\\UN.EXE"), FileState::Exists);
+    EXPECT_EQ(prefix.WindowsPathState(u"c:\\app\\gone.exe"), FileState::Missing);
+    EXPECT_EQ(prefix.WindowsPathState(u"z:\\usr"), FileState::Unknown);
+    EXPECT_EQ(prefix.MapWindowsPath(u"c:\\app\\un.exe"), folder.path() / "drive_c" / "App" / "un.exe");
+}
+
+TEST_F(PathMapping, AFolderThatCannotBeReadDecidesNothing) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    const fs::path locked = m_folder.path() / "drive_c" / "Locked";
+    fs::create_directories(locked / "App");
+    fs::permissions(locked, fs::perms::owner_write, fs::perm_options::replace);  // no search, no listing
+    EXPECT_EQ(m_prefix.WindowsPathState(u"c:\\locked\\app\\un.exe"), FileState::Unknown);
+    fs::permissions(locked, fs::perms::owner_exec, fs::perm_options::replace);  // search, no listing
+    EXPECT_EQ(m_prefix.WindowsPathState(u"c:\\locked\\APP"), FileState::Unknown);
+    EXPECT_EQ(m_prefix.WindowsPathState(u"c:\\locked\\App"), FileState::Exists);
+    fs::permissions(locked, fs::perms::owner_all, fs::perm_options::replace);
 }
 
 TEST_F(PathMapping, RelativePathsStartAtTheCurrentFolder) {
