@@ -67,12 +67,13 @@ protected:
 // --- File tests -------------------------------------------------------------------
 
 enum class Made { File, Folder, HiddenFile, SystemFile, ReadOnlyFile, Nothing };
+constexpr auto kHere = FileState::Exists, kGone = FileState::Missing, kUnknown = FileState::Unknown;
 
 struct FileCase {
     const char* label;
     Made made;
     const wchar_t* name;  // below the scratch folder; an absolute path when `made` is Nothing
-    bool last_modified;
+    FileState state;
     bool plain;
 };
 
@@ -94,31 +95,50 @@ TEST_P(FileTestTest, AnswersWithoutFailing) {
         ASSERT_EQ(::GetFileAttributesW(path.c_str()) & attribute, attribute) << "the prefix keeps no attributes";
     }
     }
-    EXPECT_EQ(m_desktop.QueryLastModified(PathText(path)), row.last_modified);
+    EXPECT_EQ(m_desktop.QueryFileState(PathText(path)), row.state);
     EXPECT_EQ(m_desktop.IsPlainFile(PathText(path)), row.plain);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, FileTestTest,
-    ::testing::Values(FileCase{"plain_file", Made::File, L"uninst.exe", true, true},
-                      FileCase{"non_ascii_file", Made::File, L"Удалить 旧 \U0001F600.exe", true, true},
-                      FileCase{"read_only_file_is_plain", Made::ReadOnlyFile, L"ro.exe", true, true},
-                      FileCase{"hidden_file_is_not_plain", Made::HiddenFile, L"hidden.cjs", true, false},
-                      FileCase{"system_file_is_not_plain", Made::SystemFile, L"system.cjs", true, false},
-                      FileCase{"folder_exists_but_is_not_plain", Made::Folder, L"o.cjs", true, false},
-                      FileCase{"folder_with_trailing_backslash", Made::Folder, L"App\\", true, false},
-                      FileCase{"drive_root", Made::Nothing, L"C:\\", true, false},
-                      FileCase{"missing_file", Made::Nothing, L"C:\\nowhere-at-all\\gone.exe", false, false},
-                      FileCase{"drive_that_does_not_exist", Made::Nothing, L"Q:\\gone\\gone.exe", false, false},
-                      FileCase{"empty_path", Made::Nothing, L"", false, false},
-                      FileCase{"wildcard", Made::Nothing, L"C:\\windows\\*.exe", false, false},
-                      FileCase{"malformed", Made::Nothing, L"C:\\a\"b<c>|d", false, false}),
+    ::testing::Values(FileCase{"plain_file", Made::File, L"uninst.exe", kHere, true},
+                      FileCase{"non_ascii_file", Made::File, L"Удалить 旧 \U0001F600.exe", kHere, true},
+                      FileCase{"read_only_file_is_plain", Made::ReadOnlyFile, L"ro.exe", kHere, true},
+                      FileCase{"hidden_file_is_not_plain", Made::HiddenFile, L"hidden.cjs", kHere, false},
+                      FileCase{"system_file_is_not_plain", Made::SystemFile, L"system.cjs", kHere, false},
+                      FileCase{"folder_exists_but_is_not_plain", Made::Folder, L"o.cjs", kHere, false},
+                      FileCase{"folder_with_trailing_backslash", Made::Folder, L"App\\", kHere, false},
+                      FileCase{"drive_root", Made::Nothing, L"C:\\", kHere, false},
+                      FileCase{"missing_file", Made::Nothing, L"C:\\nowhere-at-all\\gone.exe", kGone, false},
+                      // Only a definite "not found" on a drive the system has is missing.
+                      FileCase{"drive_that_does_not_exist", Made::Nothing, L"Q:\\gone\\gone.exe", kUnknown, false},
+                      FileCase{"network_path", Made::Nothing, L"\\\\nosuchserver\\share\\gone.exe", kUnknown, false},
+                      FileCase{"bare_name", Made::Nothing, L"notepad.exe", kUnknown, false},
+                      FileCase{"empty_path", Made::Nothing, L"", kUnknown, false},
+                      FileCase{"wildcard", Made::Nothing, L"C:\\windows\\*.exe", kUnknown, false},
+                      FileCase{"malformed", Made::Nothing, L"C:\\a\"b<c>|d", kUnknown, false}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// A 64-bit program is given the 64-bit folders; a record of the 32-bit place
+// is read with the folders a 32-bit program is given.
+TEST_F(Win32DesktopTest, EnvironmentIsTheSystemsPerProgramView) {
+    const auto native = m_desktop.EnvironmentVariable(u"ProgramFiles", ProgramView::Native);
+    const auto x86 = m_desktop.EnvironmentVariable(u"programfiles(x86)", ProgramView::Native);
+    ASSERT_TRUE(native && x86);
+    EXPECT_EQ(LowerCase(*native), u"c:\\program files");
+    EXPECT_EQ(LowerCase(*x86), u"c:\\program files (x86)");
+    EXPECT_EQ(m_desktop.EnvironmentVariable(u"PROGRAMFILES", ProgramView::ThirtyTwoBit), x86);
+    EXPECT_EQ(LowerCase(m_desktop.EnvironmentVariable(u"CommonProgramFiles", ProgramView::ThirtyTwoBit).value_or(u"")),
+              u"c:\\program files (x86)\\common files");
+    EXPECT_EQ(LowerCase(m_desktop.EnvironmentVariable(u"SystemRoot", ProgramView::ThirtyTwoBit).value_or(u"")), u"c:\\windows");
+    EXPECT_EQ(m_desktop.EnvironmentVariable(u"SSR_NO_SUCH_VARIABLE", ProgramView::Native), std::nullopt);
+    EXPECT_EQ(m_desktop.EnvironmentVariable(u"A=B", ProgramView::Native), std::nullopt);
+}
 
 TEST_F(Win32DesktopTest, AZeroInsideAPathNeverNamesTheFileBeforeIt) {
     WriteBytes(m_scratch / L"real.exe", {'x'});
     const Text path = PathText(m_scratch / L"real.exe") + Text(1, u'\0') + u"junk";
-    EXPECT_FALSE(m_desktop.QueryLastModified(path));
+    EXPECT_EQ(m_desktop.QueryFileState(path), FileState::Unknown);
     EXPECT_FALSE(m_desktop.IsPlainFile(path));
 }
 
