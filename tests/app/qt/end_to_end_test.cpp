@@ -55,9 +55,22 @@ const std::vector<Record> kRecords = {
     {"SsrE2E.Msi", "E2E Msi Package", "MsiExec.exe /X{11111111-2222-3333-4444-555555555555}", false},
     {"SsrE2E.Marker", "E2E Marker Uninstaller",
      R"(C:\windows\system32\cmd.exe /c echo marker-args /S /norestart > C:\marker.txt)", false},
+    // Records of live programs whose file test cannot say "gone": a path
+    // through the prefix's environment, a ClickOnce record whose target
+    // comes out empty, a drive the prefix has no mapping for, a bare name.
+    {"SsrE2E.Expandable", "E2E Expandable Path", R"("%ProgramFiles%\Expand App\uninst.exe" /S)", false},
+    {"SsrE2E.ClickOnce", "E2E ClickOnce App",
+     "rundll32.exe dfshim.dll,ShArpMaintain App.application, Culture=neutral, PublicKeyToken=0000000000000000", false},
+    {"SsrE2E.Unplugged", "E2E Unplugged Drive", R"("R:\Apps\Unplugged\uninst.exe" /S)", false},
+    {"SsrE2E.Bare", "E2E Bare Name", "notepad.exe /uninstall", false},
 };
+// In the 32-bit view, where %ProgramFiles% is the x86 folder.
+const Record kRecord32 = {"SsrE2E.Expandable32", "E2E Expandable 32-bit", R"("%ProgramFiles%\Expand Old\uninst.exe")",
+                          false};
 const std::vector<QString> kPresentFiles = {"Program Files/Present App/unins000.exe",
-                                            "Program Files/Present Two/uninstall.exe"};
+                                            "Program Files/Present Two/uninstall.exe",
+                                            "Program Files/Expand App/uninst.exe",
+                                            "Program Files (x86)/Expand Old/uninst.exe"};
 
 // A random source that never draws the promotion's number.
 struct NoPromotion final : RandomSource {
@@ -177,6 +190,15 @@ protected:
         // Wow6432Node; the program reads the prefix's native view.
         const auto imported = Run("wine", {"reg", "import", "C:\\records.reg", "/reg:64"});
         ASSERT_EQ(imported.first, 0) << imported.second.toStdString();
+        QFile file32(DriveC() + "/records32.reg");
+        ASSERT_TRUE(file32.open(QIODevice::WriteOnly));
+        file32.write(("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
+                      kRecord32.key + "]\r\n\"DisplayName\"=" + quoted(kRecord32.name) + "\r\n\"UninstallString\"=" +
+                      quoted(kRecord32.command) + "\r\n")
+                         .toLatin1());
+        file32.close();
+        const auto imported32 = Run("wine", {"reg", "import", "C:\\records32.reg", "/reg:32"});
+        ASSERT_EQ(imported32.first, 0) << imported32.second.toStdString();
         Run("wineserver", {"-w"});
         s_keys_before = UninstallKeys();
         Run("wineserver", {"-w"});
@@ -250,6 +272,11 @@ TEST_F(EndToEnd, ListsTheRecordsThatWineImported) {
     Program program(s_prefix);
     for (const Record& r : kRecords) EXPECT_NE(program.RowOf(r.name), 0) << r.name.toStdString();
     for (const Record& r : kRecords) EXPECT_TRUE(s_keys_before.count(r.key)) << r.key.toStdString();
+    EXPECT_NE(program.RowOf(kRecord32.name), 0);
+    // The row keeps the command the record gave; the column shows what the listing made of it.
+    const int clickonce = program.RowOf("E2E ClickOnce App");
+    ASSERT_NE(clickonce, 0);
+    EXPECT_EQ(ToQString(program.form.ListView1().Command(clickonce)), kRecords[8].command);
 }
 
 TEST_F(EndToEnd, SelectByTextThroughTheRealInputBox) {
