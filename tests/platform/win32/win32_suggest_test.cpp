@@ -96,7 +96,7 @@ TEST(Win32Suggest, ChecksOnlyTheRecordWhoseProgramIsDefinitelyGone) {
     }
 
     Win32Registry registry;
-    Win32Desktop desktop;
+    Win32Desktop desktop{u"suggest test"};
     RecordingSkinEngine skin;
     Form1 form(registry, desktop, skin);
     ListUninstallEntries(registry, form.ListView1(), desktop);
