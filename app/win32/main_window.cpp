@@ -205,9 +205,11 @@ void MainWindow::AddListHint() {
                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window.get(),
                                       nullptr, m_instance, nullptr));
     if (!m_tooltip) return;
-    std::wstring hint = Wide(design::kListHint);  // the tooltip keeps its own copy
+    // Lines: the hint, and over a row where its record lives.
+    ::SendMessageW(m_tooltip.get(), TTM_SETMAXTIPWIDTH, 0, Px(design::kClientWidth));
     // The column headers are a window of their own inside the list; the hint
-    // is about dragging their dividers, so it shows there too.
+    // is about dragging their dividers, so it shows there too. The text is
+    // asked for each time it shows (TTN_GETDISPINFO).
     for (HWND part : {list, ListView_GetHeader(list)}) {
         if (!part) continue;
         TOOLINFOW tool{};
@@ -215,9 +217,41 @@ void MainWindow::AddListHint() {
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
         tool.hwnd = m_window.get();
         tool.uId = reinterpret_cast<UINT_PTR>(part);
-        tool.lpszText = hint.data();
+        tool.lpszText = LPSTR_TEXTCALLBACKW;
         ::SendMessageW(m_tooltip.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
+}
+
+bool MainWindow::OnHintText(const NMHDR& header) {
+    if (!m_tooltip || header.hwndFrom != m_tooltip.get() || header.code != TTN_GETDISPINFOW) return false;
+    auto& info = *reinterpret_cast<NMTTDISPINFOW*>(const_cast<NMHDR*>(&header));
+    m_hint_text = Wide(design::kListHint);
+    m_hint_row = -1;
+    HWND list = List();
+    if (list && info.hdr.idFrom == reinterpret_cast<UINT_PTR>(list)) {
+        LVHITTESTINFO hit{};
+        ::GetCursorPos(&hit.pt);
+        ::ScreenToClient(list, &hit.pt);
+        const int row = ListView_HitTest(list, &hit);
+        const EntryList& entries = m_form.ListView1();
+        if (row >= 0 && row < entries.Count() && (hit.flags & LVHT_ONITEM) != 0) {
+            m_hint_row = row;
+            const ListItem& item = entries.Row(row + 1);
+            if (!item.sub_items[3].empty()) m_hint_text += Wide(u"\r\n" + item.sub_items[3] + u": " + item.sub_items[2]);
+        }
+    }
+    info.lpszText = m_hint_text.data();
+    return true;
+}
+
+// Moving onto another row asks for the hint's text again, so it names that row.
+void MainWindow::FollowHintRow(LPARAM point) {
+    HWND list = List();
+    if (!m_tooltip || !list) return;
+    LVHITTESTINFO hit{};
+    hit.pt = {GET_X_LPARAM(point), GET_Y_LPARAM(point)};
+    const int row = ListView_HitTest(list, &hit);
+    if (row != m_hint_row) ::SendMessageW(m_tooltip.get(), TTM_UPDATE, 0, 0);
 }
 
 void MainWindow::Show(int show_command) {
@@ -320,6 +354,7 @@ LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
             break;
         }
         case WM_NOTIFY:
+            if (OnHintText(*reinterpret_cast<const NMHDR*>(lparam))) return 0;
             return m_list_view ? m_list_view->OnNotify(*reinterpret_cast<const NMHDR*>(lparam)) : 0;
         case WM_DRAWITEM:
             OnDrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
@@ -384,6 +419,7 @@ LRESULT MainWindow::handle_control_message(HWND window, UINT message, WPARAM wpa
         if (const auto taken = m_list_view->OnInput(message, wparam, lparam)) return *taken;
     switch (message) {
         case WM_MOUSEMOVE:
+            if (is_list) FollowHintRow(lparam);
             // The column headers are a window of their own inside the list.
             Run(FindControl(id == kHeaderSubclassId ? ::GetParent(window) : window), &ControlDesign::mouse_move);
             break;

@@ -69,6 +69,9 @@ private:
     void PlaceWindow(std::optional<POINT> top_left);
     void PlaceControls();
     void AddListHint();
+    // The hint's text when it is about to show: over a row, also the row's place.
+    [[nodiscard]] bool OnHintText(const NMHDR& header);
+    void FollowHintRow(LPARAM point);
     void ApplyColors();
 
     void OnDrawButton(const DRAWITEMSTRUCT& draw);
@@ -101,6 +104,8 @@ private:
     UniqueHwnd m_window;
     std::vector<Control> m_controls;  // in tab order
     UniqueHwnd m_tooltip;
+    std::wstring m_hint_text;  // what the hint shows, kept while it shows
+    int m_hint_row = -1;       // the row under the pointer when the hint was asked for
     HWND m_last_focus = nullptr;
     // Goes before the windows do, so no list change reaches a destroyed list view.
     std::unique_ptr<EntryListView> m_list_view;

@@ -426,6 +426,12 @@ TEST_F(FirstStart, HintBelongsToTheListOnly) {
         ASSERT_TRUE(::SendMessageW(tooltip, TTM_ENUMTOOLSW, static_cast<WPARAM>(index), remote.lparam()));
         remote.Read(&tool, sizeof(tool));
         EXPECT_EQ(reinterpret_cast<HWND>(tool.uId), index == 0 ? s_run->List() : header);
+        // The text is asked for when the hint shows: away from any row, the design's hint.
+        EXPECT_EQ(tool.lpszText, LPSTR_TEXTCALLBACKW);
+        ::SetCursorPos(0, 0);
+        tool.lpszText = reinterpret_cast<wchar_t*>(remote.at(sizeof(TOOLINFOW)));
+        remote.Write(&tool, sizeof(tool));
+        ::SendMessageW(tooltip, TTM_GETTEXTW, kChars, remote.lparam());
         std::wstring text(kChars, L'\0');
         remote.Read(text.data(), text.size() * sizeof(wchar_t), sizeof(TOOLINFOW));
         text.resize(text.find(L'\0'));
