@@ -5,11 +5,13 @@
 #include <functional>
 #include <vector>
 
+#include "catalogue/places.h"
 #include "platform/text.h"
 
 namespace ssr {
 
 class Desktop;
+class Registry;
 
 // The help message: four pieces joined by two lone carriage returns.
 [[nodiscard]] Text HelpText();
@@ -31,5 +33,22 @@ void OpenWithShell(Desktop& desktop, std::intptr_t owner, TextView document);
 // The warning after a removal in which some keys could not be deleted: the
 // count, then one paragraph of advice per distinct reason.
 [[nodiscard]] Text RemovalFailureMessage(int failed, const std::vector<Text>& advice);
+
+// A checked row as Remove read it: its position, key name and place.
+struct CheckedRecord {
+    int row;
+    Text key_name;
+    RecordPlace place;
+};
+
+// Writes one backup file holding the whole subtree of every record's key
+// (keys already gone are left out; with none left, no file) through the
+// desktop. Empty when it is on disk; otherwise the warning to show, and
+// nothing may be deleted.
+[[nodiscard]] Text SaveRemovalBackup(Registry& registry, Desktop& desktop, const std::vector<CheckedRecord>& records);
+
+// The warnings when the backup cannot be made.
+[[nodiscard]] Text BackupWriteFailureMessage(TextView folder, TextView reason);
+[[nodiscard]] Text BackupReadFailureMessage(TextView key_path, long status);
 
 }  // namespace ssr

@@ -1,6 +1,11 @@
 // Start Removing Checked Entries: deletes the key of every checked entry and
 // takes the entry out of the list, from the last entry to the first.
 //
+// The walk first reads every row; then one backup file receives the whole
+// subtree of every key about to go, and only once it is on disk are the keys
+// deleted. If it cannot be written, nothing is deleted and one warning names
+// the folder and the reason.
+//
 // An entry whose key could not be deleted stays in the list, still checked,
 // and one warning after the walk says how many stayed and, for each reason
 // the registry gave, what the user can do; a key that is
@@ -15,6 +20,7 @@
 #include "application/form1.h"
 #include "application/step_runner.h"
 #include "catalogue/places.h"
+#include "catalogue/reg_export.h"
 #include "operations/operations.h"
 #include "platform/desktop.h"
 #include "platform/registry.h"
@@ -58,12 +64,46 @@ struct RemovalFailures {
 
 }  // namespace
 
+Text BackupWriteFailureMessage(TextView folder, TextView reason) {
+    Text message = u"Nothing was removed: the backup of the checked entries could not be written to the folder ";
+    message += folder;
+    message += u".";
+    if (!reason.empty()) {
+        message += u"\r\r";
+        message += reason;
+    }
+    return message;
+}
+
+Text BackupReadFailureMessage(TextView key_path, long status) {
+    return u"Nothing was removed: the record " + Text(key_path) + u" could not be read for its backup (error " +
+           DecimalText(status) + u").";
+}
+
+Text SaveRemovalBackup(Registry& registry, Desktop& desktop, const std::vector<CheckedRecord>& records) {
+    RegEditExport backup;
+    for (const CheckedRecord& record : records) {
+        Text failed_path;
+        const long status = backup.AppendRecord(registry, record.place, record.key_name, &failed_path);
+        // A key already gone has nothing to keep, and its removal is no loss.
+        if (status != kErrorSuccess && status != kErrorFileNotFound) return BackupReadFailureMessage(failed_path, status);
+    }
+    if (backup.key_count() == 0) return {};
+    const SavedBackup saved = desktop.SaveBackup(backup.Bytes());
+    return saved.saved ? Text() : BackupWriteFailureMessage(saved.path, saved.reason);
+}
+
 void Form1::PushButton2_Click() noexcept {
     int count = 0;
     int i = 0;
     RemovalFailures failures;
     Text key_name;
     std::optional<RecordPlace> place;
+    std::vector<CheckedRecord> pending;  // last row first
+    std::size_t next = 0;
+    Text backup_warning;
+    // The deleting loop's move-on step shares label 116 with the reading loop's.
+    constexpr int kNextPending = 117;
     RunSteps(m_desktop, location::kPushButton2Click,
              {
                  {106, [&] {
@@ -85,19 +125,33 @@ void Form1::PushButton2_Click() noexcept {
                  // nowhere else: the same name may be a live record elsewhere.
                  {110, [&] {
                       place = PlaceOfLocation(m_list->SubItem(i, 4));
-                      return place ? Next::Advance() : Next::Jump(116);
+                      if (!place) return Next::Jump(116);
+                      pending.push_back(CheckedRecord{i, key_name, *place});
+                      return Next::Advance();
                   }, Next::Jump(116)},
-                 {112, [&] {
-                      const long result = m_registry.delete_tree(
-                          place->root, Text(kUninstallKeyPath) + u'\\' + key_name, place->view);
-                      if (result == kErrorSuccess || result == kErrorFileNotFound) return Next::Advance();
-                      failures.Add(result, place->root);
-                      return Next::Jump(116);
-                  }, Next::Jump(116)},
-                 {114, [&] { m_list->Remove(i); return Next::Advance(); }},
                  {116, [&] { return --i >= 1 ? Next::Jump(108) : Next::Advance(); }, Next::Advance()},
+                 // Every record the click deletes is in a backup on disk before
+                 // the first key goes; without one, nothing goes.
+                 {106, [&] {
+                      if (pending.empty()) return Next::Jump(118);
+                      backup_warning = SaveRemovalBackup(m_registry, m_desktop, pending);
+                      return backup_warning.empty() ? Next::Advance() : Next::Jump(118);
+                  }, Next::Jump(118)},
+                 {112, [&] {
+                      const CheckedRecord& record = pending[next];
+                      const long result = m_registry.delete_tree(
+                          record.place.root, Text(kUninstallKeyPath) + u'\\' + record.key_name, record.place.view);
+                      if (result == kErrorSuccess || result == kErrorFileNotFound) return Next::Advance();
+                      failures.Add(result, record.place.root);
+                      return Next::Jump(kNextPending);
+                  }, Next::Jump(kNextPending)},
+                 {114, [&] { m_list->Remove(pending[next].row); return Next::Advance(); }},
+                 {116, [&] { return ++next < pending.size() ? Next::Jump(112) : Next::Advance(); }, Next::Advance(),
+                  kNextPending},
                  {118, [&] {
-                      if (failures.count > 0)
+                      if (!backup_warning.empty())
+                          m_desktop.MsgBox(backup_warning, kVbOkOnly + kVbExclamation, std::nullopt);
+                      else if (failures.count > 0)
                           m_desktop.MsgBox(failures.Message(m_desktop), kVbOkOnly + kVbExclamation, std::nullopt);
                       return Next::End();
                   }},

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -36,6 +37,13 @@ enum class ProgramView { Native, ThirtyTwoBit };
 class PointerPicture {
 public:
     virtual ~PointerPicture() = default;
+};
+
+// What became of a backup file.
+struct SavedBackup {
+    bool saved = false;
+    Text path;    // the file written; when nothing was written, the folder it was meant for
+    Text reason;  // why nothing was written, in words for the user
 };
 
 class Desktop {
@@ -81,6 +89,12 @@ public:
     // What a deletion's result `status` means for a key below `root`, and
     // what the user can do about it: one paragraph of the warning after a removal.
     [[nodiscard]] virtual Text RegistryWriteAdvice(long status, RegHandle root) const = 0;
+
+    // Writes `bytes` as a new file in the user's folder for backups of removed
+    // records (kBackupFolder below the local application data), named by the
+    // date and time (BackupFileName), and returns only once the file and its
+    // name are on disk. Never overwrites a file. The program never reads it back.
+    [[nodiscard]] virtual SavedBackup SaveBackup(std::span<const std::uint8_t> bytes) = 0;
 
     [[noreturn]] virtual void EndProcess() = 0;
 };

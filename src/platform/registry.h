@@ -1,5 +1,5 @@
 #pragma once
-// The six registry operations the program uses, with the Windows registry's
+// The seven registry operations the program uses, with the Windows registry's
 // own arguments, buffer rules and result codes. Back ends: the Windows
 // registry (platform/win32), a Wine prefix's system.reg (platform/wine) and
 // an in-memory store for tests (platform/testing/memory_registry.h).
@@ -43,6 +43,10 @@ inline constexpr std::uint32_t kRegExpandSz = 2;
 inline constexpr std::uint32_t kRegBinary = 3;
 inline constexpr std::uint32_t kRegDword = 4;
 inline constexpr std::uint32_t kRegMultiSz = 7;
+inline constexpr std::uint32_t kRegQword = 11;
+
+// The longest value name, in characters without the terminator.
+inline constexpr std::uint32_t kMaxValueNameLength = 16383;
 
 inline constexpr std::uint32_t kKeyEnumerateSubKeys = 8;
 // Registry views of a 64-bit system, given with the access rights. Without
@@ -80,6 +84,15 @@ public:
     // come back; with a buffer too small, kErrorMoreData and the needed size.
     [[nodiscard]] virtual long query_value_ex(RegHandle key, TextView value_name, std::uint32_t* type,
                                               std::uint8_t* data, std::uint32_t* size) = 0;
+
+    // RegEnumValue: the value at `index` of an open key, in the store's order.
+    // `*name_length` holds the name buffer's size in characters on entry
+    // (terminator included) and the name's length without it on success; a
+    // name that does not fit gives kErrorMoreData. `type`, `data` and `size`
+    // follow query_value_ex's rules. Past the last value, kErrorNoMoreItems.
+    [[nodiscard]] virtual long enum_value(RegHandle key, std::uint32_t index, char16_t* name,
+                                          std::uint32_t* name_length, std::uint32_t* type, std::uint8_t* data,
+                                          std::uint32_t* size) = 0;
 
     // RegCloseKey: a handle of 0 is harmless.
     virtual long close_key(RegHandle key) = 0;

@@ -41,6 +41,19 @@ long CopyValueData(std::uint32_t stored_type, std::span<const std::uint8_t> stor
     return kErrorSuccess;
 }
 
+long CopyEnumeratedValue(TextView value_name, std::uint32_t stored_type, std::span<const std::uint8_t> stored,
+                         char16_t* name, std::uint32_t* name_length, std::uint32_t* type, std::uint8_t* data,
+                         std::uint32_t* size) {
+    if (!name || !name_length) return kErrorInvalidParameter;
+    if (value_name.size() + 1 > *name_length) return kErrorMoreData;
+    const long copied = CopyValueData(stored_type, stored, type, data, size);
+    if (copied != kErrorSuccess && copied != kErrorMoreData) return copied;
+    std::copy(value_name.begin(), value_name.end(), name);
+    name[value_name.size()] = 0;
+    *name_length = static_cast<std::uint32_t>(value_name.size());
+    return copied;
+}
+
 Text ViewPath(RegHandle root, TextView subkey, std::uint32_t view, bool has_32bit_view) {
     if (!has_32bit_view || root != kHkeyLocalMachine || (view & kKeyWow64_32Key) == 0) return Text(subkey);
     constexpr TextView kSoftware = u"Software";

@@ -22,6 +22,13 @@ namespace ssr {
 [[nodiscard]] long CopyValueData(std::uint32_t stored_type, std::span<const std::uint8_t> stored, std::uint32_t* type,
                                  std::uint8_t* data, std::uint32_t* size);
 
+// RegEnumValue's output: the name must fit with its terminator, or nothing
+// is written and the answer is "more data"; the data as CopyValueData.
+[[nodiscard]] long CopyEnumeratedValue(TextView value_name, std::uint32_t stored_type,
+                                       std::span<const std::uint8_t> stored, char16_t* name,
+                                       std::uint32_t* name_length, std::uint32_t* type, std::uint8_t* data,
+                                       std::uint32_t* size);
+
 // The path below `root` that `subkey` names in the view `view` asks for, in
 // a store that keeps the 32-bit view of the local machine's "Software" as
 // its "Software\Wow6432Node" branch. Without a separate 32-bit view, and for

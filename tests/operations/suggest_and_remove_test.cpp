@@ -210,6 +210,84 @@ TEST_F(OperationsTest, RemoveNeverDeletesWithAnEmptyKeyName) {
     EXPECT_EQ(Names(), std::vector<Text>{u"1"});
 }
 
+// ---- The backup before removal ----
+
+Text BackupText(const ScriptedDesktop::SavedFile& file) {
+    Text text;
+    for (std::size_t i = 2; i + 1 < file.bytes.size(); i += 2)
+        text += static_cast<char16_t>(file.bytes[i] | (file.bytes[i + 1] << 8));
+    return text;
+}
+
+TEST_F(OperationsTest, RemoveSavesEveryCheckedRecordBeforeDeletingAny) {
+    Fill({{u"1", u"", u"K1", u"", true}, {u"2", u"", u"K2"}, {u"3", u"", u"K3", u"", true}});
+    registry.SetDword(Text(kUninstallKeyPath) + u"\\K3\\Sub", u"Flag", 1);
+    std::size_t deletions_at_backup = 99;
+    desktop.on_backup = [&] { deletions_at_backup = registry.delete_calls(); };
+    form->PushButton2_Click();
+    EXPECT_EQ(deletions_at_backup, 0U);
+    ASSERT_EQ(desktop.saved_backups.size(), 1U);
+    const Text machine = u"HKEY_LOCAL_MACHINE\\" + Text(kUninstallKeyPath);
+    EXPECT_EQ(BackupText(desktop.saved_backups[0]),
+              u"Windows Registry Editor Version 5.00\r\n"
+              u"\r\n[" + machine + u"\\K3]\r\n\"DisplayName\"=\"3\"\r\n"
+              u"\r\n[" + machine + u"\\K3\\Sub]\r\n\"Flag\"=dword:00000001\r\n"
+              u"\r\n[" + machine + u"\\K1]\r\n\"DisplayName\"=\"1\"\r\n\r\n");
+    EXPECT_EQ(Names(), std::vector<Text>{u"2"});
+    EXPECT_TRUE(desktop.boxes.empty());
+    // Each click its own file.
+    list->SetChecked(1, true);
+    form->PushButton2_Click();
+    ASSERT_EQ(desktop.saved_backups.size(), 2U);
+    EXPECT_NE(desktop.saved_backups[0].path, desktop.saved_backups[1].path);
+}
+
+TEST_F(OperationsTest, WithoutABackupNothingIsDeletedAndOneWarningNamesFolderAndReason) {
+    Fill({{u"1", u"", u"K1", u"", true}, {u"2", u"", u"K2", u"", true}});
+    desktop.backup_refusal = u"The disk is full.";
+    form->PushButton2_Click();
+    EXPECT_EQ(registry.delete_calls(), 0U);
+    EXPECT_EQ(Names(), (std::vector<Text>{u"1", u"2"}));
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{true, true}));
+    ASSERT_EQ(desktop.boxes.size(), 1U);
+    EXPECT_EQ(desktop.boxes[0].style, 48);
+    EXPECT_EQ(desktop.boxes[0].prompt, BackupWriteFailureMessage(desktop.backup_folder, u"The disk is full."));
+    EXPECT_NE(desktop.boxes[0].prompt.find(desktop.backup_folder), Text::npos);
+}
+
+TEST_F(OperationsTest, ARecordThatCannotBeReadForTheBackupStopsTheWholeClick) {
+    Fill({{u"1", u"", u"K1", u"", true}, {u"2", u"", u"K2", u"", true}});
+    registry.MarkUnreadable(Text(kUninstallKeyPath) + u"\\K1\\Locked");
+    form->PushButton2_Click();
+    EXPECT_EQ(registry.delete_calls(), 0U);
+    EXPECT_TRUE(desktop.saved_backups.empty());
+    ASSERT_EQ(desktop.boxes.size(), 1U);
+    EXPECT_EQ(desktop.boxes[0].prompt,
+              BackupReadFailureMessage(u"HKEY_LOCAL_MACHINE\\" + Text(kUninstallKeyPath) + u"\\K1\\Locked", kErrorAccessDenied));
+}
+
+TEST_F(OperationsTest, KeysAlreadyGoneAreLeftOutOfTheBackup) {
+    Fill({{u"1", u"", u"K1", u"", true}, {u"2", u"", u"K2", u"", true}});
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, Text(kUninstallKeyPath) + u"\\K1"), kErrorSuccess);
+    form->PushButton2_Click();
+    ASSERT_EQ(desktop.saved_backups.size(), 1U);
+    EXPECT_EQ(BackupText(desktop.saved_backups[0]).find(u"K1]"), Text::npos);
+    EXPECT_NE(BackupText(desktop.saved_backups[0]).find(u"K2]"), Text::npos);
+    EXPECT_TRUE(Names().empty());
+    // With every key gone there is nothing to keep, and no file.
+    Fill({{u"3", u"", u"K3", u"", true}});
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, Text(kUninstallKeyPath) + u"\\K3"), kErrorSuccess);
+    form->PushButton2_Click();
+    EXPECT_EQ(desktop.saved_backups.size(), 1U);
+    EXPECT_TRUE(Names().empty());
+}
+
+TEST_F(OperationsTest, RemoveWithNothingCheckedWritesNoBackup) {
+    Fill({{u"1", u"", u"K1"}});
+    form->PushButton2_Click();
+    EXPECT_TRUE(desktop.saved_backups.empty());
+}
+
 struct RemoveFailure {
     const char* behaviour;
     const char* operation;

@@ -53,6 +53,40 @@ TEST(MemoryRegistryTest, ResultCodesFollowTheRegistry) {
     EXPECT_EQ(registry.OpenHandleCount(), 0U);
 }
 
+TEST(MemoryRegistryTest, ValuesEnumerateWithTheQueryBufferRules) {
+    MemoryRegistry registry;
+    registry.SetText(u"K", u"First", u"abc");
+    registry.SetDword(u"K", u"Second", 5);
+    RegHandle key = 0;
+    ASSERT_EQ(registry.open_key(kHkeyLocalMachine, u"K", &key), kErrorSuccess);
+    char16_t name[8];
+    std::uint32_t name_length = 8;
+    std::uint32_t type = 0;
+    std::uint32_t size = 0;
+    // Without a buffer: name, type and the size needed.
+    ASSERT_EQ(registry.enum_value(key, 0, name, &name_length, &type, nullptr, &size), kErrorSuccess);
+    EXPECT_EQ(Text(name, name_length), u"First");
+    EXPECT_EQ(type, kRegSz);
+    EXPECT_EQ(size, 8U);
+    std::uint8_t data[8];
+    size = 4;
+    name_length = 8;
+    EXPECT_EQ(registry.enum_value(key, 0, name, &name_length, &type, data, &size), kErrorMoreData);
+    EXPECT_EQ(size, 8U);
+    name_length = 6;  // "Second" needs 7 with its terminator
+    size = 8;
+    EXPECT_EQ(registry.enum_value(key, 1, name, &name_length, &type, data, &size), kErrorMoreData);
+    name_length = 7;
+    ASSERT_EQ(registry.enum_value(key, 1, name, &name_length, &type, data, &size), kErrorSuccess);
+    EXPECT_EQ(Text(name, name_length), u"Second");
+    EXPECT_EQ(size, 4U);
+    EXPECT_EQ(data[0], 5);
+    name_length = 8;
+    EXPECT_EQ(registry.enum_value(key, 2, name, &name_length, &type, data, &size), kErrorNoMoreItems);
+    EXPECT_EQ(registry.enum_value(kHkeyLocalMachine, 0, name, &name_length, &type, data, &size), kErrorInvalidHandle);
+    registry.close_key(key);
+}
+
 TEST(MemoryRegistryTest, DeletionTakesTheWholeSubtreeOrNothing) {
     MemoryRegistry registry;
     registry.SetText(u"U\\App\\Sub\\Deep", u"v", u"x");

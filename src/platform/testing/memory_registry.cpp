@@ -215,6 +215,16 @@ long MemoryRegistry::query_value_ex(RegHandle key, TextView value_name, std::uin
     return CopyValueData(it->type, it->data, type, data, size);
 }
 
+long MemoryRegistry::enum_value(RegHandle key, std::uint32_t index, char16_t* name, std::uint32_t* name_length,
+                                std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) {
+    const NodePtr node = Resolve(key);
+    if (!node || key == kHkeyLocalMachine || key == kHkeyCurrentUser) return kErrorInvalidHandle;
+    if (node->deleted) return kErrorKeyDeleted;
+    if (index >= node->values.size()) return kErrorNoMoreItems;
+    const Node::Value& value = node->values[index];
+    return CopyEnumeratedValue(value.name, value.type, value.data, name, name_length, type, data, size);
+}
+
 long MemoryRegistry::close_key(RegHandle key) {
     if (key == 0) return kErrorInvalidHandle;
     return m_handles.erase(key) ? kErrorSuccess : kErrorInvalidHandle;

@@ -53,6 +53,8 @@ public:
     long open_key(RegHandle root, TextView subkey, std::uint32_t view, RegHandle* result) override;
     long query_value_ex(RegHandle key, TextView value_name, std::uint32_t* type, std::uint8_t* data,
                         std::uint32_t* size) override;
+    long enum_value(RegHandle key, std::uint32_t index, char16_t* name, std::uint32_t* name_length,
+                    std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) override;
     long close_key(RegHandle key) override;
     long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) override;
     [[nodiscard]] bool has_32bit_view() const override { return m_views == Views::Two; }

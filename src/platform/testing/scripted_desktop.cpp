@@ -1,5 +1,7 @@
 #include "platform/testing/scripted_desktop.h"
 
+#include "catalogue/reg_export.h"
+
 #include "platform/failure.h"
 
 namespace ssr {
@@ -70,6 +72,15 @@ double ScriptedDesktop::Rnd() {
     const double value = random_values.front();
     random_values.pop_front();
     return value;
+}
+
+SavedBackup ScriptedDesktop::SaveBackup(std::span<const std::uint8_t> bytes) {
+    if (on_backup) on_backup();
+    if (backup_refusal) return SavedBackup{false, backup_folder, *backup_refusal};
+    const CalendarTime time{2026, 12, 7, 12, 30, 5};
+    const Text path = backup_folder + u"\\" + BackupFileName(time, static_cast<int>(saved_backups.size()) + 1);
+    saved_backups.push_back(SavedFile{path, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+    return SavedBackup{true, path, {}};
 }
 
 }  // namespace ssr

@@ -72,6 +72,8 @@ public:
     Text application_folder = u"C:\\Program Files\\Sweep";
     Text application_title = u"sweep-stale-records";
     Text registry_write_advice = u"Scripted advice.";
+    Text backup_folder = u"C:\\users\\tester\\AppData\\Local\\Sweep Stale Records\\Backups";
+    std::optional<Text> backup_refusal;    // SaveBackup fails with this reason
     // Called for every box, after it is recorded; lets a test act while a box is open.
     std::function<void(const Box&)> on_box;
 
@@ -81,6 +83,13 @@ public:
     std::vector<Command> commands;
     std::vector<Text> queried_paths;
     int randomize_calls = 0;
+    struct SavedFile {
+        Text path;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::vector<SavedFile> saved_backups;
+    // What the registry looked like when each backup was saved, if the test asks.
+    std::function<void()> on_backup;
 
     [[nodiscard]] std::vector<Text> MessageTexts() const;
 
@@ -103,6 +112,8 @@ public:
     [[nodiscard]] Text RegistryWriteAdvice(long status, RegHandle /*root*/) const override {
         return registry_write_advice + u" (" + DecimalText(status) + u")";
     }
+    // Saves in memory under "<backup_folder>\\Removed records 2026-12-07 12-30-05.reg", numbered from the second on.
+    [[nodiscard]] SavedBackup SaveBackup(std::span<const std::uint8_t> bytes) override;
     [[noreturn]] void EndProcess() override { throw ProcessEnded(); }
 
 private:

@@ -161,6 +161,20 @@ long Win32Registry::query_value_ex(RegHandle key, TextView value_name, std::uint
     return status;
 }
 
+long Win32Registry::enum_value(RegHandle key, std::uint32_t index, char16_t* name, std::uint32_t* name_length,
+                               std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) {
+    DWORD name_chars = name_length ? *name_length : 0;
+    DWORD value_type = 0;
+    DWORD bytes = size ? *size : 0;
+    const long status = ::RegEnumValueW(ToHkey(key), index, reinterpret_cast<wchar_t*>(name),
+                                        name_length ? &name_chars : nullptr, nullptr, type ? &value_type : nullptr,
+                                        data, size ? &bytes : nullptr);
+    if (name_length && status == ERROR_SUCCESS) *name_length = name_chars;
+    if (type) *type = value_type;
+    if (size) *size = bytes;
+    return status;
+}
+
 long Win32Registry::close_key(RegHandle key) {
     const auto it = m_open.find(key);
     if (it != m_open.end()) {

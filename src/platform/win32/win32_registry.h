@@ -33,6 +33,8 @@ public:
     [[nodiscard]] long open_key(RegHandle root, TextView subkey, std::uint32_t view, RegHandle* result) override;
     [[nodiscard]] long query_value_ex(RegHandle key, TextView value_name, std::uint32_t* type,
                                       std::uint8_t* data, std::uint32_t* size) override;
+    [[nodiscard]] long enum_value(RegHandle key, std::uint32_t index, char16_t* name, std::uint32_t* name_length,
+                                  std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) override;
     long close_key(RegHandle key) override;
     // Deletes the key and everything below it in the view `view` names,
     // without ever following a registry link: a link found on the way is

@@ -93,6 +93,7 @@ public:
     void Randomize() override {}
     double Rnd() override { return 0.0; }
     [[nodiscard]] Text RegistryWriteAdvice(long /*status*/, RegHandle /*root*/) const override { return {}; }
+    [[nodiscard]] SavedBackup SaveBackup(std::span<const std::uint8_t>) override { return {}; }
     [[noreturn]] void EndProcess() override { throw std::logic_error("counting never ends the process"); }
 };
 

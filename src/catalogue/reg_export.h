@@ -1,0 +1,78 @@
+#pragma once
+// Registry keys written out in the registry editor's import format, so that
+// what a removal deletes can be put back by importing one file: "Windows
+// Registry Editor Version 5.00", UTF-16LE with a byte-order mark, CRLF lines,
+// one "[HKEY_...\path]" section per key followed by its values.
+//
+// Every value keeps its type and its bytes exactly. A text is written as
+// "text" only when the import gives back the same bytes (UTF-16, one
+// terminator, no line breaks or NULs inside); any other value is written in
+// hex, as the editor writes hex: one "xx," per byte, long lines continued
+// with a backslash.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "catalogue/places.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+namespace ssr {
+
+inline constexpr char16_t kRegEditHeader[] = u"Windows Registry Editor Version 5.00";
+
+// The folder below the user's local application data that receives the
+// backups, and the name of one backup file.
+inline constexpr char16_t kBackupFolder[] = u"Sweep Stale Records\\Backups";
+
+struct CalendarTime {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+// "Removed records 2026-12-07 12-30-05.reg"; the `attempt`th name for the
+// same second (from 2 on) gets " (2)" and so on, so no earlier file is
+// ever overwritten.
+[[nodiscard]] Text BackupFileName(const CalendarTime& time, int attempt);
+
+// One value line with its CRLF: `"name"=...` or `@=...` for the default value.
+[[nodiscard]] Text RegEditValueLine(TextView name, std::uint32_t type, std::span<const std::uint8_t> data);
+
+// A file being built: the header, then the sections appended to it.
+class RegEditExport {
+public:
+    RegEditExport();
+
+    // Appends the key `subkey` below `root` in `view`, all its values and
+    // all its subkeys, under the section name `shown_path` (the full path an
+    // import must put it back at). On failure nothing is appended and
+    // `failed_path` names the key that could not be read; a key that is not
+    // there gives kErrorFileNotFound.
+    [[nodiscard]] long AppendTree(Registry& registry, RegHandle root, TextView subkey, std::uint32_t view,
+                                  TextView shown_path, Text* failed_path = nullptr);
+
+    // Appends the record `key_name` of `place`, written with its full path.
+    [[nodiscard]] long AppendRecord(Registry& registry, const RecordPlace& place, TextView key_name,
+                                    Text* failed_path = nullptr);
+
+    [[nodiscard]] int key_count() const { return m_keys; }
+    [[nodiscard]] const Text& text() const { return m_text; }
+    // The file's bytes: UTF-16LE with its byte-order mark and a final empty line.
+    [[nodiscard]] std::vector<std::uint8_t> Bytes() const;
+
+private:
+    long AppendKey(Registry& registry, RegHandle key, std::uint32_t view, const Text& shown_path, int depth,
+                   Text& out, int& keys, Text* failed_path);
+
+    Text m_text;
+    int m_keys = 0;
+    std::vector<char16_t> m_name_buffer;
+    std::vector<std::uint8_t> m_data_buffer;
+};
+
+}  // namespace ssr
