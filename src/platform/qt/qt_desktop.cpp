@@ -9,10 +9,14 @@
 #include <QTime>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <sys/stat.h>
 
+#include "catalogue/reg_export.h"
 #include "platform/failure.h"
 #include "platform/qt/cursor_file.h"
+#include "platform/wine/backup_file.h"
 #include "platform/wine/wine_prefix.h"
 
 namespace ssr {
@@ -292,6 +296,21 @@ Text QtDesktop::RegistryWriteAdvice(long status, RegHandle /*root*/) const {
         return u"The registry file " + file + u" could not be rewritten (error " + DecimalText(status) +
                u"). It was left unchanged.";
     }
+}
+
+SavedBackup QtDesktop::SaveBackup(std::span<const std::uint8_t> bytes) {
+    std::filesystem::path folder = wine::LocalAppDataFolder(*m_prefix);
+    for (const TextView part : SplitPath(kBackupFolder)) folder /= ToUtf8(part);
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    const CalendarTime time{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                            local.tm_hour,        local.tm_min,     local.tm_sec};
+    const wine::NewFile written = wine::WriteNewFile(
+        folder, [&](int attempt) { return ToUtf8(BackupFileName(time, attempt)); },
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    if (written.error == 0) return SavedBackup{true, FromUtf8(written.path.string()), {}};
+    return SavedBackup{false, FromUtf8(written.path.string()), FromUtf8(std::strerror(written.error)) + u"."};
 }
 
 void QtDesktop::EndProcess() {

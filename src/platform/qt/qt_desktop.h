@@ -91,6 +91,9 @@ public:
     void Randomize() override;
     double Rnd() override { return m_random->Next(); }
     [[nodiscard]] Text RegistryWriteAdvice(long status, RegHandle root) const override;
+    // Into the prefix user's own local application data, where the Windows
+    // build running in that prefix would put it.
+    [[nodiscard]] SavedBackup SaveBackup(std::span<const std::uint8_t> bytes) override;
     [[noreturn]] void EndProcess() override;
 
 private:

@@ -1,9 +1,13 @@
 #include "platform/win32/win32_desktop.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
 
+#include <algorithm>
+#include <functional>
 #include <vector>
 
+#include "catalogue/reg_export.h"
 #include "platform/failure.h"
 #include "platform/win32/wide.h"
 
@@ -343,6 +347,88 @@ Text Win32Desktop::RegistryWriteAdvice(long status, RegHandle root) const {
     if (status == kErrorAccessDenied)
         return u"The registry refused the change: the record's key is protected by its owner.";
     return u"The registry refused the change (error " + DecimalText(status) + u").";
+}
+
+namespace {
+
+Text SystemMessage(DWORD error) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    Text text = length && buffer ? FromWide(std::wstring_view(buffer, length)) : Text();
+    if (buffer) ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ')) text.pop_back();
+    if (text.empty()) text = u"Error " + DecimalText(static_cast<long long>(error)) + u".";
+    return text;
+}
+
+std::wstring LocalAppData() {
+    PWSTR known = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &known)) && known)
+        folder = known;
+    ::CoTaskMemFree(known);
+    if (folder.empty()) {
+        wchar_t buffer[MAX_PATH * 4];
+        const DWORD length = ::GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, MAX_PATH * 4);
+        if (length > 0 && length < MAX_PATH * 4) folder.assign(buffer, length);
+    }
+    return folder;
+}
+
+// The data under a temporary name, flushed, then moved to the first free
+// name: MoveFileEx without the replace flag never overwrites a file.
+DWORD WriteNewFile(const std::wstring& folder, const std::function<std::wstring(int)>& name_for,
+                   std::span<const std::uint8_t> bytes, std::wstring& written) {
+    const std::wstring temporary = folder + L"\\.backup-" + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
+    const HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
+    DWORD error = ERROR_SUCCESS;
+    std::size_t offset = 0;
+    while (error == ERROR_SUCCESS && offset < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - offset, 1U << 20));
+        DWORD done = 0;
+        if (!::WriteFile(file, bytes.data() + offset, chunk, &done, nullptr)) error = ::GetLastError();
+        offset += done;
+    }
+    if (error == ERROR_SUCCESS && !::FlushFileBuffers(file)) error = ::GetLastError();
+    if (!::CloseHandle(file) && error == ERROR_SUCCESS) error = ::GetLastError();
+    if (error != ERROR_SUCCESS) {
+        ::DeleteFileW(temporary.c_str());
+        return error;
+    }
+    for (int attempt = 1; attempt < 10000; ++attempt) {
+        const std::wstring target = folder + L"\\" + name_for(attempt);
+        if (::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            written = target;
+            return ERROR_SUCCESS;
+        }
+        error = ::GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) break;
+    }
+    ::DeleteFileW(temporary.c_str());
+    return error;
+}
+
+}  // namespace
+
+SavedBackup Win32Desktop::SaveBackup(std::span<const std::uint8_t> bytes) {
+    const std::wstring base = LocalAppData();
+    if (base.empty()) return SavedBackup{false, u"%LOCALAPPDATA%\\" + Text(kBackupFolder), u"The folder is not known."};
+    const std::wstring folder = base + L"\\" + Wide(kBackupFolder);
+    const int made = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS)
+        return SavedBackup{false, FromWide(folder), SystemMessage(static_cast<DWORD>(made))};
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    const CalendarTime time{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    std::wstring written;
+    const DWORD error =
+        WriteNewFile(folder, [&](int attempt) { return Wide(BackupFileName(time, attempt)); }, bytes, written);
+    if (error != ERROR_SUCCESS) return SavedBackup{false, FromWide(folder), SystemMessage(error)};
+    return SavedBackup{true, FromWide(written), {}};
 }
 
 void Win32Desktop::EndProcess() { ::ExitProcess(0); }

@@ -64,6 +64,8 @@ public:
     void Randomize() override;
     double Rnd() override;
     [[nodiscard]] Text RegistryWriteAdvice(long status, RegHandle root) const override;
+    // Below the user's local application data (%LOCALAPPDATA%).
+    [[nodiscard]] SavedBackup SaveBackup(std::span<const std::uint8_t> bytes) override;
     [[noreturn]] void EndProcess() override;
 
     // Seeds from the time of day: milliseconds since local midnight.

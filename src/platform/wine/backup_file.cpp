@@ -1,0 +1,111 @@
+#include "platform/wine/backup_file.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include "platform/text.h"
+#include "platform/wine/posix_file.h"
+#include "platform/wine/reg_file.h"
+
+namespace ssr::wine {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<Text> TextValue(RegFile& file, TextView key, TextView name) {
+    RegFile::Node* node = file.Find(file.root(), key);
+    if (!node) return std::nullopt;
+    const RegValue* value = file.FindValue(node, name);
+    if (!value || (value->type != 1 && value->type != 2) || value->data.size() < 2) return std::nullopt;
+    Text text(value->data.size() / 2, u'\0');
+    std::memcpy(text.data(), value->data.data(), text.size() * 2);
+    text.resize(std::char_traits<char16_t>::length(text.c_str()));
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
+std::string UserName() {
+    if (const char* user = std::getenv("USER"); user && *user && !std::strchr(user, '/')) return user;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_name) return entry->pw_name;
+    return "user";
+}
+
+int SyncFolder(const fs::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    const int result = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return result;
+}
+
+int WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
+}
+
+}  // namespace
+
+fs::path LocalAppDataFolder(const Prefix& prefix) {
+    ReadResult read = ReadWholeFile(prefix.path() / "user.reg");
+    if (read.error == IoError::None) {
+        if (auto file = RegFile::Parse(std::move(read.bytes))) {
+            std::optional<Text> recorded =
+                TextValue(*file, u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", u"Local AppData");
+            if (!recorded) recorded = TextValue(*file, u"Volatile Environment", u"LOCALAPPDATA");
+            if (recorded)
+                if (auto mapped = prefix.MapWindowsPath(*recorded)) return *mapped;
+        }
+    }
+    return prefix.path() / "drive_c" / "users" / UserName() / "AppData" / "Local";
+}
+
+NewFile WriteNewFile(const fs::path& folder, const std::function<std::string(int)>& name_for, std::string_view bytes) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) return {folder, ec.value()};
+
+    const fs::path temporary = folder / (".backup-" + std::to_string(::getpid()) + ".tmp");
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return {folder, errno};
+    int error = WriteAll(fd, bytes);
+    if (error == 0 && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) {
+        ::unlink(temporary.c_str());
+        return {folder, error};
+    }
+    // link() takes a free name only: an earlier backup is never replaced.
+    for (int attempt = 1; attempt < 10000; ++attempt) {
+        const fs::path target = folder / name_for(attempt);
+        if (::link(temporary.c_str(), target.c_str()) == 0) {
+            ::unlink(temporary.c_str());
+            error = SyncFolder(folder);
+            if (error != 0) return {folder, error};
+            return {target, 0};
+        }
+        if (errno != EEXIST) {
+            error = errno;
+            ::unlink(temporary.c_str());
+            return {folder, error};
+        }
+    }
+    ::unlink(temporary.c_str());
+    return {folder, EEXIST};
+}
+
+}  // namespace ssr::wine
