@@ -277,11 +277,12 @@ long WinePrefixRegistry::query_value_ex(RegHandle key, TextView value_name, std:
 
 long WinePrefixRegistry::enum_value(RegHandle key, std::uint32_t index, char16_t* name, std::uint32_t* name_length,
                                     std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) {
-    if (key == kHkeyLocalMachine) return kErrorInvalidHandle;
+    if (State::HiveOf(key) >= 0) return kErrorInvalidHandle;
     long error = kErrorSuccess;
-    State::Node* node = m_state->Resolve(key, error);
+    int hive = 0;
+    State::Node* node = m_state->Resolve(key, hive, error);
     if (!node) return error;
-    const auto& values = m_state->file->Values(node);
+    const auto& values = m_state->hives[hive].file->Values(node);
     if (index >= values.size()) return kErrorNoMoreItems;
     const wine::RegValue& value = values[index];
     return CopyEnumeratedValue(value.name, value.type, value.data, name, name_length, type, data, size);

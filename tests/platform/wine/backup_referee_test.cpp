@@ -1,7 +1,7 @@
 // Real Wine as the referee of the backups: records of every value type, in
-// both views, are made with Wine's own reg.exe, removed by the Linux program
-// (the prefix store and the Qt desktop), and put back by importing the backup
-// with Wine's own tools; `reg export` of each record must then give the same
+// both views and the current user's place, are made with Wine's own reg.exe,
+// removed by the Linux program (the prefix store and the Qt desktop), and put
+// back by importing the backup with Wine's own tools; `reg export` of each record must then give the same
 // bytes as before the removal.
 
 #include <sys/wait.h>
@@ -49,10 +49,12 @@ std::string Utf16File(const std::string& utf8) {
 
 const std::string kMachine = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const std::string kMachine32 = "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::string kUser = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // Each record's full path, as `reg export` is asked for it in the 64-bit view.
 const std::vector<std::string> kRecordPaths = {kMachine + "SsrBackup.Types", kMachine + "SsrBackup.Ñandú 日本",
-                                               kMachine32 + "SsrBackup.Old", kMachine32 + "SsrBackup.Types"};
+                                               kMachine32 + "SsrBackup.Old", kMachine32 + "SsrBackup.Types",
+                                               kUser + "SsrBackup.Types"};
 
 std::string Records() {
     std::string long_binary;
@@ -64,7 +66,7 @@ std::string Records() {
     const std::string common = "\"DisplayName\"=\"Backup \\\"referee\\\" C:\\\\x\"\n"
                                "\"UninstallString\"=\"C:\\\\Gone\\\\unins000.exe /S\"\n";
     std::string reg = "Windows Registry Editor Version 5.00\n\n";
-    for (const std::string& base : {kMachine, kMachine32}) {
+    for (const std::string& base : {kMachine, kMachine32, kUser}) {
         reg += "[" + base + "SsrBackup.Types]\n" + common +
                "@=\"default\"\n"
                "\"Empty\"=\"\"\n"
@@ -191,7 +193,8 @@ TEST_F(BackupReferee, ImportingTheBackupWithWinesToolsPutsEveryRecordBackByteFor
     ASSERT_NE(first.find(u"hex(1234):07,08"), Text::npos) << "Wine keeps an unusual type";
 
     const std::vector<Text> checked = {u"SsrBackup.Types|64-bit", u"SsrBackup.Ñandú 日本|64-bit",
-                                       u"SsrBackup.Old|32-bit", u"SsrBackup.Types|32-bit"};
+                                       u"SsrBackup.Old|32-bit", u"SsrBackup.Types|32-bit",
+                                       u"SsrBackup.Types|Current user"};
     // Two rounds: the backup imported with reg.exe, then with the registry
     // editor. Both are asked for the 64-bit view: Debian's plain `wine` runs
     // their 32-bit builds, which would redirect the 64-bit keys.
