@@ -6,9 +6,12 @@
 // deleted. If it cannot be written, nothing is deleted and one warning names
 // the folder and the reason.
 //
-// An entry whose key could not be deleted stays in the list, still checked,
-// and one warning after the walk says how many stayed and, for each reason
-// the registry gave, what the user can do; a key that is
+// The deletions of one click are made durable together (the registry's
+// commit: one write of each changed file for a Wine prefix), and an entry
+// leaves the list only once its deletion is. An entry whose key could not
+// be deleted, or whose deletion could not be written, stays in the list,
+// still checked, and one warning after the walk says how many stayed and,
+// for each reason the registry gave, what the user can do; a key that is
 // already gone counts as removed. Without this the user would believe the
 // record gone while it comes back at the next start.
 
@@ -104,6 +107,15 @@ void Form1::PushButton2_Click() noexcept {
     Text backup_warning;
     // The deleting loop's move-on step shares label 116 with the reading loop's.
     constexpr int kNextPending = 117;
+    // The rows whose key is gone once the click's deletions are committed,
+    // from the last row to the first; `staged` rows wait for the commit.
+    struct Done {
+        int row;
+        RegHandle root;
+        bool staged;
+    };
+    std::vector<Done> done;
+    std::size_t next_done = 0;
     RunSteps(m_desktop, location::kPushButton2Click,
              {
                  {106, [&] {
@@ -141,20 +153,40 @@ void Form1::PushButton2_Click() noexcept {
                       const CheckedRecord& record = pending[next];
                       const long result = m_registry.delete_tree(
                           record.place.root, Text(kUninstallKeyPath) + u'\\' + record.key_name, record.place.view);
-                      if (result == kErrorSuccess || result == kErrorFileNotFound) return Next::Advance();
+                      if (result == kErrorSuccess || result == kErrorFileNotFound) {
+                          done.push_back({record.row, record.place.root, result == kErrorSuccess});
+                          return Next::Advance();
+                      }
                       failures.Add(result, record.place.root);
                       return Next::Jump(kNextPending);
                   }, Next::Jump(kNextPending)},
-                 {114, [&] { m_list->Remove(pending[next].row); return Next::Advance(); }},
                  {116, [&] { return ++next < pending.size() ? Next::Jump(112) : Next::Advance(); }, Next::Advance(),
                   kNextPending},
+                 // One commit for the click. When it fails, no deletion of the
+                 // click is on disk: each of those rows stays, still checked,
+                 // and counts in the warning.
+                 {118, [&] {
+                      const long status = m_registry.commit();
+                      if (status != kErrorSuccess) {
+                          for (const Done& d : done)
+                              if (d.staged) failures.Add(status, d.root);
+                          std::erase_if(done, [](const Done& d) { return d.staged; });
+                      }
+                      return Next::Advance();
+                  }, Next::Jump(119)},
+                 // Rows go from the last to the first, so that each position still holds.
+                 {114, [&] {
+                      if (next_done >= done.size()) return Next::Jump(119);
+                      m_list->Remove(done[next_done++].row);
+                      return Next::Jump(115);
+                  }, Next::Jump(115), 115},
                  {118, [&] {
                       if (!backup_warning.empty())
                           m_desktop.MsgBox(backup_warning, kVbOkOnly + kVbExclamation, std::nullopt);
                       else if (failures.count > 0)
                           m_desktop.MsgBox(failures.Message(m_desktop), kVbOkOnly + kVbExclamation, std::nullopt);
                       return Next::End();
-                  }},
+                  }, Next::End(), 119},
              });
 }
 

@@ -98,9 +98,16 @@ public:
     virtual long close_key(RegHandle key) = 0;
 
     // SHDeleteKey: the key with all its values and subkeys, in the registry
-    // view `view` names.
+    // view `view` names. A store that writes files stages the deletion: the
+    // key is gone for every later call at once, and on disk after commit().
     [[nodiscard]] virtual long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) = 0;
     [[nodiscard]] long delete_tree(RegHandle root, TextView subkey) { return delete_tree(root, subkey, 0); }
+
+    // Makes the deletions staged since the last commit durable, all or none
+    // per file, and answers the first failure (then none of the failed
+    // file's deletions are made, and its keys are back). A store that
+    // deletes key by key, like the Windows registry, has nothing to do.
+    [[nodiscard]] virtual long commit() { return kErrorSuccess; }
 
     // True when the local machine's keys have a 32-bit view of their own
     // (a 64-bit system); false where both views are the same keys.

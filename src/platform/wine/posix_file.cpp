@@ -1,6 +1,7 @@
 #include "platform/wine/posix_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,23 +56,6 @@ int WriteAll(int fd, const char* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return 0;
-}
-
-// A writer that died between creating its temporary file and renaming it
-// leaves the file behind. Ours are removed once they are old enough that no
-// living writer can still be at work on them.
-void RemoveAbandonedTemporaries(const std::filesystem::path& target) {
-    constexpr std::int64_t kAbandonedAfterSeconds = 600;
-    const std::string prefix = "." + target.filename().string() + ".new-";
-    const std::filesystem::path folder = target.parent_path();
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (!name.starts_with(prefix) || name.size() != prefix.size() + 6) continue;
-        struct stat st {};
-        if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (::time(nullptr) - st.st_mtime > kAbandonedAfterSeconds) ::unlink(entry.path().c_str());
-    }
 }
 
 }  // namespace
@@ -166,8 +150,40 @@ ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view
         UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir) static_cast<void>(::fsync(dir.get()));
     }
-    RemoveAbandonedTemporaries(target);
     return {ReplaceResult::Replaced, IoError::None};
+}
+
+void RemoveLeftoverTemporaries(const std::filesystem::path& target) {
+    const std::string prefix = "." + target.filename().string() + ".new-";
+    const std::filesystem::path folder = target.parent_path();
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(prefix) || name.size() != prefix.size() + 6) continue;
+        struct stat st {};
+        if (::lstat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(entry.path().c_str());
+    }
+}
+
+IoError WriterLock::Acquire(const std::filesystem::path& path, std::chrono::milliseconds wait) {
+    m_fd.reset();
+    // O_NONBLOCK: a FIFO planted there must not hang the open.
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) return errno == ELOOP ? IoError::AccessDenied : FromErrno(errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return FromErrno(errno);
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) return IoError::AccessDenied;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) break;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) return FromErrno(errno);
+        if (std::chrono::steady_clock::now() >= deadline) return IoError::Busy;
+        const struct timespec pause {0, 5'000'000};
+        ::nanosleep(&pause, nullptr);
+    }
+    m_fd = std::move(fd);
+    return IoError::None;
 }
 
 }  // namespace ssr::wine

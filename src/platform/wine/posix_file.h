@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -30,7 +31,7 @@ struct FileIdentity {
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-enum class IoError { None, NotFound, AccessDenied, NoSpace, TooLarge, Other };
+enum class IoError { None, NotFound, AccessDenied, NoSpace, TooLarge, Busy, Other };
 
 struct ReadResult {
     IoError error = IoError::None;
@@ -63,5 +64,25 @@ struct ReplaceOutcome {
 [[nodiscard]] ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view bytes,
                                          const FileIdentity& original, bool (*still_current)(void*),
                                          void* context, const WriteFaultHook& fault = {});
+
+// The exclusive lock every writer of a prefix's registry files holds around
+// reading, checking and replacing them, so that two writers never base
+// their files on the same old one. It is a flock on `path`, a regular file
+// of our own (made when missing); a link or anybody else's file there is
+// refused with AccessDenied, and a lock still held by another writer after
+// `wait` with Busy. The lock goes with the object.
+class WriterLock {
+public:
+    [[nodiscard]] IoError Acquire(const std::filesystem::path& path, std::chrono::milliseconds wait);
+    [[nodiscard]] bool held() const { return static_cast<bool>(m_fd); }
+
+private:
+    UniqueFd m_fd;
+};
+
+// Removes the temporary files ReplaceFile leaves beside `target` when its
+// writer dies between making one and renaming it. Only for a caller that
+// holds the writers' lock: then no living writer is at work on any of them.
+void RemoveLeftoverTemporaries(const std::filesystem::path& target);
 
 }  // namespace ssr::wine

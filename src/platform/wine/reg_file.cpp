@@ -536,7 +536,7 @@ RegFile::Node* ChildNamed(RegFile::Node* node, TextView part) {
     const auto& children = node->children;
     const auto at = std::lower_bound(children.begin(), children.end(), part,
                                      [](const RegFile::Node* n, TextView v) { return CompareNames(n->name, v) < 0; });
-    if (at == children.end() || CompareNames((*at)->name, part) != 0) return nullptr;
+    if (at == children.end() || CompareNames((*at)->name, part) != 0 || (*at)->removed) return nullptr;
     return *at;
 }
 
@@ -573,13 +573,13 @@ RegFile::Node* RegFile::Find(Node* base, TextView path) const {
     const TextView leaf = path.substr(cut + 1, last - cut - 1);
     const auto& children = m_find_parent->children;
     for (const std::size_t at : {m_find_hint + 1, m_find_hint})
-        if (at < children.size() && children[at]->name == leaf) {
+        if (at < children.size() && children[at]->name == leaf && !children[at]->removed) {
             m_find_hint = at;
             return children[at];
         }
     const auto at = std::lower_bound(children.begin(), children.end(), leaf,
                                      [](const Node* n, TextView v) { return CompareNames(n->name, v) < 0; });
-    if (at == children.end() || CompareNames((*at)->name, leaf) != 0) return nullptr;
+    if (at == children.end() || CompareNames((*at)->name, leaf) != 0 || (*at)->removed) return nullptr;
     m_find_hint = static_cast<std::size_t>(at - children.begin());
     return *at;
 }
@@ -812,10 +812,160 @@ void RegFile::ApplyDeletion(Node* node, std::string bytes) {
         m_sections.push_back(section);
     }
     m_bytes = std::move(bytes);
+    ForgetLookups();
+}
+
+void RegFile::ForgetLookups() const {
     m_find_base = nullptr;
     m_find_parent = nullptr;
     m_find_hint = 0;
     m_cached_node = nullptr;
+}
+
+void RegFile::Stage(Node* node) {
+    std::vector<Node*> pending{node};
+    while (!pending.empty()) {
+        Node* n = pending.back();
+        pending.pop_back();
+        n->removed = true;
+        pending.insert(pending.end(), n->children.begin(), n->children.end());
+    }
+    // Erasing from a parent with many children costs a move of the rest
+    // each time; the children are compacted once, when next needed.
+    node->parent->children_removed = true;
+    m_staged.push_back(node);
+    ForgetLookups();
+}
+
+std::vector<Text> RegFile::StagedPaths() const {
+    std::vector<Text> paths;
+    paths.reserve(m_staged.size());
+    for (const Node* node : m_staged) paths.push_back(PathOf(node));
+    return paths;
+}
+
+const std::vector<RegFile::Node*>& RegFile::Children(Node* node) const {
+    if (node->children_removed) {
+        std::erase_if(node->children, [](const Node* child) { return child->removed; });
+        node->children_removed = false;
+        ForgetLookups();
+    }
+    return node->children;
+}
+
+std::string RegFile::EmptySection(const Node* key, std::uint64_t unix_seconds, std::uint64_t filetime) const {
+    const char* eol = m_crlf ? "\r\n" : "\n";
+    std::vector<const Node*> up;
+    for (const Node* n = key; n->parent; n = n->parent) up.push_back(n);
+    std::string section = "[";
+    for (auto it = up.rbegin(); it != up.rend(); ++it) {
+        if (it != up.rbegin()) section += "\\\\";
+        section += Escape((*it)->name, "[]");
+    }
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "] %llu%s#time=%llx%s%s", static_cast<unsigned long long>(unix_seconds), eol,
+                  static_cast<unsigned long long>(filetime), eol, eol);
+    return section + stamp;
+}
+
+RegFile::Rewrite RegFile::WithoutStaged(std::uint64_t unix_seconds, std::uint64_t filetime) const {
+    Rewrite rewrite;
+    // Each staged key's sections with its descendants', and the first of
+    // them, where its parent's empty section would go.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> all;
+    std::vector<std::pair<Node*, std::uint32_t>> parents;  // parent, first cut of a staged child
+    for (Node* node : m_staged) {
+        auto ranges = SubtreeRanges(node);
+        if (ranges.empty()) continue;
+        if (!node->parent->removed) parents.emplace_back(node->parent, ranges.front().first);
+        all.insert(all.end(), ranges.begin(), ranges.end());
+    }
+    std::sort(all.begin(), all.end());
+    for (const auto& range : all) {
+        if (!rewrite.cuts.empty() && range.first < rewrite.cuts.back().second) {
+            rewrite.cuts.back().second = std::max(rewrite.cuts.back().second, range.second);
+            continue;
+        }
+        rewrite.cuts.push_back(range);
+    }
+    // A parent that keeps neither a section nor a child would vanish with
+    // them; wineserver writes such a key as an empty section.
+    std::sort(parents.begin(), parents.end());
+    std::vector<std::pair<std::uint32_t, std::string>> sections;
+    for (std::size_t i = 0; i < parents.size(); ++i) {
+        if (i > 0 && parents[i].first == parents[i - 1].first) continue;  // sorted: the first is the smallest offset
+        Node* parent = parents[i].first;
+        if (!parent->parent || !parent->sections.empty() || !Children(parent).empty()) continue;
+        std::string text = EmptySection(parent, unix_seconds, filetime);
+        rewrite.insertions.push_back({parents[i].second, static_cast<std::uint32_t>(text.size()), parent});
+        sections.emplace_back(parents[i].second, std::move(text));
+    }
+    std::sort(rewrite.insertions.begin(), rewrite.insertions.end(),
+              [](const Rewrite::Insertion& a, const Rewrite::Insertion& b) { return a.at < b.at; });
+    std::sort(sections.begin(), sections.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+
+    std::size_t removed = 0;
+    for (const auto& [begin, end] : rewrite.cuts) removed += end - begin;
+    std::size_t added = 0;
+    for (const auto& [at, text] : sections) added += text.size();
+    rewrite.bytes.reserve(m_bytes.size() - removed + added);
+    std::size_t pos = 0;
+    std::size_t next_section = 0;
+    for (const auto& [begin, end] : rewrite.cuts) {
+        rewrite.bytes.append(m_bytes, pos, begin - pos);
+        // Insertions sit at the beginning of a cut.
+        while (next_section < sections.size() && sections[next_section].first <= begin) {
+            if (sections[next_section].first == begin) rewrite.bytes += sections[next_section].second;
+            ++next_section;
+        }
+        pos = end;
+    }
+    rewrite.bytes.append(m_bytes, pos, std::string::npos);
+    return rewrite;
+}
+
+void RegFile::ApplyRewrite(Rewrite rewrite) {
+    // Where an offset of the old bytes lands: the cuts before it move it
+    // back, the sections inserted before it move it on.
+    std::vector<std::pair<std::uint32_t, std::size_t>> cut_upto;  // cut end -> bytes cut up to it
+    std::size_t running = 0;
+    for (const auto& [begin, end] : rewrite.cuts) cut_upto.emplace_back(end, running += end - begin);
+    std::vector<std::pair<std::uint32_t, std::size_t>> added_upto;  // insertion point -> bytes added up to it
+    running = 0;
+    for (const auto& insertion : rewrite.insertions) added_upto.emplace_back(insertion.at, running += insertion.size);
+    const auto move = [&](std::uint32_t offset) {
+        const auto cut = std::upper_bound(cut_upto.begin(), cut_upto.end(), offset,
+                                          [](std::uint32_t o, const auto& r) { return o < r.first; });
+        const std::size_t gone = cut == cut_upto.begin() ? 0 : std::prev(cut)->second;
+        const auto add = std::lower_bound(added_upto.begin(), added_upto.end(), offset,
+                                          [](const auto& r, std::uint32_t o) { return r.first < o; });
+        const std::size_t added = add == added_upto.begin() ? 0 : std::prev(add)->second;
+        return static_cast<std::uint32_t>(offset - gone + added);
+    };
+    for (Section& section : m_sections) {
+        if (!section.node) continue;
+        if (section.node->removed) {
+            section.node = nullptr;
+            continue;
+        }
+        section.begin = move(section.begin);
+        section.body = move(section.body);
+        section.end = move(section.end);
+    }
+    for (const auto& insertion : rewrite.insertions) {
+        Section section;
+        section.begin = move(insertion.at);
+        section.end = section.begin + insertion.size;
+        const std::size_t line_end = rewrite.bytes.find('\n', section.begin);
+        section.body = static_cast<std::uint32_t>(line_end == std::string::npos ? section.end : line_end + 1);
+        section.node = insertion.key;
+        insertion.key->sections.push_back(static_cast<std::uint32_t>(m_sections.size()));
+        m_sections.push_back(section);
+    }
+    for (Node* node : m_staged) static_cast<void>(Children(node->parent));
+    m_staged.clear();
+    m_bytes = std::move(rewrite.bytes);
+    ForgetLookups();
 }
 
 }  // namespace ssr::wine

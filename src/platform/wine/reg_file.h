@@ -64,7 +64,8 @@ public:
         Text class_text;
         bool link = false;
         bool values_loaded = false;
-        bool removed = false;  // taken out by ApplyDeletion
+        bool removed = false;  // taken out by ApplyDeletion or Stage
+        bool children_removed = false;  // some children are staged and not yet erased
         std::vector<RegValue> values;
     };
 
@@ -106,6 +107,35 @@ public:
     // allocated, marked removed, so that open handles can tell.
     void ApplyDeletion(Node* node, std::string bytes);
 
+    // Staged deletions: a key and its subtree leave the index at once (Find
+    // no longer sees them, Children skips them) while the bytes stay as they
+    // were, until one rewrite takes every staged key out of the file.
+    void Stage(Node* node);
+    [[nodiscard]] bool HasStaged() const { return !m_staged.empty(); }
+    // The keys staged so far, as paths below the root, in the order staged.
+    [[nodiscard]] std::vector<Text> StagedPaths() const;
+    // A key's children without the staged ones.
+    [[nodiscard]] const std::vector<Node*>& Children(Node* node) const;
+
+    struct Rewrite {
+        std::string bytes;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> cuts;  // sorted, disjoint
+        struct Insertion {
+            std::uint32_t at;  // an offset of the old bytes, the beginning of a cut
+            std::uint32_t size;
+            Node* key;
+        };
+        std::vector<Insertion> insertions;  // sorted by `at`
+    };
+    // The file's bytes without the sections of every staged key and its
+    // descendants. A parent left with neither sections nor children gets an
+    // empty section in their place, stamped with `unix_seconds` and
+    // `filetime`, as in WithoutSubtree.
+    [[nodiscard]] Rewrite WithoutStaged(std::uint64_t unix_seconds, std::uint64_t filetime) const;
+    // Once the rewrite's bytes are on disk: takes them as the file's bytes
+    // and moves the index onto them; nothing is staged any more.
+    void ApplyRewrite(Rewrite rewrite);
+
 private:
     struct Section {
         std::uint32_t begin = 0;  // the header line
@@ -122,7 +152,11 @@ private:
     Node* Child(Node* parent, TextView name);  // found or made
     void LoadValues(Node* node) const;
 
+    [[nodiscard]] std::string EmptySection(const Node* key, std::uint64_t unix_seconds, std::uint64_t filetime) const;
+    void ForgetLookups() const;
+
     std::string m_bytes;
+    std::vector<Node*> m_staged;
     NulBytes m_nul = NulBytes::Possible;
     std::deque<Node> m_nodes;  // stable addresses; front() is the root
     std::vector<Section> m_sections;

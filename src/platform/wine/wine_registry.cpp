@@ -31,6 +31,9 @@ long WriteFailureCode(wine::IoError error) {
     }
 }
 
+// Beside the registry files: held by whoever writes them.
+constexpr char kLockFileName[] = ".registry-writers.lock";
+
 // The uninstall key of the 32-bit view, as a win64 prefix keeps it.
 constexpr char16_t kUninstallKeyPath32[] = u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
@@ -101,10 +104,11 @@ struct WinePrefixRegistry::State {
 
     // Replaces a hive's parsed file with `fresh`, carrying its open handles
     // over by their paths; handles whose key is gone now see it as deleted.
-    void Adopt(int h, std::unique_ptr<wine::RegFile> fresh, const wine::FileIdentity& fresh_identity) {
+    // `revive`: handles to keys deleted in the old copy follow them too.
+    void Adopt(int h, std::unique_ptr<wine::RegFile> fresh, const wine::FileIdentity& fresh_identity, bool revive) {
         for (auto& [handle, open] : handles) {
             if (open.hive != h) continue;
-            if (!open.node || open.node->removed) {
+            if (!open.node || (open.node->removed && !revive)) {
                 open.node = nullptr;
                 continue;
             }
@@ -165,8 +169,58 @@ struct WinePrefixRegistry::State {
         return now && *now == hive.identity && !check->state->prefix->ServerRunning();
     }
 
+    long Refresh(int h);
+    long MayWrite(int h) const;
     long DeleteTree(RegHandle root, TextView subkey);
+    long Commit();
+    long CommitHive(int h);
+    void Rollback(int h);
 };
+
+namespace {
+
+// How long a second writer of the same prefix waits for the first.
+constexpr std::chrono::milliseconds kLockWait{3000};
+
+std::pair<std::uint64_t, std::uint64_t> Stamps() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto seconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+    const auto ticks = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 100) +
+                       116444736000000000ULL;
+    return {seconds, ticks};
+}
+
+}  // namespace
+
+// Reads the hive again when the file changed since it was read, keeping
+// what is staged: the staged keys are looked up afresh by their paths, and
+// those someone else deleted meanwhile are simply gone.
+long WinePrefixRegistry::State::Refresh(int h) {
+    Hive& hive = hives[h];
+    const auto now_identity = wine::IdentityOf(hive.path);
+    if (!now_identity) return kErrorFileNotFound;
+    if (*now_identity == hive.identity) return kErrorSuccess;
+    wine::ReadResult read = wine::ReadWholeFile(hive.path);
+    if (read.error == wine::IoError::NotFound) return kErrorFileNotFound;
+    if (read.error != wine::IoError::None) return ReadFailureCode(read.error);
+    auto fresh = Parse(h, std::move(read.bytes));
+    if (!fresh) return kErrorBadDbFormat;  // never write over what is no longer a registry
+    const std::vector<Text> staged = hive.file ? hive.file->StagedPaths() : std::vector<Text>{};
+    Adopt(h, std::move(fresh), read.identity, false);
+    wine::RegFile& file = *hive.file;
+    for (const Text& path : staged)
+        if (Node* node = file.Find(file.root(), path)) file.Stage(node);
+    return kErrorSuccess;
+}
+
+// Whether the store may write the hive at all: no wineserver that would
+// write its own copy over ours later, and a file the user left writable.
+long WinePrefixRegistry::State::MayWrite(int h) const {
+    if (prefix->ServerRunning()) return kErrorSharingViolation;
+    const Hive& hive = hives[h];
+    if ((hive.identity.mode & 0222) == 0 || ::access(hive.path.c_str(), W_OK) != 0) return kErrorAccessDenied;
+    return kErrorSuccess;
+}
 
 long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
     long error = kErrorSuccess;
@@ -174,56 +228,95 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
     if (!Resolve(root, h, error)) return error;
     Hive& hive = hives[h];
     if (!hive.file) return kErrorFileNotFound;
+    // What would refuse the write is answered at the first deletion of a
+    // commit, before anything is staged; the commit asks again.
+    if (!hive.file->HasStaged()) {
+        if ((error = Refresh(h)) != kErrorSuccess) return error;
+        if ((error = MayWrite(h)) != kErrorSuccess) return error;
+    }
+    Node* base = Resolve(root, h, error);
+    if (!base) return error;
     // The root itself, and the key that holds the entries, are never taken
     // away, whatever path leads to them: that would wipe every program's
     // record or a whole hive.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        // A running wineserver holds the registry in memory and writes it out
-        // later, over whatever we wrote.
-        if (prefix->ServerRunning()) return kErrorSharingViolation;
-        const auto now_identity = wine::IdentityOf(hive.path);
-        if (!now_identity) return kErrorFileNotFound;  // the file went away: nothing to delete from
-        if (!(*now_identity == hive.identity)) {
-            wine::ReadResult read = wine::ReadWholeFile(hive.path);
-            if (read.error != wine::IoError::None) return ReadFailureCode(read.error);
-            auto fresh = Parse(h, std::move(read.bytes));
-            if (!fresh) return kErrorBadDbFormat;  // never write over what is no longer a registry
-            Adopt(h, std::move(fresh), read.identity);
-        }
-        Node* base = Resolve(root, h, error);
-        if (!base) return error;
-        const auto parts = SplitPath(subkey);
-        if (parts.empty()) return kErrorAccessDenied;
-        wine::RegFile& file = *hive.file;
-        Node* target = file.Find(base, subkey);
-        if (!target) return kErrorFileNotFound;
-        for (const TextView guarded : {TextView(kUninstallKeyPath), TextView(kUninstallKeyPath32)})
-            for (const Node* up = file.Find(file.root(), guarded); up; up = up->parent)
-                if (up == target) return kErrorAccessDenied;
-        // A file the user made read-only says: leave it as it is.
-        if ((hive.identity.mode & 0222) == 0 || ::access(hive.path.c_str(), W_OK) != 0) return kErrorAccessDenied;
+    if (SplitPath(subkey).empty()) return kErrorAccessDenied;
+    wine::RegFile& file = *hive.file;
+    Node* target = file.Find(base, subkey);
+    if (!target) return kErrorFileNotFound;
+    for (const TextView guarded : {TextView(kUninstallKeyPath), TextView(kUninstallKeyPath32)})
+        for (const Node* up = file.Find(file.root(), guarded); up; up = up->parent)
+            if (up == target) return kErrorAccessDenied;
+    file.Stage(target);
+    return kErrorSuccess;
+}
 
-        const auto now = std::chrono::system_clock::now().time_since_epoch();
-        const auto seconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(now).count());
-        const auto ticks = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 100) +
-                           116444736000000000ULL;
-        std::string bytes = file.WithoutSubtree(target, seconds, ticks);
+long WinePrefixRegistry::State::Commit() {
+    const auto staged = [this](int h) { return hives[h].file && hives[h].file->HasStaged(); };
+    if (!staged(kMachine) && !staged(kUser)) return kErrorSuccess;
+    // Every writer of the prefix's files holds this lock from reading the
+    // file to the rename, so no two base their files on the same old one.
+    wine::WriterLock lock;
+    long result = kErrorSuccess;
+    switch (lock.Acquire(prefix->path() / kLockFileName, kLockWait)) {
+    case wine::IoError::None: break;
+    case wine::IoError::Busy: result = kErrorSharingViolation; break;
+    case wine::IoError::AccessDenied: result = kErrorAccessDenied; break;
+    default: result = kErrorWriteFault; break;
+    }
+    // After a file that could not be written, the other is left as it is
+    // too, so that a failed commit has made none of its deletions.
+    for (const int h : {kMachine, kUser}) {
+        if (!staged(h)) continue;
+        if (result == kErrorSuccess) {
+            // With the lock held, no living writer owns a temporary file.
+            wine::RemoveLeftoverTemporaries(hives[h].path);
+            result = CommitHive(h);
+            if (result == kErrorSuccess) continue;
+        }
+        Rollback(h);
+    }
+    return result;
+}
+
+long WinePrefixRegistry::State::CommitHive(int h) {
+    Hive& hive = hives[h];
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        long error = Refresh(h);
+        // A file that went away holds none of the keys any more.
+        if (error == kErrorFileNotFound) {
+            Adopt(h, nullptr, {}, false);
+            return kErrorSuccess;
+        }
+        if (error != kErrorSuccess) return error;
+        if (!hive.file->HasStaged()) return kErrorSuccess;  // someone else deleted them all
+        if ((error = MayWrite(h)) != kErrorSuccess) return error;
+
+        const auto [seconds, ticks] = Stamps();
+        wine::RegFile::Rewrite rewrite = hive.file->WithoutStaged(seconds, ticks);
         // A hive that links elsewhere is replaced where it really lives.
         std::error_code ec;
         const std::filesystem::path real = std::filesystem::canonical(hive.path, ec);
         CurrentCheck check{this, h};
         const wine::ReplaceOutcome outcome =
-            wine::ReplaceFile(ec ? hive.path : real, bytes, hive.identity, &StillCurrent, &check, fault);
+            wine::ReplaceFile(ec ? hive.path : real, rewrite.bytes, hive.identity, &StillCurrent, &check, fault);
         if (outcome.result == wine::ReplaceResult::Stale) continue;  // changed under us: read again
         if (outcome.result == wine::ReplaceResult::Failed) return WriteFailureCode(outcome.error);
 
         const auto written = wine::IdentityOf(hive.path);
-        file.ApplyDeletion(target, std::move(bytes));
+        hive.file->ApplyRewrite(std::move(rewrite));
         // Should the new file be unreadable at once, the next deletion reads it afresh.
         hive.identity = written ? *written : wine::FileIdentity{};
         return kErrorSuccess;
     }
     return kErrorWriteFault;  // the file kept changing under us
+}
+
+// The staged deletions did not reach the disk: the hive is what its bytes
+// say again, and handles to the keys that seemed gone see them again.
+void WinePrefixRegistry::State::Rollback(int h) {
+    Hive& hive = hives[h];
+    if (!hive.file) return;
+    Adopt(h, Parse(h, std::string(hive.file->bytes())), hive.identity, true);
 }
 
 WinePrefixRegistry::WinePrefixRegistry(std::shared_ptr<const wine::Prefix> prefix, wine::WriteFaultHook fault)
@@ -258,8 +351,9 @@ long WinePrefixRegistry::enum_key_ex(RegHandle key, std::uint32_t index, char16_
     State::Node* node = m_state->Resolve(key, hive, error);
     if (!node) return error;
     if (!name || !name_length) return kErrorInvalidParameter;
-    if (index >= node->children.size()) return kErrorNoMoreItems;
-    const State::Node& child = *node->children[index];
+    const auto& children = m_state->hives[hive].file->Children(node);
+    if (index >= children.size()) return kErrorNoMoreItems;
+    const State::Node& child = *children[index];
     return CopyEnumeratedKey(child.name, child.class_text, name, name_length, class_text, class_length);
 }
 
@@ -296,5 +390,7 @@ long WinePrefixRegistry::close_key(RegHandle key) {
 long WinePrefixRegistry::delete_tree(RegHandle root, TextView subkey, std::uint32_t view) {
     return m_state->DeleteTree(root, ViewPath(root, subkey, view, has_32bit_view()));
 }
+
+long WinePrefixRegistry::commit() { return m_state->Commit(); }
 
 }  // namespace ssr

@@ -49,6 +49,7 @@ public:
                     std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) override;
     long close_key(RegHandle key) override;
     long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) override;
+    long commit() override;
     [[nodiscard]] bool has_32bit_view() const override;
 
 private:

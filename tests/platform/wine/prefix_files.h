@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry.h"
 #include "platform/text.h"
 
 namespace ssr::test {
@@ -59,6 +60,12 @@ inline std::vector<std::uint8_t> WideBytes(TextView text, bool terminated = true
     }
     if (terminated) bytes.insert(bytes.end(), {0, 0});
     return bytes;
+}
+
+// A deletion as one Remove click makes it: staged, then committed.
+inline long DeleteNow(Registry& registry, RegHandle root, TextView path, std::uint32_t view = 0) {
+    const long staged = registry.delete_tree(root, path, view);
+    return staged != kErrorSuccess ? staged : registry.commit();
 }
 
 inline const std::string kHeader = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n";

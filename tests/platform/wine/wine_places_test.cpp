@@ -21,6 +21,7 @@ namespace ssr {
 namespace {
 
 namespace fs = std::filesystem;
+using test::DeleteNow;
 using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
@@ -114,10 +115,10 @@ TEST_F(Places, DeletesInOnePlaceOnlyAndKeepsEveryOtherByte) {
     for (const Case& c : cases) {
         SetUp();
         WinePrefixRegistry registry(m_prefix);
-        ASSERT_EQ(registry.delete_tree(c.root, kU + u"\\" + FromUtf8(c.key), c.view), kErrorSuccess) << c.key;
+        ASSERT_EQ(DeleteNow(registry, c.root, kU + u"\\" + FromUtf8(c.key), c.view), kErrorSuccess) << c.key;
         EXPECT_EQ(ReadBytes(SystemReg()), c.system_after) << c.key << " view " << c.view;
         EXPECT_EQ(ReadBytes(UserReg()), c.user_after) << c.key << " view " << c.view;
-        EXPECT_EQ(registry.delete_tree(c.root, kU + u"\\" + FromUtf8(c.key), c.view), kErrorFileNotFound);
+        EXPECT_EQ(DeleteNow(registry, c.root, kU + u"\\" + FromUtf8(c.key), c.view), kErrorFileNotFound);
         EXPECT_EQ(List(registry).size(), 5U) << c.key;
     }
 }
@@ -173,22 +174,22 @@ TEST_F(Places, UserHiveHasTheSameGuarantees) {
     {
         WinePrefixRegistry registry(m_prefix);
         for (const Text& path : {kU, Text(u"Software"), Text(u"")})
-            EXPECT_EQ(registry.delete_tree(kHkeyCurrentUser, path), kErrorAccessDenied) << ToUtf8(path);
-        EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU, kKeyWow64_32Key), kErrorAccessDenied);
-        EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, u"Software\\Wow6432Node"), kErrorAccessDenied);
+            EXPECT_EQ(DeleteNow(registry, kHkeyCurrentUser, path), kErrorAccessDenied) << ToUtf8(path);
+        EXPECT_EQ(DeleteNow(registry, kHkeyLocalMachine, kU, kKeyWow64_32Key), kErrorAccessDenied);
+        EXPECT_EQ(DeleteNow(registry, kHkeyLocalMachine, u"Software\\Wow6432Node"), kErrorAccessDenied);
     }
     {
         TempFolder tmp("tmpdir");
         testing::FakeServer server(m_folder.path(), tmp.path());
         server.Start();
         WinePrefixRegistry registry(m_prefix);
-        EXPECT_EQ(registry.delete_tree(kHkeyCurrentUser, kU + u"\\Shared"), kErrorSharingViolation);
+        EXPECT_EQ(DeleteNow(registry, kHkeyCurrentUser, kU + u"\\Shared"), kErrorSharingViolation);
         server.Stop();
     }
     ASSERT_EQ(::chmod(UserReg().c_str(), 0444), 0);
     {
         WinePrefixRegistry registry(m_prefix);
-        EXPECT_EQ(registry.delete_tree(kHkeyCurrentUser, kU + u"\\Shared"), kErrorAccessDenied);
+        EXPECT_EQ(DeleteNow(registry, kHkeyCurrentUser, kU + u"\\Shared"), kErrorAccessDenied);
     }
     ASSERT_EQ(::chmod(UserReg().c_str(), 0644), 0);
     EXPECT_EQ(ReadBytes(UserReg()), kUser);
@@ -199,16 +200,16 @@ TEST_F(Places, UserHiveHasTheSameGuarantees) {
     // Wine rewrote user.reg meanwhile: the next deletion reads it again and
     // the open handle follows its key into the fresh copy.
     WriteBytes(UserReg(), kUser + Entry(k64, "Added", "Added"));
-    ASSERT_EQ(registry.delete_tree(kHkeyCurrentUser, kU + u"\\Shared"), kErrorSuccess);
+    ASSERT_EQ(DeleteNow(registry, kHkeyCurrentUser, kU + u"\\Shared"), kErrorSuccess);
     EXPECT_NE(ReadBytes(UserReg()).find("Added"), std::string::npos);
     std::uint32_t size = 0;
     EXPECT_EQ(registry.query_value_ex(user, u"DisplayName", nullptr, nullptr, &size), kErrorSuccess);
     EXPECT_EQ(ReadBytes(SystemReg()), kSystem) << "the other hive is not written";
 
     WriteBytes(UserReg(), "not a registry\n");
-    EXPECT_EQ(registry.delete_tree(kHkeyCurrentUser, kU + u"\\OnlyUser"), kErrorBadDbFormat);
+    EXPECT_EQ(DeleteNow(registry, kHkeyCurrentUser, kU + u"\\OnlyUser"), kErrorBadDbFormat);
     EXPECT_EQ(ReadBytes(UserReg()), "not a registry\n");
-    EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Only64"), kErrorSuccess) << "system.reg goes on working";
+    EXPECT_EQ(DeleteNow(registry, kHkeyLocalMachine, kU + u"\\Only64"), kErrorSuccess) << "system.reg goes on working";
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ namespace ssr {
 namespace {
 
 namespace fs = std::filesystem;
+using test::DeleteNow;
 using test::ReadBytes;
 using test::WideBytes;
 using test::WriteBytes;
@@ -328,7 +329,7 @@ TEST_P(RealWine, ReadsWhatWineStoredAndDeletesWhatWineThenMisses) {
     const std::string unchanged = ReadBytes(m_prefix.path / "system.reg");
     {
         WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
-        EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\App00007"), kErrorSharingViolation);
+        EXPECT_EQ(DeleteNow(registry, kHkeyLocalMachine, kU + u"\\App00007"), kErrorSharingViolation);
     }
     EXPECT_EQ(ReadBytes(m_prefix.path / "system.reg"), unchanged);
     Shell(m_prefix.Env() + "wineserver -k; " + m_prefix.Env() + "wineserver -w");
@@ -353,13 +354,13 @@ TEST_P(RealWine, ReadsWhatWineStoredAndDeletesWhatWineThenMisses) {
 
     {
         WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
-        ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Пример 日本語"), kErrorSuccess);
-        ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\app00007"), kErrorSuccess);
+        ASSERT_EQ(DeleteNow(registry, kHkeyLocalMachine, kU + u"\\Пример 日本語"), kErrorSuccess);
+        ASSERT_EQ(DeleteNow(registry, kHkeyLocalMachine, kU + u"\\app00007"), kErrorSuccess);
     }
     {
         // A parent whose only child goes keeps existing for Wine too.
         WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
-        ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, u"Software\\SsrParent\\Only"), kErrorSuccess);
+        ASSERT_EQ(DeleteNow(registry, kHkeyLocalMachine, u"Software\\SsrParent\\Only"), kErrorSuccess);
     }
     std::string check = "@echo off\r\n";
     for (const char* key : {"Uninstall\\App00007", "Uninstall\\App00008"})
