@@ -32,8 +32,8 @@ void EntryList::Clear() {
 }
 
 int EntryList::Add(TextView text) {
-    ListItem item;
-    item.text = Text(text);
+    auto item = std::make_unique<ListItem>();
+    item->text = Text(text);
     m_rows.push_back(std::move(item));
     const int position = static_cast<int>(m_rows.size());
     if (m_observer) m_observer->RowInserted(position);
@@ -44,12 +44,12 @@ int EntryList::Count() const { return static_cast<int>(m_rows.size()); }
 
 ListItem& EntryList::At(int position) {
     if (position < 1 || position > Count()) throw Failure(kIndexOutOfBounds);
-    return m_rows[static_cast<std::size_t>(position - 1)];
+    return *m_rows[static_cast<std::size_t>(position - 1)];
 }
 
 const ListItem& EntryList::At(int position) const {
     if (position < 1 || position > Count()) throw Failure(kIndexOutOfBounds);
-    return m_rows[static_cast<std::size_t>(position - 1)];
+    return *m_rows[static_cast<std::size_t>(position - 1)];
 }
 
 const Text& EntryList::ItemText(int position) const { return At(position).text; }

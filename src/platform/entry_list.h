@@ -10,6 +10,7 @@
 // access at a chosen call.
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "platform/text.h"
@@ -47,6 +48,9 @@ public:
 
 class EntryList {
 public:
+    EntryList() = default;
+    EntryList(EntryList&&) = default;
+    EntryList& operator=(EntryList&&) = default;
     virtual ~EntryList() = default;
 
     // ColumnHeaders
@@ -72,7 +76,7 @@ public:
     virtual void Remove(int position);
 
     // Direct read access for views; no bounds failure, no notification.
-    [[nodiscard]] const ListItem& Row(int position) const { return m_rows[static_cast<std::size_t>(position - 1)]; }
+    [[nodiscard]] const ListItem& Row(int position) const { return *m_rows[static_cast<std::size_t>(position - 1)]; }
 
     void SetObserver(EntryListObserver* observer) { m_observer = observer; }
 
@@ -82,7 +86,9 @@ protected:
 
 private:
     std::vector<ColumnHeader> m_columns;
-    std::vector<ListItem> m_rows;
+    // Rows by pointer: removing one of many moves pointers, not whole rows,
+    // so a Remove click that takes thousands of rows stays quick.
+    std::vector<std::unique_ptr<ListItem>> m_rows;
     EntryListObserver* m_observer = nullptr;
 };
 
