@@ -278,9 +278,9 @@ void QtDesktop::Randomize() {
     m_random->Seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
 }
 
-Text QtDesktop::RegistryWriteAdvice(long status, RegHandle /*root*/) const {
+Text QtDesktop::RegistryWriteAdvice(long status, RegHandle root) const {
     const Text prefix = FromUtf8(m_prefix->path().string());
-    const Text file = prefix + u"/system.reg";
+    const Text file = prefix + (root == kHkeyCurrentUser ? u"/user.reg" : u"/system.reg");
     switch (status) {
     case kErrorSharingViolation:
         return u"A Wine program is running in the Wine prefix " + prefix +
@@ -291,7 +291,8 @@ Text QtDesktop::RegistryWriteAdvice(long status, RegHandle /*root*/) const {
     case kErrorDiskFull:
         return u"The disk that holds " + file + u" is full. The file was left unchanged; free some space and try again.";
     case kErrorBadDbFormat:
-        return u"The file " + file + u" is not a registry file this program can rewrite safely. It was left unchanged.";
+        return u"The file " + file +
+               u" is damaged or not a registry file this program can rewrite safely. It was left unchanged.";
     default:
         return u"The registry file " + file + u" could not be rewritten (error " + DecimalText(status) +
                u"). It was left unchanged.";

@@ -112,6 +112,10 @@ public:
     // were, until one rewrite takes every staged key out of the file.
     void Stage(Node* node);
     [[nodiscard]] bool HasStaged() const { return !m_staged.empty(); }
+    // A NUL byte anywhere: wineserver's line reader then cuts lines where we
+    // cannot be sure to cut them the same way, so the file is read but never
+    // rewritten.
+    [[nodiscard]] bool HasNulBytes() const { return m_nul == NulBytes::Possible; }
     // The keys staged so far, as paths below the root, in the order staged.
     [[nodiscard]] std::vector<Text> StagedPaths() const;
     // A key's children without the staged ones.

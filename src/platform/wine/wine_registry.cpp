@@ -218,6 +218,10 @@ long WinePrefixRegistry::State::Refresh(int h) {
 long WinePrefixRegistry::State::MayWrite(int h) const {
     if (prefix->ServerRunning()) return kErrorSharingViolation;
     const Hive& hive = hives[h];
+    // A damaged hive (zero-filled blocks after a crash) may hold keys that
+    // Wine reads where we do not; removing from it could take a key Wine
+    // thinks separate. It is listed, never written.
+    if (hive.file && hive.file->HasNulBytes()) return kErrorBadDbFormat;
     if ((hive.identity.mode & 0222) == 0 || ::access(hive.path.c_str(), W_OK) != 0) return kErrorAccessDenied;
     return kErrorSuccess;
 }

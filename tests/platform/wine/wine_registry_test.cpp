@@ -319,6 +319,18 @@ TEST_F(PrefixStore, ReadOnlyFileIsLeftAlone) {
     EXPECT_EQ(ReadBytes(SystemReg()), kHive);
 }
 
+TEST_F(PrefixStore, AHiveWithANulByteIsListedButNeverWritten) {
+    // Zero-filled blocks after a crash: a NUL inside a long line.
+    const std::string damaged = kHive + "[Software\\\\Zeroes] 1\n\"v\"=\"" + std::string(5000, 'a') +
+                                std::string(3, '\0') + "\"\n[Software\\\\Other] 1\n";
+    WriteBytes(SystemReg(), damaged);
+    WinePrefixRegistry registry(m_prefix);
+    EXPECT_EQ(Subkeys(registry, kU), (std::vector<Text>{u"Alpha", u"Beta", u"Gamma"}));
+    EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorBadDbFormat);
+    EXPECT_EQ(registry.commit(), kErrorSuccess) << "nothing was staged";
+    EXPECT_TRUE(ReadBytes(SystemReg()) == damaged);
+}
+
 TEST_F(PrefixStore, RefusesToWriteWhileAWineserverHoldsThePrefix) {
     TempFolder tmp("tmpdir");
     FakeServer server(m_folder.path(), tmp.path());
