@@ -134,8 +134,11 @@ RegEditExport::RegEditExport() : m_text(kRegEditHeader), m_name_buffer(kMaxValue
 
 long RegEditExport::AppendTree(Registry& registry, RegHandle root, TextView subkey, std::uint32_t view,
                                TextView shown_path, Text* failed_path) {
+    // A registry link is saved as the link itself, with its target's name:
+    // that is what a removal deletes, and importing it must not turn the
+    // link into a copy of the key it points at.
     RegHandle key = 0;
-    const long opened = registry.open_key(root, subkey, view, &key);
+    const long opened = registry.open_key_ex(root, subkey, kRegOptionOpenLink, kKeyRead | view, &key);
     if (opened != kErrorSuccess) {
         if (failed_path) *failed_path = Text(shown_path);
         return opened;
@@ -200,7 +203,7 @@ long RegEditExport::AppendKey(Registry& registry, RegHandle key, std::uint32_t v
     for (const Text& child : children) {
         const Text child_path = shown_path + u'\\' + child;
         RegHandle opened = 0;
-        const long status = registry.open_key(key, child, view, &opened);
+        const long status = registry.open_key_ex(key, child, kRegOptionOpenLink, kKeyRead | view, &opened);
         if (status == kErrorFileNotFound) continue;  // gone since it was listed
         if (status != kErrorSuccess) return fail(status, child_path);
         const OpenedKey owner(registry, opened);

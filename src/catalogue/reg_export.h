@@ -52,7 +52,9 @@ public:
     // all its subkeys, under the section name `shown_path` (the full path an
     // import must put it back at). On failure nothing is appended and
     // `failed_path` names the key that could not be read; a key that is not
-    // there gives kErrorFileNotFound.
+    // there gives kErrorFileNotFound. Registry links, the key itself or any
+    // below it, are written as links (their "SymbolicLinkValue"), never
+    // followed.
     [[nodiscard]] long AppendTree(Registry& registry, RegHandle root, TextView subkey, std::uint32_t view,
                                   TextView shown_path, Text* failed_path = nullptr);
 

@@ -42,6 +42,7 @@ inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
 inline constexpr std::uint32_t kRegBinary = 3;
 inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kRegLink = 6;  // a link's target: an NT path such as \Registry\Machine\Software, in UTF-16
 inline constexpr std::uint32_t kRegMultiSz = 7;
 inline constexpr std::uint32_t kRegQword = 11;
 
@@ -49,11 +50,15 @@ inline constexpr std::uint32_t kRegQword = 11;
 inline constexpr std::uint32_t kMaxValueNameLength = 16383;
 
 inline constexpr std::uint32_t kKeyEnumerateSubKeys = 8;
+inline constexpr std::uint32_t kKeyRead = 0x20019;
 // Registry views of a 64-bit system, given with the access rights. Without
 // either, a 64-bit program sees the 64-bit view.
 inline constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
 inline constexpr std::uint32_t kKeyWow64_32Key = 0x0200;
 inline constexpr std::uint32_t kKeyWow64Views = kKeyWow64_64Key | kKeyWow64_32Key;
+
+// open_key_ex's options.
+inline constexpr std::uint32_t kRegOptionOpenLink = 0x8;
 
 inline constexpr char16_t kUninstallKeyPath[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
@@ -62,6 +67,9 @@ public:
     virtual ~Registry() = default;
 
     // RegOpenKeyEx: opens `subkey` below `root`. On failure `*result` is left 0.
+    // A key that is a registry link is followed to its target, unless
+    // `options` has kRegOptionOpenLink: then the link key itself is opened,
+    // with its one value "SymbolicLinkValue" of type kRegLink.
     [[nodiscard]] virtual long open_key_ex(RegHandle root, TextView subkey, std::uint32_t options,
                                            std::uint32_t access, RegHandle* result) = 0;
 

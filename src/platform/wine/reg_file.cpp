@@ -524,7 +524,7 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
                 Text class_text;
                 if (Unescape(text.substr(8), '"', class_text)) node->class_text = std::move(class_text);
             }
-            if (text.starts_with("#link")) node->link = true;
+            if (text.starts_with("#link")) node->link = file->m_has_links = true;
         }
     }
     return file;

@@ -116,6 +116,9 @@ public:
     // cannot be sure to cut them the same way, so the file is read but never
     // rewritten.
     [[nodiscard]] bool HasNulBytes() const { return m_nul == NulBytes::Possible; }
+    // Some key is a registry link ("#link"): lookups that follow links must
+    // then go key by key.
+    [[nodiscard]] bool HasLinks() const { return m_has_links; }
     // The keys staged so far, as paths below the root, in the order staged.
     [[nodiscard]] std::vector<Text> StagedPaths() const;
     // A key's children without the staged ones.
@@ -165,6 +168,7 @@ private:
     std::deque<Node> m_nodes;  // stable addresses; front() is the root
     std::vector<Section> m_sections;
     bool m_crlf = false;
+    bool m_has_links = false;
     Architecture m_architecture = Architecture::Unknown;
     // The last lookup's parent key: entries are opened one after another
     // below the same key.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <map>
 
 #include "platform/registry_buffers.h"
@@ -140,14 +141,86 @@ struct WinePrefixRegistry::State {
         return node;
     }
 
-    long Open(RegHandle root, TextView subkey, RegHandle* result) {
+    // The prefix user's key below \Registry\User: the one user.reg says its
+    // keys are relative to, else the one Wine gives every user.
+    Text UserSid() {
+        constexpr char kRelative[] = ";; All keys relative to \\\\User\\\\";
+        if (Load(kUser) == kErrorSuccess && hives[kUser].file) {
+            const std::string_view bytes = hives[kUser].file->bytes();
+            const std::size_t at = bytes.substr(0, 4096).find(kRelative);
+            if (at != std::string_view::npos) {
+                const std::size_t begin = at + sizeof kRelative - 1;
+                const std::size_t end = bytes.find_first_of("\r\n", begin);
+                if (end != std::string_view::npos && end > begin) return FromUtf8(bytes.substr(begin, end - begin));
+            }
+        }
+        return u"S-1-5-21-0-0-0-1000";
+    }
+
+    // wineserver's follow_symlink: a link key stands for the key its
+    // "SymbolicLinkValue" names, an NT path walked from \Registry with every
+    // key on the way followed in turn. A missing value, a path that is not
+    // below \Registry, a key that is not there and more than 16 links in a
+    // row all answer "not found". Below \Registry\User only the prefix
+    // user's own key is a hive this store reads.
+    long Follow(int& h, Node*& node, int depth) {
+        // wineserver counts every key it looks at on a link's path, links or not.
+        if (depth > 16) return kErrorFileNotFound;
+        if (!node->link) return kErrorSuccess;
+        if (depth + 1 > 16) return kErrorFileNotFound;  // the path's first key would be one too deep
+        const wine::RegValue* value = hives[h].file->FindValue(node, u"SymbolicLinkValue");
+        if (!value) return kErrorFileNotFound;
+        Text target(value->data.size() / 2, u'\0');
+        std::memcpy(target.data(), value->data.data(), target.size() * 2);
+        constexpr TextView kRegistry = u"\\Registry\\";
+        if (target.size() <= kRegistry.size() ||
+            wine::CompareNames(TextView(target).substr(0, kRegistry.size()), kRegistry) != 0)
+            return kErrorFileNotFound;
+        const TextView path = TextView(target).substr(kRegistry.size());
+        if (path.front() == u'\\') return kErrorFileNotFound;
+        const std::vector<TextView> parts = SplitPath(path);
+        std::size_t first = 1;
+        if (wine::CompareNames(parts.front(), u"Machine") == 0) {
+            h = kMachine;
+        } else if (wine::CompareNames(parts.front(), u"User") == 0 && parts.size() > 1 &&
+                   wine::CompareNames(parts[1], UserSid()) == 0) {
+            h = kUser;
+            first = 2;
+        } else {
+            return kErrorFileNotFound;
+        }
+        if (const long error = Load(h); error != kErrorSuccess) return error;
+        if (!hives[h].file) return kErrorFileNotFound;
+        node = hives[h].file->root();
+        for (std::size_t i = first; i < parts.size(); ++i) {
+            node = hives[h].file->Find(node, parts[i]);
+            if (!node) return kErrorFileNotFound;
+            if (const long error = Follow(h, node, depth + 1); error != kErrorSuccess) return error;
+        }
+        return kErrorSuccess;
+    }
+
+    // Opens as wineserver does: every key on the way that is a link is
+    // followed, the last one too unless `open_link` asks for the link itself.
+    long Open(RegHandle root, TextView subkey, bool open_link, RegHandle* result) {
         if (!result) return kErrorInvalidParameter;
         *result = 0;
         long error = kErrorSuccess;
         int h = kMachine;
         Node* base = Resolve(root, h, error);
         if (!base) return error;
-        Node* node = hives[h].file->Find(base, subkey);
+        Node* node = nullptr;
+        if (!hives[h].file->HasLinks()) {
+            node = hives[h].file->Find(base, subkey);
+        } else {
+            node = base;
+            const std::vector<TextView> parts = SplitPath(subkey);
+            for (std::size_t i = 0; node && i < parts.size(); ++i) {
+                node = hives[h].file->Find(node, parts[i]);
+                if (node && (i + 1 < parts.size() || !open_link))
+                    if ((error = Follow(h, node, 0)) != kErrorSuccess) return error;
+            }
+        }
         if (!node) return kErrorFileNotFound;
         const RegHandle handle = next_handle;
         next_handle += 4;
@@ -335,13 +408,14 @@ WinePrefixRegistry::~WinePrefixRegistry() = default;
 
 const wine::Prefix& WinePrefixRegistry::prefix() const { return *m_state->prefix; }
 
-long WinePrefixRegistry::open_key_ex(RegHandle root, TextView subkey, std::uint32_t /*options*/,
+long WinePrefixRegistry::open_key_ex(RegHandle root, TextView subkey, std::uint32_t options,
                                      std::uint32_t access, RegHandle* result) {
-    return m_state->Open(root, ViewPath(root, subkey, access, has_32bit_view()), result);
+    return m_state->Open(root, ViewPath(root, subkey, access, has_32bit_view()), (options & kRegOptionOpenLink) != 0,
+                         result);
 }
 
 long WinePrefixRegistry::open_key(RegHandle root, TextView subkey, std::uint32_t view, RegHandle* result) {
-    return m_state->Open(root, ViewPath(root, subkey, view, has_32bit_view()), result);
+    return m_state->Open(root, ViewPath(root, subkey, view, has_32bit_view()), false, result);
 }
 
 bool WinePrefixRegistry::has_32bit_view() const {

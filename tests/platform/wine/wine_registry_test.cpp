@@ -15,6 +15,8 @@
 #include <cstdio>
 
 #include "catalogue/listing.h"
+#include "catalogue/places.h"
+#include "catalogue/reg_export.h"
 #include "platform/entry_list.h"
 #include "platform/testing/scripted_desktop.h"
 #include "platform/wine/posix_file.h"
@@ -329,6 +331,126 @@ TEST_F(PrefixStore, AHiveWithANulByteIsListedButNeverWritten) {
     EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorBadDbFormat);
     EXPECT_EQ(registry.commit(), kErrorSuccess) << "nothing was staged";
     EXPECT_TRUE(ReadBytes(SystemReg()) == damaged);
+}
+
+// --- Registry links, as wineserver keeps them ---------------------------------------
+
+// A link key's section: "#link" and its target, an NT path, as hex(6).
+std::string LinkSection(const std::string& path, const std::u16string& target) {
+    std::string hex;
+    for (const char16_t unit : target) {
+        char bytes[8];
+        std::snprintf(bytes, sizeof bytes, "%02x,%02x,", unit & 0xff, unit >> 8);
+        hex += bytes;
+    }
+    if (!hex.empty()) hex.pop_back();
+    return "\n[" + path + "] 1\n#time=1\n#link\n\"SymbolicLinkValue\"=hex(6):" + hex + "\n";
+}
+std::string Record(const std::string& name) { return kUSection.substr(1) + "\\\\" + name; }
+
+const std::u16string kMachineNt = u"\\Registry\\Machine\\";
+const std::string kTargets = "\n[Software\\\\Target] 1\n\"DisplayName\"=\"Target\"\n\"UninstallString\"=\"t.exe\"\n"
+                             "\n[Software\\\\Target\\\\Deep] 1\n\"DisplayName\"=\"Deep\"\n";
+const std::string kUserHive = "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
+                              "#arch=win64\n\n[Software\\\\Mine] 1\n\"DisplayName\"=\"Mine\"\n";
+
+// `links` links in a row from the record "Chain" to Software\Target.
+std::string Chain(int links) {
+    std::string sections = LinkSection(Record("Chain"), kMachineNt + u"Software\\Hop\\1");
+    for (int i = 1; i < links; ++i)
+        sections += LinkSection("Software\\\\Hop\\\\" + std::to_string(i),
+                                i + 1 < links ? kMachineNt + u"Software\\Hop\\" + FromUtf8(std::to_string(i + 1))
+                                              : kMachineNt + u"Software\\Target");
+    return sections;
+}
+
+struct LinkRow {
+    const char* label;
+    std::string sections;  // added to the hive
+    Text opened;           // below the uninstall key
+    long result;
+    Text display_name;     // when opened
+    friend void PrintTo(const LinkRow& row, std::ostream* out) { *out << row.label; }
+};
+
+class Links : public PrefixStore, public ::testing::WithParamInterface<LinkRow> {};
+
+TEST_P(Links, AreFollowedForReadingAsWineserverFollowsThem) {
+    const LinkRow& row = GetParam();
+    WriteBytes(SystemReg(), kHive + kTargets + row.sections);
+    WriteBytes(m_folder.path() / "user.reg", kUserHive);
+    WinePrefixRegistry registry(m_prefix);
+    RegHandle key = 0;
+    ASSERT_EQ(registry.open_key(kHkeyLocalMachine, kU + u"\\" + row.opened, &key), row.result);
+    if (row.result != kErrorSuccess) return;
+    std::vector<std::uint8_t> data(64);
+    std::uint32_t size = 64;
+    ASSERT_EQ(registry.query_value_ex(key, u"DisplayName", nullptr, data.data(), &size), kErrorSuccess);
+    data.resize(size);
+    EXPECT_EQ(data, WideBytes(row.display_name));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, Links,
+    ::testing::Values(
+        LinkRow{"to a key of the same hive", LinkSection(Record("L"), kMachineNt + u"Software\\Target"), u"L",
+                kErrorSuccess, u"Target"},
+        LinkRow{"to a record, spelt in another case with repeated separators",
+                LinkSection(Record("L"), u"\\REGISTRY\\machine\\\\software\\microsoft\\Windows\\CurrentVersion\\"
+                                         u"Uninstall\\beta"),
+                u"L", kErrorSuccess, u"Beta"},
+        LinkRow{"a path through a link", LinkSection(Record("L"), kMachineNt + u"Software\\Target"), u"L\\Deep",
+                kErrorSuccess, u"Deep"},
+        LinkRow{"into the prefix user's hive",
+                LinkSection(Record("L"), u"\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software\\Mine"), u"L",
+                kErrorSuccess, u"Mine"},
+        LinkRow{"into another user's hive", LinkSection(Record("L"), u"\\Registry\\User\\S-1-5-21-1-2-3-1001\\Software\\Mine"),
+                u"L", kErrorFileNotFound, u""},
+        LinkRow{"to a key that is not there", LinkSection(Record("L"), kMachineNt + u"Software\\Gone"), u"L",
+                kErrorFileNotFound, u""},
+        LinkRow{"with a terminator, which names no key", LinkSection(Record("L"), kMachineNt + u"Software\\Target" + u'\0'),
+                u"L", kErrorFileNotFound, u""},
+        LinkRow{"to a path not below \\Registry", LinkSection(Record("L"), u"\\Machine\\Software\\Target"), u"L",
+                kErrorFileNotFound, u""},
+        LinkRow{"without a target", "\n[" + Record("L") + "] 1\n#link\n", u"L", kErrorFileNotFound, u""},
+        LinkRow{"in a loop",
+                LinkSection(Record("L"), kMachineNt + u"Software\\Loop") +
+                    LinkSection("Software\\\\Loop", kMachineNt + u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\L"),
+                u"L", kErrorFileNotFound, u""},
+        LinkRow{"sixteen in a row", Chain(16), u"Chain", kErrorSuccess, u"Target"},
+        LinkRow{"seventeen in a row", Chain(17), u"Chain", kErrorFileNotFound, u""}));
+
+TEST_F(PrefixStore, ALinkRecordIsListedAsItsTargetButBackedUpAndRemovedAsTheLinkItself) {
+    const std::u16string target = kMachineNt + u"Software\\Target";
+    WriteBytes(SystemReg(), kHive + kTargets + LinkSection(Record("Linked"), target) + Entry("Holder", "Holder", "h.exe") +
+                                LinkSection(Record("Holder\\\\Inner"), target));
+    WinePrefixRegistry registry(m_prefix);
+    EntryList list;
+    ScriptedDesktop desktop;
+    ListUninstallEntries(registry, list, desktop);
+    std::vector<Text> shown;
+    for (int row = 1; row <= list.Count(); ++row) shown.push_back(list.ItemText(row) + u"|" + list.SubItem(row, 3));
+    EXPECT_NE(std::find(shown.begin(), shown.end(), u"Target|Linked"), shown.end());
+
+    // The backup holds what the removal takes: the links, not their target.
+    RegEditExport backup;
+    for (const TextView name : {u"Linked", u"Holder"})
+        ASSERT_EQ(backup.AppendRecord(registry, *PlaceOfLocation(kLocation64Bit), name), kErrorSuccess);
+    EXPECT_EQ(backup.key_count(), 3);
+    const Text& text = backup.text();
+    EXPECT_NE(text.find(u"\\Uninstall\\Linked]\r\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,67,00"), Text::npos);
+    EXPECT_NE(text.find(u"\\Uninstall\\Holder\\Inner]\r\n\"SymbolicLinkValue\"=hex(6):"), Text::npos);
+    EXPECT_EQ(text.find(u"\"DisplayName\"=\"Target\""), Text::npos) << ToUtf8(text);
+    EXPECT_EQ(text.find(u"Deep"), Text::npos) << ToUtf8(text);
+
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Linked"), kErrorSuccess);
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Holder"), kErrorSuccess);
+    ASSERT_EQ(registry.commit(), kErrorSuccess);
+    WinePrefixRegistry reread(m_prefix);
+    EXPECT_EQ(Subkeys(reread, kU), (std::vector<Text>{u"Alpha", u"Beta", u"Gamma"}));
+    EXPECT_EQ(Subkeys(reread, u"Software\\Target"), (std::vector<Text>{u"Deep"})) << "the target stays whole";
+    const std::string after = ReadBytes(SystemReg());
+    EXPECT_EQ(after.find("#link"), std::string::npos);
 }
 
 TEST_F(PrefixStore, RefusesToWriteWhileAWineserverHoldsThePrefix) {
