@@ -12,6 +12,7 @@
 #include "catalogue/listing.h"
 #include "catalogue/places.h"
 #include "catalogue/reg.h"
+#include "catalogue/reg_export.h"
 #include "platform/entry_list.h"
 #include "platform/testing/scripted_desktop.h"
 #include "test_support.h"
@@ -427,6 +428,27 @@ TEST_F(Win32RegistryTest, ARemovalDeletesALinkNeverTheKeyItPointsAt) {
     const Text holder = Entry(u"holds a link");
     SetText(Below(kUninstall, holder), u"DisplayName", u"Holder");
     CreateLink(Below(Below(kUninstall, holder), u"Inner"), target);
+    SetText(target, u"DisplayName", u"Link target");
+    SetText(target, u"UninstallString", u"C:\\t.exe");
+
+    // Listed as an open follows it: with the target's values.
+    EntryList list;
+    ScriptedDesktop desktop;
+    ListUninstallEntries(m_registry, list, desktop);
+    Text shown;
+    for (int row = 1; row <= list.Count(); ++row)
+        if (list.SubItem(row, 3) == record) shown = list.ItemText(row);
+    EXPECT_EQ(shown, u"Link target");
+    // Backed up as what the removal takes: the links themselves.
+    RegEditExport backup;
+    ASSERT_EQ(backup.AppendRecord(m_registry, *PlaceOfLocation(kLocation64Bit), record), kErrorSuccess);
+    ASSERT_EQ(backup.AppendRecord(m_registry, *PlaceOfLocation(kLocation64Bit), holder), kErrorSuccess);
+    EXPECT_EQ(backup.key_count(), 3);
+    EXPECT_NE(backup.text().find(record + u"]\r\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,67,00"), Text::npos)
+        << ToUtf8(backup.text());
+    EXPECT_NE(backup.text().find(holder + u"\\Inner]\r\n\"SymbolicLinkValue\"=hex(6):"), Text::npos);
+    EXPECT_EQ(backup.text().find(u"Link target"), Text::npos) << ToUtf8(backup.text());
+    EXPECT_EQ(backup.text().find(u"Keep"), Text::npos);
 
     EXPECT_EQ(m_registry.delete_tree(kHkeyLocalMachine, Below(kUninstall, record), kKeyWow64_64Key), kErrorSuccess);
     EXPECT_EQ(m_registry.delete_tree(kHkeyLocalMachine, Below(kUninstall, holder), kKeyWow64_64Key), kErrorSuccess);

@@ -454,6 +454,65 @@ TEST_P(RealWine, ListsAndRemovesInEachPlaceAsWineSeesThem) {
            "user record and its subtree";
 }
 
+// A record that is a registry link, and a record with a link inside, as
+// wineserver keeps them in system.reg (reg.exe cannot make links). Wine reads
+// the link record as its target; so does the listing. Remove takes the links
+// and leaves the target whole.
+TEST_P(RealWine, ListsALinkRecordAsItsTargetAndRemovesOnlyTheLinks) {
+    const std::string u = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    const std::string view = m_prefix.View();
+    std::string script = "@echo off\r\n";
+    script += "reg add \"HKLM\\Software\\SsrLinkTarget\" /v DisplayName /d \"Linked target\"" + view + " /f >nul\r\n";
+    script += "reg add \"HKLM\\Software\\SsrLinkTarget\" /v UninstallString /d \"c:\\t\\u.exe\"" + view + " /f >nul\r\n";
+    script += "reg add \"HKLM\\Software\\SsrLinkTarget\\Deep\" /v x /d y" + view + " /f >nul\r\n";
+    script += "reg add \"HKLM\\" + u + "SsrLinkHolder\" /v DisplayName /d Holder" + view + " /f >nul\r\n";
+    script += "reg add \"HKLM\\" + u + "SsrLinkHolder\" /v UninstallString /d \"c:\\h\\u.exe\"" + view + " /f >nul\r\n";
+    WriteBytes(m_prefix.path / "drive_c" / "ssr-link.cmd", script);
+    Shell(m_prefix.Env() + "wine cmd /c 'c:\\ssr-link.cmd'; " + m_prefix.Env() + "wineserver -w");
+
+    std::string target_hex;
+    for (const char c : std::string("\\Registry\\Machine\\Software\\SsrLinkTarget")) {
+        char bytes[8];
+        std::snprintf(bytes, sizeof bytes, "%02x,00,", static_cast<unsigned char>(c));
+        target_hex += bytes;
+    }
+    target_hex.pop_back();
+    const std::string section = "Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\";
+    const auto link = [&](const std::string& path) {
+        return "\n[" + section + path + "] 1700000000\n#time=1d9e0c0a0b0c0d0\n#link\n\"SymbolicLinkValue\"=hex(6):" +
+               target_hex + "\n";
+    };
+    WriteBytes(m_prefix.path / "system.reg",
+               ReadBytes(m_prefix.path / "system.reg") + link("SsrLinkRecord") + link("SsrLinkHolder\\\\Inner"));
+    const std::string shown = Shell(m_prefix.Env() + "wine reg query \"HKLM\\" + u + "SsrLinkRecord\" /v DisplayName" +
+                                    view + "; " + m_prefix.Env() + "wineserver -w");
+    ASSERT_NE(shown.find("Linked target"), std::string::npos) << "Wine follows the link: " << shown;
+
+    WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
+    ScriptedDesktop desktop;
+    RecordingSkinEngine skin;
+    Form1 form(registry, desktop, skin);
+    EntryList& list = form.ListView1();
+    ListUninstallEntries(registry, list, desktop);
+    Text listed;
+    for (int i = 1; i <= list.Count(); ++i) {
+        if (list.SubItem(i, 3) == u"SsrLinkRecord") listed = list.ItemText(i);
+        list.SetChecked(i, list.SubItem(i, 3) == u"SsrLinkRecord" || list.SubItem(i, 3) == u"SsrLinkHolder");
+    }
+    EXPECT_EQ(listed, u"Linked target");
+    form.PushButton2_Click();
+    EXPECT_TRUE(desktop.boxes.empty());
+
+    std::string check = "@echo off\r\n";
+    for (const std::string key : {"HKLM\\" + u + "SsrLinkRecord", "HKLM\\" + u + "SsrLinkHolder",
+                                  std::string("HKLM\\Software\\SsrLinkTarget\\Deep")})
+        check += "reg query \"" + key + "\"" + view + " >nul 2>&1\r\necho %errorlevel%\r\n";
+    WriteBytes(m_prefix.path / "drive_c" / "ssr-link-check.cmd", check);
+    const std::string answers = Shell(m_prefix.Env() + "wine cmd /c 'c:\\ssr-link-check.cmd' | tr -d '\\r'; " +
+                                      m_prefix.Env() + "wineserver -w");
+    EXPECT_EQ(answers, "1\n1\n0\n") << "the link record, the record holding a link, the target's subtree";
+}
+
 INSTANTIATE_TEST_SUITE_P(Prefixes, RealWine, ::testing::Values("win64", "win32"));
 
 }  // namespace
