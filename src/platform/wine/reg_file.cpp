@@ -487,11 +487,13 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
             std::size_t depth = 0;
             while (depth < parts.size() && depth < chain.size() && chain[depth].first == parts[depth]) {
                 node = chain[depth].second;
+                file->m_below_link |= node->link;
                 ++depth;
             }
             chain.resize(depth);
             for (; depth < parts.size(); ++depth) {
                 node = file->Child(node, parts[depth]);
+                file->m_below_link |= node->link;
                 chain.emplace_back(Text(parts[depth]), node);
             }
             current = static_cast<std::int64_t>(file->m_sections.size());

@@ -119,6 +119,11 @@ public:
     // Some key is a registry link ("#link"): lookups that follow links must
     // then go key by key.
     [[nodiscard]] bool HasLinks() const { return m_has_links; }
+    // A header names a key at or below a link read earlier. wineserver
+    // follows the link while loading and files that section under the
+    // link's target, where we keep it under the link, so the file is read
+    // but never rewritten. wineserver never writes such a file itself.
+    [[nodiscard]] bool HasSectionsBelowLinks() const { return m_below_link; }
     // The keys staged so far, as paths below the root, in the order staged.
     [[nodiscard]] std::vector<Text> StagedPaths() const;
     // A key's children without the staged ones.
@@ -169,6 +174,7 @@ private:
     std::vector<Section> m_sections;
     bool m_crlf = false;
     bool m_has_links = false;
+    bool m_below_link = false;
     Architecture m_architecture = Architecture::Unknown;
     // The last lookup's parent key: entries are opened one after another
     // below the same key.

@@ -293,8 +293,9 @@ long WinePrefixRegistry::State::MayWrite(int h) const {
     const Hive& hive = hives[h];
     // A damaged hive (zero-filled blocks after a crash) may hold keys that
     // Wine reads where we do not; removing from it could take a key Wine
-    // thinks separate. It is listed, never written.
-    if (hive.file && hive.file->HasNulBytes()) return kErrorBadDbFormat;
+    // thinks separate. So may sections Wine files under a link's target.
+    // Such a hive is listed, never written.
+    if (hive.file && (hive.file->HasNulBytes() || hive.file->HasSectionsBelowLinks())) return kErrorBadDbFormat;
     if ((hive.identity.mode & 0222) == 0 || ::access(hive.path.c_str(), W_OK) != 0) return kErrorAccessDenied;
     return kErrorSuccess;
 }

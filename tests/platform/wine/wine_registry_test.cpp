@@ -321,16 +321,28 @@ TEST_F(PrefixStore, ReadOnlyFileIsLeftAlone) {
     EXPECT_EQ(ReadBytes(SystemReg()), kHive);
 }
 
+// Files wineserver may read otherwise than we do are listed, never written.
 TEST_F(PrefixStore, AHiveWithANulByteIsListedButNeverWritten) {
-    // Zero-filled blocks after a crash: a NUL inside a long line.
-    const std::string damaged = kHive + "[Software\\\\Zeroes] 1\n\"v\"=\"" + std::string(5000, 'a') +
-                                std::string(3, '\0') + "\"\n[Software\\\\Other] 1\n";
-    WriteBytes(SystemReg(), damaged);
+    const std::string link = "\n[Software\\\\Link] 1\n#link\n\"SymbolicLinkValue\"=hex(6):5c,00\n";
+    const std::pair<const char*, std::string> damaged[] = {
+        // Zero-filled blocks after a crash: a NUL inside a long line.
+        {"NUL byte", kHive + "[Software\\\\Zeroes] 1\n\"v\"=\"" + std::string(5000, 'a') + std::string(3, '\0') +
+                         "\"\n[Software\\\\Other] 1\n"},
+        // wineserver files these under the link's target (or drops them).
+        {"section below a link", kHive + link + "\n[Software\\\\Link\\\\Child] 1\n\"v\"=\"1\"\n"},
+        {"second section of a link", kHive + link + "\n[Software\\\\Link] 1\n\"v\"=\"1\"\n"},
+    };
+    for (const auto& [label, bytes] : damaged) {
+        WriteBytes(SystemReg(), bytes);
+        WinePrefixRegistry registry(m_prefix);
+        EXPECT_EQ(Subkeys(registry, kU), (std::vector<Text>{u"Alpha", u"Beta", u"Gamma"})) << label;
+        EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorBadDbFormat) << label;
+        EXPECT_EQ(registry.commit(), kErrorSuccess) << "nothing was staged";
+        EXPECT_TRUE(ReadBytes(SystemReg()) == bytes) << label;
+    }
+    WriteBytes(SystemReg(), kHive + link);
     WinePrefixRegistry registry(m_prefix);
-    EXPECT_EQ(Subkeys(registry, kU), (std::vector<Text>{u"Alpha", u"Beta", u"Gamma"}));
-    EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\Alpha"), kErrorBadDbFormat);
-    EXPECT_EQ(registry.commit(), kErrorSuccess) << "nothing was staged";
-    EXPECT_TRUE(ReadBytes(SystemReg()) == damaged);
+    EXPECT_EQ(DeleteNow(registry, kHkeyLocalMachine, kU + u"\\Alpha"), kErrorSuccess) << "a link alone is no obstacle";
 }
 
 // --- Registry links, as wineserver keeps them ---------------------------------------
