@@ -478,6 +478,9 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
             // A malformed header leaves the lines after it without a key, as
             // in wineserver, where its values are rejected.
             if (!Unescape(text.substr(1), ']', path)) continue;
+            // wineserver measures the name as a C string there: one that
+            // starts with a NUL is empty, and names the root.
+            if (!path.empty() && path.front() == u'\0') path.clear();
             // wineserver rejects a path that starts with a separator, and key
             // names longer than it allows, and makes none of the path's keys.
             if (path.starts_with(u'\\')) continue;

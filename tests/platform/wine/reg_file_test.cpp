@@ -142,6 +142,8 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedRow{"key name too long", "[P\\\\" + std::string(257, 'n') + "]\n\"b\"=\"ok\"", {u"K"}, {u"P"}, 0},
         MalformedRow{"unterminated header drops its values", "[Broken\n\"b\"=\"ok\"", {u"K"}, {u"Broken"}, 0},
         MalformedRow{"continuation onto a blank line", "\"a\"=hex:01,\\", {u"K"}, {}, 1},
+        MalformedRow{"header starting with an escaped NUL is the root", "[\\0abc]\n\"b\"=\"ok\"", {u"K"},
+                     {Text(u"\0abc", 4)}, 0},
         MalformedRow{"NUL byte cuts a line", std::string("\"a\"=\"x\"\0junk", 12), {u"K"}, {}, 1}),
     [](const auto& info) {
         std::string name;
