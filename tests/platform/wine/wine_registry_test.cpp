@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 
 #include "catalogue/listing.h"
@@ -430,7 +431,12 @@ INSTANTIATE_TEST_SUITE_P(
                     LinkSection("Software\\\\Loop", kMachineNt + u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\L"),
                 u"L", kErrorFileNotFound, u""},
         LinkRow{"sixteen in a row", Chain(16), u"Chain", kErrorSuccess, u"Target"},
-        LinkRow{"seventeen in a row", Chain(17), u"Chain", kErrorFileNotFound, u""}));
+        LinkRow{"seventeen in a row", Chain(17), u"Chain", kErrorFileNotFound, u""}),
+    [](const auto& info) {
+        std::string name;
+        for (const char c : std::string(info.param.label)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    });
 
 TEST_F(PrefixStore, ALinkRecordIsListedAsItsTargetButBackedUpAndRemovedAsTheLinkItself) {
     const std::u16string target = kMachineNt + u"Software\\Target";
