@@ -42,7 +42,7 @@ inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
 inline constexpr std::uint32_t kRegBinary = 3;
 inline constexpr std::uint32_t kRegDword = 4;
-inline constexpr std::uint32_t kRegLink = 6;  // a link's target: an NT path such as \Registry\Machine\Software, in UTF-16
+inline constexpr std::uint32_t kRegLink = 6;  // a link's target: an NT path, \Registry\Machine\..., in UTF-16
 inline constexpr std::uint32_t kRegMultiSz = 7;
 inline constexpr std::uint32_t kRegQword = 11;
 

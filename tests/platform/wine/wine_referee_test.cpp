@@ -463,7 +463,7 @@ TEST_P(RealWine, ListsALinkRecordAsItsTargetAndRemovesOnlyTheLinks) {
     const std::string view = m_prefix.View();
     std::string script = "@echo off\r\n";
     script += "reg add \"HKLM\\Software\\SsrLinkTarget\" /v DisplayName /d \"Linked target\"" + view + " /f >nul\r\n";
-    script += "reg add \"HKLM\\Software\\SsrLinkTarget\" /v UninstallString /d \"c:\\t\\u.exe\"" + view + " /f >nul\r\n";
+    script += "reg add \"HKLM\\Software\\SsrLinkTarget\" /v UninstallString /d c:\\t\\u.exe" + view + " /f >nul\r\n";
     script += "reg add \"HKLM\\Software\\SsrLinkTarget\\Deep\" /v x /d y" + view + " /f >nul\r\n";
     script += "reg add \"HKLM\\" + u + "SsrLinkHolder\" /v DisplayName /d Holder" + view + " /f >nul\r\n";
     script += "reg add \"HKLM\\" + u + "SsrLinkHolder\" /v UninstallString /d \"c:\\h\\u.exe\"" + view + " /f >nul\r\n";

@@ -417,18 +417,20 @@ INSTANTIATE_TEST_SUITE_P(
         LinkRow{"into the prefix user's hive",
                 LinkSection(Record("L"), u"\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software\\Mine"), u"L",
                 kErrorSuccess, u"Mine"},
-        LinkRow{"into another user's hive", LinkSection(Record("L"), u"\\Registry\\User\\S-1-5-21-1-2-3-1001\\Software\\Mine"),
-                u"L", kErrorFileNotFound, u""},
+        LinkRow{"into another user's hive",
+                LinkSection(Record("L"), u"\\Registry\\User\\S-1-5-21-1-2-3-1001\\Software\\Mine"), u"L",
+                kErrorFileNotFound, u""},
         LinkRow{"to a key that is not there", LinkSection(Record("L"), kMachineNt + u"Software\\Gone"), u"L",
                 kErrorFileNotFound, u""},
-        LinkRow{"with a terminator, which names no key", LinkSection(Record("L"), kMachineNt + u"Software\\Target" + u'\0'),
-                u"L", kErrorFileNotFound, u""},
+        LinkRow{"with a terminator, which names no key",
+                LinkSection(Record("L"), kMachineNt + u"Software\\Target" + u'\0'), u"L", kErrorFileNotFound, u""},
         LinkRow{"to a path not below \\Registry", LinkSection(Record("L"), u"\\Machine\\Software\\Target"), u"L",
                 kErrorFileNotFound, u""},
         LinkRow{"without a target", "\n[" + Record("L") + "] 1\n#link\n", u"L", kErrorFileNotFound, u""},
         LinkRow{"in a loop",
                 LinkSection(Record("L"), kMachineNt + u"Software\\Loop") +
-                    LinkSection("Software\\\\Loop", kMachineNt + u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\L"),
+                    LinkSection("Software\\\\Loop",
+                                kMachineNt + u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\L"),
                 u"L", kErrorFileNotFound, u""},
         LinkRow{"sixteen in a row", Chain(16), u"Chain", kErrorSuccess, u"Target"},
         LinkRow{"seventeen in a row", Chain(17), u"Chain", kErrorFileNotFound, u""}),
@@ -440,8 +442,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PrefixStore, ALinkRecordIsListedAsItsTargetButBackedUpAndRemovedAsTheLinkItself) {
     const std::u16string target = kMachineNt + u"Software\\Target";
-    WriteBytes(SystemReg(), kHive + kTargets + LinkSection(Record("Linked"), target) + Entry("Holder", "Holder", "h.exe") +
-                                LinkSection(Record("Holder\\\\Inner"), target));
+    WriteBytes(SystemReg(), kHive + kTargets + LinkSection(Record("Linked"), target) +
+                                Entry("Holder", "Holder", "h.exe") + LinkSection(Record("Holder\\\\Inner"), target));
     WinePrefixRegistry registry(m_prefix);
     EntryList list;
     ScriptedDesktop desktop;

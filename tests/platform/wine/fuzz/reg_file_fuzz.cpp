@@ -160,8 +160,8 @@ using Keys = std::set<Path, PathLess>;
 // Key names match whatever their case.
 bool Same(const Keys& a, const Keys& b) {
     const PathLess less;
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](const Path& x, const Path& y) { return !less(x, y) && !less(y, x); });
+    const auto same = [&](const Path& x, const Path& y) { return !less(x, y) && !less(y, x); };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same);
 }
 
 struct Loaded {
