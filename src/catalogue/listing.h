@@ -42,6 +42,9 @@ struct ListingRun {
     Text display_name;
     Text uninstall_command;
     Text working_copy;
+    // Scratch texts whose buffers serve every entry in turn.
+    Text key_path;
+    Text lowered;
     std::int16_t extension_position = 0;
     int current_item = 0;
 };

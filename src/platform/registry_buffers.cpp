@@ -54,6 +54,12 @@ long CopyEnumeratedValue(TextView value_name, std::uint32_t stored_type, std::sp
     return copied;
 }
 
+TextView ViewPath(RegHandle root, TextView subkey, std::uint32_t view, bool has_32bit_view, Text& storage) {
+    if (!has_32bit_view || root != kHkeyLocalMachine || (view & kKeyWow64_32Key) == 0) return subkey;
+    storage = ViewPath(root, subkey, view, has_32bit_view);
+    return storage;
+}
+
 Text ViewPath(RegHandle root, TextView subkey, std::uint32_t view, bool has_32bit_view) {
     if (!has_32bit_view || root != kHkeyLocalMachine || (view & kKeyWow64_32Key) == 0) return Text(subkey);
     constexpr TextView kSoftware = u"Software";

@@ -34,5 +34,8 @@ namespace ssr {
 // its "Software\Wow6432Node" branch. Without a separate 32-bit view, and for
 // every other root and path, `subkey` as it is.
 [[nodiscard]] Text ViewPath(RegHandle root, TextView subkey, std::uint32_t view, bool has_32bit_view);
+// The same without a copy when the path stays as it is: a view of `subkey`,
+// or of `storage` holding the 32-bit view's path.
+[[nodiscard]] TextView ViewPath(RegHandle root, TextView subkey, std::uint32_t view, bool has_32bit_view, Text& storage);
 
 }  // namespace ssr

@@ -80,6 +80,11 @@ void LowerCaseFrom(char16_t* p, std::size_t i, std::size_t n) {
 
 Text LowerCase(TextView text) {
     Text out(text);
+    LowerCaseInPlace(out);
+    return out;
+}
+
+void LowerCaseInPlace(Text& out) {
     char16_t* p = out.data();
     const std::size_t n = out.size();
     // Commands and names are mostly ASCII: that path needs neither the table
@@ -91,7 +96,6 @@ Text LowerCase(TextView text) {
         *p = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
     }
     if (p != end) LowerCaseFrom(out.data(), static_cast<std::size_t>(p - out.data()), n);
-    return out;
 }
 
 bool EqualsIgnoringCase(TextView a, TextView b) {
@@ -195,8 +199,8 @@ Text FromUtf8(std::string_view in) {
     return out;
 }
 
-std::vector<TextView> SplitPath(TextView path) {
-    std::vector<TextView> parts;
+void SplitPathInto(TextView path, std::vector<TextView>& parts) {
+    parts.clear();
     std::size_t start = 0;
     while (start < path.size()) {
         std::size_t end = path.find(u'\\', start);
@@ -204,6 +208,11 @@ std::vector<TextView> SplitPath(TextView path) {
         if (end > start) parts.push_back(path.substr(start, end - start));
         start = end + 1;
     }
+}
+
+std::vector<TextView> SplitPath(TextView path) {
+    std::vector<TextView> parts;
+    SplitPathInto(path, parts);
     return parts;
 }
 

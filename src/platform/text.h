@@ -19,6 +19,8 @@ using TextView = std::u16string_view;
 // Plane are mapped through their surrogate pairs; a lone surrogate is left
 // alone. The UTF-16 length never changes.
 [[nodiscard]] Text LowerCase(TextView text);
+// The same without a copy: the mapping never changes a text's length.
+void LowerCaseInPlace(Text& text);
 [[nodiscard]] char32_t LowerCaseCodePoint(char32_t code_point);
 // One code unit on its own: right for every letter of the plane, and a
 // surrogate comes back unchanged. For identifiers compared unit by unit, as
@@ -54,5 +56,7 @@ struct UnicodeVersion {
 // empty pieces (doubled, leading or trailing backslashes) left out. The views
 // point into `path`.
 [[nodiscard]] std::vector<TextView> SplitPath(TextView path);
+// The same into `parts`, whose buffer is kept for the next path.
+void SplitPathInto(TextView path, std::vector<TextView>& parts);
 
 }  // namespace ssr

@@ -114,6 +114,11 @@ private:
     bool m_has_nul;
 };
 
+// Exact equality, compared as memory: the character traits compare one unit at a time.
+bool SameUnits(TextView a, TextView b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
+
 std::string_view SkipSpace(std::string_view s) {
     std::size_t i = 0;
     while (i < s.size() && IsSpace(s[i])) ++i;
@@ -174,9 +179,12 @@ void DecodeUtf8Unit(std::string_view s, std::size_t& i, Text& out) {
 }
 
 void AppendUtf16(std::vector<std::uint8_t>& bytes, TextView text) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + text.size() * 2);
+    std::uint8_t* out = bytes.data() + at;
     for (const char16_t unit : text) {
-        bytes.push_back(static_cast<std::uint8_t>(unit & 0xff));
-        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+        *out++ = static_cast<std::uint8_t>(unit & 0xff);
+        *out++ = static_cast<std::uint8_t>(unit >> 8);
     }
 }
 
@@ -249,7 +257,10 @@ bool ParseData(std::string_view rest, LineCursor& cursor, std::uint32_t& type, s
 
     switch (parse) {
     case Parse::Text: {
-        Text text;
+        // Decoded again and again while a listing reads its values: the
+        // buffer stays, its allocation with it.
+        thread_local Text text;
+        text.clear();
         if (!Unescape(rest, '"', text)) return false;
         if (decode == Decode::CheckOnly) return true;
         data.reserve((text.size() + 1) * 2);
@@ -293,8 +304,14 @@ bool ParseData(std::string_view rest, LineCursor& cursor, std::uint32_t& type, s
 // wineserver's load_value: `s` starts at '@' or '"'. False when the line
 // makes no value; a value whose data is rejected still exists, as an empty
 // REG_NONE that replaces what an earlier line gave it.
+// `out`'s buffers are reused; on false it holds nothing of use.
 bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
-    Text name;
+    Text unused_name;
+    std::vector<std::uint8_t> unused_data;
+    Text& name = out ? out->name : unused_name;
+    std::vector<std::uint8_t>& data = out ? out->data : unused_data;
+    name.clear();
+    data.clear();
     std::size_t res = 1;
     if (s[0] == '"') {
         const auto used = Unescape(s.substr(1), '"', name);
@@ -307,22 +324,20 @@ bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
     while (res < s.size() && IsSpace(s[res])) ++res;
     if (name.size() > kLongestValueName) return false;
     std::uint32_t type = 0;
-    std::vector<std::uint8_t> data;
     if (!ParseData(s.substr(res), cursor, type, data, out ? Decode::Data : Decode::CheckOnly)) {
         type = 0;
         data.clear();
     }
-    if (out) {
-        out->name = std::move(name);
-        out->type = type;
-        out->data = std::move(data);
-    }
+    if (out) out->type = type;
     return true;
 }
 
 }  // namespace
 
 std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out) {
+    // Never more units than bytes: room for a usual name or text at once,
+    // however its escapes cut it into runs.
+    out.reserve(out.size() + std::min<std::size_t>(s.size(), 512));
     std::size_t i = 0;
     while (i < s.size() && s[i] != end_char) {
         if (s[i] != '\\') {
@@ -464,8 +479,10 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
 
     Text path;
     std::vector<TextView> parts;
-    // The previous header's keys: consecutive sections share most of their path.
+    // The previous header's keys: consecutive sections share most of their
+    // path. Entries past `chain_size` keep their buffers for the next header.
     std::vector<std::pair<Text, Node*>> chain;
+    std::size_t chain_size = 0;
     std::int64_t current = -1;
     Architecture architecture = known;
     while (cursor.Next(line)) {
@@ -484,21 +501,23 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
             // wineserver rejects a path that starts with a separator, and key
             // names longer than it allows, and makes none of the path's keys.
             if (path.starts_with(u'\\')) continue;
-            parts = SplitPath(path);
+            SplitPathInto(path, parts);
             if (std::any_of(parts.begin(), parts.end(), [](TextView p) { return p.size() > kLongestKeyName; })) continue;
             Node* node = file->root();
             std::size_t depth = 0;
-            while (depth < parts.size() && depth < chain.size() && chain[depth].first == parts[depth]) {
+            while (depth < parts.size() && depth < chain_size && SameUnits(chain[depth].first, parts[depth])) {
                 node = chain[depth].second;
                 file->m_below_link |= node->link;
                 ++depth;
             }
-            chain.resize(depth);
+            if (chain.size() < parts.size()) chain.resize(parts.size());
             for (; depth < parts.size(); ++depth) {
                 node = file->Child(node, parts[depth]);
                 file->m_below_link |= node->link;
-                chain.emplace_back(Text(parts[depth]), node);
+                chain[depth].first.assign(parts[depth]);
+                chain[depth].second = node;
             }
+            chain_size = parts.size();
             current = static_cast<std::int64_t>(file->m_sections.size());
             file->m_sections.push_back(Section{static_cast<std::uint32_t>(line.begin),
                                                static_cast<std::uint32_t>(line.next),
@@ -565,7 +584,7 @@ RegFile::Node* RegFile::Find(Node* base, TextView path) const {
     const std::size_t cut = path.rfind(u'\\', last == 0 ? 0 : last - 1);
     if (cut == TextView::npos || last == 0) return Walk(base, path);
     const TextView prefix = path.substr(0, cut);
-    if (m_find_base != base || m_find_prefix != prefix) {
+    if (m_find_base != base || !SameUnits(m_find_prefix, prefix)) {
         m_find_base = base;
         m_find_prefix.assign(prefix);
         m_find_parent = Walk(base, prefix);
@@ -578,7 +597,7 @@ RegFile::Node* RegFile::Find(Node* base, TextView path) const {
     const TextView leaf = path.substr(cut + 1, last - cut - 1);
     const auto& children = m_find_parent->children;
     for (const std::size_t at : {m_find_hint + 1, m_find_hint})
-        if (at < children.size() && children[at]->name == leaf && !children[at]->removed) {
+        if (at < children.size() && SameUnits(children[at]->name, leaf) && !children[at]->removed) {
             m_find_hint = at;
             return children[at];
         }
@@ -670,7 +689,7 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) const {
             if (CompareNames(v.name, name) == 0) return &v;
         return nullptr;
     }
-    if (m_cached_node == node && m_cached_name == name) return m_cached_found ? &m_cached_value : nullptr;
+    if (m_cached_node == node && SameUnits(m_cached_name, name)) return m_cached_found ? &m_cached_value : nullptr;
     m_cached_node = node;
     m_cached_name.assign(name);
     m_cached_found = false;
@@ -684,9 +703,8 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) const {
             if (text.empty() || (text[0] != '"' && text[0] != '@')) continue;
             if (NamesValue(text, name, scratch)) {
                 // A later line for the same name replaces an earlier one.
-                RegValue value;
-                if (ParseValue(text, cursor, &value)) {
-                    m_cached_value = std::move(value);
+                if (ParseValue(text, cursor, &m_scratch_value)) {
+                    std::swap(m_cached_value, m_scratch_value);
                     m_cached_found = true;
                 }
             } else if (section.continued && IsHexValueLine(text) && text.find('\\') != std::string_view::npos) {

@@ -186,6 +186,7 @@ private:
     mutable Text m_cached_name;
     mutable bool m_cached_found = false;
     mutable RegValue m_cached_value;
+    mutable RegValue m_scratch_value;  // decoded into, then swapped with the cached one: no allocation per lookup
 };
 
 }  // namespace ssr::wine

@@ -411,12 +411,14 @@ const wine::Prefix& WinePrefixRegistry::prefix() const { return *m_state->prefix
 
 long WinePrefixRegistry::open_key_ex(RegHandle root, TextView subkey, std::uint32_t options,
                                      std::uint32_t access, RegHandle* result) {
-    return m_state->Open(root, ViewPath(root, subkey, access, has_32bit_view()), (options & kRegOptionOpenLink) != 0,
-                         result);
+    Text storage;
+    return m_state->Open(root, ViewPath(root, subkey, access, has_32bit_view(), storage),
+                         (options & kRegOptionOpenLink) != 0, result);
 }
 
 long WinePrefixRegistry::open_key(RegHandle root, TextView subkey, std::uint32_t view, RegHandle* result) {
-    return m_state->Open(root, ViewPath(root, subkey, view, has_32bit_view()), false, result);
+    Text storage;
+    return m_state->Open(root, ViewPath(root, subkey, view, has_32bit_view(), storage), false, result);
 }
 
 bool WinePrefixRegistry::has_32bit_view() const {
