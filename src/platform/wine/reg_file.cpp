@@ -334,6 +334,39 @@ bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
 
 }  // namespace
 
+namespace {
+
+// Where a run of plain characters that starts before `i` ends: at a
+// backslash, a byte beyond ASCII, `end_char` or the end.
+std::size_t PlainRunEnd(std::string_view s, std::size_t i, char end_char) {
+    // Bytes that may end a run, looked up at once; the quote and the bracket
+    // are the end characters wineserver's strings and key names use.
+    static constexpr auto kMayEnd = [] {
+        std::array<bool, 256> table{};
+        for (std::size_t c = 0x80; c < table.size(); ++c) table[c] = true;
+        table['\\'] = table['"'] = table[']'] = true;
+        return table;
+    }();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
+    const auto stop = static_cast<unsigned char>(end_char);
+    if (!kMayEnd[stop]) {
+        while (i < s.size() && bytes[i] != stop && !(kMayEnd[bytes[i]] && bytes[i] != '"' && bytes[i] != ']')) ++i;
+        return i;
+    }
+    for (; i < s.size(); ++i) {
+        const unsigned char c = bytes[i];
+        if (kMayEnd[c] && (c == stop || c == '\\' || c >= 0x80)) break;
+    }
+    return i;
+}
+
+// ASCII bytes to UTF-16 units.
+void Widen(const unsigned char* __restrict from, std::size_t count, char16_t* __restrict to) {
+    for (std::size_t k = 0; k < count; ++k) to[k] = from[k];
+}
+
+}  // namespace
+
 std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out) {
     // Never more units than bytes: room for a usual name or text at once,
     // however its escapes cut it into runs.
@@ -346,12 +379,10 @@ std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out
                 continue;
             }
             // A run of plain characters goes in at once.
-            std::size_t end = i + 1;
-            while (end < s.size() && s[end] != end_char && s[end] != '\\' && static_cast<unsigned char>(s[end]) < 0x80)
-                ++end;
+            const std::size_t end = PlainRunEnd(s, i + 1, end_char);
             const std::size_t at = out.size();
             out.resize(at + (end - i));
-            for (std::size_t k = i; k < end; ++k) out[at + (k - i)] = static_cast<char16_t>(s[k]);
+            Widen(reinterpret_cast<const unsigned char*>(s.data()) + i, end - i, out.data() + at);
             i = end;
             continue;
         }
@@ -659,23 +690,22 @@ namespace {
 // stand; only names with escapes or non-ASCII bytes are decoded.
 bool NamesValue(std::string_view s, TextView name, Text& scratch) {
     if (s[0] == '@') return name.empty();
-    std::size_t end = 1;
-    bool plain = true;
-    while (end < s.size() && s[end] != '"') {
-        if (s[end] == '\\' || static_cast<unsigned char>(s[end]) >= 0x80) plain = false;
-        ++end;
-    }
-    if (plain) {
-        if (end - 1 != name.size()) return false;
-        for (std::size_t i = 0; i < name.size(); ++i) {
-            char16_t c = static_cast<char16_t>(s[i + 1]);
-            char16_t n = name[i];
-            if (c == n) continue;
-            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-            if (n >= u'A' && n <= u'Z') n = static_cast<char16_t>(n + 32);
-            if (c != n) return false;
-        }
-        return true;
+    // A plain character stands for itself: the first one that differs
+    // settles it, and most lines differ at their first letter.
+    for (std::size_t i = 0;; ++i) {
+        const std::size_t at = i + 1;
+        // An unterminated name makes no value; whatever is answered here,
+        // ParseValue rejects the line.
+        const auto c = at < s.size() ? static_cast<unsigned char>(s[at]) : static_cast<unsigned char>('"');
+        if (c == '\\' || c >= 0x80) break;
+        if (c == '"') return i == name.size();
+        if (i >= name.size()) return false;
+        char16_t raw = c;
+        char16_t wanted = name[i];
+        if (raw == wanted) continue;
+        if (raw >= u'A' && raw <= u'Z') raw = static_cast<char16_t>(raw + 32);
+        if (wanted >= u'A' && wanted <= u'Z') wanted = static_cast<char16_t>(wanted + 32);
+        if (raw != wanted) return false;
     }
     scratch.clear();
     return Unescape(s.substr(1), '"', scratch) && CompareNames(scratch, name) == 0;
