@@ -497,6 +497,33 @@ RegFile::Node* RegFile::Child(Node* parent, TextView name) {
     return node;
 }
 
+namespace {
+
+// The keys of a header line (`text` after its '[') that needs no decoding:
+// ASCII only, no escape but the doubled backslash between two keys, no
+// empty or overlong name. Such a header names the keys its bytes spell,
+// which can be compared and copied as they stand. False for any other
+// header, which is then decoded.
+bool PlainHeaderParts(std::string_view text, std::vector<std::string_view>& parts) {
+    parts.clear();
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == ']' || c == '\\') {
+            if (i == start || i - start > kLongestKeyName) return false;
+            parts.push_back(text.substr(start, i - start));
+            if (c == ']') return true;
+            if (i + 1 >= text.size() || text[i + 1] != '\\') return false;
+            start = ++i + 1;
+        } else if (c >= 0x80) {
+            return false;
+        }
+    }
+    return false;  // unterminated
+}
+
+}  // namespace
+
 std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
     std::unique_ptr<RegFile> file(new RegFile);
     file->m_bytes = std::move(bytes);
@@ -514,6 +541,42 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
     // path. Entries past `chain_size` keep their buffers for the next header.
     std::vector<std::pair<Text, Node*>> chain;
     std::size_t chain_size = 0;
+    // The same for headers read as plain bytes, by their bytes.
+    std::vector<std::string_view> raw_parts;
+    std::vector<std::pair<std::string_view, Node*>> raw_chain;
+    Text name;
+    // Any other header, decoded as wineserver decodes it; null when
+    // wineserver makes no key of it.
+    const auto header_key = [&](std::string_view text) -> Node* {
+        path.clear();
+        // A malformed header leaves the lines after it without a key, as
+        // in wineserver, where its values are rejected.
+        if (!Unescape(text.substr(1), ']', path)) return nullptr;
+        // wineserver measures the name as a C string there: one that
+        // starts with a NUL is empty, and names the root.
+        if (!path.empty() && path.front() == u'\0') path.clear();
+        // wineserver rejects a path that starts with a separator, and key
+        // names longer than it allows, and makes none of the path's keys.
+        if (path.starts_with(u'\\')) return nullptr;
+        SplitPathInto(path, parts);
+        if (std::any_of(parts.begin(), parts.end(), [](TextView p) { return p.size() > kLongestKeyName; })) return nullptr;
+        Node* node = file->root();
+        std::size_t depth = 0;
+        while (depth < parts.size() && depth < chain_size && SameUnits(chain[depth].first, parts[depth])) {
+            node = chain[depth].second;
+            file->m_below_link |= node->link;
+            ++depth;
+        }
+        if (chain.size() < parts.size()) chain.resize(parts.size());
+        for (; depth < parts.size(); ++depth) {
+            node = file->Child(node, parts[depth]);
+            file->m_below_link |= node->link;
+            chain[depth].first.assign(parts[depth]);
+            chain[depth].second = node;
+        }
+        chain_size = parts.size();
+        return node;
+    };
     std::int64_t current = -1;
     Architecture architecture = known;
     while (cursor.Next(line)) {
@@ -522,33 +585,29 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
         if (first == '[') {
             if (current >= 0) file->m_sections[static_cast<std::size_t>(current)].end = static_cast<std::uint32_t>(line.begin);
             current = -1;
-            path.clear();
-            // A malformed header leaves the lines after it without a key, as
-            // in wineserver, where its values are rejected.
-            if (!Unescape(text.substr(1), ']', path)) continue;
-            // wineserver measures the name as a C string there: one that
-            // starts with a NUL is empty, and names the root.
-            if (!path.empty() && path.front() == u'\0') path.clear();
-            // wineserver rejects a path that starts with a separator, and key
-            // names longer than it allows, and makes none of the path's keys.
-            if (path.starts_with(u'\\')) continue;
-            SplitPathInto(path, parts);
-            if (std::any_of(parts.begin(), parts.end(), [](TextView p) { return p.size() > kLongestKeyName; })) continue;
-            Node* node = file->root();
-            std::size_t depth = 0;
-            while (depth < parts.size() && depth < chain_size && SameUnits(chain[depth].first, parts[depth])) {
-                node = chain[depth].second;
-                file->m_below_link |= node->link;
-                ++depth;
+            Node* node = nullptr;
+            if (PlainHeaderParts(text.substr(1), raw_parts)) {
+                chain_size = 0;
+                node = file->root();
+                std::size_t depth = 0;
+                while (depth < raw_parts.size() && depth < raw_chain.size() && raw_chain[depth].first == raw_parts[depth]) {
+                    node = raw_chain[depth].second;
+                    file->m_below_link |= node->link;
+                    ++depth;
+                }
+                raw_chain.resize(depth);
+                for (; depth < raw_parts.size(); ++depth) {
+                    name.resize(raw_parts[depth].size());
+                    Widen(reinterpret_cast<const unsigned char*>(raw_parts[depth].data()), name.size(), name.data());
+                    node = file->Child(node, name);
+                    file->m_below_link |= node->link;
+                    raw_chain.emplace_back(raw_parts[depth], node);
+                }
+            } else {
+                raw_chain.clear();
+                node = header_key(text);
+                if (!node) continue;
             }
-            if (chain.size() < parts.size()) chain.resize(parts.size());
-            for (; depth < parts.size(); ++depth) {
-                node = file->Child(node, parts[depth]);
-                file->m_below_link |= node->link;
-                chain[depth].first.assign(parts[depth]);
-                chain[depth].second = node;
-            }
-            chain_size = parts.size();
             current = static_cast<std::int64_t>(file->m_sections.size());
             file->m_sections.push_back(Section{static_cast<std::uint32_t>(line.begin),
                                                static_cast<std::uint32_t>(line.next),
@@ -568,7 +627,7 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
             }
             continue;
         } else if (first == '"' || first == '@') {
-            if (IsHexValueLine(text) && text.find('\\') != std::string_view::npos) {
+            if (text.find('\\') != std::string_view::npos && IsHexValueLine(text)) {
                 const std::size_t before = cursor.pos();
                 static_cast<void>(ParseValue(text, cursor, nullptr));
                 if (cursor.pos() != before) file->m_sections[static_cast<std::size_t>(current)].continued = true;
