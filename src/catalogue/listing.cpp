@@ -79,7 +79,7 @@ StepTable ListingSteps(ListingRun& r) {
              return Next::Advance();
          }},
         {162, [&r] { return r.result != kErrorSuccess ? Next::Jump(222) : Next::Advance(); }},
-        {164, [&r] { r.key_name = r.name_buffer.substr(0, r.name_length); return Next::Advance(); }},
+        {164, [&r] { r.key_name.assign(r.name_buffer, 0, r.name_length); return Next::Advance(); }},
         {166, [&r] { r.class_buffer.resize(std::min<std::size_t>(r.class_length, r.class_buffer.size())); return Next::Advance(); }},
         // A value that cannot be read leaves the rest of the pass out, so no
         // row ever receives a value read for another subkey.

@@ -60,6 +60,19 @@ TEST(LowerCasing, UnitsAndCodePointsAgreeWithTheText) {
     EXPECT_EQ(LowerCaseCodePoint(0x10FFFF), 0x10FFFFU);
 }
 
+// The whole text is lowered as each unit would be, wherever in it the first
+// unit beyond ASCII stands (the ASCII stretch is taken eight units at a time).
+TEST(LowerCasing, ATextIsLoweredUnitByUnitWhereverItsFirstNonAsciiUnitStands) {
+    for (std::size_t length = 0; length <= 27; ++length)
+        for (std::size_t at = 0; at <= length; ++at) {
+            Text text;
+            for (std::size_t i = 0; i < length; ++i) text += static_cast<char16_t>(i == at ? u'\u0412' : u'A' + i % 30);
+            Text expected = text;
+            for (char16_t& unit : expected) unit = LowerCaseUnit(unit);
+            EXPECT_EQ(LowerCase(text), expected) << "length " << length << ", non-ASCII at " << at;
+        }
+}
+
 struct EqualityRow {
     const char* behaviour;
     Text a;
