@@ -200,6 +200,14 @@ struct WinePrefixRegistry::State {
         return kErrorSuccess;
     }
 
+    // Whether a key between `base` (not included) and `node` is a link,
+    // `node` itself only when it is to be followed.
+    static bool PassesLink(const Node* base, const Node* node, bool open_link) {
+        for (const Node* key = node; key && key != base; key = key->parent)
+            if (key->link && (key != node || !open_link)) return true;
+        return false;
+    }
+
     // Opens as wineserver does: every key on the way that is a link is
     // followed, the last one too unless `open_link` asks for the link itself.
     long Open(RegHandle root, TextView subkey, bool open_link, RegHandle* result) {
@@ -209,10 +217,11 @@ struct WinePrefixRegistry::State {
         int h = kMachine;
         Node* base = Resolve(root, h, error);
         if (!base) return error;
-        Node* node = nullptr;
-        if (!hives[h].file->HasLinks()) {
-            node = hives[h].file->Find(base, subkey);
-        } else {
+        // Most paths pass no link: found in one lookup and checked on the
+        // way back up, they need no walk key by key.
+        Node* node = hives[h].file->Find(base, subkey);
+        if (node && hives[h].file->HasLinks() && PassesLink(base, node, open_link)) node = nullptr;
+        if (!node && hives[h].file->HasLinks()) {
             node = base;
             const std::vector<TextView> parts = SplitPath(subkey);
             for (std::size_t i = 0; node && i < parts.size(); ++i) {
