@@ -15,8 +15,12 @@ constexpr int kBufferLength = 255;
 
 // The entry's key path, built in `path`, which keeps its buffer from entry to entry.
 const Text& EntryKeyPath(TextView key_name, Text& path) {
-    path.assign(kUninstallKeyPath);
-    path += u'\\';
+    constexpr std::size_t kParentLength = std::char_traits<char16_t>::length(kUninstallKeyPath) + 1;
+    if (path.size() < kParentLength || path[kParentLength - 1] != u'\\') {
+        path.assign(kUninstallKeyPath);
+        path += u'\\';
+    }
+    path.resize(kParentLength);  // the parent's part stays from the last entry
     path += key_name;
     return path;
 }

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <map>
+#include <vector>
 
 #include "platform/registry_buffers.h"
 #include "platform/wine/posix_file.h"
@@ -62,7 +62,16 @@ struct WinePrefixRegistry::State {
     std::shared_ptr<const wine::Prefix> prefix;
     wine::WriteFaultHook fault;
     Hive hives[2];
-    std::map<RegHandle, OpenKey> handles;
+    // Open handles, the newest last. Only a few are open at a time (a
+    // listing opens and closes one per value it reads), so a search from the
+    // end beats a tree that allocates for each.
+    std::vector<std::pair<RegHandle, OpenKey>> handles;
+
+    std::pair<RegHandle, OpenKey>* FindHandle(RegHandle key) {
+        for (auto it = handles.rbegin(); it != handles.rend(); ++it)
+            if (it->first == key) return &*it;
+        return nullptr;
+    }
     RegHandle next_handle = 0x1000;
 
     static int HiveOf(RegHandle root) {
@@ -128,8 +137,8 @@ struct WinePrefixRegistry::State {
             error = kErrorFileNotFound;
             return nullptr;
         }
-        const auto it = handles.find(key);
-        if (it == handles.end()) {
+        auto* const it = FindHandle(key);
+        if (!it) {
             error = kErrorInvalidHandle;
             return nullptr;
         }
@@ -233,7 +242,7 @@ struct WinePrefixRegistry::State {
         if (!node) return kErrorFileNotFound;
         const RegHandle handle = next_handle;
         next_handle += 4;
-        handles.emplace(handle, OpenKey{h, node});
+        handles.emplace_back(handle, OpenKey{h, node});
         *result = handle;
         return kErrorSuccess;
     }
@@ -474,7 +483,10 @@ long WinePrefixRegistry::enum_value(RegHandle key, std::uint32_t index, char16_t
 
 long WinePrefixRegistry::close_key(RegHandle key) {
     if (key == 0) return kErrorInvalidHandle;
-    return m_state->handles.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+    auto* const open = m_state->FindHandle(key);
+    if (!open) return kErrorInvalidHandle;
+    m_state->handles.erase(m_state->handles.begin() + (open - m_state->handles.data()));
+    return kErrorSuccess;
 }
 
 long WinePrefixRegistry::delete_tree(RegHandle root, TextView subkey, std::uint32_t view) {
