@@ -24,18 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadBytes;
+using test::Shell;
 using test::WriteBytes;
-
-std::string Shell(const std::string& command, int* status = nullptr) {
-    std::string output;
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return output;
-    char buffer[4096];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-    const int raw = ::pclose(pipe);
-    if (status) *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return output;
-}
 
 std::string Utf16File(const std::string& utf8) {
     std::string bytes = "\xff\xfe";

@@ -1,7 +1,10 @@
 #pragma once
 // Throwaway folders and small file helpers for the Wine prefix tests.
 
+#include <sys/wait.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -38,6 +41,19 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// Runs `command` in the shell: its output, without what it wrote to stderr,
+// and its exit status in `*status` (-1 when it did not exit).
+inline std::string Shell(const std::string& command, int* status = nullptr) {
+    std::string output;
+    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return output;
+    char buffer[4096];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    const int raw = ::pclose(pipe);
+    if (status) *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return output;
+}
 
 inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

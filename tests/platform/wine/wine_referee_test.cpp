@@ -29,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::DeleteNow;
 using test::ReadBytes;
+using test::Shell;
 using test::WideBytes;
 using test::WriteBytes;
 
@@ -52,17 +53,6 @@ struct Prefix {
         return s;
     }
 };
-
-std::string Shell(const std::string& command, int* status = nullptr) {
-    std::string output;
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return output;
-    char buffer[4096];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-    const int raw = ::pclose(pipe);
-    if (status) *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return output;
-}
 
 // A key as `reg export` writes it: its values in order of appearance.
 struct ExportedKey {
