@@ -314,6 +314,24 @@ TEST_F(PrefixStore, UnreadableFileFailsWithAccessDenied) {
     EXPECT_EQ(registry.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyEnumerateSubKeys, &key), kErrorAccessDenied);
 }
 
+// Nothing another user (or a mistake) puts in a hive's place holds the
+// program: a FIFO, or a link to one, is refused at once and never opened
+// for writing.
+TEST_F(PrefixStore, AFifoInAHivesPlaceIsRefusedWithoutWaiting) {
+    const fs::path fifo = m_folder.path() / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const bool through_link : {false, true}) {
+        fs::remove(SystemReg());
+        if (through_link) fs::create_symlink(fifo, SystemReg());
+        else ASSERT_EQ(::mkfifo(SystemReg().c_str(), 0600), 0);
+        WinePrefixRegistry registry(m_prefix);
+        RegHandle key = 0;
+        EXPECT_EQ(registry.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyEnumerateSubKeys, &key), kErrorBadDbFormat)
+            << (through_link ? "link to a FIFO" : "FIFO");
+        EXPECT_NE(DeleteNow(registry, kHkeyLocalMachine, kU + u"\\Alpha"), kErrorSuccess);
+    }
+}
+
 TEST_F(PrefixStore, ReadOnlyFileIsLeftAlone) {
     ASSERT_EQ(::chmod(SystemReg().c_str(), 0444), 0);
     WinePrefixRegistry registry(m_prefix);
