@@ -25,17 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadBytes;
 using test::Shell;
+using test::Utf16File;
 using test::WriteBytes;
-
-std::string Utf16File(const std::string& utf8) {
-    std::string bytes = "\xff\xfe";
-    for (const char16_t unit : FromUtf8(utf8)) {
-        if (unit == u'\n') bytes += std::string("\r\0", 2);
-        bytes += static_cast<char>(unit & 0xff);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes;
-}
 
 const std::string kMachine = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const std::string kMachine32 = "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";

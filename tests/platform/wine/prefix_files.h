@@ -55,6 +55,23 @@ inline std::string Shell(const std::string& command, int* status = nullptr) {
     return output;
 }
 
+// A .reg file as regedit and reg.exe write it: UTF-16LE with its byte
+// order mark, lines ended by CR LF.
+inline std::string Utf16File(const std::string& utf8) {
+    std::string bytes = "\xff\xfe";
+    for (const char16_t unit : FromUtf8(utf8)) {
+        if (unit == u'\n') bytes += std::string("\r\0", 2);
+        bytes += static_cast<char>(unit & 0xff);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+// The beginnings of the uninstall keys' section headers in the 64-bit and
+// the 32-bit view, as system.reg and user.reg write them.
+inline const std::string k64 = "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
+inline const std::string k32 = "[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
+
 inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;

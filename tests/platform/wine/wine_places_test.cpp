@@ -25,12 +25,12 @@ using test::DeleteNow;
 using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
+using test::k32;
+using test::k64;
 
 const Text kU = kUninstallKeyPath;
 const std::string kMachineHeader = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n";
 const std::string kUserHeader = "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n";
-const std::string k64 = "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
-const std::string k32 = "[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
 
 std::string Entry(const std::string& section, const std::string& key, const std::string& name) {
     return "\n" + section + "\\\\" + key + "] 1\n#time=1\n\"DisplayName\"=\"" + name +

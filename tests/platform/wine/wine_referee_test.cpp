@@ -30,6 +30,7 @@ namespace fs = std::filesystem;
 using test::DeleteNow;
 using test::ReadBytes;
 using test::Shell;
+using test::Utf16File;
 using test::WideBytes;
 using test::WriteBytes;
 
@@ -176,16 +177,6 @@ void ExpectSame(const std::vector<ExportedKey>& wine_view, const std::vector<Exp
             EXPECT_EQ(it->second.data, value.data) << ToUtf8(wine_view[i].path) << " " << ToUtf8(name);
         }
     }
-}
-
-std::string Utf16File(const std::string& utf8) {
-    std::string bytes = "\xff\xfe";
-    for (const char16_t unit : FromUtf8(utf8)) {
-        if (unit == u'\n') bytes += std::string("\r\0", 2);
-        bytes += static_cast<char>(unit & 0xff);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes;
 }
 
 std::string Hex8(int v) {
