@@ -39,6 +39,8 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments) {
             return {CommandLineOptions::Action::Help, std::nullopt, {}};
         } else if (!options_ended && argument == "--version") {
             return {CommandLineOptions::Action::Version, std::nullopt, {}};
+        } else if (!options_ended && argument == "--choose") {
+            options.action = CommandLineOptions::Action::Choose;
         } else if (!options_ended && argument.size() > 1 && argument.front() == '-') {
             return {CommandLineOptions::Action::Usage, std::nullopt, "unknown option '" + argument + "'"};
         } else if (argument.empty()) {
@@ -49,18 +51,23 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments) {
             options.prefix = argument;
         }
     }
+    if (options.action == CommandLineOptions::Action::Choose && options.prefix)
+        return {CommandLineOptions::Action::Usage, std::nullopt, "--choose takes no prefix path"};
     return options;
 }
 
 std::string CommandLineHelp() {
     std::string text;
     text += "Usage: " + std::string(kProgram) + " [PREFIX]\n";
+    text += "       " + std::string(kProgram) + " --choose\n";
     text += "Sweeps stale records out of the list of installed programs of a Wine prefix.\n"
             "\n"
             "PREFIX is the Wine prefix to open. Without it, $WINEPREFIX is opened, else ~/.wine.\n"
             "When that folder holds no system.reg, a window lists the prefixes found in the\n"
-            "usual places (~/.wine*, winetricks, Bottles, Lutris, Steam) to choose from.\n"
+            "usual places (~/.wine*, winetricks, Bottles, Lutris, every Steam library) to\n"
+            "choose from.\n"
             "\n"
+            "      --choose   show that window first, even when $WINEPREFIX or ~/.wine is one\n"
             "  -h, --help     show this help and exit\n"
             "      --version  show the version and exit\n"
             "\n"

@@ -1,6 +1,6 @@
 #pragma once
 // The Linux program's command line, read before any window exists:
-// `sweep-stale-records [PREFIX]`, --help and --version. The Windows program
+// `sweep-stale-records [PREFIX]`, --choose, --help and --version. The Windows program
 // takes no command line at all.
 
 #include <filesystem>
@@ -12,7 +12,7 @@
 namespace ssr {
 
 struct CommandLineOptions {
-    enum class Action { Run, Help, Version, Usage };
+    enum class Action { Run, Choose, Help, Version, Usage };
     Action action = Action::Run;
     std::optional<std::filesystem::path> prefix;
     std::string problem;  // for Usage: what was wrong, in one line

@@ -1,6 +1,7 @@
 // sweep-stale-records for Linux: cleans the installed-programs list of a Wine
 // prefix: the one named on the command line, else $WINEPREFIX, else ~/.wine,
-// and when that is not a prefix, the one the user picks from those found.
+// and when that is not a prefix or --choose asks for it, the one the user
+// picks from those found.
 
 #include <pwd.h>
 #include <unistd.h>
@@ -66,7 +67,8 @@ int main(int argc, char* argv[]) {
         case ssr::CommandLineOptions::Action::Help: Print(stdout, ssr::CommandLineHelp()); return ssr::kExitOk;
         case ssr::CommandLineOptions::Action::Version: Print(stdout, ssr::CommandLineVersion()); return ssr::kExitOk;
         case ssr::CommandLineOptions::Action::Usage: Print(stderr, ssr::CommandLineUsage(options.problem)); return ssr::kExitUsage;
-        case ssr::CommandLineOptions::Action::Run: break;
+        case ssr::CommandLineOptions::Action::Run:
+        case ssr::CommandLineOptions::Action::Choose: break;
     }
     if (!ssr::HasDisplay([](const char* name) { return std::getenv(name); })) {
         Print(stderr, "sweep-stale-records: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
@@ -84,10 +86,17 @@ int main(int argc, char* argv[]) {
     g_held.clear();
 
     const fs::path home = HomeFolder();
-    const ssr::wine::PrefixRequest request = ssr::wine::RequestedPrefix(options.prefix, std::getenv("WINEPREFIX"), home);
-    fs::path chosen = request.path;
-    if (!ssr::wine::IsPrefix(chosen)) {
-        ssr::PrefixChooser chooser(ssr::ChooserReason(request, home), ssr::wine::DiscoverPrefixes(home), home);
+    std::optional<QString> reason;
+    fs::path chosen;
+    if (options.action == ssr::CommandLineOptions::Action::Choose) {
+        reason = QString();
+    } else {
+        const ssr::wine::PrefixRequest request = ssr::wine::RequestedPrefix(options.prefix, std::getenv("WINEPREFIX"), home);
+        chosen = ssr::wine::PrefixFolder(request.path);
+        if (!ssr::wine::IsPrefix(chosen)) reason = ssr::ChooserReason(request, home);
+    }
+    if (reason) {
+        ssr::PrefixChooser chooser(*reason, ssr::wine::DiscoverPrefixes(home), home);
         if (chooser.exec() != QDialog::Accepted || !chooser.Chosen()) {
             Print(stderr, "sweep-stale-records: no Wine prefix chosen\n");
             return ssr::kExitFailure;
@@ -106,7 +115,8 @@ int main(int argc, char* argv[]) {
     ssr::NullSkinEngine skin;
     ssr::Form1 form(registry, desktop, skin);
     ssr::MainWindow window(form);
-    window.ShowPrefix(QString::fromStdString(prefix->path().string()));
+    window.ShowPrefix(QString::fromStdString(prefix->path().string()),
+                      ssr::PrefixTitle(prefix->path(), ssr::wine::PrefixName(prefix->path(), home), home));
     window.Start();
     return QApplication::exec();
 }

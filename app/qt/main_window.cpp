@@ -226,8 +226,10 @@ QPushButton* MainWindow::BuildButton(const ControlDesign& design) {
     return button;
 }
 
-void MainWindow::ShowPrefix(const QString& prefix) {
+void MainWindow::ShowPrefix(const QString& prefix, const QString& title) {
     ApplyListHint(ToQString(design::kListHint) + QStringLiteral("\nWine prefix: ") + prefix);
+    m_prefix_title = title;
+    ShowCaption(m_caption.toStdU16String());
 }
 
 void MainWindow::ApplyListHint(const QString& hint) {
@@ -284,7 +286,11 @@ QWidget* MainWindow::Control(std::string_view name) const {
     return findChild<QWidget*>(DesignName(name), Qt::FindDirectChildrenOnly);
 }
 
-void MainWindow::ShowCaption(TextView caption) { setWindowTitle(ToQString(caption)); }
+void MainWindow::ShowCaption(TextView caption) {
+    m_caption = ToQString(caption);
+    if (m_prefix_title.isEmpty() || m_caption.isEmpty()) setWindowTitle(m_caption + m_prefix_title);
+    else setWindowTitle(m_caption + QStringLiteral(" - ") + m_prefix_title);
+}
 
 void MainWindow::ShowIcon(const std::vector<IconImage>& images) {
     QIcon icon;

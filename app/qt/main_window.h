@@ -32,9 +32,11 @@ public:
     void Load();
     // Load, then show the window centred, with the focus on the list.
     void Start();
-    // Names the open Wine prefix in the list's hint, after the design's text;
-    // the window's layout stays as designed.
-    void ShowPrefix(const QString& prefix);
+    // Names the open Wine prefix in the list's hint, after the design's text,
+    // and by `title` (its game's name or its folder) in the window's title
+    // after the caption, so that two windows can be told apart; the window's
+    // layout stays as designed.
+    void ShowPrefix(const QString& prefix, const QString& title = {});
 
     // PushButton1..6, by the number in the design name.
     [[nodiscard]] QPushButton* PushButton(int number) const;
@@ -73,6 +75,8 @@ private:
     QTreeView* m_list = nullptr;
     std::vector<std::pair<const QObject*, FormHandler>> m_mouse_moves;
     std::shared_ptr<PointerPicture> m_mouse_icon;
+    QString m_caption;
+    QString m_prefix_title;
 };
 
 }  // namespace ssr

@@ -1,5 +1,6 @@
 #include "prefix_chooser.h"
 
+#include <QBoxLayout>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -7,9 +8,11 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 #include <QTreeWidget>
-#include <QBoxLayout>
+#include <algorithm>
+
+#include "catalogue/listing.h"
+#include "platform/wine/wine_registry.h"
 
 namespace ssr {
 
@@ -17,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum Column { kPath, kKind, kRecords, kLastChange, kColumns };
+enum Column { kName, kKind, kRecords, kLastChange, kFolder, kColumns };
 
 QString PlaceName(wine::PrefixPlace place) {
     switch (place) {
@@ -56,17 +59,29 @@ QString ChooserReason(const wine::PrefixRequest& request, const fs::path& home) 
     return QStringLiteral("There is no Wine prefix at %1.").arg(path);
 }
 
+QString PrefixTitle(const fs::path& prefix, const std::string& name, const fs::path& home) {
+    return name.empty() ? ShortPath(prefix, home) : QString::fromStdString(name);
+}
+
+std::optional<int> CountPrefixRecords(const fs::path& prefix) noexcept {
+    try {
+        if (!wine::IsPrefix(prefix)) return std::nullopt;
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(prefix));
+        return CountUninstallEntries(registry);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 PrefixChooser::PrefixChooser(const QString& reason, std::vector<wine::FoundPrefix> found, fs::path home,
                              QWidget* parent)
     : QDialog(parent), m_found(std::move(found)), m_home(std::move(home)) {
     setWindowTitle(QStringLiteral("Choose a Wine prefix - sweep-stale-records"));
     auto* layout = new QVBoxLayout(this);
 
-    auto* intro = new QLabel(reason + QStringLiteral("\n") +
-                                 (m_found.empty()
-                                      ? QStringLiteral("No Wine prefix was found in the usual places. Choose its folder:")
-                                      : QStringLiteral("Choose the prefix whose list of installed programs to clean:")),
-                             this);
+    const QString ask = m_found.empty() ? QStringLiteral("No Wine prefix was found in the usual places. Choose its folder:")
+                                        : QStringLiteral("Choose the prefix whose list of installed programs to clean:");
+    auto* intro = new QLabel(reason.isEmpty() ? ask : reason + QStringLiteral("\n") + ask, this);
     intro->setWordWrap(true);
     intro->setTextFormat(Qt::PlainText);
     layout->addWidget(intro);
@@ -75,15 +90,16 @@ PrefixChooser::PrefixChooser(const QString& reason, std::vector<wine::FoundPrefi
     m_list->setObjectName(QStringLiteral("prefixes"));
     m_list->setColumnCount(kColumns);
     m_list->setHeaderLabels({QStringLiteral("Prefix"), QStringLiteral("Kept by"), QStringLiteral("Records"),
-                             QStringLiteral("Last change")});
+                             QStringLiteral("Last change"), QStringLiteral("Folder")});
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setAllColumnsShowFocus(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(m_found.size()));
     for (const wine::FoundPrefix& prefix : m_found) {
-        auto* item = new QTreeWidgetItem(m_list);
-        item->setText(kPath, ShortPath(prefix.path, m_home));
-        item->setToolTip(kPath, FromPath(prefix.path));
+        auto* item = new QTreeWidgetItem;
+        item->setText(kName, PrefixTitle(prefix.path, prefix.name, m_home));
         item->setText(kKind, PlaceName(prefix.place));
         item->setText(kRecords, QStringLiteral("…"));
         item->setTextAlignment(kRecords, Qt::AlignRight | Qt::AlignVCenter);
@@ -91,10 +107,19 @@ PrefixChooser::PrefixChooser(const QString& reason, std::vector<wine::FoundPrefi
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(prefix.last_change->time_since_epoch());
             item->setText(kLastChange, QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms.count()), QLocale::ShortFormat));
         }
+        item->setText(kFolder, ShortPath(prefix.path, m_home));
+        item->setToolTip(kName, FromPath(prefix.path));
+        item->setToolTip(kFolder, FromPath(prefix.path));
+        items.append(item);
     }
-    m_list->header()->setStretchLastSection(false);
-    m_list->header()->setSectionResizeMode(kPath, QHeaderView::Stretch);
-    for (int column : {kKind, kRecords, kLastChange}) m_list->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    m_list->addTopLevelItems(items);
+    // Columns sized once from their texts: a column sized to its contents
+    // would measure every row again at each count that comes in.
+    QHeaderView* header = m_list->header();
+    header->setStretchLastSection(true);
+    for (int column : {kName, kKind, kLastChange}) m_list->resizeColumnToContents(column);
+    header->resizeSection(kName, std::min(header->sectionSize(kName), 320));
+    header->resizeSection(kRecords, fontMetrics().horizontalAdvance(QStringLiteral("Records 00000")));
     m_list->setHidden(m_found.empty());
     layout->addWidget(m_list);
 
@@ -123,20 +148,35 @@ PrefixChooser::PrefixChooser(const QString& reason, std::vector<wine::FoundPrefi
         m_list->setCurrentItem(m_list->topLevelItem(0));
         m_list->setFocus();
     }
-    resize(720, m_found.empty() ? 140 : 360);
-    // One prefix per turn of the event loop: a large Steam library must not
-    // hold the window up before it is drawn.
-    QTimer::singleShot(0, this, [this] { CountNext(); });
+    resize(860, m_found.empty() ? 140 : 420);
+    StartCounting();
 }
 
-void PrefixChooser::CountNext() {
-    if (Counted()) return;
-    const std::size_t row = m_next_count++;
-    const std::optional<int> count = wine::CountRecords(m_found[row].path);
+PrefixChooser::~PrefixChooser() {
+    m_stop = true;
+    for (std::thread& worker : m_workers) worker.join();
+}
+
+void PrefixChooser::StartCounting() {
+    if (m_found.empty()) return;
+    const std::size_t workers = std::min<std::size_t>({m_found.size(), 4, std::max(1U, std::thread::hardware_concurrency())});
+    for (std::size_t i = 0; i < workers; ++i) {
+        m_workers.emplace_back([this] {
+            for (std::size_t row = m_next++; row < m_found.size() && !m_stop; row = m_next++) {
+                const std::optional<int> count = CountPrefixRecords(m_found[row].path);
+                // Queued to this window's thread; dropped with the window if it is gone by then.
+                QMetaObject::invokeMethod(this, [this, row, count] { ShowCount(row, count); }, Qt::QueuedConnection);
+            }
+        });
+    }
+}
+
+void PrefixChooser::ShowCount(std::size_t row, std::optional<int> count) {
     QTreeWidgetItem* item = m_list->topLevelItem(static_cast<int>(row));
+    ++m_counted;
+    if (!item) return;
     item->setText(kRecords, count ? QString::number(*count) : QStringLiteral("?"));
     if (!count) item->setToolTip(kRecords, QStringLiteral("The registry of this prefix could not be read."));
-    QTimer::singleShot(0, this, [this] { CountNext(); });
 }
 
 void PrefixChooser::OpenSelected() {
@@ -148,12 +188,18 @@ void PrefixChooser::OpenSelected() {
 }
 
 void PrefixChooser::AskForFolder() {
-    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Choose a Wine prefix folder"),
-                                                             FromPath(m_home));
-    if (!folder.isEmpty()) ChooseFolder(folder.toStdString());
+    // Qt's own dialog: prefixes live in hidden folders (~/.wine, ~/.steam,
+    // ~/.local), which the desktop's dialogs hide until asked.
+    QFileDialog dialog(this, QStringLiteral("Choose a Wine prefix folder"), FromPath(m_home));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    dialog.setFilter(QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::Drives);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    ChooseFolder(dialog.selectedFiles().front().toStdString());
 }
 
-void PrefixChooser::ChooseFolder(const fs::path& folder) {
+void PrefixChooser::ChooseFolder(const fs::path& picked) {
+    const fs::path folder = wine::PrefixFolder(picked);
     if (!wine::IsPrefix(folder)) {
         QMessageBox::warning(this, windowTitle(),
                              QStringLiteral("%1 is not a Wine prefix: it holds no system.reg.").arg(FromPath(folder)));

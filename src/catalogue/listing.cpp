@@ -151,3 +151,35 @@ void ListUninstallEntries(Registry& registry, EntryList& list, Desktop& desktop)
 }
 
 }  // namespace ssr
+
+namespace ssr {
+
+std::optional<int> CountUninstallEntries(Registry& registry) noexcept {
+    try {
+        int count = 0;
+        Text path;
+        std::vector<char16_t> name(kBufferLength + 1), class_text(kBufferLength + 1);
+        for (const RecordPlace& place : RecordPlaces(registry)) {
+            RegHandle key = 0;
+            const long opened = registry.open_key_ex(place.root, kUninstallKeyPath, 0, kKeyEnumerateSubKeys | place.view, &key);
+            if (opened == kErrorFileNotFound) continue;
+            if (opened != kErrorSuccess) return std::nullopt;
+            for (std::uint32_t index = 0;; ++index) {
+                std::uint32_t length = kBufferLength, class_length = kBufferLength;
+                if (registry.enum_key_ex(key, index, name.data(), &length, class_text.data(), &class_length) !=
+                    kErrorSuccess)
+                    break;
+                const Text& entry = EntryKeyPath(TextView(name.data(), length), path);
+                if (!ReadRegistryString(registry, place.root, entry, u"DisplayName", u"", place.view).empty() &&
+                    !ReadRegistryString(registry, place.root, entry, u"UninstallString", u"", place.view).empty())
+                    ++count;
+            }
+            (void)registry.close_key(key);
+        }
+        return count;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace ssr

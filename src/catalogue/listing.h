@@ -9,6 +9,7 @@
 // names each row's place.
 
 #include <cstdint>
+#include <optional>
 
 #include <vector>
 
@@ -59,5 +60,11 @@ inline constexpr char16_t kIgnoreMe[] = u"IGNORE ME";
 
 // Runs the listing on its own, reporting under Form_Load's location text.
 void ListUninstallEntries(Registry& registry, EntryList& list, Desktop& desktop);
+
+// How many rows the listing would list, by the same rule, without a list or
+// a desktop: a quick look at many prefixes. Empty when a place that holds
+// records is there but cannot be read, so an unreadable registry never
+// passes for an empty one. Never fails.
+[[nodiscard]] std::optional<int> CountUninstallEntries(Registry& registry) noexcept;
 
 }  // namespace ssr

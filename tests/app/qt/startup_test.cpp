@@ -3,6 +3,7 @@
 // chooser, and the open prefix named on stderr and in the list's hint.
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -42,6 +43,8 @@ TEST(CommandLine, ReadsOnePathAndTheTwoOptions) {
         {{"--help"}, Action::Help, std::nullopt},
         {{"-h"}, Action::Help, std::nullopt},
         {{"/p", "--version"}, Action::Version, std::nullopt},
+        {{"--choose"}, Action::Choose, std::nullopt},
+        {{"--choose", "/p"}, Action::Usage, std::nullopt},
         {{"--", "-dash-folder"}, Action::Run, fs::path("-dash-folder")},
         {{"-"}, Action::Run, fs::path("-")},
         {{"--verbose"}, Action::Usage, std::nullopt},
@@ -160,11 +163,11 @@ struct ChooserFixture : ::testing::Test {
         ASSERT_TRUE(dir.isValid());
         home = dir.path().toStdString();
     }
-    fs::path MakePrefix(const std::string& relative, int records) {
+    fs::path MakePrefix(const std::string& relative, int records, const char* header = "WINE REGISTRY Version 2\n") {
         const fs::path prefix = home / relative;
         fs::create_directories(prefix);
         std::ofstream reg(prefix / "system.reg");
-        reg << "WINE REGISTRY Version 2\n\n#arch=win64\n";
+        reg << header << "\n#arch=win64\n";
         for (int i = 0; i < records; ++i)
             reg << "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\App" << i << "] 1\n"
                 << "\"DisplayName\"=\"App " << i << "\"\n\"UninstallString\"=\"C:\\\\u" << i << ".exe\"\n";
@@ -174,22 +177,43 @@ struct ChooserFixture : ::testing::Test {
 
 TEST_F(ChooserFixture, ListsFoundPrefixesWithTheirCountsAndOpensTheChosenOne) {
     MakePrefix(".wine-old", 3);
+    MakePrefix(".wine-damaged", 2, "not a registry file\n");
     const fs::path steam = MakePrefix(".local/share/Steam/steamapps/compatdata/440/pfx", 5);
+    std::ofstream(home / ".local/share/Steam/steamapps/appmanifest_440.acf") << "\"AppState\" { \"name\" \"Team Fortress 2\" }";
     PrefixChooser chooser(ChooserReason({home / ".wine", wine::PrefixSource::Home}, home), wine::DiscoverPrefixes(home),
                           home);
     QTreeWidget* list = chooser.List();
-    ASSERT_EQ(list->topLevelItemCount(), 2);
-    EXPECT_EQ(list->topLevelItem(0)->text(0), QStringLiteral("~/.wine-old"));
-    EXPECT_EQ(list->topLevelItem(1)->text(1), QStringLiteral("Steam"));
-    EXPECT_FALSE(list->topLevelItem(1)->text(3).isEmpty());  // last change
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(list->topLevelItem(1)->text(0), QStringLiteral("~/.wine-old"));
+    EXPECT_EQ(list->topLevelItem(2)->text(0), QStringLiteral("Team Fortress 2"));
+    EXPECT_EQ(list->topLevelItem(2)->text(1), QStringLiteral("Steam"));
+    EXPECT_FALSE(list->topLevelItem(2)->text(3).isEmpty());  // last change
+    EXPECT_EQ(list->topLevelItem(2)->text(4), QStringLiteral("~/.local/share/Steam/steamapps/compatdata/440/pfx"));
     EXPECT_TRUE(QTest::qWaitFor([&chooser] { return chooser.Counted(); }, 5000));
-    EXPECT_EQ(list->topLevelItem(0)->text(2), QStringLiteral("3"));
-    EXPECT_EQ(list->topLevelItem(1)->text(2), QStringLiteral("5"));
+    EXPECT_EQ(list->topLevelItem(0)->text(2), QStringLiteral("?"));  // unreadable, not empty
+    EXPECT_EQ(list->topLevelItem(1)->text(2), QStringLiteral("3"));
+    EXPECT_EQ(list->topLevelItem(2)->text(2), QStringLiteral("5"));
 
-    list->setCurrentItem(list->topLevelItem(1));
+    list->setCurrentItem(list->topLevelItem(2));
     chooser.OpenButton()->click();
     EXPECT_EQ(chooser.result(), QDialog::Accepted);
     EXPECT_EQ(chooser.Chosen(), steam);
+}
+
+TEST_F(ChooserFixture, ASteamGamesFolderOpensItsPrefixAndTheFolderDialogShowsHiddenFolders) {
+    const fs::path prefix = MakePrefix("compatdata/1091500/pfx", 0);
+    PrefixChooser chooser({}, {}, home);
+    QDir::Filters filter;
+    QTimer::singleShot(0, [&filter] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            filter = dialog->filter();
+            dialog->reject();
+        }
+    });
+    chooser.OtherFolderButton()->click();
+    EXPECT_TRUE(filter.testFlag(QDir::Hidden));
+    chooser.ChooseFolder(home / "compatdata/1091500");
+    EXPECT_EQ(chooser.Chosen(), prefix);
 }
 
 TEST_F(ChooserFixture, AnotherFolderMustBeAPrefixAndIsNeverCreated) {
@@ -231,6 +255,13 @@ TEST(OpenPrefix, NamedInTheListsHintBelowTheDesignText) {
               QStringLiteral("Move | line to right and out of window to reveal full names.\nWine prefix: /home/u/.wine-games"));
     EXPECT_EQ(window.ListView1()->viewport()->toolTip(), window.ListView1()->toolTip());
     EXPECT_EQ(window.ListView1()->geometry(), before);
+
+    // Two windows told apart by their titles; the caption comes first.
+    window.ShowCaption(u"Sweep");
+    window.ShowPrefix(QStringLiteral("/home/u/.steam/steam/steamapps/compatdata/220/pfx"), QStringLiteral("Half-Life 2"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Sweep - Half-Life 2"));
+    window.ShowCaption(u"Sweep again");
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Sweep again - Half-Life 2"));
 }
 
 }  // namespace

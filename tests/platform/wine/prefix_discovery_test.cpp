@@ -7,6 +7,8 @@
 
 #include <map>
 
+#include "catalogue/listing.h"
+#include "platform/wine/wine_registry.h"
 #include "prefix_files.h"
 
 namespace ssr::wine {
@@ -69,6 +71,8 @@ struct Place {
     std::vector<std::string> folders;    // made as plain folders: never offered
     std::vector<std::string> expected;   // in the chooser's order
     PrefixPlace place;
+    std::map<std::string, std::string> files = {};  // written before looking, "@" stands for the home folder
+    std::vector<std::string> names = {};  // each found prefix's name; none when empty
 };
 
 class Discovery : public ::testing::TestWithParam<Place> {};
@@ -78,15 +82,38 @@ TEST_P(Discovery, FindsThePrefixesOfEachPlace) {
     test::TempFolder home("home");
     for (const std::string& p : row.prefixes) MakePrefix(home.path() / p);
     for (const std::string& f : row.folders) fs::create_directories(home.path() / f);
+    for (auto [file, text] : row.files) {
+        for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@'))
+            text.replace(at, 1, home.path().string());
+        fs::create_directories((home.path() / file).parent_path());
+        test::WriteBytes(home.path() / file, text);
+    }
     const std::vector<FoundPrefix> found = DiscoverPrefixes(home.path());
-    std::vector<std::string> paths;
+    std::vector<std::string> paths, names;
     for (const FoundPrefix& f : found) {
         paths.push_back(fs::relative(f.path, home.path()).string());
+        names.push_back(f.name);
         EXPECT_EQ(f.place, row.place) << paths.back();
         EXPECT_TRUE(f.last_change.has_value()) << paths.back();
+        EXPECT_EQ(PrefixName(f.path, home.path()), f.name) << paths.back();
     }
     EXPECT_EQ(paths, row.expected);
+    if (row.names.empty()) EXPECT_EQ(names, std::vector<std::string>(names.size()));
+    else EXPECT_EQ(names, row.names);
 }
+
+const std::string kLibraries = R"("libraryfolders"
+{
+	"0"
+	{
+		"path"		"@/.local/share/Steam"
+		"apps" { "220" "1" }
+	}
+	"1"
+	{
+		"path"		"@/games/SteamLibrary"   // a second disk
+	}
+})";
 
 INSTANTIATE_TEST_SUITE_P(
     Places, Discovery,
@@ -96,20 +123,70 @@ INSTANTIATE_TEST_SUITE_P(
         Place{"Winetricks", {".local/share/wineprefixes/office", ".local/share/wineprefixes/dx9"},
               {".local/share/wineprefixes/broken"},
               {".local/share/wineprefixes/dx9", ".local/share/wineprefixes/office"}, PrefixPlace::Winetricks},
-        Place{"BottlesNativeAndFlatpak",
+        Place{"BottlesNativeAndFlatpakByTheirNames",
               {".local/share/bottles/bottles/Gaming", ".var/app/com.usebottles.bottles/data/bottles/bottles/Work"},
               {".local/share/bottles/bottles/Half-made"},
               {".local/share/bottles/bottles/Gaming", ".var/app/com.usebottles.bottles/data/bottles/bottles/Work"},
-              PrefixPlace::Bottles},
+              PrefixPlace::Bottles,
+              {{".local/share/bottles/bottles/Gaming/bottle.yml", "Arch: win64\nName: 'Games ''n'' more'\nPath: Gaming\n"},
+               {".var/app/com.usebottles.bottles/data/bottles/bottles/Work/bottle.yml",
+                "Environment: Software\nName: \"Office 2010\"  \n  Name: nested is not it\n"}},
+              {"Games 'n' more", "Office 2010"}},
         Place{"LutrisGames", {"Games/witcher", "Games/age-of-empires"}, {"Games/native-game"},
               {"Games/age-of-empires", "Games/witcher"}, PrefixPlace::Lutris},
+        Place{"LutrisGamesNamedWhereverTheirPrefixIs",
+              {"Games/witcher", "elsewhere/gog", "lutris-new/epic"}, {},
+              {"Games/witcher", "elsewhere/gog", "lutris-new/epic"}, PrefixPlace::Lutris,
+              {{".config/lutris/games/the-witcher-3-1600000000.yml",
+                "game:\n  exe: ~/Games/witcher/drive_c/w.exe\n  prefix: ~/Games/witcher\nwine:\n  version: lutris-7\n"},
+               {".config/lutris/games/gog-galaxy-1700000000.yml",
+                "name: GOG Galaxy\ngame:\n  prefix: \"@/elsewhere/gog\"\n"},
+               {".local/share/lutris/games/epic.yml", "game:\n  prefix: @/lutris-new/epic\nname: Epic Games Store\n"},
+               {".config/lutris/games/native.yml", "game:\n  exe: /usr/bin/true\n"}},
+              {"the-witcher-3", "GOG Galaxy", "Epic Games Store"}},
         Place{"SteamBothHomes",
               {".steam/steam/steamapps/compatdata/220/pfx", ".local/share/Steam/steamapps/compatdata/730/pfx"},
               {".steam/steam/steamapps/compatdata/0", ".local/share/Steam/steamapps/compatdata/999/pfx"},
               {".steam/steam/steamapps/compatdata/220/pfx", ".local/share/Steam/steamapps/compatdata/730/pfx"},
               PrefixPlace::Steam},
+        Place{"SteamTwoLibrariesNamedByTheirGames",
+              {".local/share/Steam/steamapps/compatdata/220/pfx", "games/SteamLibrary/steamapps/compatdata/1091500/pfx",
+               "games/SteamLibrary/steamapps/compatdata/228980/pfx"},
+              {},
+              {".local/share/Steam/steamapps/compatdata/220/pfx", "games/SteamLibrary/steamapps/compatdata/1091500/pfx",
+               "games/SteamLibrary/steamapps/compatdata/228980/pfx"},
+              PrefixPlace::Steam,
+              {{".local/share/Steam/steamapps/libraryfolders.vdf", kLibraries},
+               {".local/share/Steam/steamapps/appmanifest_220.acf", "\"AppState\"\n{\n\t\"appid\"\t\"220\"\n\t\"name\"\t\"Half-Life 2\"\n}\n"},
+               // a game installed in the first library keeps its prefix in the second
+               {".local/share/Steam/steamapps/appmanifest_1091500.acf", "\"AppState\" { \"name\" \"Cyberpunk \\\"2077\\\"\" }"},
+               {"games/SteamLibrary/steamapps/appmanifest_228980.acf", "\"AppState\" { \"UserConfig\" { \"name\" \"not this\" } }"}},
+              {"Half-Life 2", "Cyberpunk \"2077\"", ""}},
+        Place{"SteamFlatpakAndAnOldLibraryList",
+              {".var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/compatdata/70/pfx",
+               "disk2/steamapps/compatdata/80/pfx"},
+              {},
+              {".var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/compatdata/70/pfx",
+               "disk2/steamapps/compatdata/80/pfx"},
+              PrefixPlace::Steam,
+              {{".var/app/com.valvesoftware.Steam/.local/share/Steam/config/libraryfolders.vdf",
+                "\"LibraryFolders\"\n{\n\t\"TimeNextStatsReport\"\t\"1\"\n\t\"1\"\t\"@/disk2\"\n}\n"},
+               {"disk2/steamapps/appmanifest_80.acf", "\"AppState\"\n{\n\t\"name\"\t\"Counter-Strike\"\n}\n"}},
+              {"", "Counter-Strike"}},
         Place{"NothingAnywhere", {}, {".wine", "Games", ".local/share/wineprefixes"}, {}, PrefixPlace::Wine}),
     [](const ::testing::TestParamInfo<Place>& info) { return std::string(info.param.name); });
+
+TEST(PrefixFolder, ASteamGamesFolderStandsForItsPrefix) {
+    test::TempFolder home("home");
+    const fs::path game = home.path() / "compatdata/440";
+    MakePrefix(game / "pfx");
+    MakePrefix(home.path() / "both/pfx");
+    MakePrefix(home.path() / "both");
+    EXPECT_EQ(PrefixFolder(game), game / "pfx");
+    EXPECT_EQ(PrefixFolder(game / "pfx"), game / "pfx");
+    EXPECT_EQ(PrefixFolder(home.path() / "both"), home.path() / "both");
+    EXPECT_EQ(PrefixFolder(home.path() / "missing"), home.path() / "missing");
+}
 
 TEST(DiscoveryOrder, PlacesInTurnAndALinkedSteamHomeOnce) {
     test::TempFolder home("home");
@@ -134,22 +211,24 @@ std::map<std::string, fs::file_time_type> Snapshot(const fs::path& root) {
     return files;
 }
 
-TEST(CountRecords, CountsWhatTheListingListsAndWritesNothing) {
+TEST(CountUninstallEntries, CountsWhatTheListingListsAndWritesNothing) {
     test::TempFolder home("home");
     const fs::path& h = home.path();
     MakePrefix(h / "three", kThreeRecords);
     MakePrefix(h / "none");
-    fs::create_directories(h / "not-a-prefix");
+    MakePrefix(h / "damaged", "not a registry file\n");
     const auto before = Snapshot(h);
 
-    EXPECT_EQ(CountRecords(h / "three"), 2);  // the record without an uninstall command is not listed
-    EXPECT_EQ(CountRecords(h / "none"), 0);
-    EXPECT_EQ(CountRecords(h / "not-a-prefix"), std::nullopt);
-    EXPECT_EQ(CountRecords(h / "missing"), std::nullopt);
+    const auto count = [](const fs::path& prefix) {
+        WinePrefixRegistry registry(std::make_shared<const Prefix>(prefix));
+        return CountUninstallEntries(registry);
+    };
+    EXPECT_EQ(count(h / "three"), 2);  // the record without an uninstall command is not listed
+    EXPECT_EQ(count(h / "none"), 0);
+    EXPECT_EQ(count(h / "damaged"), std::nullopt);  // unreadable is not empty
     (void)DiscoverPrefixes(h);
 
     EXPECT_EQ(Snapshot(h), before);
-    EXPECT_FALSE(fs::exists(h / "missing"));
 }
 
 }  // namespace
