@@ -27,7 +27,7 @@ using namespace ssr;
 class PrefixDesktop final : public ScriptedDesktop {
 public:
     explicit PrefixDesktop(std::shared_ptr<const wine::Prefix> prefix) : m_prefix(std::move(prefix)) {}
-    FileState QueryFileState(TextView path) noexcept override {
+    FileAnswer QueryFileState(TextView path) noexcept override {
         ++queries;
         return m_prefix->WindowsPathState(path);
     }

@@ -73,7 +73,10 @@ void Form1::Form_Load() noexcept {
         {100, [this] { SkinApply(*this); return Next::Advance(); }},
         {104, [this, &pointer_path] {
              pointer_path = m_desktop.ApplicationFolder() + kPointerFile;
-             return FileExists(m_desktop, pointer_path) ? Next::Advance() : Next::Jump(108);
+             // A plain existence test: a pointer file that cannot be seen is
+             // no pointer file, and no pointer file is no message.
+             return m_desktop.QueryFileState(pointer_path).state == FileState::Exists ? Next::Advance()
+                                                                                       : Next::Jump(108);
          }},
         // A pointer file that cannot be read skips the promotion as well.
         {106, [this, &pointer_path] { SetMouseIcon(m_desktop.LoadPointer(pointer_path)); return Next::Advance(); },

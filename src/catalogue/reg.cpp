@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "catalogue/target_verdict.h"
 #include "platform/desktop.h"
 #include "platform/failure.h"
 
@@ -80,62 +81,8 @@ Text ExpandReferences(TextView text, const std::function<std::optional<Text>(Tex
     return result;
 }
 
-namespace {
-
-bool IsLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
-
-enum class PathKind { DriveRooted, DesktopRooted, Undecidable };
-
-PathKind KindOf(TextView path) {
-    if (path.size() >= 3 && IsLetter(path[0]) && path[1] == u':' && IsSeparator(path[2])) return PathKind::DriveRooted;
-    // "\\server\share" and "\\?\..." reach other machines or need no drive;
-    // a single leading separator is the desktop's own root (a Linux path).
-    if (!path.empty() && IsSeparator(path[0]) && !(path.size() >= 2 && IsSeparator(path[1])))
-        return PathKind::DesktopRooted;
-    return PathKind::Undecidable;
-}
-
-bool StartsWithFolder(TextView path, TextView folder) {
-    return path.size() > folder.size() && IsSeparator(path[folder.size()]) &&
-           LowerCase(path.substr(0, folder.size())) == LowerCase(folder);
-}
-
-}  // namespace
-
-FileState TargetState(Desktop& desktop, TextView path, ProgramView view) noexcept {
-    try {
-        if (path.empty()) return FileState::Unknown;
-        bool complete = true;
-        const Text expanded =
-            ExpandReferences(path, [&](TextView name) { return desktop.EnvironmentVariable(name, view); }, complete);
-        if (!complete) return FileState::Unknown;
-        const PathKind kind = KindOf(expanded);
-        if (kind == PathKind::Undecidable) return FileState::Unknown;
-        if (kind == PathKind::DriveRooted && view == ProgramView::ThirtyTwoBit) {
-            // A 32-bit program's system32 is SysWOW64, and its Sysnative the real system32.
-            if (const auto root = desktop.EnvironmentVariable(u"SystemRoot", view)) {
-                const Text system32 = *root + u"\\system32";
-                const Text sysnative = *root + u"\\Sysnative";
-                if (StartsWithFolder(expanded, sysnative))
-                    return desktop.QueryFileState(system32 + expanded.substr(sysnative.size()));
-                if (StartsWithFolder(expanded, system32)) {
-                    // A few folders below system32 are shared by both; the real
-                    // one is asked only when the redirected one is not there.
-                    const FileState redirected =
-                        desktop.QueryFileState(*root + u"\\SysWOW64" + expanded.substr(system32.size()));
-                    if (redirected != FileState::Missing) return redirected;
-                }
-            }
-        }
-        return desktop.QueryFileState(expanded);
-    } catch (...) {
-        return FileState::Unknown;
-    }
-}
-
 bool FileExists(Desktop& desktop, TextView path, ProgramView view) noexcept {
-    return TargetState(desktop, path, view) != FileState::Missing;
+    return JudgeTarget(desktop, path, view).state != TargetState::NotFound;
 }
 
 }  // namespace ssr

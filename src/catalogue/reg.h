@@ -30,18 +30,9 @@ namespace ssr {
 [[nodiscard]] Text ExpandReferences(TextView text, const std::function<std::optional<Text>(TextView)>& lookup,
                                     bool& complete);
 
-// What is known of the file a record names, as a program of `view` would
-// see it, after its environment references are expanded. Only a path rooted
-// at a drive letter (or at the desktop's own root) is asked of the file
-// system, once; for a path under the system folder of a 32-bit program a
-// second time when the first answer is "not found". Unknown without asking:
-// an empty path, a network path, a bare or relative name (Windows looks for
-// those in more folders than anyone can list, so a miss proves nothing), and
-// a reference the system does not know. Never fails.
-[[nodiscard]] FileState TargetState(Desktop& desktop, TextView path, ProgramView view) noexcept;
-
 // False only when the file system says for certain that nothing is at
-// `path`: when the test cannot decide, the file counts as there. Never fails.
+// `path` (JudgeTarget's "not found"): when the test cannot decide, the file
+// counts as there. Never fails.
 [[nodiscard]] bool FileExists(Desktop& desktop, TextView path, ProgramView view = ProgramView::Native) noexcept;
 
 }  // namespace ssr

@@ -8,7 +8,7 @@
 #include "application/step_runner.h"
 #include "catalogue/listing.h"
 #include "catalogue/places.h"
-#include "catalogue/reg.h"
+#include "catalogue/target_verdict.h"
 
 namespace ssr {
 
@@ -33,7 +33,10 @@ void Form1::PushButton3_Click() noexcept {
                   }, Next::Jump(110)},
                  // An empty target names nothing that could be found missing.
                  {104, [&] { return target.empty() || Contains(target, kIgnoreMe) ? Next::Jump(110) : Next::Advance(); }},
-                 {106, [&] { return FileExists(m_desktop, target, view) ? Next::Jump(110) : Next::Advance(); }},
+                 {106, [&] {
+                      return JudgeTarget(m_desktop, target, view).state == TargetState::NotFound ? Next::Advance()
+                                                                                                  : Next::Jump(110);
+                  }},
                  {108, [&] { m_list->SetChecked(i, true); return Next::Advance(); }},
                  {110, [&] { return ++i <= count ? Next::Jump(102) : Next::End(); }, Next::End()},
              });

@@ -28,6 +28,26 @@ enum class ShowCommand : int { Hidden = 0, Normal = 1, MinimizedFocus = 2 };
 // What a file test found out. Only Missing is a claim that the thing is gone.
 enum class FileState { Exists, Missing, Unknown };
 
+// Why a file test could not tell: data for the words the user reads, never
+// a failure. None goes with Exists and Missing.
+enum class FileDoubt {
+    None,
+    NotFullPath,    // no drive letter and root: relative, drive-relative, a bare name
+    NetworkPath,    // a server's share, which may merely be away
+    NoSuchDrive,    // the drive letter is not there now
+    NotReady,       // a drive without its medium, a disk that does not answer
+    AccessDenied,   // a folder on the way may not be read
+    ShortName,      // a short (8.3) name that nothing here resolves
+    Unreadable,     // any other error of the file system
+};
+
+struct FileAnswer {
+    FileState state = FileState::Unknown;
+    FileDoubt doubt = FileDoubt::None;
+
+    friend bool operator==(const FileAnswer&, const FileAnswer&) = default;
+};
+
 // Whose eyes a path is read with. A record of the local machine's 32-bit
 // place belongs to a 32-bit program: its %ProgramFiles% is the x86 folder,
 // and its system32 is the 32-bit system folder.
@@ -66,10 +86,12 @@ public:
     [[nodiscard]] virtual Text HomePageCommandLine(TextView address) const = 0;
 
     // What the file system says about `path`. Missing only for a definite
-    // "not found" on a drive that is there; Unknown when it cannot tell (no
-    // such drive at the moment, a device that is not ready, access denied,
-    // a kind of path this desktop does not look up). Never fails.
-    [[nodiscard]] virtual FileState QueryFileState(TextView path) noexcept = 0;
+    // "not found" on a drive that is there; Unknown, with its doubt, when it
+    // cannot tell (no such drive at the moment, a device that is not ready,
+    // access denied, a short name nothing resolves, a kind of path this
+    // desktop does not look up). A network path that is found is Exists;
+    // one that is not is never Missing. Never fails.
+    [[nodiscard]] virtual FileAnswer QueryFileState(TextView path) noexcept = 0;
     // The value the system gives the environment variable `name` (any case)
     // in a program of `view`; nothing when it has none.
     [[nodiscard]] virtual std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) = 0;

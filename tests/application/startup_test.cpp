@@ -95,6 +95,15 @@ TEST_F(Startup, AnUnreadablePointerFileIsReportedAt106AndSkipsThePromotion) {
     EXPECT_EQ(form->ListView1().Count(), 1);
 }
 
+TEST_F(Startup, APointerFileThatCannotBeSeenIsNoPointerFileAndNoMessage) {
+    desktop.undecidable_paths = {{kFolder + u"\\HAND-M.CUR", FileDoubt::AccessDenied}};
+    desktop.random_values = {0.06};  // a 7: the promotion is not skipped
+    form->Form_Load();
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(form->MouseIcon(), nullptr);
+    EXPECT_EQ(desktop.commands.size(), 1U);
+}
+
 struct Draw {
     double rnd;
     bool opens_home_page;

@@ -1,4 +1,5 @@
 #include "catalogue/reg.h"
+#include "catalogue/target_verdict.h"
 
 #include <gtest/gtest.h>
 
@@ -122,75 +123,88 @@ ScriptedDesktop TargetDesktop() {
                               u"C:\\windows\\system32\\drivers\\etc\\hosts",
                               u"C:\\windows\\system32\\native.exe",
                               u"/usr/share/sweep/HAND-M.CUR"};
-    desktop.undecidable_paths = {u"Q:\\Program\\uninst.exe"};
+    desktop.undecidable_paths = {{u"Q:\\Program\\uninst.exe", FileDoubt::NoSuchDrive},
+                                 {u"c:\\progra~1\\longap~1\\uninst~1.exe", FileDoubt::ShortName}};
     return desktop;
 }
 
 struct TargetCase {
     const char* behaviour;
-    Text path;
+    Text target;
     ProgramView view;
-    FileState state;
-    std::vector<Text> asked;  // what the file system was asked, in order
+    TargetState state;
+    Text reason;
+    std::vector<Text> asked;  // what the file system was asked, in order; the verdict names the last
 };
 
 void PrintTo(const TargetCase& c, std::ostream* os) { *os << c.behaviour; }
 
-class TargetStateTest : public ::testing::TestWithParam<TargetCase> {};
+class JudgeTargetTest : public ::testing::TestWithParam<TargetCase> {};
 
-TEST_P(TargetStateTest, OnlyADefiniteNotFoundIsMissing) {
+TEST_P(JudgeTargetTest, OnlyADefiniteNotFoundIsNotFound) {
     const TargetCase& c = GetParam();
     ScriptedDesktop desktop = TargetDesktop();
-    EXPECT_EQ(TargetState(desktop, c.path, c.view), c.state);
+    const TargetVerdict verdict = JudgeTarget(desktop, c.target, c.view);
+    EXPECT_EQ(verdict.state, c.state);
+    EXPECT_EQ(verdict.reason, c.reason);
     EXPECT_EQ(desktop.queried_paths, c.asked);
-    EXPECT_EQ(FileExists(desktop, c.path, c.view), c.state != FileState::Missing);
+    if (!c.asked.empty()) {
+        EXPECT_EQ(verdict.path, c.asked.back());
+    }
+    EXPECT_EQ(FileExists(desktop, c.target, c.view), c.state != TargetState::NotFound);
 }
 
 constexpr auto k64 = ProgramView::Native;
 constexpr auto k32 = ProgramView::ThirtyTwoBit;
-constexpr auto kHere = FileState::Exists;
-constexpr auto kGone = FileState::Missing;
-constexpr auto kUnknown = FileState::Unknown;
+constexpr auto kHere = TargetState::Found;
+constexpr auto kGone = TargetState::NotFound;
+constexpr auto kUnsure = TargetState::CannotTell;
 
 INSTANTIATE_TEST_SUITE_P(
-    Targets, TargetStateTest,
+    Targets, JudgeTargetTest,
     ::testing::Values(
-        TargetCase{"PresentFile", u"c:\\program files\\omega\\uninst.exe", k64, kHere, {u"c:\\program files\\omega\\uninst.exe"}},
-        TargetCase{"GoneFile", u"C:\\Gone\\uninst.exe", k64, kGone, {u"C:\\Gone\\uninst.exe"}},
-        TargetCase{"ForwardSlashesAreRootedToo", u"C:/Gone/uninst.exe", k64, kGone, {u"C:/Gone/uninst.exe"}},
-        TargetCase{"UndecidedByTheFileSystem", u"Q:\\Program\\uninst.exe", k64, kUnknown, {u"Q:\\Program\\uninst.exe"}},
-        TargetCase{"EmptyIsNeverAsked", u"", k64, kUnknown, {}},
-        TargetCase{"BareNameIsNeverMissing", u"notepad.exe", k64, kUnknown, {}},
-        TargetCase{"BareCommandIsNeverMissing", u"msi", k64, kUnknown, {}},
-        TargetCase{"RelativeFolderIsNeverMissing", u"bin\\uninst.exe", k64, kUnknown, {}},
-        TargetCase{"DriveRelativeIsNeverMissing", u"c:uninst.exe", k64, kUnknown, {}},
-        TargetCase{"NetworkPathIsNeverMissing", u"\\\\server\\share\\uninst.exe", k64, kUnknown, {}},
-        TargetCase{"DeviceNamespaceIsNeverMissing", u"\\\\?\\C:\\gone.exe", k64, kUnknown, {}},
-        TargetCase{"DesktopRootedPathIsAsked", u"/usr/share/sweep/HAND-M.CUR", k64, kHere, {u"/usr/share/sweep/HAND-M.CUR"}},
-        TargetCase{"ExpandedReferenceThatExists", u"%ProgramFiles%\\Omega\\uninst.exe", k64, kHere,
+        TargetCase{"PresentFile", u"c:\\program files\\omega\\uninst.exe", k64, kHere, u"", {u"c:\\program files\\omega\\uninst.exe"}},
+        TargetCase{"GoneFile", u"C:\\Gone\\uninst.exe", k64, kGone, u"", {u"C:\\Gone\\uninst.exe"}},
+        TargetCase{"ForwardSlashesAreRootedToo", u"C:/Gone/uninst.exe", k64, kGone, u"", {u"C:/Gone/uninst.exe"}},
+        TargetCase{"DriveNotPresent", u"Q:\\Program\\uninst.exe", k64, kUnsure, kReasonNoSuchDrive, {u"Q:\\Program\\uninst.exe"}},
+        TargetCase{"ShortNameNothingResolves", u"c:\\progra~1\\longap~1\\uninst~1.exe", k64, kUnsure, kReasonShortName,
+                   {u"c:\\progra~1\\longap~1\\uninst~1.exe"}},
+        TargetCase{"EmptyIsNeverAsked", u"", k64, kUnsure, kReasonNoPath, {}},
+        TargetCase{"InstallerRecordIsNeverAsked", u"IGNORE ME", k64, kUnsure, kReasonInstallerRecord, {}},
+        TargetCase{"BareNameIsNeverAsked", u"notepad.exe", k64, kUnsure, kReasonNotFullPath, {}},
+        TargetCase{"BareCommandIsNeverAsked", u"msi", k64, kUnsure, kReasonNotFullPath, {}},
+        TargetCase{"RelativeFolderIsNeverAsked", u"bin\\uninst.exe", k64, kUnsure, kReasonNotFullPath, {}},
+        TargetCase{"DriveRelativeIsNeverAsked", u"c:uninst.exe", k64, kUnsure, kReasonNotFullPath, {}},
+        TargetCase{"RootRelativeIsNeverAsked", u"\\games\\foo\\uninst.exe", k64, kUnsure, kReasonNotFullPath, {}},
+        TargetCase{"UnixPathIsNeverAsked", u"/usr/share/sweep/HAND-M.CUR", k64, kUnsure, kReasonNotFullPath, {}},
+        TargetCase{"CutUnixCommandIsNeverAsked", u"/us", k64, kUnsure, kReasonNotFullPath, {}},
+        TargetCase{"NetworkPathIsNeverAsked", u"\\\\server\\share\\uninst.exe", k64, kUnsure, kReasonNetworkPath, {}},
+        TargetCase{"DeviceNamespaceIsNeverAsked", u"\\\\?\\C:\\gone.exe", k64, kUnsure, kReasonDevicePath, {}},
+        TargetCase{"ExpandedReferenceThatExists", u"%ProgramFiles%\\Omega\\uninst.exe", k64, kHere, u"",
                    {u"C:\\Program Files\\Omega\\uninst.exe"}},
-        TargetCase{"ReferenceNamesAreCaseBlind", u"%PROGRAMFILES%\\Omega\\uninst.exe", k64, kHere,
+        TargetCase{"ReferenceNamesAreCaseBlind", u"%PROGRAMFILES%\\Omega\\uninst.exe", k64, kHere, u"",
                    {u"C:\\Program Files\\Omega\\uninst.exe"}},
-        TargetCase{"ThirtyTwoBitProgramFilesIsTheX86Folder", u"%ProgramFiles%\\Old\\uninst.exe", k32, kHere,
+        TargetCase{"ThirtyTwoBitProgramFilesIsTheX86Folder", u"%ProgramFiles%\\Old\\uninst.exe", k32, kHere, u"",
                    {u"C:\\Program Files (x86)\\Old\\uninst.exe"}},
-        TargetCase{"ThirtyTwoBitCommonFiles", u"%CommonProgramFiles%\\Setup\\setup.exe", k32, kHere,
+        TargetCase{"ThirtyTwoBitCommonFiles", u"%CommonProgramFiles%\\Setup\\setup.exe", k32, kHere, u"",
                    {u"C:\\Program Files (x86)\\Common Files\\Setup\\setup.exe"}},
-        TargetCase{"SixtyFourBitProgramFilesIsNotTheX86Folder", u"%ProgramFiles%\\Old\\uninst.exe", k64, kGone,
+        TargetCase{"SixtyFourBitProgramFilesIsNotTheX86Folder", u"%ProgramFiles%\\Old\\uninst.exe", k64, kGone, u"",
                    {u"C:\\Program Files\\Old\\uninst.exe"}},
-        TargetCase{"ExpandedReferenceThatIsGone", u"%AppData%\\Gone\\remove.exe", k64, kGone,
+        TargetCase{"ExpandedReferenceThatIsGone", u"%AppData%\\Gone\\remove.exe", k64, kGone, u"",
                    {u"C:\\users\\me\\AppData\\Roaming\\Gone\\remove.exe"}},
-        TargetCase{"TwoReferencesOneEmpty", u"%SystemRoot%\\%Empty%Tool\\x.exe", k64, kGone, {u"C:\\windows\\Tool\\x.exe"}},
-        TargetCase{"UnknownReferenceIsNeverMissing", u"%NoSuchFolder%\\uninst.exe", k64, kUnknown, {}},
-        TargetCase{"OneUnknownAmongKnownIsNeverMissing", u"%ProgramFiles%\\%Nope%\\x.exe", k64, kUnknown, {}},
-        TargetCase{"LonePercentIsACharacter", u"C:\\100%\\uninst.exe", k64, kGone, {u"C:\\100%\\uninst.exe"}},
-        TargetCase{"EmptyReferenceIsNotAName", u"C:\\a%%b\\uninst.exe", k64, kUnknown, {}},
-        TargetCase{"ThirtyTwoBitSystemFolderIsSysWow64", u"C:\\Windows\\System32\\ie4uinit.exe", k32, kHere,
+        TargetCase{"TwoReferencesOneEmpty", u"%SystemRoot%\\%Empty%Tool\\x.exe", k64, kGone, u"", {u"C:\\windows\\Tool\\x.exe"}},
+        TargetCase{"UnknownReferenceIsNamed", u"%NoSuchFolder%\\uninst.exe", k64, kUnsure, u"unknown reference %NoSuchFolder%", {}},
+        TargetCase{"FirstUnknownAmongKnownIsNamed", u"%ProgramFiles%\\%Nope%\\%Other%\\x.exe", k64, kUnsure,
+                   u"unknown reference %Nope%", {}},
+        TargetCase{"LonePercentIsACharacter", u"C:\\100%\\uninst.exe", k64, kGone, u"", {u"C:\\100%\\uninst.exe"}},
+        TargetCase{"EmptyReferenceIsNotAName", u"C:\\a%%b\\uninst.exe", k64, kUnsure, u"unknown reference %%", {}},
+        TargetCase{"ThirtyTwoBitSystemFolderIsSysWow64", u"C:\\Windows\\System32\\ie4uinit.exe", k32, kHere, u"",
                    {u"C:\\windows\\SysWOW64\\ie4uinit.exe"}},
         TargetCase{"ThirtyTwoBitSharedSystemSubfolderIsAskedAsWritten", u"%SystemRoot%\\system32\\drivers\\etc\\hosts",
-                   k32, kHere, {u"C:\\windows\\SysWOW64\\drivers\\etc\\hosts", u"C:\\windows\\system32\\drivers\\etc\\hosts"}},
-        TargetCase{"ThirtyTwoBitSysnativeIsTheRealSystemFolder", u"C:\\windows\\Sysnative\\native.exe", k32, kHere,
+                   k32, kHere, u"", {u"C:\\windows\\SysWOW64\\drivers\\etc\\hosts", u"C:\\windows\\system32\\drivers\\etc\\hosts"}},
+        TargetCase{"ThirtyTwoBitSysnativeIsTheRealSystemFolder", u"C:\\windows\\Sysnative\\native.exe", k32, kHere, u"",
                    {u"C:\\windows\\system32\\native.exe"}},
-        TargetCase{"SixtyFourBitSystemFolderIsNotRedirected", u"C:\\windows\\system32\\ie4uinit.exe", k64, kGone,
+        TargetCase{"SixtyFourBitSystemFolderIsNotRedirected", u"C:\\windows\\system32\\ie4uinit.exe", k64, kGone, u"",
                    {u"C:\\windows\\system32\\ie4uinit.exe"}}),
     [](const auto& info) { return std::string(info.param.behaviour); });
 

@@ -27,7 +27,7 @@ class Suggest : public OperationsTest, public ::testing::WithParamInterface<Sugg
 TEST_P(Suggest, ChecksExactlyTheEntriesWhoseTargetIsGone) {
     const SuggestCase& c = GetParam();
     if (c.exists) desktop.existing_paths = {c.target};
-    desktop.undecidable_paths = {u"q:\\unplugged.exe"};
+    desktop.undecidable_paths = {{u"q:\\unplugged.exe", FileDoubt::NoSuchDrive}};
     Fill({{u"Entry", c.target, u"Key", u"cmd", c.checked_before}});
     form->PushButton3_Click();
     EXPECT_EQ(CheckStates(), std::vector<bool>{c.checked_after});

@@ -215,19 +215,20 @@ void QtDesktop::StartCommand(TextView command_line, ShowCommand /*show*/) {
 
 Text QtDesktop::HomePageCommandLine(TextView address) const { return u"xdg-open " + Text(address); }
 
-FileState QtDesktop::QueryFileState(TextView path) noexcept {
+FileAnswer QtDesktop::QueryFileState(TextView path) noexcept {
     try {
         if (HasDriveLetter(path)) return m_prefix->WindowsPathState(path);
+        if (path.starts_with(u"\\\\") || path.starts_with(u"//")) return FileAnswer{FileState::Unknown, FileDoubt::NetworkPath};
         // The program's own files have Linux paths ("/usr/share/...\\HAND-M.CUR").
-        if (path.empty() || (path[0] != u'/' && path[0] != u'\\') || path.starts_with(u"\\\\"))
-            return FileState::Unknown;
+        if (path.empty() || (path[0] != u'/' && path[0] != u'\\')) return FileAnswer{FileState::Unknown, FileDoubt::NotFullPath};
         const auto mapped = LinuxPath(*m_prefix, path);
-        if (!mapped) return FileState::Unknown;
+        if (!mapped) return FileAnswer{FileState::Unknown, FileDoubt::NotFullPath};
         struct stat status {};
-        if (::stat(mapped->c_str(), &status) == 0) return FileState::Exists;
-        return errno == ENOENT || errno == ENOTDIR ? FileState::Missing : FileState::Unknown;
+        if (::stat(mapped->c_str(), &status) == 0) return FileAnswer{FileState::Exists};
+        if (errno == ENOENT || errno == ENOTDIR) return FileAnswer{FileState::Missing};
+        return FileAnswer{FileState::Unknown, errno == EACCES ? FileDoubt::AccessDenied : FileDoubt::Unreadable};
     } catch (...) {
-        return FileState::Unknown;
+        return FileAnswer{FileState::Unknown, FileDoubt::Unreadable};
     }
 }
 

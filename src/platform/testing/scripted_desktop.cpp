@@ -47,10 +47,11 @@ Text ScriptedDesktop::HomePageCommandLine(TextView address) const {
     return u"explorer \"" + Text(address) + u"\"";
 }
 
-FileState ScriptedDesktop::QueryFileState(TextView path) noexcept {
+FileAnswer ScriptedDesktop::QueryFileState(TextView path) noexcept {
     queried_paths.emplace_back(path);
-    if (InSet(undecidable_paths, path)) return FileState::Unknown;
-    return InSet(existing_paths, path) ? FileState::Exists : FileState::Missing;
+    if (const auto it = undecidable_paths.find(path); it != undecidable_paths.end())
+        return FileAnswer{FileState::Unknown, it->second};
+    return FileAnswer{InSet(existing_paths, path) ? FileState::Exists : FileState::Missing};
 }
 
 std::optional<Text> ScriptedDesktop::EnvironmentVariable(TextView name, ProgramView view) {

@@ -64,7 +64,8 @@ public:
     PathSet existing_paths;                // compared case-insensitively
     PathSet plain_files;                   // plain files (not hidden, not system, not folders)
     PathSet pointer_files;                 // readable pointer files
-    PathSet undecidable_paths;             // QueryFileState answers Unknown for these
+    // QueryFileState answers Unknown for these, with the doubt given.
+    std::map<Text, FileDoubt, CaseInsensitiveLess> undecidable_paths;
     // Environment variables by name, any case; the 32-bit ones win in a 32-bit program.
     std::map<Text, Text, CaseInsensitiveLess> environment;
     std::map<Text, Text, CaseInsensitiveLess> environment_32bit;
@@ -99,7 +100,7 @@ public:
                    ShowCommand show) override;
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
-    [[nodiscard]] FileState QueryFileState(TextView path) noexcept override;
+    [[nodiscard]] FileAnswer QueryFileState(TextView path) noexcept override;
     [[nodiscard]] std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) override;
     [[nodiscard]] bool IsPlainFile(TextView path) override;
     [[nodiscard]] std::shared_ptr<PointerPicture> LoadPointer(TextView path) override;

@@ -9,6 +9,7 @@
 
 #include "catalogue/reg_export.h"
 #include "platform/failure.h"
+#include "platform/short_names.h"
 #include "platform/win32/wide.h"
 
 namespace ssr::win32 {
@@ -238,27 +239,66 @@ void Win32Desktop::StartCommand(TextView command_line, ShowCommand show) {
 
 Text Win32Desktop::HomePageCommandLine(TextView address) const { return u"explorer \"" + Text(address) + u"\""; }
 
-FileState Win32Desktop::QueryFileState(TextView path) noexcept {
+namespace {
+
+FileDoubt DoubtOfError(DWORD error) {
+    switch (error) {
+    case ERROR_ACCESS_DENIED: return FileDoubt::AccessDenied;
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_UNRECOGNIZED_VOLUME: return FileDoubt::NotReady;
+    default: return FileDoubt::Unreadable;  // I/O errors, a name Windows refuses
+    }
+}
+
+// Walks a drive-rooted path that was not found from its root: true when
+// the first component the file system does not find is in short-name form.
+// Such a name may stand for a long one on a volume that makes no short
+// names, or made other ones, so its absence proves nothing.
+bool UnresolvedShortName(TextView path) {
+    std::size_t start = 3;
+    while (start < path.size()) {
+        std::size_t end = path.find_first_of(u"\\/", start);
+        if (end == TextView::npos) end = path.size();
+        const TextView part = path.substr(start, end - start);
+        if (!part.empty() && part != u"." && part != u"..") {
+            if (::GetFileAttributesW(Wide(path.substr(0, end)).c_str()) == INVALID_FILE_ATTRIBUTES)
+                return IsShortNameForm(part);
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+FileAnswer Win32Desktop::QueryFileState(TextView path) noexcept {
     try {
-        // Only a path on a drive letter is looked up: a network path may
-        // answer "not found" for a server that is merely away.
+        if (HasZero(path)) return FileAnswer{FileState::Unknown, FileDoubt::Unreadable};
         const bool drive_rooted = path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/') &&
                                   ((path[0] >= u'a' && path[0] <= u'z') || (path[0] >= u'A' && path[0] <= u'Z'));
-        if (!drive_rooted || HasZero(path)) return FileState::Unknown;
+        const bool network = path.size() >= 2 && (path[0] == u'\\' || path[0] == u'/') &&
+                             (path[1] == u'\\' || path[1] == u'/');
+        if (!drive_rooted && !network) return FileAnswer{FileState::Unknown, FileDoubt::NotFullPath};
         // A drive letter the system does not have now (an unplugged disk, an
         // unmapped network drive) says nothing about the program.
-        const unsigned letter = static_cast<unsigned>(LowerCaseUnit(path[0]) - u'a');
-        if ((::GetLogicalDrives() & (1UL << letter)) == 0) return FileState::Unknown;
+        if (drive_rooted) {
+            const unsigned letter = static_cast<unsigned>(LowerCaseUnit(path[0]) - u'a');
+            if ((::GetLogicalDrives() & (1UL << letter)) == 0) return FileAnswer{FileState::Unknown, FileDoubt::NoSuchDrive};
+        }
         const QuietFileErrors quiet;
         WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return FileState::Exists;
-        switch (::GetLastError()) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND: return FileState::Missing;
-        default: return FileState::Unknown;  // access denied, not ready, I/O error, a name Windows refuses
+        if (::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return FileAnswer{FileState::Exists};
+        const DWORD error = ::GetLastError();
+        // A server that does not answer looks like one without the file.
+        if (network) return FileAnswer{FileState::Unknown, FileDoubt::NetworkPath};
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            if (UnresolvedShortName(path)) return FileAnswer{FileState::Unknown, FileDoubt::ShortName};
+            return FileAnswer{FileState::Missing};
         }
+        return FileAnswer{FileState::Unknown, DoubtOfError(error)};
     } catch (...) {
-        return FileState::Unknown;
+        return FileAnswer{FileState::Unknown, FileDoubt::Unreadable};
     }
 }
 

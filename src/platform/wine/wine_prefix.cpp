@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/short_names.h"
 #include "platform/wine/posix_handles.h"
 #include "platform/wine/prefix_environment.h"
 
@@ -29,25 +30,25 @@ namespace fs = std::filesystem;
 class FolderIndex {
 public:
     // The entry of `folder` whose name matches `name` without regard to
-    // case, as Wine looks a name up when it is not there as written.
-    // `readable` turns false when the folder could not be listed, so that
-    // "not there" cannot be told from "cannot see".
-    std::optional<std::string> Find(const fs::path& folder, TextView name, bool& readable) {
-        readable = true;
+    // case, as Wine looks a name up when it is not there as written; failing
+    // that, for a name that fits 8.3, the entry whose Wine short name it is.
+    // `error` is the errno of a folder that could not be listed (0 when it
+    // could), so that "not there" can be told from "cannot see".
+    std::optional<std::string> Find(const fs::path& folder, TextView name, int& error) {
+        error = 0;
         struct stat st {};
         if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            readable = false;
+            error = errno != 0 ? errno : ENOTDIR;
             return std::nullopt;
         }
         const std::lock_guard<std::mutex> lock(m_mutex);
         Listing& listing = m_listings[folder.native()];
         if (!listing.read || listing.dev != st.st_dev || listing.ino != st.st_ino ||
             listing.changed.tv_sec != st.st_mtim.tv_sec || listing.changed.tv_nsec != st.st_mtim.tv_nsec) {
-            if (m_listings.size() > kMaxFolders) {
-                m_listings.clear();
-                return Read(m_listings[folder.native()], folder, st, name, readable);
-            }
-            return Read(listing, folder, st, name, readable);
+            Listing& fresh = m_listings.size() > kMaxFolders ? (m_listings.clear(), m_listings[folder.native()])
+                                                                : listing;
+            if (!Read(fresh, folder, st, error)) return std::nullopt;
+            return Lookup(fresh, name);
         }
         return Lookup(listing, name);
     }
@@ -60,33 +61,46 @@ private:
         dev_t dev = 0;
         ino_t ino = 0;
         timespec changed{};
-        std::unordered_map<Text, std::string> by_lower;  // the first entry of each lower-cased name
+        std::vector<std::string> names;                 // as listed
+        std::unordered_map<Text, std::size_t> by_lower;  // the first entry of each lower-cased name
+        bool shorts_made = false;
+        std::unordered_map<Text, std::size_t> by_short;  // the first entry of each lower-cased Wine short name
     };
 
-    static std::optional<std::string> Read(Listing& listing, const fs::path& folder, const struct stat& st,
-                                           TextView name, bool& readable) {
+    static bool Read(Listing& listing, const fs::path& folder, const struct stat& st, int& error) {
         listing = Listing{};
         const UniqueDir dir(::opendir(folder.c_str()));
         if (!dir) {
-            readable = false;
-            return std::nullopt;
+            error = errno;
+            return false;
         }
         while (const dirent* entry = ::readdir(dir.get())) {
             const std::string_view candidate = entry->d_name;
             if (candidate == "." || candidate == "..") continue;
-            listing.by_lower.emplace(LowerCase(FromUtf8(candidate)), std::string(candidate));
+            listing.names.emplace_back(candidate);
+            listing.by_lower.emplace(LowerCase(FromUtf8(candidate)), listing.names.size() - 1);
         }
         listing.read = true;
         listing.dev = st.st_dev;
         listing.ino = st.st_ino;
         listing.changed = st.st_mtim;
-        return Lookup(listing, name);
+        return true;
     }
 
-    static std::optional<std::string> Lookup(const Listing& listing, TextView name) {
-        const auto it = listing.by_lower.find(LowerCase(name));
-        if (it == listing.by_lower.end()) return std::nullopt;
-        return it->second;
+    static std::optional<std::string> Lookup(Listing& listing, TextView name) {
+        const Text lower = LowerCase(name);
+        if (const auto it = listing.by_lower.find(lower); it != listing.by_lower.end()) return listing.names[it->second];
+        if (!IsLegalShortName(name)) return std::nullopt;
+        // Short names are made only when a program asks by one, once per listing.
+        if (!listing.shorts_made) {
+            for (std::size_t i = 0; i < listing.names.size(); ++i) {
+                const Text long_name = FromUtf8(listing.names[i]);
+                if (!IsLegalShortName(long_name)) listing.by_short.emplace(LowerCase(WineShortName(long_name)), i);
+            }
+            listing.shorts_made = true;
+        }
+        if (const auto it = listing.by_short.find(lower); it != listing.by_short.end()) return listing.names[it->second];
+        return std::nullopt;
     }
 
     std::mutex m_mutex;
@@ -190,20 +204,43 @@ Prefix::Prefix(const fs::path& path) : m_path(Absolute(path)), m_folders(std::ma
 Prefix::~Prefix() = default;
 
 // A Windows path mapped into the prefix, with what the walk learnt on the way.
+// Without a path, the Windows path names nothing in the prefix, and
+// `doubt` says why.
 struct Prefix::Mapping {
-    fs::path path;
+    std::optional<fs::path> path;
     FileState state = FileState::Exists;
+    FileDoubt doubt = FileDoubt::None;
 };
 
-std::optional<Prefix::Mapping> Prefix::Map(TextView windows_path) const {
-    if (windows_path.empty() || windows_path.find(u'\0') != TextView::npos) return std::nullopt;
+namespace {
+
+FileDoubt DoubtOfError(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM: return FileDoubt::AccessDenied;
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+#ifdef ENOMEDIUM
+    case ENOMEDIUM:
+#endif
+        return FileDoubt::NotReady;
+    default: return FileDoubt::Unreadable;
+    }
+}
+
+}  // namespace
+
+Prefix::Mapping Prefix::Map(TextView windows_path) const {
+    const auto unmapped = [](FileDoubt doubt) { return Mapping{std::nullopt, FileState::Unknown, doubt}; };
+    if (windows_path.empty() || windows_path.find(u'\0') != TextView::npos) return unmapped(FileDoubt::NotFullPath);
     // Windows refuses these in names; FindFirstFile-style patterns are not paths.
-    if (windows_path.find_first_of(u"*?\"<>|") != TextView::npos) return std::nullopt;
+    if (windows_path.find_first_of(u"*?\"<>|") != TextView::npos) return unmapped(FileDoubt::Unreadable);
     TextView rest = windows_path;
     Mapping mapping;
     fs::path base;
     if (rest.size() >= 2 && rest[1] == u':') {
-        if (!IsDriveLetter(rest[0])) return std::nullopt;
+        if (!IsDriveLetter(rest[0])) return unmapped(FileDoubt::NotFullPath);
         const char letter = static_cast<char>(LowerCaseUnit(rest[0]));
         base = m_path / "dosdevices" / std::string{letter, ':'};
         struct stat st {};
@@ -213,19 +250,19 @@ std::optional<Prefix::Mapping> Prefix::Map(TextView windows_path) const {
             if (letter == 'c' && ::lstat(base.c_str(), &link) != 0 && ::stat((m_path / "drive_c").c_str(), &st) == 0) {
                 base = m_path / "drive_c";
             } else {
-                return std::nullopt;  // no such drive now: nothing below it can be told apart
+                // No such drive now: nothing below it can be told apart.
+                return unmapped(FileDoubt::NoSuchDrive);
             }
         }
         rest.remove_prefix(2);
     } else if (rest.starts_with(u"\\\\") || rest.starts_with(u"//")) {
-        return std::nullopt;  // network shares have no place in a prefix
+        return unmapped(FileDoubt::NetworkPath);  // network shares have no place in a prefix
     } else {
         base = fs::current_path();
     }
-    if (rest.find(u':') != TextView::npos) return std::nullopt;
+    if (rest.find(u':') != TextView::npos) return unmapped(FileDoubt::Unreadable);
 
-    fs::path& mapped = mapping.path;
-    mapped = base;
+    fs::path mapped = base;
     std::size_t start = 0;
     while (start <= rest.size()) {
         std::size_t end = rest.find_first_of(u"\\/", start);
@@ -242,31 +279,37 @@ std::optional<Prefix::Mapping> Prefix::Map(TextView windows_path) const {
         if (mapping.state == FileState::Exists) {
             struct stat st {};
             if (::stat((mapped / as_written).c_str(), &st) != 0) {
-                const int error = errno;
+                int error = errno;
                 if (error == ENOENT) {
-                    bool readable = true;
-                    if (const auto other = m_folders->Find(mapped, part, readable)) {
+                    int listing_error = 0;
+                    if (const auto other = m_folders->Find(mapped, part, listing_error)) {
                         mapped /= *other;
                         continue;
                     }
-                    mapping.state = readable ? FileState::Missing : FileState::Unknown;
+                    // A folder that cannot be listed may hold the name in another case.
+                    if (listing_error != 0) error = listing_error == ENOENT || listing_error == ENOTDIR ? -1 : listing_error;
+                }
+                if (error == ENOENT || error == ENOTDIR) {
+                    // A file where a folder should be is a plain "not there".
+                    // A short name nothing here makes may still stand for a
+                    // long name on the volume that made it.
+                    mapping.state = IsShortNameForm(part) ? FileState::Unknown : FileState::Missing;
+                    mapping.doubt = IsShortNameForm(part) ? FileDoubt::ShortName : FileDoubt::None;
                 } else {
-                    // A file where a folder should be is a plain "not there";
-                    // anything else (access, I/O, loops) cannot be decided.
-                    mapping.state = error == ENOTDIR ? FileState::Missing : FileState::Unknown;
+                    mapping.state = FileState::Unknown;
+                    mapping.doubt = DoubtOfError(error);
                 }
             }
         }
         mapped /= as_written;
     }
+    mapping.path = std::move(mapped);
     return mapping;
 }
 
 std::optional<fs::path> Prefix::MapWindowsPath(TextView windows_path) const {
     try {
-        auto mapping = Map(windows_path);
-        if (!mapping) return std::nullopt;
-        return std::move(mapping->path);
+        return Map(windows_path).path;
     } catch (...) {
         return std::nullopt;
     }
@@ -274,20 +317,26 @@ std::optional<fs::path> Prefix::MapWindowsPath(TextView windows_path) const {
 
 bool Prefix::WindowsPathExists(TextView windows_path) const noexcept {
     try {
-        const auto mapping = Map(windows_path);
-        return mapping && mapping->state == FileState::Exists;
+        return Map(windows_path).state == FileState::Exists;
     } catch (...) {
         return false;
     }
 }
 
-FileState Prefix::WindowsPathState(TextView windows_path) const noexcept {
+FileAnswer Prefix::WindowsPathState(TextView windows_path) const noexcept {
     try {
-        if (!(windows_path.size() >= 2 && windows_path[1] == u':')) return FileState::Unknown;
-        const auto mapping = Map(windows_path);
-        return mapping ? mapping->state : FileState::Unknown;
+        // A drive letter without its root is the drive's current folder,
+        // which no one but the program that set it knows.
+        const auto separator = [&](std::size_t i) {
+            return windows_path.size() > i && (windows_path[i] == u'\\' || windows_path[i] == u'/');
+        };
+        if (separator(0) && separator(1)) return FileAnswer{FileState::Unknown, FileDoubt::NetworkPath};
+        if (!(windows_path.size() >= 3 && windows_path[1] == u':' && separator(2)))
+            return FileAnswer{FileState::Unknown, FileDoubt::NotFullPath};
+        const Mapping mapping = Map(windows_path);
+        return FileAnswer{mapping.state, mapping.doubt};
     } catch (...) {
-        return FileState::Unknown;
+        return FileAnswer{FileState::Unknown, FileDoubt::Unreadable};
     }
 }
 

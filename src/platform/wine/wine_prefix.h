@@ -36,7 +36,8 @@ public:
     // Maps a Windows path ("c:\\program files\\foo\\unins000.exe") onto the
     // Linux file system the way Wine does: the drive letter through
     // <prefix>/dosdevices/<letter>:, backslashes to slashes, and components
-    // that do not exist as written matched case-insensitively. A path without
+    // that do not exist as written matched case-insensitively or by their
+    // Wine short names. A path without
     // a drive letter is taken relative to the current folder. Empty when the
     // path cannot be mapped.
     [[nodiscard]] std::optional<std::filesystem::path> MapWindowsPath(TextView windows_path) const;
@@ -50,8 +51,10 @@ public:
     // letter without a dosdevices link (C: falls back to drive_c, as Wine
     // does without dosdevices), a link to something absent (an unmounted
     // disk), a folder that cannot be read, or any error but "no such file"
-    // gives Unknown, and so does a path without a drive letter. Never fails.
-    [[nodiscard]] FileState WindowsPathState(TextView windows_path) const noexcept;
+    // gives Unknown, and so does a path without a drive letter and root. A
+    // component in short-name form is found as Wine finds it; one that no
+    // entry's Wine short name matches is Unknown too. Never fails.
+    [[nodiscard]] FileAnswer WindowsPathState(TextView windows_path) const noexcept;
 
     // The environment variable `name` as Wine sets it for a program of
     // `view` in this prefix, from its registry (read once, at the first call).
@@ -63,7 +66,7 @@ public:
 
 private:
     struct Mapping;
-    [[nodiscard]] std::optional<Mapping> Map(TextView windows_path) const;
+    [[nodiscard]] Mapping Map(TextView windows_path) const;
 
     std::filesystem::path m_path;
     // Listings are a cache: reading them changes nothing the caller sees.

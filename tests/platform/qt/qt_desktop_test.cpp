@@ -250,7 +250,7 @@ TEST_P(PathRules, BackslashPathsAreStatted) {
         else Touch(Root() / c.create);
     }
     const Text asked = Backslashed(Root() / c.ask);
-    EXPECT_EQ(desktop->QueryFileState(asked), c.exists ? FileState::Exists : FileState::Missing);
+    EXPECT_EQ(desktop->QueryFileState(asked).state, c.exists ? FileState::Exists : FileState::Missing);
     EXPECT_EQ(desktop->IsPlainFile(asked), c.plain);
 }
 
@@ -268,7 +268,7 @@ TEST_F(DesktopFixture, PathsWithANulNeverReachTheFileSystem) {
     Text path = Backslashed(Root() / "a");
     path += u'\0';
     path += u"b";
-    EXPECT_EQ(desktop->QueryFileState(path), FileState::Unknown);
+    EXPECT_EQ(desktop->QueryFileState(path).state, FileState::Unknown);
     EXPECT_FALSE(desktop->IsPlainFile(path));
 }
 
@@ -278,12 +278,17 @@ TEST_F(DesktopFixture, DriveLetterPathsGoThroughThePrefix) {
     std::filesystem::create_symlink("../drive_c", Prefix() / "dosdevices" / "c:");
     Touch(Prefix() / "drive_c" / "Program Files" / "App" / "unins000.exe");
     if (!desktop->prefix().MapWindowsPath(u"c:\\")) GTEST_SKIP() << "the Wine prefix store does not map paths yet";
-    EXPECT_EQ(desktop->QueryFileState(u"c:\\program files\\app\\unins000.exe"), FileState::Exists);
-    EXPECT_EQ(desktop->QueryFileState(u"C:\\Program Files\\App"), FileState::Exists);
-    EXPECT_EQ(desktop->QueryFileState(u"c:\\program files\\app\\gone.exe"), FileState::Missing);
-    EXPECT_EQ(desktop->QueryFileState(u"q:\\nothing.exe"), FileState::Unknown);  // no such drive in the prefix
-    EXPECT_EQ(desktop->QueryFileState(u"notepad.exe"), FileState::Unknown);
-    EXPECT_EQ(desktop->QueryFileState(u"\\\\server\\share\\x.exe"), FileState::Unknown);
+    const std::pair<Text, FileAnswer> rows[] = {
+        {u"c:\\program files\\app\\unins000.exe", {FileState::Exists}},
+        {u"C:\\Program Files\\App", {FileState::Exists}},
+        {u"c:\\program files\\app\\gone.exe", {FileState::Missing}},
+        {u"c:\\progra~1\\app\\unins000.exe", {FileState::Unknown, FileDoubt::ShortName}},
+        {u"q:\\nothing.exe", {FileState::Unknown, FileDoubt::NoSuchDrive}},  // no such drive in the prefix
+        {u"notepad.exe", {FileState::Unknown, FileDoubt::NotFullPath}},
+        {u"c:program files\\app\\unins000.exe", {FileState::Unknown, FileDoubt::NotFullPath}},
+        {u"\\\\server\\share\\x.exe", {FileState::Unknown, FileDoubt::NetworkPath}},
+    };
+    for (const auto& [path, answer] : rows) EXPECT_EQ(desktop->QueryFileState(path), answer) << ToUtf8(path);
 }
 
 TEST_F(DesktopFixture, LoadPointerReadsACursorAndRefusesAnythingElse) {

@@ -95,7 +95,7 @@ TEST_P(FileTestTest, AnswersWithoutFailing) {
         ASSERT_EQ(::GetFileAttributesW(path.c_str()) & attribute, attribute) << "the prefix keeps no attributes";
     }
     }
-    EXPECT_EQ(m_desktop.QueryFileState(PathText(path)), row.state);
+    EXPECT_EQ(m_desktop.QueryFileState(PathText(path)).state, row.state);
     EXPECT_EQ(m_desktop.IsPlainFile(PathText(path)), row.plain);
 }
 
@@ -114,6 +114,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FileCase{"drive_that_does_not_exist", Made::Nothing, L"Q:\\gone\\gone.exe", kUnknown, false},
                       FileCase{"network_path", Made::Nothing, L"\\\\nosuchserver\\share\\gone.exe", kUnknown, false},
                       FileCase{"bare_name", Made::Nothing, L"notepad.exe", kUnknown, false},
+                      FileCase{"drive_relative", Made::Nothing, L"C:windows", kUnknown, false},
+                      FileCase{"root_relative", Made::Nothing, L"\\windows\\notepad.exe", kUnknown, false},
+                      FileCase{"short_name_nothing_resolves", Made::Nothing, L"C:\\PROGRA~1\\LONGAP~1\\UNINST~1.EXE", kUnknown, false},
+                      FileCase{"short_name_below_a_missing_folder", Made::Nothing, L"C:\\nowhere-at-all\\UNINST~1.EXE", kGone, false},
                       FileCase{"empty_path", Made::Nothing, L"", kUnknown, false},
                       FileCase{"wildcard", Made::Nothing, L"C:\\windows\\*.exe", kUnknown, false},
                       FileCase{"malformed", Made::Nothing, L"C:\\a\"b<c>|d", kUnknown, false}),
@@ -138,7 +142,7 @@ TEST_F(Win32DesktopTest, EnvironmentIsTheSystemsPerProgramView) {
 TEST_F(Win32DesktopTest, AZeroInsideAPathNeverNamesTheFileBeforeIt) {
     WriteBytes(m_scratch / L"real.exe", {'x'});
     const Text path = PathText(m_scratch / L"real.exe") + Text(1, u'\0') + u"junk";
-    EXPECT_EQ(m_desktop.QueryFileState(path), FileState::Unknown);
+    EXPECT_EQ(m_desktop.QueryFileState(path).state, FileState::Unknown);
     EXPECT_FALSE(m_desktop.IsPlainFile(path));
 }
 

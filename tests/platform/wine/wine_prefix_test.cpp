@@ -12,6 +12,7 @@
 #include <functional>
 #include <ostream>
 
+#include "platform/short_names.h"
 #include "prefix_files.h"
 #include "support/fake_wineserver.h"
 
@@ -41,8 +42,11 @@ TEST_F(PathMapping, AnswersLikeWineForEveryKindOfPath) {
     struct Row {
         Text path;
         FileState state;
+        FileDoubt doubt = FileDoubt::None;
     };
     constexpr auto kHere = FileState::Exists, kGone = FileState::Missing, kUnknown = FileState::Unknown;
+    const Text program_files = u"c:\\" + WineShortName(u"Program Files");
+    const Text app = program_files + u"\\" + WineShortName(u"Mixed Case App");
     const Row rows[] = {
         {u"c:\\program files\\mixed case app\\uninst.exe", kHere},   // the listing lower-cases paths
         {u"C:\\PROGRAM FILES\\MIXED CASE APP\\UNINST.EXE", kHere},
@@ -51,24 +55,40 @@ TEST_F(PathMapping, AnswersLikeWineForEveryKindOfPath) {
         {u"c:\\program files\\mixed case app\\", kHere},              // a folder, trailing backslash
         {u"c:\\program files\\mixed case app\\.\\..\\mixed case app\\uninst.exe", kHere},
         {u"c:\\", kHere},                                             // a drive root
-        {u"C:", kHere},
         {u"c:\\program files\\mixed case app\\gone.exe", kGone},
         {u"c:\\missing folder\\uninst.exe", kGone},
         {u"c:\\program files\\mixed case app\\uninst.exe\\x", kGone},  // a file where a folder should be
+        // Wine's own short names lead to the long ones, in any case.
+        {app + u"\\uninst.exe", kHere},
+        {LowerCase(app) + u"\\UNINST.EXE", kHere},
+        {program_files + u"\\" + WineShortName(u"\u00f1and\u00fa.exe"), kHere},
+        {app + u"\\gone.exe", kGone},
+        // A short name nothing here makes may name a long one elsewhere.
+        {u"c:\\progra~1\\mixedc~1\\uninst.exe", kUnknown, FileDoubt::ShortName},
+        {u"c:\\program files\\mixed case app\\UNINST~1.EXE", kUnknown, FileDoubt::ShortName},
+        {u"c:\\missing folder\\UNINST~1.EXE", kGone},
         // Only a drive the prefix has can say "not found".
-        {u"d:\\anything.exe", kUnknown},                             // no such drive
-        {u"q:\\", kUnknown},                                          // a drive whose target is gone
-        {u"q:\\app\\uninst.exe", kUnknown},
-        {u"c:\\program files\\*.exe", kUnknown},                     // wildcards name no one file
-        {u"", kUnknown},
-        {u"\\\\server\\share\\x.exe", kUnknown},
-        {u"notepad.exe", kUnknown},
-        {u"1:\\x", kUnknown},
-        {Text(u"c:\\program files\0x", 19), kUnknown},
+        {u"d:\\anything.exe", kUnknown, FileDoubt::NoSuchDrive},      // no such drive
+        {u"q:\\", kUnknown, FileDoubt::NoSuchDrive},                   // a drive whose target is gone
+        {u"q:\\app\\uninst.exe", kUnknown, FileDoubt::NoSuchDrive},
+        {u"c:\\program files\\*.exe", kUnknown, FileDoubt::Unreadable},  // wildcards name no one file
+        // Only a path from a drive's root is looked up.
+        {u"", kUnknown, FileDoubt::NotFullPath},
+        {u"C:", kUnknown, FileDoubt::NotFullPath},
+        {u"c:program files\\mixed case app\\uninst.exe", kUnknown, FileDoubt::NotFullPath},
+        {u"\\program files\\mixed case app\\uninst.exe", kUnknown, FileDoubt::NotFullPath},
+        {u"/usr", kUnknown, FileDoubt::NotFullPath},
+        {u"\\\\server\\share\\x.exe", kUnknown, FileDoubt::NetworkPath},
+        {u"notepad.exe", kUnknown, FileDoubt::NotFullPath},
+        {u"1:\\x", kUnknown, FileDoubt::NotFullPath},
+        {Text(u"c:\\program files\0x", 19), kUnknown, FileDoubt::NotFullPath},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(m_prefix.WindowsPathState(row.path), row.state) << ToUtf8(row.path);
-        EXPECT_EQ(m_prefix.WindowsPathExists(row.path), row.state == kHere) << ToUtf8(row.path);
+        EXPECT_EQ(m_prefix.WindowsPathState(row.path), (FileAnswer{row.state, row.doubt})) << ToUtf8(row.path);
+        // Mapping alone takes a drive-relative path from the drive's root.
+        if (row.doubt != FileDoubt::NotFullPath) {
+            EXPECT_EQ(m_prefix.WindowsPathExists(row.path), row.state == kHere) << ToUtf8(row.path);
+        }
     }
     EXPECT_EQ(m_prefix.MapWindowsPath(u"C:\\PROGRAM FILES\\MIXED CASE APP\\UNINST.EXE"),
               m_folder.path() / "dosdevices" / "c:" / "Program Files" / "Mixed Case App" / "UnInst.EXE");
@@ -97,9 +117,9 @@ TEST(Prefix, WithoutDosdevicesDriveCIsDriveC) {
     fs::create_directories(folder.path() / "drive_c" / "App");
     test::WriteBytes(folder.path() / "drive_c" / "App" / "un.exe", "MZ");
     const Prefix prefix(folder.path());
-    EXPECT_EQ(prefix.WindowsPathState(u"C:\\app\\UN.EXE"), FileState::Exists);
-    EXPECT_EQ(prefix.WindowsPathState(u"c:\\app\\gone.exe"), FileState::Missing);
-    EXPECT_EQ(prefix.WindowsPathState(u"z:\\usr"), FileState::Unknown);
+    EXPECT_EQ(prefix.WindowsPathState(u"C:\\app\\UN.EXE").state, FileState::Exists);
+    EXPECT_EQ(prefix.WindowsPathState(u"c:\\app\\gone.exe").state, FileState::Missing);
+    EXPECT_EQ(prefix.WindowsPathState(u"z:\\usr").state, FileState::Unknown);
     EXPECT_EQ(prefix.MapWindowsPath(u"c:\\app\\un.exe"), folder.path() / "drive_c" / "App" / "un.exe");
 }
 
@@ -108,10 +128,10 @@ TEST_F(PathMapping, AFolderThatCannotBeReadDecidesNothing) {
     const fs::path locked = m_folder.path() / "drive_c" / "Locked";
     fs::create_directories(locked / "App");
     fs::permissions(locked, fs::perms::owner_write, fs::perm_options::replace);  // no search, no listing
-    EXPECT_EQ(m_prefix.WindowsPathState(u"c:\\locked\\app\\un.exe"), FileState::Unknown);
+    EXPECT_EQ(m_prefix.WindowsPathState(u"c:\\locked\\app\\un.exe"), (FileAnswer{FileState::Unknown, FileDoubt::AccessDenied}));
     fs::permissions(locked, fs::perms::owner_exec, fs::perm_options::replace);  // search, no listing
-    EXPECT_EQ(m_prefix.WindowsPathState(u"c:\\locked\\APP"), FileState::Unknown);
-    EXPECT_EQ(m_prefix.WindowsPathState(u"c:\\locked\\App"), FileState::Exists);
+    EXPECT_EQ(m_prefix.WindowsPathState(u"c:\\locked\\APP"), (FileAnswer{FileState::Unknown, FileDoubt::AccessDenied}));
+    EXPECT_EQ(m_prefix.WindowsPathState(u"c:\\locked\\App").state, FileState::Exists);
     fs::permissions(locked, fs::perms::owner_all, fs::perm_options::replace);
 }
 
