@@ -1,6 +1,9 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
+#include <utility>
 #include <string_view>
 
 #ifndef SSR_VERSION
@@ -29,50 +32,136 @@ bool NeedsNoServer(std::string_view platform) {
 
 }  // namespace
 
+bool RunsWithoutWindow(CommandLineOptions::Action action) {
+    using Action = CommandLineOptions::Action;
+    switch (action) {
+        case Action::List:
+        case Action::Stale:
+        case Action::Remove:
+        case Action::RemoveStale:
+        case Action::Backups:
+        case Action::Restore: return true;
+        default: return false;
+    }
+}
+
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments) {
+    using Action = CommandLineOptions::Action;
     CommandLineOptions options;
+    const auto usage = [](std::string problem) {
+        CommandLineOptions wrong;
+        wrong.action = Action::Usage;
+        wrong.problem = std::move(problem);
+        return wrong;
+    };
+    const std::pair<std::string_view, Action> actions[] = {
+        {"--choose", Action::Choose}, {"--list", Action::List},       {"--stale", Action::Stale},
+        {"--remove", Action::Remove}, {"--remove-stale", Action::RemoveStale}, {"--backups", Action::Backups},
+        {"--restore", Action::Restore}};
+    std::string action_name;
     bool options_ended = false;
-    for (const std::string& argument : arguments) {
+    bool taking_keys = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        const bool is_option = !options_ended && argument.size() > 1 && argument.front() == '-';
+        if (taking_keys && !is_option && !argument.empty()) {
+            options.keys.push_back(argument);
+            continue;
+        }
+        taking_keys = false;
         if (!options_ended && argument == "--") {
             options_ended = true;
         } else if (!options_ended && (argument == "--help" || argument == "-h")) {
-            return {CommandLineOptions::Action::Help, std::nullopt, {}};
+            CommandLineOptions help;
+            help.action = Action::Help;
+            return help;
         } else if (!options_ended && argument == "--version") {
-            return {CommandLineOptions::Action::Version, std::nullopt, {}};
-        } else if (!options_ended && argument == "--choose") {
-            options.action = CommandLineOptions::Action::Choose;
-        } else if (!options_ended && argument.size() > 1 && argument.front() == '-') {
-            return {CommandLineOptions::Action::Usage, std::nullopt, "unknown option '" + argument + "'"};
+            CommandLineOptions version;
+            version.action = Action::Version;
+            return version;
+        } else if (is_option && (argument == "--all" || argument == "--json" || argument == "--dry-run" || argument == "--force")) {
+            (argument == "--all" ? options.all : argument == "--json" ? options.json
+                                               : argument == "--dry-run" ? options.dry_run : options.force) = true;
+        } else if (is_option) {
+            const auto* found = std::find_if(std::begin(actions), std::end(actions),
+                                             [&argument](const auto& a) { return a.first == argument; });
+            if (found == std::end(actions)) return usage("unknown option '" + argument + "'");
+            if (!action_name.empty()) return usage(action_name + " and " + argument + " cannot go together");
+            action_name = argument;
+            options.action = found->second;
+            if (options.action == Action::Remove) taking_keys = true;
+            if (options.action == Action::Restore) {
+                if (i + 1 >= arguments.size() || arguments[i + 1].empty()) return usage("--restore needs a backup file");
+                options.backup = arguments[++i];
+            }
         } else if (argument.empty()) {
-            return {CommandLineOptions::Action::Usage, std::nullopt, "the prefix path is empty"};
+            return usage("the prefix path is empty");
         } else if (options.prefix) {
-            return {CommandLineOptions::Action::Usage, std::nullopt, "more than one prefix path given"};
+            return usage("more than one prefix path given");
         } else {
             options.prefix = argument;
         }
     }
-    if (options.action == CommandLineOptions::Action::Choose && options.prefix)
-        return {CommandLineOptions::Action::Usage, std::nullopt, "--choose takes no prefix path"};
+    const bool console = RunsWithoutWindow(options.action);
+    const auto named = [&](bool set, const char* option) { return set ? std::string(option) : std::string(); };
+    if (options.action == Action::Choose && options.prefix) return usage("--choose takes no prefix path");
+    if (options.action == Action::Remove && options.keys.empty()) return usage("--remove needs the key of a record");
+    if (options.all && options.prefix) return usage("--all takes no prefix path");
+    for (const std::string& misplaced :
+         {named(options.all && (!console || options.action == Action::Remove || options.action == Action::Restore), "--all"),
+          named(options.json && options.action != Action::List && options.action != Action::Stale &&
+                    options.action != Action::Backups, "--json"),
+          named(options.dry_run && options.action != Action::Remove && options.action != Action::RemoveStale &&
+                    options.action != Action::Restore, "--dry-run"),
+          named(options.force && options.action != Action::Restore, "--force")})
+        if (!misplaced.empty())
+            return usage(misplaced + (action_name.empty() ? " needs an action" : " does not go with " + action_name));
     return options;
 }
 
 std::string CommandLineHelp() {
+    const std::string program(kProgram);
     std::string text;
-    text += "Usage: " + std::string(kProgram) + " [PREFIX]\n";
-    text += "       " + std::string(kProgram) + " --choose\n";
+    text += "Usage: " + program + " [PREFIX]\n";
+    text += "       " + program + " --choose\n";
+    text += "       " + program + " [PREFIX | --all] --list | --stale [--json]\n";
+    text += "       " + program + " [PREFIX] --remove KEY... [--dry-run]\n";
+    text += "       " + program + " [PREFIX | --all] --remove-stale [--dry-run]\n";
+    text += "       " + program + " [PREFIX] --backups [--json]\n";
+    text += "       " + program + " [PREFIX] --restore FILE [--force] [--dry-run]\n";
     text += "Sweeps stale records out of the list of installed programs of a Wine prefix.\n"
             "\n"
             "PREFIX is the Wine prefix to open. Without it, $WINEPREFIX is opened, else ~/.wine.\n"
             "When that folder holds no system.reg, a window lists the prefixes found in the\n"
             "usual places (~/.wine*, winetricks, Bottles, Lutris, every Steam library) to\n"
-            "choose from.\n"
+            "choose from. A Steam game's compatdata folder stands for the prefix in its pfx.\n"
             "\n"
-            "      --choose   show that window first, even when $WINEPREFIX or ~/.wine is one\n"
-            "  -h, --help     show this help and exit\n"
-            "      --version  show the version and exit\n"
+            "      --choose        show that window first, even when $WINEPREFIX or ~/.wine is one\n"
             "\n"
+            "Without a window (no display needed), on PREFIX as above or on --all found:\n"
+            "      --list          every record: name, location, key, what Suggest says\n"
+            "                      (stale, live or cannot tell, with the reason) and command\n"
+            "      --stale         only the records Suggest would check\n"
+            "      --json          the same as a JSON array, one object per record\n"
+            "      --remove KEY... remove these records (KEY: the key's name, or its whole\n"
+            "                      path as --list shows it)\n"
+            "      --remove-stale  remove every record Suggest would check\n"
+            "      --dry-run       say what would be removed or restored; change nothing\n"
+            "      --backups       this prefix's backup files, newest first\n"
+            "      --restore FILE  put the records of a backup file back into the prefix's\n"
+            "                      registry files, without Wine; a record that is there with\n"
+            "                      other contents is refused unless --force\n"
+            "  -h, --help          show this help and exit\n"
+            "      --version       show the version and exit\n"
+            "\n"
+            "Every removal first writes a backup of the records it removes, and says where:\n"
+            "<prefix>/drive_c/users/<user>/AppData/Local/Sweep Stale Records/Backups/.\n"
+            "Nothing is written while a Wine program runs in the prefix (its wineserver\n"
+            "would write its own copy over the change): close it or run \"wineserver -k\".\n"
             "Uninstallers run through $WINE when set, else through wine.\n"
-            "Exit status: 0 when done, 1 without a display or when no prefix was chosen,\n"
+            "\n"
+            "Exit status: 0 when done; 1 without a display, when no prefix was chosen, or\n"
+            "when an action was refused or failed (the reason on standard error);\n"
             "2 for a wrong command line.\n";
     return text;
 }
@@ -80,7 +169,7 @@ std::string CommandLineHelp() {
 std::string CommandLineVersion() { return std::string(kProgram) + " " SSR_VERSION "\n"; }
 
 std::string CommandLineUsage(const std::string& problem) {
-    return std::string(kProgram) + ": " + problem + "\nUsage: " + std::string(kProgram) + " [PREFIX]\nTry '" +
+    return std::string(kProgram) + ": " + problem + "\nUsage: " + std::string(kProgram) + " [PREFIX] [ACTION]\nTry '" +
            std::string(kProgram) + " --help' for more.\n";
 }
 

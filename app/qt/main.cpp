@@ -9,12 +9,14 @@
 #include <QApplication>
 #include <QStringList>
 #include <cstdio>
+#include <iostream>
 #include <cstdlib>
 #include <string>
 
 #include "application/appearance.h"
 #include "application/form1.h"
 #include "command_line.h"
+#include "console_actions.h"
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
 #include "platform/wine/heap_pages.h"
@@ -67,8 +69,12 @@ int main(int argc, char* argv[]) {
         case ssr::CommandLineOptions::Action::Help: Print(stdout, ssr::CommandLineHelp()); return ssr::kExitOk;
         case ssr::CommandLineOptions::Action::Version: Print(stdout, ssr::CommandLineVersion()); return ssr::kExitOk;
         case ssr::CommandLineOptions::Action::Usage: Print(stderr, ssr::CommandLineUsage(options.problem)); return ssr::kExitUsage;
-        case ssr::CommandLineOptions::Action::Run:
-        case ssr::CommandLineOptions::Action::Choose: break;
+        default: break;
+    }
+    // The command line's actions need no display, and get no QApplication.
+    if (ssr::RunsWithoutWindow(options.action)) {
+        std::fflush(stdout);
+        return ssr::RunConsoleAction(options, HomeFolder(), std::getenv("WINEPREFIX"), std::cout, std::cerr);
     }
     if (!ssr::HasDisplay([](const char* name) { return std::getenv(name); })) {
         Print(stderr, "sweep-stale-records: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "

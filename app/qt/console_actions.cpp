@@ -1,0 +1,354 @@
+#include "console_actions.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "application/appearance.h"
+#include "application/form1.h"
+#include "catalogue/listing.h"
+#include "catalogue/places.h"
+#include "catalogue/reg.h"
+#include "catalogue/reg_export.h"
+#include "console_desktop.h"
+#include "platform/wine/backup_file.h"
+#include "platform/wine/prefix_discovery.h"
+#include "platform/wine/wine_registry.h"
+#include "prefix_chooser.h"
+
+namespace ssr {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kProgram[] = "sweep-stale-records: ";
+
+// One record as the command line prints it.
+struct Record {
+    std::string prefix;
+    std::string prefix_title;
+    std::string name;
+    std::string location;
+    std::string key;
+    std::string key_path;
+    std::string command;
+    std::string answer;  // stale, live or cannot tell
+    std::string reason;
+    int row = 0;
+};
+
+// What Suggest says of a row it left unchecked, and why; a checked row is stale.
+std::pair<std::string, std::string> Answer(Desktop& desktop, const EntryList& list, int row) {
+    const Text& target = list.SubItem(row, 2);
+    if (list.Checked(row)) return {"stale", "not found: " + ToUtf8(target)};
+    if (Contains(target, kIgnoreMe)) return {"cannot tell", "removed through Windows Installer, never suggested"};
+    if (target.empty()) return {"cannot tell", "the command names no program file"};
+    switch (TargetState(desktop, target, ViewOfLocation(list.SubItem(row, 4)))) {
+        case FileState::Exists: return {"live", "found: " + ToUtf8(target)};
+        case FileState::Missing: return {"stale", "not found: " + ToUtf8(target)};
+        case FileState::Unknown: break;
+    }
+    return {"cannot tell", "cannot be looked up: " + ToUtf8(target)};
+}
+
+// One prefix opened as the window opens it, with the window's handlers.
+class Session {
+public:
+    Session(const fs::path& path, const fs::path& home)
+        : m_prefix(std::make_shared<const wine::Prefix>(path)),
+          m_registry(m_prefix),
+          m_desktop(m_prefix),
+          m_form(m_registry, m_desktop, m_skin),
+          m_title(PrefixTitle(path, wine::PrefixName(path, home), home).toStdString()) {
+        ListUninstallEntries(m_registry, m_form.ListView1(), m_desktop);
+    }
+
+    [[nodiscard]] EntryList& List() { return m_form.ListView1(); }
+    [[nodiscard]] const wine::Prefix& Prefix() const { return *m_prefix; }
+    [[nodiscard]] ConsoleDesktop& Desktop() { return m_desktop; }
+    void Suggest() { m_form.PushButton3_Click(); }
+    void Remove() { m_form.PushButton2_Click(); }
+
+    [[nodiscard]] Record RecordOf(int row) {
+        const EntryList& list = List();
+        Record record;
+        record.prefix = m_prefix->path().string();
+        record.prefix_title = m_title;
+        record.name = ToUtf8(list.ItemText(row));
+        record.location = ToUtf8(list.SubItem(row, 4));
+        record.key = ToUtf8(list.SubItem(row, 3));
+        if (const auto place = PlaceOfLocation(list.SubItem(row, 4)))
+            record.key_path = ToUtf8(FullKeyPath(*place, list.SubItem(row, 3), m_registry.has_32bit_view()));
+        record.command = ToUtf8(list.Command(row));
+        std::tie(record.answer, record.reason) = Answer(m_desktop, list, row);
+        record.row = row;
+        return record;
+    }
+
+    // Every report a handler made, to standard error; true when there was one.
+    bool Report(std::ostream& err) const {
+        for (const std::string& message : m_desktop.Messages()) err << kProgram << m_prefix->path().string() << ": " << message << '\n';
+        return !m_desktop.Messages().empty();
+    }
+
+private:
+    std::shared_ptr<const wine::Prefix> m_prefix;
+    WinePrefixRegistry m_registry;
+    ConsoleDesktop m_desktop;
+    NullSkinEngine m_skin;
+    Form1 m_form;
+    std::string m_title;
+};
+
+std::string JsonText(const std::string& text) {
+    std::string json = "\"";
+    for (const char c : text) {
+        switch (c) {
+            case '"': json += "\\\""; break;
+            case '\\': json += "\\\\"; break;
+            case '\n': json += "\\n"; break;
+            case '\r': json += "\\r"; break;
+            case '\t': json += "\\t"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                    json += escaped;
+                } else {
+                    json += c;
+                }
+        }
+    }
+    return json + "\"";
+}
+
+std::size_t Width(const std::string& text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// Rows of cells in aligned columns, two blanks apart; the last column is not padded.
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+    if (rows.empty()) return;
+    std::vector<std::size_t> widths(rows.front().size(), 0);
+    for (const auto& row : rows)
+        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], Width(row[c]));
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            line += row[c];
+            if (c + 1 < row.size()) line += std::string(widths[c] - Width(row[c]) + 2, ' ');
+        }
+        out << line << '\n';
+    }
+}
+
+void PrintRecords(std::ostream& out, const std::vector<Record>& records, bool json, bool with_prefix) {
+    if (json) {
+        out << "[";
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const Record& r = records[i];
+            out << (i ? ",\n " : "\n ") << "{\"prefix\": " << JsonText(r.prefix) << ", \"prefix_name\": " << JsonText(r.prefix_title)
+                << ", \"name\": " << JsonText(r.name) << ", \"location\": " << JsonText(r.location)
+                << ", \"key\": " << JsonText(r.key) << ", \"key_path\": " << JsonText(r.key_path)
+                << ", \"command\": " << JsonText(r.command) << ", \"suggest\": " << JsonText(r.answer)
+                << ", \"reason\": " << JsonText(r.reason) << "}";
+        }
+        out << (records.empty() ? "]\n" : "\n]\n");
+        return;
+    }
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> header{"NAME", "LOCATION", "KEY", "SUGGEST", "REASON", "COMMAND"};
+    if (with_prefix) header.insert(header.begin(), "PREFIX");
+    rows.push_back(header);
+    for (const Record& r : records) {
+        std::vector<std::string> row{r.name, r.location, r.key, r.answer, r.reason, r.command};
+        if (with_prefix) row.insert(row.begin(), r.prefix_title);
+        rows.push_back(std::move(row));
+    }
+    PrintTable(out, rows);
+}
+
+bool SameKey(const std::string& a, const std::string& b) { return LowerCase(FromUtf8(a)) == LowerCase(FromUtf8(b)); }
+
+// The prefixes an action runs on; empty with the reason said on `err`.
+std::vector<fs::path> Prefixes(const CommandLineOptions& options, const fs::path& home, const char* wineprefix,
+                               std::ostream& err) {
+    if (options.all) {
+        std::vector<fs::path> all;
+        for (const wine::FoundPrefix& found : wine::DiscoverPrefixes(home)) all.push_back(found.path);
+        return all;
+    }
+    const wine::PrefixRequest request = wine::RequestedPrefix(options.prefix, wineprefix, home);
+    fs::path folder = wine::PrefixFolder(request.path);
+    if (!wine::IsPrefix(folder)) {
+        err << kProgram << folder.string() << " is not a Wine prefix: it holds no system.reg\n";
+        return {};
+    }
+    std::error_code error;
+    if (const fs::path absolute = fs::absolute(folder, error); !error) folder = absolute.lexically_normal();
+    if (!folder.has_filename() && folder.has_relative_path()) folder = folder.parent_path();
+    return {folder};
+}
+
+int ListRecords(const CommandLineOptions& options, const std::vector<fs::path>& prefixes, const fs::path& home,
+                std::ostream& out, std::ostream& err) {
+    std::vector<Record> records;
+    bool reported = false;
+    for (const fs::path& path : prefixes) {
+        Session session(path, home);
+        session.Suggest();
+        for (int row = 1; row <= session.List().Count(); ++row)
+            if (options.action == CommandLineOptions::Action::List || session.List().Checked(row))
+                records.push_back(session.RecordOf(row));
+        reported |= session.Report(err);
+    }
+    PrintRecords(out, records, options.json, options.all);
+    return reported ? kExitFailure : kExitOk;
+}
+
+// Checks the rows `options` names: the keys given, or what Suggest checks.
+bool CheckRequested(const CommandLineOptions& options, Session& session, std::ostream& err) {
+    EntryList& list = session.List();
+    if (options.action == CommandLineOptions::Action::RemoveStale) {
+        session.Suggest();
+        return true;
+    }
+    std::vector<int> rows;
+    for (const std::string& key : options.keys) {
+        std::vector<int> matches;
+        for (int row = 1; row <= list.Count(); ++row) {
+            const Record record = session.RecordOf(row);
+            if (SameKey(key, record.key_path) || SameKey(key, record.key)) matches.push_back(row);
+        }
+        if (matches.empty()) {
+            err << kProgram << "no record " << key << " is listed in " << session.Prefix().path().string()
+                << "; nothing was removed\n";
+            return false;
+        }
+        if (matches.size() > 1) {
+            err << kProgram << key << " names records in more than one place; name one by its path:";
+            for (const int row : matches) err << ' ' << session.RecordOf(row).key_path;
+            err << "; nothing was removed\n";
+            return false;
+        }
+        rows.push_back(matches.front());
+    }
+    for (const int row : rows) list.SetChecked(row, true);
+    return true;
+}
+
+int RemoveRecords(const CommandLineOptions& options, const std::vector<fs::path>& prefixes, const fs::path& home,
+                  std::ostream& out, std::ostream& err) {
+    int status = kExitOk;
+    for (const fs::path& path : prefixes) {
+        Session session(path, home);
+        if (session.Report(err)) {
+            err << kProgram << "the records of " << path.string() << " could not all be read; nothing was removed\n";
+            status = kExitFailure;
+            continue;
+        }
+        if (!CheckRequested(options, session, err)) {
+            status = kExitFailure;
+            continue;
+        }
+        EntryList& list = session.List();
+        std::vector<Record> checked;
+        for (int row = 1; row <= list.Count(); ++row)
+            if (list.Checked(row)) checked.push_back(session.RecordOf(row));
+        if (options.dry_run) {
+            for (const Record& r : checked) out << "Would remove: " << r.key_path << "  (" << r.name << ")\n";
+            if (!checked.empty() && session.Prefix().ServerRunning()) {
+                err << kProgram << ToUtf8(session.Desktop().RegistryWriteAdvice(kErrorSharingViolation, kHkeyLocalMachine)) << '\n';
+                status = kExitFailure;
+            }
+            continue;
+        }
+        if (checked.empty()) continue;
+        session.Remove();
+        for (const SavedBackup& backup : session.Desktop().Backups())
+            if (backup.saved) out << "Backup: " << ToUtf8(backup.path) << '\n';
+        // A row leaves the list only once its key is gone on disk.
+        std::vector<std::string> left;
+        for (int row = 1; row <= list.Count(); ++row)
+            if (list.Checked(row)) left.push_back(ToUtf8(list.SubItem(row, 3)) + ToUtf8(list.SubItem(row, 4)));
+        for (const Record& r : checked)
+            if (std::find(left.begin(), left.end(), r.key + r.location) == left.end())
+                out << "Removed: " << r.key_path << "  (" << r.name << ")\n";
+        if (session.Report(err) || !left.empty()) status = kExitFailure;
+    }
+    return status;
+}
+
+int ListBackups(const CommandLineOptions& options, const fs::path& prefix, std::ostream& out) {
+    fs::path folder = wine::LocalAppDataFolder(wine::Prefix(prefix));
+    for (const TextView part : SplitPath(kBackupFolder)) folder /= ToUtf8(part);
+    struct Backup {
+        fs::path path;
+        struct timespec changed;
+        off_t size;
+    };
+    std::vector<Backup> backups;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        struct stat st {};
+        if (::stat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || it->path().extension() != ".reg") continue;
+        backups.push_back({it->path(), st.st_mtim, st.st_size});
+    }
+    std::sort(backups.begin(), backups.end(), [](const Backup& a, const Backup& b) {
+        if (a.changed.tv_sec != b.changed.tv_sec) return a.changed.tv_sec > b.changed.tv_sec;
+        if (a.changed.tv_nsec != b.changed.tv_nsec) return a.changed.tv_nsec > b.changed.tv_nsec;
+        return a.path > b.path;
+    });
+    const auto when = [](const struct timespec& t) {
+        std::tm local{};
+        ::localtime_r(&t.tv_sec, &local);
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+        return std::string(text);
+    };
+    if (options.json) {
+        out << "[";
+        for (std::size_t i = 0; i < backups.size(); ++i)
+            out << (i ? ",\n " : "\n ") << "{\"path\": " << JsonText(backups[i].path.string())
+                << ", \"changed\": " << JsonText(when(backups[i].changed)) << ", \"size\": " << backups[i].size << "}";
+        out << (backups.empty() ? "]\n" : "\n]\n");
+    } else {
+        for (const Backup& b : backups) out << when(b.changed) << "  " << b.path.string() << '\n';
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int RunConsoleAction(const CommandLineOptions& options, const fs::path& home, const char* wineprefix,
+                     std::ostream& out, std::ostream& err) noexcept {
+    try {
+        const std::vector<fs::path> prefixes = Prefixes(options, home, wineprefix, err);
+        if (prefixes.empty() && !options.all) return kExitFailure;
+        using Action = CommandLineOptions::Action;
+        switch (options.action) {
+            case Action::List:
+            case Action::Stale: return ListRecords(options, prefixes, home, out, err);
+            case Action::Remove:
+            case Action::RemoveStale: return RemoveRecords(options, prefixes, home, out, err);
+            case Action::Backups: return ListBackups(options, prefixes.front(), out);
+            default: break;
+        }
+        err << kProgram << "this action is not available yet\n";
+        return kExitFailure;
+    } catch (const std::exception& failure) {
+        err << kProgram << failure.what() << '\n';
+        return kExitFailure;
+    } catch (...) {
+        err << kProgram << "failed\n";
+        return kExitFailure;
+    }
+}
+
+}  // namespace ssr
