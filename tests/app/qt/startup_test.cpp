@@ -31,11 +31,12 @@ namespace {
 namespace fs = std::filesystem;
 using Action = CommandLineOptions::Action;
 
-TEST(CommandLine, ReadsOnePathAndTheTwoOptions) {
+TEST(CommandLine, ReadsOnePathAnActionAndItsOptions) {
     struct Row {
         std::vector<std::string> arguments;
         Action action;
         std::optional<fs::path> prefix;
+        std::vector<std::string> keys = {};
     };
     const Row rows[] = {
         {{}, Action::Run, std::nullopt},
@@ -51,12 +52,27 @@ TEST(CommandLine, ReadsOnePathAndTheTwoOptions) {
         {{"-platform", "offscreen"}, Action::Usage, std::nullopt},  // Qt's own options are not ours
         {{"/a", "/b"}, Action::Usage, std::nullopt},
         {{""}, Action::Usage, std::nullopt},
+        {{"/p", "--list", "--json"}, Action::List, fs::path("/p")},
+        {{"--all", "--stale"}, Action::Stale, std::nullopt},
+        {{"/p", "--remove", "A", "HKEY_CURRENT_USER\\X\\B", "--dry-run"}, Action::Remove, fs::path("/p"),
+         {"A", "HKEY_CURRENT_USER\\X\\B"}},
+        {{"--remove-stale", "--all", "--dry-run"}, Action::RemoveStale, std::nullopt},
+        {{"--restore", "/b/Removed records.reg", "--force"}, Action::Restore, std::nullopt},
+        {{"--remove"}, Action::Usage, std::nullopt},             // no key
+        {{"--restore"}, Action::Usage, std::nullopt},            // no file
+        {{"--list", "--stale"}, Action::Usage, std::nullopt},    // one action at a time
+        {{"--all", "/p", "--list"}, Action::Usage, std::nullopt},
+        {{"--all", "--remove", "A"}, Action::Usage, std::nullopt},  // keys name records of one prefix
+        {{"--json"}, Action::Usage, std::nullopt},               // the window has no JSON
+        {{"--list", "--force"}, Action::Usage, std::nullopt},
     };
     for (const Row& row : rows) {
         const CommandLineOptions options = ParseCommandLine(row.arguments);
-        const std::string name = row.arguments.empty() ? "(none)" : row.arguments.front();
+        std::string name;
+        for (const std::string& argument : row.arguments) name += argument + " ";
         EXPECT_EQ(options.action, row.action) << name;
         EXPECT_EQ(options.prefix, row.prefix) << name;
+        EXPECT_EQ(options.keys, row.keys) << name;
         EXPECT_EQ(options.problem.empty(), row.action != Action::Usage) << name;
     }
 }
