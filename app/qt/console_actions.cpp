@@ -60,9 +60,10 @@ std::pair<std::string, std::string> Answer(Desktop& desktop, const EntryList& li
 // One prefix opened as the window opens it, with the window's handlers.
 class Session {
 public:
-    Session(const fs::path& path, const fs::path& home)
+    // `scope`: Records for a look that changes nothing.
+    Session(const fs::path& path, const fs::path& home, ReadScope scope)
         : m_prefix(std::make_shared<const wine::Prefix>(path)),
-          m_registry(m_prefix),
+          m_registry(m_prefix, scope),
           m_desktop(m_prefix),
           m_form(m_registry, m_desktop, m_skin),
           m_title(PrefixTitle(path, wine::PrefixName(path, home), home).toStdString()) {
@@ -201,7 +202,7 @@ int ListRecords(const CommandLineOptions& options, const std::vector<fs::path>& 
     std::vector<Record> records;
     bool reported = false;
     for (const fs::path& path : prefixes) {
-        Session session(path, home);
+        Session session(path, home, ReadScope::Records);
         session.Suggest();
         for (int row = 1; row <= session.List().Count(); ++row)
             if (options.action == CommandLineOptions::Action::List || session.List().Checked(row))
@@ -247,7 +248,7 @@ int RemoveRecords(const CommandLineOptions& options, const std::vector<fs::path>
                   std::ostream& out, std::ostream& err) {
     int status = kExitOk;
     for (const fs::path& path : prefixes) {
-        Session session(path, home);
+        Session session(path, home, ReadScope::Whole);
         if (session.Report(err)) {
             err << kProgram << "the records of " << path.string() << " could not all be read; nothing was removed\n";
             status = kExitFailure;

@@ -66,7 +66,7 @@ QString PrefixTitle(const fs::path& prefix, const std::string& name, const fs::p
 std::optional<int> CountPrefixRecords(const fs::path& prefix) noexcept {
     try {
         if (!wine::IsPrefix(prefix)) return std::nullopt;
-        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(prefix));
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(prefix), ReadScope::Records);
         return CountUninstallEntries(registry);
     } catch (...) {
         return std::nullopt;

@@ -9,6 +9,7 @@
 
 #include "platform/registry_buffers.h"
 #include "platform/wine/posix_file.h"
+#include "platform/wine/record_sections.h"
 #include "platform/wine/reg_file.h"
 #include "platform/wine/wine_prefix.h"
 
@@ -61,6 +62,7 @@ struct WinePrefixRegistry::State {
 
     std::shared_ptr<const wine::Prefix> prefix;
     wine::WriteFaultHook fault;
+    ReadScope scope = ReadScope::Whole;
     Hive hives[2];
     // Open handles, the newest last. Only a few are open at a time (a
     // listing opens and closes one per value it reads), so a search from the
@@ -101,6 +103,8 @@ struct WinePrefixRegistry::State {
         if (read.error != wine::IoError::None) return ReadFailureCode(read.error);  // try again next call
         hive.loaded = true;
         hive.identity = read.identity;
+        if (scope == ReadScope::Records && h == kMachine)
+            if (std::optional<std::string> cut = wine::RecordSections(read.bytes)) read.bytes = std::move(*cut);
         hive.file = Parse(h, std::move(read.bytes));
         return hive.load_error = hive.file ? kErrorSuccess : kErrorBadDbFormat;
     }
@@ -423,6 +427,11 @@ WinePrefixRegistry::WinePrefixRegistry(std::shared_ptr<const wine::Prefix> prefi
     m_state->fault = std::move(fault);
 }
 
+WinePrefixRegistry::WinePrefixRegistry(std::shared_ptr<const wine::Prefix> prefix, ReadScope scope)
+    : WinePrefixRegistry(std::move(prefix)) {
+    m_state->scope = scope;
+}
+
 WinePrefixRegistry::~WinePrefixRegistry() = default;
 
 const wine::Prefix& WinePrefixRegistry::prefix() const { return *m_state->prefix; }
@@ -490,9 +499,11 @@ long WinePrefixRegistry::close_key(RegHandle key) {
 }
 
 long WinePrefixRegistry::delete_tree(RegHandle root, TextView subkey, std::uint32_t view) {
+    // A store that read part of the file would write that part as the whole.
+    if (m_state->scope != ReadScope::Whole) return kErrorAccessDenied;
     return m_state->DeleteTree(root, ViewPath(root, subkey, view, has_32bit_view()));
 }
 
-long WinePrefixRegistry::commit() { return m_state->Commit(); }
+long WinePrefixRegistry::commit() { return m_state->scope == ReadScope::Whole ? m_state->Commit() : kErrorAccessDenied; }
 
 }  // namespace ssr

@@ -25,11 +25,17 @@
 
 namespace ssr {
 
+// How much of system.reg a store reads. Records: only what listing the
+// records and testing their files needs (record_sections.h), for a quick
+// look at many prefixes; such a store refuses every change with access denied.
+enum class ReadScope { Whole, Records };
+
 class WinePrefixRegistry final : public Registry {
 public:
     // `fault` is the tests' way to fail or interrupt a replacement of
     // system.reg at a chosen step; the program passes none.
     explicit WinePrefixRegistry(std::shared_ptr<const wine::Prefix> prefix, wine::WriteFaultHook fault = {});
+    WinePrefixRegistry(std::shared_ptr<const wine::Prefix> prefix, ReadScope scope);
     ~WinePrefixRegistry() override;
     WinePrefixRegistry(const WinePrefixRegistry&) = delete;
     WinePrefixRegistry& operator=(const WinePrefixRegistry&) = delete;

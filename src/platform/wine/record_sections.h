@@ -1,0 +1,23 @@
+#pragma once
+// The part of a prefix's system.reg that listing its records and testing
+// their files reads: the uninstall keys of both views with everything below
+// them, the keys Wine takes a program's environment from, and every registry
+// link. A fresh prefix's file is about 3 MB and 16,000 keys, of which this
+// is a few hundred bytes: reading only these is what makes a look at
+// hundreds of prefixes quick.
+//
+// A store that reads the cut file must never write it.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ssr::wine {
+
+// The file's opening lines and the sections above, in their order and
+// byte for byte. Nothing when the file cannot be cut without changing what
+// those keys read as: NUL bytes in it, an "#arch=" line after the opening
+// lines, or a link on the way to a record or among the records.
+[[nodiscard]] std::optional<std::string> RecordSections(std::string_view file);
+
+}  // namespace ssr::wine
