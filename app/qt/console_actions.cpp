@@ -17,6 +17,7 @@
 #include "catalogue/reg_export.h"
 #include "console_desktop.h"
 #include "platform/wine/backup_file.h"
+#include "platform/wine/backup_restore.h"
 #include "platform/wine/prefix_discovery.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_chooser.h"
@@ -325,6 +326,22 @@ int ListBackups(const CommandLineOptions& options, const fs::path& prefix, std::
     return kExitOk;
 }
 
+int Restore(const CommandLineOptions& options, const fs::path& prefix, std::ostream& out, std::ostream& err) {
+    const wine::RestoreReport report = wine::RestoreBackup(wine::Prefix(prefix), options.backup, {options.force, options.dry_run, {}});
+    using Outcome = wine::RestoredRecord::Outcome;
+    for (const wine::RestoredRecord& record : report.records) {
+        const char* said = record.outcome == Outcome::AlreadyThere ? "Already there: "
+                           : record.outcome == Outcome::Refused   ? "There with other contents: "
+                           : options.dry_run || !report.written   ? (record.outcome == Outcome::Replaced ? "Would replace: " : "Would restore: ")
+                           : record.outcome == Outcome::Replaced  ? "Replaced: "
+                                                                  : "Restored: ";
+        out << said << ToUtf8(record.path) << '\n';
+    }
+    if (report.problem.empty()) return kExitOk;
+    err << kProgram << report.problem << '\n';
+    return kExitFailure;
+}
+
 }  // namespace
 
 int RunConsoleAction(const CommandLineOptions& options, const fs::path& home, const char* wineprefix,
@@ -339,10 +356,10 @@ int RunConsoleAction(const CommandLineOptions& options, const fs::path& home, co
             case Action::Remove:
             case Action::RemoveStale: return RemoveRecords(options, prefixes, home, out, err);
             case Action::Backups: return ListBackups(options, prefixes.front(), out);
+            case Action::Restore: return Restore(options, prefixes.front(), out, err);
             default: break;
         }
-        err << kProgram << "this action is not available yet\n";
-        return kExitFailure;
+        return kExitUsage;
     } catch (const std::exception& failure) {
         err << kProgram << failure.what() << '\n';
         return kExitFailure;

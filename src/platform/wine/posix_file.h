@@ -71,6 +71,8 @@ struct ReplaceOutcome {
 // of our own (made when missing); a link or anybody else's file there is
 // refused with AccessDenied, and a lock still held by another writer after
 // `wait` with Busy. The lock goes with the object.
+inline constexpr char kWritersLockName[] = ".registry-writers.lock";  // beside the registry files
+
 class WriterLock {
 public:
     [[nodiscard]] IoError Acquire(const std::filesystem::path& path, std::chrono::milliseconds wait);

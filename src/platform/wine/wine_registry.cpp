@@ -33,8 +33,6 @@ long WriteFailureCode(wine::IoError error) {
     }
 }
 
-// Beside the registry files: held by whoever writes them.
-constexpr char kLockFileName[] = ".registry-writers.lock";
 
 // The uninstall key of the 32-bit view, as a win64 prefix keeps it.
 constexpr char16_t kUninstallKeyPath32[] = u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -357,7 +355,7 @@ long WinePrefixRegistry::State::Commit() {
     // file to the rename, so no two base their files on the same old one.
     wine::WriterLock lock;
     long result = kErrorSuccess;
-    switch (lock.Acquire(prefix->path() / kLockFileName, kLockWait)) {
+    switch (lock.Acquire(prefix->path() / wine::kWritersLockName, kLockWait)) {
     case wine::IoError::None: break;
     case wine::IoError::Busy: result = kErrorSharingViolation; break;
     case wine::IoError::AccessDenied: result = kErrorAccessDenied; break;
