@@ -410,7 +410,8 @@ RestoreReport RestoreBackup(const Prefix& prefix, const fs::path& backup, const 
         HiveWork& hive = hives[h];
         if (!hive.changes) continue;
         bytes[h] = hive.file->HasStaged() ? hive.file->WithoutStaged(seconds, ticks).bytes : hive.read.bytes;
-        if (!bytes[h].empty() && bytes[h].back() != '\n') bytes[h] += '\n';
+        // A blank line between sections, as Wine writes them.
+        while (!bytes[h].empty() && !bytes[h].ends_with("\n\n")) bytes[h] += '\n';
         for (const ImportedKey* key : hive.inserted) bytes[h] += SectionText(*key, seconds, ticks);
     }
     for (const int h : {kMachine, kUser}) {

@@ -171,13 +171,52 @@ TEST_F(CommandLine, RemovesWhatItIsToldAndWhatSuggestChecksAfterABackup) {
     EXPECT_TRUE(backups.out.startsWith(backups.out.section('\n', 0, 0))) << "newest first";
 }
 
-TEST_F(CommandLine, NothingIsWrittenWhileWineRuns) {
-    Wine({"wineserver", "-p"});
-    const Outcome run = Program({"--remove", "Cli.Live"});
+TEST_F(CommandLine, RestoresBackupsWithoutWineAndRefusesARecordThatChanged) {
+    const QStringList backups = Program({"--backups"}).out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(backups.size(), 2);
+    for (const QString& line : backups) {
+        const Outcome run = Program({"--restore", line.section("  ", 1)});
+        EXPECT_EQ(run.code, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.out.startsWith("Restored: ")) << run.out.toStdString();
+    }
+    for (const Record& r : kRecords) EXPECT_TRUE(WineHas(r)) << r.key;
+    EXPECT_TRUE(Wine({"wine", "reg", "query", "HKLM\\" + kUninstall + "\\Cli.Gone\\Details", "/v", "Channel", "/reg:64"})
+                    .out.contains("beta"));
     Wine({"wineserver", "-k"});
-    EXPECT_EQ(run.code, 1);
-    EXPECT_TRUE(run.err.contains("wineserver -k")) << run.err.toStdString();
-    EXPECT_TRUE(WineHas(kRecords[0]));
+
+    // The oldest backup holds Cli.Gone; Wine then changes the record.
+    const QString oldest = backups.last().section("  ", 1);
+    Wine({"wine", "reg", "add", "HKLM\\" + kUninstall + "\\Cli.Gone", "/v", "DisplayName", "/d", "Changed", "/f", "/reg:64"});
+    Wine({"wineserver", "-k"});
+    Wine({"wineserver", "-w"});
+    const Outcome refused = Program({"--restore", oldest});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(refused.err.contains("--force")) << refused.err.toStdString();
+    const Outcome forced = Program({"--restore", oldest, "--force"});
+    EXPECT_EQ(forced.code, 0) << forced.err.toStdString();
+    EXPECT_TRUE(Wine({"wine", "reg", "query", "HKLM\\" + kUninstall + "\\Cli.Gone", "/v", "DisplayName", "/reg:64"})
+                    .out.contains("Name of Cli.Gone"));
+    Wine({"wineserver", "-k"});
+}
+
+TEST_F(CommandLine, NothingIsWrittenWhileWineRuns) {
+    const QString backup = Program({"--backups"}).out.section('\n', 0, 0).section("  ", 1);
+    const QByteArray before = [] {
+        QFile file(s_prefix + "/system.reg");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    Wine({"wineserver", "-p"});
+    const Outcome removed = Program({"--remove", "Cli.Live"});
+    const Outcome restored = Program({"--restore", backup, "--force"});
+    Wine({"wineserver", "-k"});
+    Wine({"wineserver", "-w"});
+    for (const Outcome& run : {removed, restored}) {
+        EXPECT_EQ(run.code, 1);
+        EXPECT_TRUE(run.err.contains("wineserver -k")) << run.err.toStdString();
+    }
+    QFile after(s_prefix + "/system.reg");
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), before);
 }
 
 }  // namespace
