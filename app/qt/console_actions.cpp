@@ -58,16 +58,22 @@ std::pair<std::string, std::string> Answer(Desktop& desktop, const EntryList& li
     return {"cannot tell", "cannot be looked up: " + ToUtf8(target)};
 }
 
+// A prefix to work on, with what its keeper calls it.
+struct Target {
+    fs::path path;
+    std::string name;
+};
+
 // One prefix opened as the window opens it, with the window's handlers.
 class Session {
 public:
     // `scope`: Records for a look that changes nothing.
-    Session(const fs::path& path, const fs::path& home, ReadScope scope)
-        : m_prefix(std::make_shared<const wine::Prefix>(path)),
+    Session(const Target& target, const fs::path& home, ReadScope scope)
+        : m_prefix(std::make_shared<const wine::Prefix>(target.path)),
           m_registry(m_prefix, scope),
           m_desktop(m_prefix),
           m_form(m_registry, m_desktop, m_skin),
-          m_title(PrefixTitle(path, wine::PrefixName(path, home), home).toStdString()) {
+          m_title(PrefixTitle(target.path, target.name, home).toStdString()) {
         ListUninstallEntries(m_registry, m_form.ListView1(), m_desktop);
     }
 
@@ -93,10 +99,15 @@ public:
         return record;
     }
 
-    // Every report a handler made, to standard error; true when there was one.
-    bool Report(std::ostream& err) const {
+    // Every report a handler made, to standard error; true when there was
+    // one. The listing passes over a place it cannot open, as the window
+    // does; here a registry that cannot be read is said, since a script would
+    // take it for one without records.
+    bool Report(std::ostream& err) {
         for (const std::string& message : m_desktop.Messages()) err << kProgram << m_prefix->path().string() << ": " << message << '\n';
-        return !m_desktop.Messages().empty();
+        const bool readable = CountUninstallEntries(m_registry).has_value();
+        if (!readable) err << kProgram << "the registry of " << m_prefix->path().string() << " cannot be read\n";
+        return !m_desktop.Messages().empty() || !readable;
     }
 
 private:
@@ -179,11 +190,11 @@ void PrintRecords(std::ostream& out, const std::vector<Record>& records, bool js
 bool SameKey(const std::string& a, const std::string& b) { return LowerCase(FromUtf8(a)) == LowerCase(FromUtf8(b)); }
 
 // The prefixes an action runs on; empty with the reason said on `err`.
-std::vector<fs::path> Prefixes(const CommandLineOptions& options, const fs::path& home, const char* wineprefix,
-                               std::ostream& err) {
+std::vector<Target> Prefixes(const CommandLineOptions& options, const fs::path& home, const char* wineprefix,
+                             std::ostream& err) {
     if (options.all) {
-        std::vector<fs::path> all;
-        for (const wine::FoundPrefix& found : wine::DiscoverPrefixes(home)) all.push_back(found.path);
+        std::vector<Target> all;
+        for (wine::FoundPrefix& found : wine::DiscoverPrefixes(home)) all.push_back({found.path, std::move(found.name)});
         return all;
     }
     const wine::PrefixRequest request = wine::RequestedPrefix(options.prefix, wineprefix, home);
@@ -195,15 +206,15 @@ std::vector<fs::path> Prefixes(const CommandLineOptions& options, const fs::path
     std::error_code error;
     if (const fs::path absolute = fs::absolute(folder, error); !error) folder = absolute.lexically_normal();
     if (!folder.has_filename() && folder.has_relative_path()) folder = folder.parent_path();
-    return {folder};
+    return {{folder, wine::PrefixName(folder, home)}};
 }
 
-int ListRecords(const CommandLineOptions& options, const std::vector<fs::path>& prefixes, const fs::path& home,
+int ListRecords(const CommandLineOptions& options, const std::vector<Target>& prefixes, const fs::path& home,
                 std::ostream& out, std::ostream& err) {
     std::vector<Record> records;
     bool reported = false;
-    for (const fs::path& path : prefixes) {
-        Session session(path, home, ReadScope::Records);
+    for (const Target& target : prefixes) {
+        Session session(target, home, ReadScope::Records);
         session.Suggest();
         for (int row = 1; row <= session.List().Count(); ++row)
             if (options.action == CommandLineOptions::Action::List || session.List().Checked(row))
@@ -245,11 +256,12 @@ bool CheckRequested(const CommandLineOptions& options, Session& session, std::os
     return true;
 }
 
-int RemoveRecords(const CommandLineOptions& options, const std::vector<fs::path>& prefixes, const fs::path& home,
+int RemoveRecords(const CommandLineOptions& options, const std::vector<Target>& prefixes, const fs::path& home,
                   std::ostream& out, std::ostream& err) {
     int status = kExitOk;
-    for (const fs::path& path : prefixes) {
-        Session session(path, home, ReadScope::Whole);
+    for (const Target& target : prefixes) {
+        const fs::path& path = target.path;
+        Session session(target, home, ReadScope::Whole);
         if (session.Report(err)) {
             err << kProgram << "the records of " << path.string() << " could not all be read; nothing was removed\n";
             status = kExitFailure;
@@ -263,6 +275,8 @@ int RemoveRecords(const CommandLineOptions& options, const std::vector<fs::path>
         std::vector<Record> checked;
         for (int row = 1; row <= list.Count(); ++row)
             if (list.Checked(row)) checked.push_back(session.RecordOf(row));
+        // With --all, each prefix's lines come under its name.
+        if (options.all && !checked.empty()) out << "Prefix: " << path.string() << '\n';
         if (options.dry_run) {
             for (const Record& r : checked) out << "Would remove: " << r.key_path << "  (" << r.name << ")\n";
             if (!checked.empty() && session.Prefix().ServerRunning()) {
@@ -347,7 +361,7 @@ int Restore(const CommandLineOptions& options, const fs::path& prefix, std::ostr
 int RunConsoleAction(const CommandLineOptions& options, const fs::path& home, const char* wineprefix,
                      std::ostream& out, std::ostream& err) noexcept {
     try {
-        const std::vector<fs::path> prefixes = Prefixes(options, home, wineprefix, err);
+        const std::vector<Target> prefixes = Prefixes(options, home, wineprefix, err);
         if (prefixes.empty() && !options.all) return kExitFailure;
         using Action = CommandLineOptions::Action;
         switch (options.action) {
@@ -355,8 +369,8 @@ int RunConsoleAction(const CommandLineOptions& options, const fs::path& home, co
             case Action::Stale: return ListRecords(options, prefixes, home, out, err);
             case Action::Remove:
             case Action::RemoveStale: return RemoveRecords(options, prefixes, home, out, err);
-            case Action::Backups: return ListBackups(options, prefixes.front(), out);
-            case Action::Restore: return Restore(options, prefixes.front(), out, err);
+            case Action::Backups: return ListBackups(options, prefixes.front().path, out);
+            case Action::Restore: return Restore(options, prefixes.front().path, out, err);
             default: break;
         }
         return kExitUsage;

@@ -335,6 +335,21 @@ RestoreReport RestoreBackup(const Prefix& prefix, const fs::path& backup, const 
 
     std::map<Text, const ImportedKey*> by_path[2];
     for (const ImportedKey& key : keys) by_path[key.hive][LowerPath(key.path)] = &key;
+    // A record is a key of the file with no ancestor in it; the keys below it go with it.
+    std::vector<const ImportedKey*> roots[2];
+    std::map<Text, std::vector<const ImportedKey*>> record_keys[2];
+    for (const ImportedKey& key : keys) {
+        const Text lower = LowerPath(key.path);
+        Text root = lower;
+        for (std::size_t at = lower.find(u'\\'); at != Text::npos; at = lower.find(u'\\', at + 1)) {
+            if (by_path[key.hive].count(lower.substr(0, at)) > 0) {
+                root = lower.substr(0, at);
+                break;
+            }
+        }
+        if (root == lower) roots[key.hive].push_back(&key);
+        record_keys[key.hive][root].push_back(&key);
+    }
     HiveWork hives[2];
     Architecture architecture = Architecture::Unknown;
     std::size_t refused = 0;
@@ -362,20 +377,12 @@ RestoreReport RestoreBackup(const Prefix& prefix, const fs::path& backup, const 
             return report;
         }
         RegFile& reg = *hive.file;
-        for (const ImportedKey& key : keys) {
-            if (key.hive != h) continue;
-            // A record is a key of the file with no ancestor in it.
-            bool below = false;
-            const Text lower = LowerPath(key.path);
-            for (std::size_t at = lower.find(u'\\'); at != Text::npos && !below; at = lower.find(u'\\', at + 1))
-                below = by_path[h].count(lower.substr(0, at)) > 0;
-            if (below) continue;
-            RestoredRecord record{key.shown, RestoredRecord::Outcome::Restored};
-            if (RegFile::Node* existing = reg.Find(reg.root(), key.path)) {
-                std::size_t seen = 0, in_backup = 0;
-                for (const auto& [path, ignored] : by_path[h])
-                    if (path == lower || (path.size() > lower.size() && path.starts_with(lower) && path[lower.size()] == u'\\')) ++in_backup;
-                if (SameTree(reg, existing, key.path, by_path[h], seen) && seen == in_backup) {
+        for (const ImportedKey* key : roots[h]) {
+            const std::vector<const ImportedKey*>& parts = record_keys[h][LowerPath(key->path)];
+            RestoredRecord record{key->shown, RestoredRecord::Outcome::Restored};
+            if (RegFile::Node* existing = reg.Find(reg.root(), key->path)) {
+                std::size_t seen = 0;
+                if (SameTree(reg, existing, key->path, by_path[h], seen) && seen == parts.size()) {
                     record.outcome = RestoredRecord::Outcome::AlreadyThere;
                 } else if (options.force) {
                     record.outcome = RestoredRecord::Outcome::Replaced;
@@ -386,12 +393,7 @@ RestoreReport RestoreBackup(const Prefix& prefix, const fs::path& backup, const 
                 }
             }
             if (record.outcome == RestoredRecord::Outcome::Restored || record.outcome == RestoredRecord::Outcome::Replaced) {
-                for (const ImportedKey& part : keys) {
-                    const Text part_lower = LowerPath(part.path);
-                    if (part.hive == h && (part_lower == lower || (part_lower.size() > lower.size() && part_lower.starts_with(lower) &&
-                                                                    part_lower[lower.size()] == u'\\')))
-                        hive.inserted.push_back(&part);
-                }
+                hive.inserted.insert(hive.inserted.end(), parts.begin(), parts.end());
                 hive.changes = true;
             }
             report.records.push_back(std::move(record));

@@ -147,7 +147,13 @@ TEST_F(CommandLine, RefusedAndWrongRequestsChangeNothing) {
         {{"--remove", "Cli.Gone", "--all"}, 2, "--all does not go with --remove"},
         {{"--remove-stale", "--dry-run"}, 0, ""},
         {{s_temporary->path() + "/not-a-prefix", "--list"}, 1, "is not a Wine prefix"},
+        {{s_temporary->path() + "/damaged", "--stale"}, 1, "cannot be read"},  // not a prefix without records
     };
+    QDir().mkpath(s_temporary->path() + "/damaged");
+    QFile damaged(s_temporary->path() + "/damaged/system.reg");
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("zero-filled after a crash");
+    damaged.close();
     for (const Row& row : rows) {
         const Outcome run = Program(row.arguments);
         EXPECT_EQ(run.code, row.code) << row.arguments.join(' ').toStdString();
