@@ -15,6 +15,7 @@
 #include "catalogue/places.h"
 #include "catalogue/reg.h"
 #include "catalogue/reg_export.h"
+#include "catalogue/target_verdict.h"
 #include "console_desktop.h"
 #include "platform/wine/backup_file.h"
 #include "platform/wine/backup_restore.h"
@@ -44,18 +45,17 @@ struct Record {
     int row = 0;
 };
 
-// What Suggest says of a row it left unchecked, and why; a checked row is stale.
+// What Suggest says of a row, and why: its own verdict on the row's target,
+// so that a row it checked is stale and no other is.
 std::pair<std::string, std::string> Answer(Desktop& desktop, const EntryList& list, int row) {
-    const Text& target = list.SubItem(row, 2);
-    if (list.Checked(row)) return {"stale", "not found: " + ToUtf8(target)};
-    if (Contains(target, kIgnoreMe)) return {"cannot tell", "removed through Windows Installer, never suggested"};
-    if (target.empty()) return {"cannot tell", "the command names no program file"};
-    switch (TargetState(desktop, target, ViewOfLocation(list.SubItem(row, 4)))) {
-        case FileState::Exists: return {"live", "found: " + ToUtf8(target)};
-        case FileState::Missing: return {"stale", "not found: " + ToUtf8(target)};
-        case FileState::Unknown: break;
+    const TargetVerdict verdict = JudgeTarget(desktop, list.SubItem(row, 2), list.SubItem(row, 4));
+    const std::string path = ToUtf8(verdict.path.empty() ? list.SubItem(row, 2) : verdict.path);
+    switch (verdict.state) {
+        case TargetState::NotFound: return {"stale", "not found: " + path};
+        case TargetState::Found: return {"live", "found: " + path};
+        case TargetState::CannotTell: break;
     }
-    return {"cannot tell", "cannot be looked up: " + ToUtf8(target)};
+    return {"cannot tell", ToUtf8(verdict.reason)};
 }
 
 // A prefix to work on, with what its keeper calls it.

@@ -25,7 +25,7 @@ void ConsoleDesktop::StartCommand(TextView, ShowCommand) {
 
 Text ConsoleDesktop::HomePageCommandLine(TextView) const { return {}; }
 
-FileState ConsoleDesktop::QueryFileState(TextView path) noexcept { return m_window_desktop.QueryFileState(path); }
+FileAnswer ConsoleDesktop::QueryFileState(TextView path) noexcept { return m_window_desktop.QueryFileState(path); }
 
 std::optional<Text> ConsoleDesktop::EnvironmentVariable(TextView name, ProgramView view) {
     return m_window_desktop.EnvironmentVariable(name, view);

@@ -27,7 +27,7 @@ public:
                    ShowCommand show) override;
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
-    [[nodiscard]] FileState QueryFileState(TextView path) noexcept override;
+    [[nodiscard]] FileAnswer QueryFileState(TextView path) noexcept override;
     [[nodiscard]] std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) override;
     [[nodiscard]] bool IsPlainFile(TextView path) override;
     [[nodiscard]] std::shared_ptr<PointerPicture> LoadPointer(TextView path) override;
