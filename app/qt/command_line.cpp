@@ -108,7 +108,8 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     if (options.action == Action::Remove && options.keys.empty()) return usage("--remove needs the key of a record");
     if (options.all && options.prefix) return usage("--all takes no prefix path");
     for (const std::string& misplaced :
-         {named(options.all && (!console || options.action == Action::Remove || options.action == Action::Restore), "--all"),
+         {named(options.all && (!console || options.action == Action::Remove || options.action == Action::Restore ||
+                                 options.action == Action::Backups), "--all"),
           named(options.json && options.action != Action::List && options.action != Action::Stale &&
                     options.action != Action::Backups, "--json"),
           named(options.dry_run && options.action != Action::Remove && options.action != Action::RemoveStale &&

@@ -63,6 +63,7 @@ TEST(CommandLine, ReadsOnePathAnActionAndItsOptions) {
         {{"--list", "--stale"}, Action::Usage, std::nullopt},    // one action at a time
         {{"--all", "/p", "--list"}, Action::Usage, std::nullopt},
         {{"--all", "--remove", "A"}, Action::Usage, std::nullopt},  // keys name records of one prefix
+        {{"--all", "--backups"}, Action::Usage, std::nullopt},     // backups belong to one prefix
         {{"--json"}, Action::Usage, std::nullopt},               // the window has no JSON
         {{"--list", "--force"}, Action::Usage, std::nullopt},
     };
