@@ -24,6 +24,7 @@ namespace {
 class NoLaunch final : public ssr::ProcessLauncher {
 public:
     [[nodiscard]] bool StartDetached(const ssr::LaunchRequest&) override { return true; }
+    [[nodiscard]] bool StartWatched(const ssr::LaunchRequest&, ssr::ProcessWatch) override { return true; }
 };
 
 // After the window's first paint has finished: prints the rows and quits.

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "application/button_colours.h"
+#include "platform/colour.h"
 #include "platform/qt/entry_list_model.h"
 #include "platform/qt/qt_desktop.h"
 #include "platform/qt/system_colours.h"
@@ -122,6 +124,20 @@ protected:
         if (current.isValid() && !selectionModel()->isRowSelected(current.row(), current.parent()))
             selectionModel()->select(current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
+
+    // When the current row leaves the list, Qt makes a neighbour current and,
+    // with one selected row at most, selects it too: the next Uninstall click
+    // would start a program the user never picked. The focus moves on alone.
+    void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override {
+        const QModelIndex current = currentIndex();
+        if (current.isValid() && current.parent() == parent && current.row() >= start && current.row() <= end) {
+            const int rows = model()->rowCount(parent);
+            const int next = end + 1 < rows ? end + 1 : start - 1;
+            selectionModel()->setCurrentIndex(next >= 0 ? model()->index(next, 0, parent) : QModelIndex(),
+                                              QItemSelectionModel::NoUpdate);
+        }
+        QTreeView::rowsAboutToBeRemoved(parent, start, end);
+    }
 };
 
 }  // namespace
@@ -143,7 +159,13 @@ MainWindow::MainWindow(Form1& form, QWidget* parent)
 
     m_model = std::make_unique<EntryListModel>(m_form.ListView1());
     m_model->SetHint(ToQString(design::kListHint));
+    m_model->SetRowHint([this](int position) {
+        QStringList lines;
+        for (const Text& line : m_form.RowHint(position)) lines.append(ToQString(line));
+        return lines;
+    });
     BuildControls();
+    ApplyColours();
 
     // The design's 32x32 image until Form_Load gives all four.
     ShowIcon(m_form.Icon());
@@ -171,15 +193,39 @@ void MainWindow::BuildControls() {
     for (std::size_t i = 1; i < tab_order.size(); ++i) setTabOrder(tab_order[i - 1].second, tab_order[i].second);
 }
 
+// System colours come from the desktop's palette, looked up again when the
+// user changes the theme.
+void MainWindow::ApplyColours() {
+    const QPalette system = QApplication::palette();
+    if (m_list) {
+        QPalette palette = m_list->palette();
+        palette.setColor(QPalette::Text, ResolveColour(design::kListTextColor, system));
+        palette.setColor(QPalette::Base, ResolveColour(design::kListBackColor, system));
+        m_list->setPalette(palette);
+    }
+    const ButtonColours colours =
+        ReadableButtonColours(ColourValue(ResolveColour(design::kButtonFaceColor, system)),
+                              ColourValue(ResolveColour(design::kButtonTextColor, system)),
+                              ColourValue(ResolveColour(kSystemButtonFace, system)));
+    for (QPushButton* button : findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::ButtonText, ResolveColour(colours.text, system));
+        palette.setColor(QPalette::Button, ResolveColour(colours.face, system));
+        button->setPalette(palette);
+    }
+}
+
+bool MainWindow::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::ApplicationPaletteChange) ApplyColours();
+    return handled;
+}
+
 void MainWindow::BuildList(const ControlDesign& design) {
     m_list = new ListView(this);
     m_list->setObjectName(DesignName(design.name));
     m_list->setGeometry(PixelRect(design.rect));
     m_list->setFont(DesignFont(design::kListFont));
-    QPalette palette = m_list->palette();
-    palette.setColor(QPalette::Text, ResolveColour(design::kListTextColor, palette));
-    palette.setColor(QPalette::Base, ResolveColour(design::kListBackColor, palette));
-    m_list->setPalette(palette);
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);
     m_list->setUniformRowHeights(true);
@@ -216,12 +262,8 @@ QPushButton* MainWindow::BuildButton(const ControlDesign& design) {
     button->setGeometry(PixelRect(design.rect));
     button->setFont(DesignFont(design::kButtonFont));
     button->setAutoDefault(false);
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::ButtonText, ResolveColour(design::kButtonTextColor, palette));
-    palette.setColor(QPalette::Button, ResolveColour(design::kButtonFaceColor, palette));
-    button->setPalette(palette);
     if (const FormHandler click = design.click)
-        connect(button, &QPushButton::clicked, this, [this, click] { (m_form.*click)(); });
+        connect(button, &QPushButton::clicked, this, [this, click] { m_form.Dispatch(click); });
     TrackMouse(button, design);
     return button;
 }
@@ -332,14 +374,14 @@ std::int32_t MainWindow::NativeHandle() const {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove) {
         for (const auto& [widget, handler] : m_mouse_moves)
-            if (widget == watched && handler) (m_form.*handler)();
+            if (widget == watched && handler) m_form.Dispatch(handler);
     }
     return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent* event) {
     // Moves that a child let pass reach the window too; only its own surface counts.
-    if (childAt(event->position().toPoint()) == nullptr) m_form.Form_MouseMove();
+    if (childAt(event->position().toPoint()) == nullptr) m_form.Dispatch(&Form1::Form_MouseMove);
     QWidget::mouseMoveEvent(event);
 }
 

@@ -58,12 +58,16 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     void BuildControls();
     void BuildList(const ControlDesign& design);
     QPushButton* BuildButton(const ControlDesign& design);
     void ApplyColumnWidths();
+    // The list in the system's window colours; the buttons in the design's
+    // colours where they read well, else in readable ones.
+    void ApplyColours();
     void ApplyListHint(const QString& hint);
     // Mouse moves over `widget` run the MouseMove handler of its design row.
     void TrackMouse(QWidget* widget, const ControlDesign& design);

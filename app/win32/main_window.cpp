@@ -7,6 +7,7 @@
 #include <windowsx.h>
 
 #include "app/win32/icons.h"
+#include "application/button_colours.h"
 #include "application/layout.h"
 #include "platform/colour.h"
 #include "platform/win32/wide.h"
@@ -236,8 +237,7 @@ bool MainWindow::OnHintText(const NMHDR& header) {
         const EntryList& entries = m_form.ListView1();
         if (row >= 0 && row < entries.Count() && (hit.flags & LVHT_ONITEM) != 0) {
             m_hint_row = row;
-            const ListItem& item = entries.Row(row + 1);
-            if (!item.sub_items[3].empty()) m_hint_text += Wide(u"\r\n" + item.sub_items[3] + u": " + item.sub_items[2]);
+            for (const Text& line : m_form.RowHint(row + 1)) m_hint_text += L"\r\n" + Wide(line);
         }
     }
     info.lpszText = m_hint_text.data();
@@ -300,7 +300,7 @@ const MainWindow::Control* MainWindow::FindControl(int id) const {
 
 void MainWindow::Run(const Control* control, FormHandler ControlDesign::*event) {
     if (!control) return;
-    if (const FormHandler handler = control->design->*event) (m_form.*handler)();
+    if (const FormHandler handler = control->design->*event) m_form.Dispatch(handler);
 }
 
 // ---------------------------------------------------------------------------
@@ -360,7 +360,7 @@ LRESULT MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lparam) {
             OnDrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
             return TRUE;
         case WM_MOUSEMOVE:
-            m_form.Form_MouseMove();
+            m_form.Dispatch(&Form1::Form_MouseMove);
             return 0;
         case WM_SETCURSOR:
             if (LOWORD(lparam) == HTCLIENT) {
@@ -433,7 +433,8 @@ LRESULT MainWindow::handle_control_message(HWND window, UINT message, WPARAM wpa
 }
 
 // ---------------------------------------------------------------------------
-// The buttons: the design's font and colours on a white face.
+// The buttons: the design's font and colours on a white face, where the
+// system's button text reads on white; else colours that read.
 
 void MainWindow::OnDrawButton(const DRAWITEMSTRUCT& draw) {
     if (draw.CtlType != ODT_BUTTON) return;
@@ -444,8 +445,9 @@ void MainWindow::OnDrawButton(const DRAWITEMSTRUCT& draw) {
     std::uint32_t face_colour = design::kButtonFaceColor;
     for (const auto& control : m_controls)
         if (control.window.get() == draw.hwndItem && control.back_color) face_colour = *control.back_color;
-    const COLORREF face = Resolve(face_colour);
-    UniqueHbrush face_brush(::CreateSolidBrush(face));
+    const ButtonColours colours =
+        ReadableButtonColours(Resolve(face_colour), Resolve(design::kButtonTextColor), Resolve(kSystemButtonFace));
+    UniqueHbrush face_brush(::CreateSolidBrush(colours.face));
     ::FillRect(dc, &rect, face_brush.get());
     ::DrawEdge(dc, &rect, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
 
@@ -455,7 +457,7 @@ void MainWindow::OnDrawButton(const DRAWITEMSTRUCT& draw) {
     if (pressed) ::OffsetRect(&text_rect, 1, 1);
     HGDIOBJ old_font = ::SelectObject(dc, m_button_font.get());
     ::SetBkMode(dc, TRANSPARENT);
-    ::SetTextColor(dc, Resolve(design::kButtonTextColor));
+    ::SetTextColor(dc, colours.text);
     ::DrawTextW(dc, caption, -1, &text_rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     ::SelectObject(dc, old_font);
 

@@ -3,16 +3,10 @@
 
 #include <windows.h>
 
+#include "platform/win32/handles.h"  // UniqueHwnd
 #include "platform/win32/unique_handle.h"
 
 namespace ssr::win32 {
-
-struct HwndTraits {
-    using Handle = HWND;
-    static constexpr Handle None() noexcept { return nullptr; }
-    static void Close(Handle window) noexcept { ::DestroyWindow(window); }
-};
-using UniqueHwnd = UniqueHandle<HwndTraits>;
 
 template <typename GdiObject>
 struct GdiObjectTraits {

@@ -20,6 +20,7 @@ inline constexpr char16_t kPushButton3Click[] = u"in Sweep_Stale_Installed_Recor
 inline constexpr char16_t kPushButton4Click[] = u"in Sweep_Stale_Installed_Record2021/08/31.Form1.PushButton4_Click ";
 inline constexpr char16_t kPushButton5Click[] = u"in Sweep_Stale_Installed_Record2021/08/31.Form1.PushButton5_Click ";
 inline constexpr char16_t kPushButton6Click[] = u"in Sweep_Stale_Installed_Record2021/08/31.Form1.PushButton6_Click ";
+inline constexpr char16_t kUninstallerEnded[] = u"in Sweep_Stale_Installed_Record2021/08/31.Form1.Uninstaller_Ended ";
 }  // namespace location
 
 [[nodiscard]] Text ComposeApplicationError(TextView location, int label, TextView description);

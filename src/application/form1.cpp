@@ -10,6 +10,7 @@
 #include "catalogue/listing.h"
 #include "catalogue/reg.h"
 #include "platform/desktop.h"
+#include "platform/registry.h"
 
 namespace ssr {
 
@@ -94,6 +95,39 @@ void Form1::Form_Load() noexcept {
     };
     for (Step& step : ListingSteps(listing)) steps.push_back(std::move(step));
     RunSteps(m_desktop, location::kFormLoad, steps);
+}
+
+void Form1::Dispatch(FormHandler handler) noexcept {
+    ++m_handling;
+    if (handler) (this->*handler)();
+    --m_handling;
+    RunWaiting();
+}
+
+void Form1::WhenIdle(std::function<void()> work) {
+    m_waiting.push_back(std::move(work));
+    RunWaiting();
+}
+
+void Form1::RunWaiting() noexcept {
+    if (m_handling > 0) return;
+    ++m_handling;
+    // Work may bring more work (a box that lets another program end meanwhile).
+    while (!m_waiting.empty()) {
+        const std::function<void()> work = std::move(m_waiting.front());
+        m_waiting.erase(m_waiting.begin());
+        work();
+    }
+    --m_handling;
+}
+
+std::function<void(const ShellStart&)> Form1::WhenEnded(StartedUninstaller started) {
+    return [alive = std::weak_ptr<Form1*>(m_alive), started = std::move(started)](const ShellStart& outcome) {
+        const auto form = alive.lock();
+        if (!form) return;
+        Form1* self = *form;
+        self->WhenIdle([self, started, outcome] { self->Uninstaller_Ended(started, outcome); });
+    };
 }
 
 void Form1::Form_Unload() {

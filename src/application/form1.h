@@ -5,6 +5,7 @@
 // properties, and routes every click and mouse move to a handler here.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@ namespace ssr {
 
 class Desktop;
 class PointerPicture;
+struct ShellStart;
 class Registry;
 class SkinEngine;
 
@@ -79,6 +81,17 @@ public:
     [[nodiscard]] std::optional<std::uint32_t> ControlBackColor(std::string_view control) const;
     void SetControlBackColor(std::string_view control, std::uint32_t colour);
 
+    // Runs the handler a control's event names. What arrives from outside
+    // while a handler runs (an uninstaller that ended) waits until it has
+    // returned, so no row moves under a handler that is walking the list.
+    void Dispatch(FormHandler handler) noexcept;
+
+    // The hint for the row at `position`, below the list's own: where its
+    // record lives, its full name, its uninstall command and what Suggest's
+    // test says of its target. Asked for when the hint shows, never before.
+    // One text a line; empty for a position the list does not have.
+    [[nodiscard]] std::vector<Text> RowHint(int position) noexcept;
+
     // Handlers.
     void Form_Load() noexcept;
     [[noreturn]] void Form_Unload();
@@ -94,6 +107,20 @@ public:
     void ListView1_MouseMove() noexcept;
 
 private:
+    // An uninstaller the Uninstall button started, and the record it belongs to.
+    struct StartedUninstaller {
+        Text name;
+        Text command;
+        Text key_name;  // empty: its row cannot be found again
+        Text location;
+    };
+    // What the desktop tells when the uninstaller has ended; safe to call
+    // after the form has gone.
+    [[nodiscard]] std::function<void(const ShellStart&)> WhenEnded(StartedUninstaller started);
+    void Uninstaller_Ended(const StartedUninstaller& started, const ShellStart& outcome) noexcept;
+    void WhenIdle(std::function<void()> work);
+    void RunWaiting() noexcept;
+
     Registry& m_registry;
     Desktop& m_desktop;
     SkinEngine& m_skin;
@@ -107,6 +134,11 @@ private:
     int m_mouse_pointer = kPointerDefault;
     std::uint32_t m_back_color = design::kFormBackColor;
     std::vector<std::pair<std::string, std::uint32_t>> m_control_colors;
+
+    int m_handling = 0;
+    std::vector<std::function<void()>> m_waiting;
+    // Lives as long as the form; what outlives it holds only a weak reference.
+    std::shared_ptr<Form1*> m_alive = std::make_shared<Form1*>(this);
 };
 
 }  // namespace ssr

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalogue/places.h"
+#include "platform/desktop.h"
 #include "platform/text.h"
 
 namespace ssr {
@@ -27,8 +28,12 @@ struct CommandLine {
 [[nodiscard]] CommandLine SplitCommandLine(TextView text, const std::function<bool(TextView)>& exists);
 
 // Hands an uninstall command to the shell: the program with its parameters,
-// started in the application folder. The shell's answer is dropped.
-void OpenWithShell(Desktop& desktop, std::intptr_t owner, TextView document);
+// started in the application folder. `ended` hears when it has ended.
+ShellStart OpenWithShell(Desktop& desktop, std::intptr_t owner, TextView document, ProgramEnded ended = {});
+
+// The warning when an uninstaller could not be started: the entry's name,
+// the command and the reason.
+[[nodiscard]] Text UninstallStartFailureMessage(TextView name, TextView command, TextView reason);
 
 // The warning after a removal in which some keys could not be deleted: the
 // count, then one paragraph of advice per distinct reason.

@@ -1,10 +1,13 @@
 // Uninstall Selected Entry From Computer: starts the own uninstaller of every
-// selected entry, with the command its record gives. The entry stays listed;
-// nothing waits for the uninstaller.
+// selected entry, with the command its record gives. A start that fails is
+// said at once, naming the command. When the uninstaller has ended, its
+// record is looked up again: a record it removed takes its row out of the
+// list; any other row stays as it was.
 
 #include "application/error_report.h"
 #include "application/form1.h"
 #include "application/step_runner.h"
+#include "catalogue/places.h"
 #include "catalogue/reg.h"
 #include "operations/operations.h"
 #include "platform/desktop.h"
@@ -36,14 +39,58 @@ CommandLine SplitCommandLine(TextView text, const std::function<bool(TextView)>&
     return {Text(rest.substr(0, first_blank)), trimmed(rest.substr(first_blank + 1))};
 }
 
-void OpenWithShell(Desktop& desktop, std::intptr_t owner, TextView document) {
+ShellStart OpenWithShell(Desktop& desktop, std::intptr_t owner, TextView document, ProgramEnded ended) {
     const Text copy(document);
     const Text folder = desktop.ApplicationFolder();
     // The program is a file, never a folder: "C:\Program Files" exists, and
     // must not win over "C:\Program Files (x86)\App\unins000.exe".
     const CommandLine command =
         SplitCommandLine(copy, [&desktop](TextView path) { return desktop.IsPlainFile(path); });
-    (void)desktop.ShellOpen(owner, command.program, command.parameters, folder, ShowCommand::Normal);
+    return desktop.ShellOpen(owner, command.program, command.parameters, folder, ShowCommand::Normal,
+                             std::move(ended));
+}
+
+Text UninstallStartFailureMessage(TextView name, TextView command, TextView reason) {
+    Text message = u"The uninstaller of \"" + Text(name) + u"\" could not be started:\r" + Text(command);
+    if (!reason.empty()) message += u"\r\r" + Text(reason);
+    return message;
+}
+
+void Form1::Uninstaller_Ended(const StartedUninstaller& started, const ShellStart& outcome) noexcept {
+    std::optional<RecordPlace> place;
+    long status = kErrorSuccess;
+    int i = 0;
+    RunSteps(m_desktop, location::kUninstallerEnded,
+             {
+                 // A Wine that could not open the program ends at once: that is no uninstall.
+                 {100, [&] {
+                      if (outcome.started) return Next::Advance();
+                      m_desktop.MsgBox(UninstallStartFailureMessage(started.name, started.command, outcome.reason),
+                                       kVbOkOnly + kVbExclamation, std::nullopt);
+                      return Next::End();
+                  }, Next::End()},
+                 {102, [&] {
+                      place = PlaceOfLocation(started.location);
+                      return place && !started.key_name.empty() ? Next::Advance() : Next::End();
+                  }, Next::End()},
+                 // Only a record that is certainly gone takes its row away; a
+                 // key that cannot be read for another reason may still be there.
+                 {104, [&] {
+                      m_registry.refresh();
+                      RegHandle key = 0;
+                      status = m_registry.open_key(place->root, Text(kUninstallKeyPath) + u'\\' + started.key_name,
+                                                   place->view, &key);
+                      (void)m_registry.close_key(key);
+                      return status == kErrorFileNotFound ? Next::Advance() : Next::End();
+                  }, Next::End()},
+                 // Rows may have moved since the start: the row is found by its record.
+                 {106, [&] {
+                      for (i = m_list->Count(); i >= 1; --i)
+                          if (m_list->SubItem(i, 3) == started.key_name && m_list->SubItem(i, 4) == started.location)
+                              m_list->Remove(i);
+                      return Next::End();
+                  }, Next::End()},
+             });
 }
 
 void Form1::PushButton1_Click() noexcept {
@@ -62,8 +109,20 @@ void Form1::PushButton1_Click() noexcept {
                  // shows only the DLL of a rundll32 command. A row that was not
                  // listed from the registry has only its column.
                  {104, [&] {
-                      const Text& command = m_list->Command(i);
-                      OpenWithShell(m_desktop, hWnd(), command.empty() ? m_list->SubItem(i, 1) : command);
+                      const Text& kept = m_list->Command(i);
+                      StartedUninstaller started;
+                      started.command = kept.empty() ? m_list->SubItem(i, 1) : kept;
+                      try {
+                          started.name = m_list->ItemText(i);
+                          started.key_name = m_list->SubItem(i, 3);
+                          started.location = m_list->SubItem(i, 4);
+                      } catch (...) {
+                          started.key_name.clear();  // not watched: its row could not be found again
+                      }
+                      const ShellStart result = OpenWithShell(m_desktop, hWnd(), started.command, WhenEnded(started));
+                      if (!result.started)
+                          m_desktop.MsgBox(UninstallStartFailureMessage(started.name, started.command, result.reason),
+                                           kVbOkOnly + kVbExclamation, std::nullopt);
                       return Next::Advance();
                   }},
                  {108, [&] { return ++i <= count ? Next::Jump(102) : Next::End(); }, Next::End()},

@@ -8,6 +8,7 @@
 // "c:\\program files\\..."); a desktop maps them onto its own file system.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -59,6 +60,17 @@ public:
     virtual ~PointerPicture() = default;
 };
 
+// What came of asking the shell to start a program.
+struct ShellStart {
+    bool started = false;
+    Text reason;  // why it did not start, in words for the user
+};
+
+// Told once, on the window's own thread, when a program the shell started
+// has ended: `started` false when it turned out never to have run the
+// program at all (a Wine that could not open it), with the reason.
+using ProgramEnded = std::function<void(const ShellStart& outcome)>;
+
 // What became of a backup file.
 struct SavedBackup {
     bool saved = false;
@@ -75,11 +87,12 @@ public:
     // A modal input box; Cancel gives an empty text.
     virtual Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) = 0;
 
-    // Asks the shell to open `file` with `parameters`; the result is the
-    // shell's own (above 32 for success) and callers drop it. An owner of 0
-    // means no owner window.
-    virtual long ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
-                           ShowCommand show) = 0;
+    // Asks the shell to open `file` with `parameters` and says whether it
+    // started. `ended`, when given, is told once the started program has
+    // ended, without the window waiting for it; never when the start failed
+    // or the program cannot be watched. An owner of 0 means no owner window.
+    virtual ShellStart ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                                 ShowCommand show, ProgramEnded ended) = 0;
     // Starts a command line without waiting. Fails when it cannot be started.
     virtual void StartCommand(TextView command_line, ShowCommand show) = 0;
     // The command line that opens a web address in the user's browser.

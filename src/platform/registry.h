@@ -117,6 +117,11 @@ public:
     // deletes key by key, like the Windows registry, has nothing to do.
     [[nodiscard]] virtual long commit() { return kErrorSuccess; }
 
+    // Makes the next calls see what others changed meanwhile (a program
+    // that ran in the prefix). A store that reads a file at its first call
+    // reads it again if it changed; the Windows registry is always current.
+    virtual void refresh() {}
+
     // True when the local machine's keys have a 32-bit view of their own
     // (a 64-bit system); false where both views are the same keys.
     [[nodiscard]] virtual bool has_32bit_view() const = 0;

@@ -1,4 +1,6 @@
+#include <optional>
 #include <ostream>
+#include <utility>
 #include "operations/operations.h"
 #include "operations_fixture.h"
 #include "platform/failure.h"
@@ -224,6 +226,118 @@ TEST_F(OperationsTest, UninstallReportsAnUnreadableCommandAt104) {
     ASSERT_EQ(desktop.shell_calls.size(), 1U);
     EXPECT_EQ(desktop.shell_calls[0].file, u"b.exe");
 }
+
+// What becomes of the row once its uninstaller has been asked to start.
+// Rows: A (selected, the one started), B.
+struct OutcomeCase {
+    const char* behaviour;
+    bool shell_refuses;         // the shell says at once that it cannot start it
+    std::optional<bool> ended;  // what the desktop tells later: ran (true) or never opened it (false)
+    bool record_removed;        // the uninstaller took the record away
+    bool ends_during_a_handler; // the end is heard while the Help box is open
+    std::vector<Text> rows_after;
+    bool warned;
+};
+
+void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.behaviour; }
+
+class UninstallOutcome : public OperationsTest, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(UninstallOutcome, WarnsOrRefreshesTheRow) {
+    const OutcomeCase& c = GetParam();
+    Fill({{u"Alpha", u"", u"KA", u"\"C:\\Gone\\unins000.exe\" /S", false, true}, {u"Beta", u"", u"KB", u"b.exe"}});
+    if (c.shell_refuses) desktop.shell_refusals[u"C:\\Gone\\unins000.exe"] = u"The program file was not found.";
+    form->Dispatch(&Form1::PushButton1_Click);
+    ASSERT_EQ(desktop.shell_calls.size(), 1U);
+    const ProgramEnded ended = desktop.shell_calls[0].ended;
+    if (c.record_removed) {
+        ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, Text(kUninstallKeyPath) + u"\\KA"), kErrorSuccess);
+    }
+    if (c.ended) {
+        ASSERT_TRUE(ended);
+        const ShellStart outcome{*c.ended, *c.ended ? Text() : Text(u"Wine could not open the program.")};
+        if (c.ends_during_a_handler) {
+            bool heard = false;
+            desktop.on_box = [&](const ScriptedDesktop::Box&) {
+                if (std::exchange(heard, true)) return;
+                ended(outcome);
+                EXPECT_EQ(Names().size(), 2U) << "no row moves while a handler runs";
+            };
+            form->Dispatch(&Form1::PushButton4_Click);
+        } else {
+            ended(outcome);
+        }
+    }
+    EXPECT_EQ(Names(), c.rows_after);
+    std::vector<Text> warnings;
+    for (const auto& box : desktop.boxes)
+        if (box.style == kVbOkOnly + kVbExclamation && box.caption == std::nullopt) warnings.push_back(box.prompt);
+    if (c.warned) {
+        ASSERT_EQ(warnings.size(), 1U);
+        EXPECT_TRUE(warnings[0].starts_with(u"The uninstaller of \"Alpha\" could not be started:\r\"C:\\Gone\\unins000.exe\" /S\r\r"))
+            << ToUtf8(warnings[0]);
+    } else {
+        EXPECT_TRUE(warnings.empty());
+    }
+    EXPECT_TRUE(ReportLabels().empty());
+    for (int i = 1; i <= list->EntryList::Count(); ++i)
+        EXPECT_EQ(list->Row(i).selected, list->Row(i).text == u"Alpha") << "no other row becomes selected";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, UninstallOutcome,
+    ::testing::Values(
+        OutcomeCase{"ShellCannotStartItWarnsAtOnce", true, std::nullopt, false, false, {u"Alpha", u"Beta"}, true},
+        OutcomeCase{"WineCouldNotOpenItWarnsWhenHeard", false, false, false, false, {u"Alpha", u"Beta"}, true},
+        OutcomeCase{"StillRunningChangesNothing", false, std::nullopt, true, false, {u"Alpha", u"Beta"}, false},
+        OutcomeCase{"RecordGoneTakesTheRowAway", false, true, true, false, {u"Beta"}, false},
+        OutcomeCase{"RecordStillThereKeepsTheRow", false, true, false, false, {u"Alpha", u"Beta"}, false},
+        OutcomeCase{"EndHeardDuringAHandlerWaitsForIt", false, true, true, true, {u"Beta"}, false}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+// The row's hint below the list's own, worked out when it shows.
+struct HintCase {
+    const char* behaviour;
+    Text location;
+    Text target;
+    std::vector<Text> expected;  // the last line may end in "*": only its start is fixed
+};
+
+void PrintTo(const HintCase& c, std::ostream* os) { *os << c.behaviour; }
+
+class RowHint : public OperationsTest, public ::testing::WithParamInterface<HintCase> {};
+
+TEST_P(RowHint, SaysPlaceNameCommandAndSuggestsVerdict) {
+    const HintCase& c = GetParam();
+    desktop.existing_paths = {u"C:\\Here\\u.exe"};
+    desktop.undecidable_paths = {u"C:\\Busy\\u.exe"};
+    Fill({{u"A Program With A Name Longer Than The Column", c.target, u"Key", u"C:\\Here\\u.exe /S"}});
+    list->SetSubItem(1, 4, c.location);
+    std::vector<Text> lines = form->RowHint(1);
+    ASSERT_EQ(lines.size(), c.expected.size());
+    if (c.expected.back().ends_with(u'*')) {
+        const Text start = c.expected.back().substr(0, c.expected.back().size() - 1);
+        EXPECT_TRUE(lines.back().starts_with(start)) << ToUtf8(lines.back());
+        lines.back() = c.expected.back();
+    }
+    EXPECT_EQ(lines, c.expected);
+    EXPECT_TRUE(form->RowHint(2).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, RowHint,
+    ::testing::Values(
+        HintCase{"MissingFile", u"64-bit", u"C:\\Gone\\u.exe",
+                 {u"64-bit: Key", u"A Program With A Name Longer Than The Column", u"C:\\Here\\u.exe /S", u"not found: C:\\Gone\\u.exe"}},
+        HintCase{"ExistingFile", u"32-bit", u"C:\\Here\\u.exe",
+                 {u"32-bit: Key", u"A Program With A Name Longer Than The Column", u"C:\\Here\\u.exe /S", u"found"}},
+        HintCase{"UndecidableFile", u"Current user", u"C:\\Busy\\u.exe",
+                 {u"Current user: Key", u"A Program With A Name Longer Than The Column", u"C:\\Here\\u.exe /S", u"cannot tell: *"}},
+        HintCase{"InstallerRecord", u"64-bit", u"IGNORE ME",
+                 {u"64-bit: Key", u"A Program With A Name Longer Than The Column", u"C:\\Here\\u.exe /S", u"cannot tell: *"}},
+        HintCase{"RowWithoutPlace", u"", u"C:\\Here\\u.exe",
+                 {u"A Program With A Name Longer Than The Column", u"C:\\Here\\u.exe /S", u"found"}}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
 
 // ---- Help and pointer feedback ----
 

@@ -28,15 +28,14 @@ void EntryListModel::Reset() {
     emit ColumnsLaidOut();
 }
 
-// The list's hint, then where the row's record lives: the "Location" column
-// starts hidden, and this is how a user tells two rows of one name apart.
-QVariant EntryListModel::RowHint(const ListItem& item) const {
-    const Text& location = item.sub_items[kSubItemCount - 1];
-    if (location.empty()) return m_hint.isEmpty() ? QVariant() : QVariant(m_hint);
-    QString hint = m_hint;
-    if (!hint.isEmpty()) hint += QStringLiteral("\n");
-    hint += ToQString(location + u": " + item.sub_items[2]);
-    return hint;
+// The list's hint, then what the row's own lines say: the columns after the
+// name start hidden, and this is how a user tells two rows of one name apart.
+QVariant EntryListModel::RowHint(int position) const {
+    QStringList lines;
+    if (!m_hint.isEmpty()) lines.append(m_hint);
+    if (m_row_hint) lines.append(m_row_hint(position));
+    if (lines.isEmpty()) return {};
+    return lines.join(u'\n');
 }
 
 int EntryListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_rows; }
@@ -54,7 +53,7 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
             if (index.column() == 0) return item.checked ? Qt::Checked : Qt::Unchecked;
             return {};
         case Qt::ToolTipRole:
-            return RowHint(item);
+            return RowHint(index.row() + 1);
         default:
             return {};
     }

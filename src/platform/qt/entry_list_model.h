@@ -11,6 +11,8 @@
 #include <QAbstractTableModel>
 #include <QItemSelection>
 #include <QString>
+#include <QStringList>
+#include <functional>
 
 #include "platform/entry_list.h"
 
@@ -29,6 +31,10 @@ public:
 
     // The hint shown when the pointer rests on a row.
     void SetHint(QString hint) { m_hint = std::move(hint); }
+    // The lines the hint of the row at a 1-based position shows below that;
+    // asked for each time the hint shows.
+    using RowHintSource = std::function<QStringList(int position)>;
+    void SetRowHint(RowHintSource source) { m_row_hint = std::move(source); }
 
     void BeginBatch();
     void EndBatch();
@@ -60,9 +66,10 @@ private:
     void Reset();
 
     EntryList& m_list;
-    [[nodiscard]] QVariant RowHint(const ListItem& item) const;
+    [[nodiscard]] QVariant RowHint(int position) const;
 
     QString m_hint;
+    RowHintSource m_row_hint;
     bool m_batching = false;
     // What the views have been told; differs from the list only inside a batch.
     int m_rows = 0;

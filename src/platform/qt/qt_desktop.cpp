@@ -1,13 +1,17 @@
 #include "platform/qt/qt_desktop.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProcess>
 #include <QTime>
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -23,9 +27,8 @@ namespace ssr {
 
 namespace {
 
-// The shell's answers: above 32 means started, 2 is "file not found".
-constexpr long kShellStarted = 42;
-constexpr long kShellFileNotFound = 2;
+// Enough of a program's standard error to find Wine's own complaint in it.
+constexpr qsizetype kKeptErrorOutput = 4096;
 
 // Pointer files are a few kilobytes; anything far larger is not one.
 constexpr qint64 kMaxPointerFileSize = 4 * 1024 * 1024;
@@ -67,6 +70,27 @@ std::vector<ButtonChoice> ButtonsOf(int style) {
 QString WineProgram(const QProcessEnvironment& environment) {
     const QString wine = environment.value(QStringLiteral("WINE"));
     return wine.isEmpty() ? QStringLiteral("wine") : wine;
+}
+
+QString WineServerProgram(const QProcessEnvironment& environment) {
+    const QString server = environment.value(QStringLiteral("WINESERVER"));
+    if (!server.isEmpty()) return server;
+    const QString wine = WineProgram(environment);
+    if (wine.contains(u'/')) {
+        const QFileInfo beside(QFileInfo(wine).absolutePath() + QStringLiteral("/wineserver"));
+        if (beside.isFile() && beside.isExecutable()) return beside.filePath();
+    }
+    return QStringLiteral("wineserver");
+}
+
+QString WineOpenFailure(const ProcessOutcome& outcome) {
+    if (outcome.ran_for >= kWineOpenWait || (outcome.exit_code == 0 && !outcome.crashed)) return {};
+    for (const QByteArray& line : outcome.error_output.split('\n')) {
+        const QByteArray said = line.trimmed();
+        // A first start in a new prefix says so on the same channel; that is no failure.
+        if (said.startsWith("wine: ") && !said.contains("configuration")) return QString::fromUtf8(said);
+    }
+    return {};
 }
 
 QString ToQString(TextView text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
@@ -142,7 +166,7 @@ double MersenneRandom::Next() {
     return static_cast<double>(m_engine() >> 11) * 0x1.0p-53;
 }
 
-bool DetachedLauncher::StartDetached(const LaunchRequest& request) {
+bool QProcessLauncher::StartDetached(const LaunchRequest& request) {
     QProcess process;
     process.setProgram(request.program);
     process.setArguments(request.arguments);
@@ -152,8 +176,44 @@ bool DetachedLauncher::StartDetached(const LaunchRequest& request) {
     return process.startDetached();
 }
 
+bool QProcessLauncher::StartWatched(const LaunchRequest& request, ProcessWatch ended) {
+    // No parent: the process object lives until the program ends, and a
+    // window that closes first leaves the program running (the process ends
+    // at once, without destructors).
+    auto* process = new QProcess;
+    process->setProgram(request.program);
+    process->setArguments(request.arguments);
+    process->setWorkingDirectory(request.working_directory);
+    process->setProcessEnvironment(request.environment);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    auto kept = std::make_shared<QByteArray>();
+    auto clock = std::make_shared<QElapsedTimer>();
+    QObject::connect(process, &QProcess::readyReadStandardError, process, [process, kept] {
+        const QByteArray said = process->readAllStandardError();
+        std::fwrite(said.constData(), 1, static_cast<std::size_t>(said.size()), stderr);
+        if (kept->size() < kKeptErrorOutput) kept->append(said.left(kKeptErrorOutput - kept->size()));
+    });
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, kept, clock, ended = std::move(ended)](int exit_code, QProcess::ExitStatus status) {
+                         const QByteArray rest = process->readAllStandardError();
+                         std::fwrite(rest.constData(), 1, static_cast<std::size_t>(rest.size()), stderr);
+                         kept->append(rest.left(std::max<qsizetype>(0, kKeptErrorOutput - kept->size())));
+                         process->deleteLater();
+                         if (ended)
+                             ended(ProcessOutcome{exit_code, status == QProcess::CrashExit,
+                                                  std::chrono::milliseconds(clock->elapsed()), *kept});
+                     });
+    clock->start();
+    process->start();
+    // Only the start is waited for (the exec), never the program.
+    if (process->waitForStarted()) return true;
+    delete process;
+    return false;
+}
+
 QtDesktop::QtDesktop(std::shared_ptr<const wine::Prefix> prefix, std::unique_ptr<RandomSource> random,
-                     std::unique_ptr<ProcessLauncher> launcher)
+                     std::shared_ptr<ProcessLauncher> launcher)
     : m_prefix(std::move(prefix)), m_random(std::move(random)), m_launcher(std::move(launcher)) {}
 
 int QtDesktop::MsgBox(TextView prompt, int style, std::optional<TextView> caption) {
@@ -183,9 +243,9 @@ Text QtDesktop::InputBox(TextView prompt, std::optional<TextView> caption, TextV
     return ToText(dialog.textValue());
 }
 
-long QtDesktop::ShellOpen(std::intptr_t /*owner*/, TextView file, TextView parameters, TextView directory,
-                          ShowCommand /*show*/) {
-    if (file.empty()) return kShellFileNotFound;
+ShellStart QtDesktop::ShellOpen(std::intptr_t /*owner*/, TextView file, TextView parameters, TextView directory,
+                                ShowCommand /*show*/, ProgramEnded ended) {
+    if (file.empty()) return {false, u"The record names no program."};
     // The program belongs to the prefix, so it runs under Wine in that prefix;
     // Wine rebuilds the Windows command line from the arguments. $WINE names
     // the Wine to use, as Lutris and other runners set it.
@@ -196,11 +256,24 @@ long QtDesktop::ShellOpen(std::intptr_t /*owner*/, TextView file, TextView param
     request.arguments.append(SplitWindowsArguments(parameters));
     if (const auto folder = LinuxPath(*m_prefix, directory)) request.working_directory = QString::fromStdString(folder->string());
     request.environment.insert(QStringLiteral("WINEPREFIX"), QString::fromStdString(m_prefix->path().string()));
-    if (m_launcher->StartDetached(request)) return kShellStarted;
-    const Text warning = u"Wine could not be started (\"" + ToText(request.program) + u"\"), so the uninstaller " +
-                         Text(file) + u" did not run. Install Wine, or set WINE to the Wine program to use.";
-    (void)MsgBox(warning, kVbExclamation, std::nullopt);
-    return kShellFileNotFound;
+
+    // The registry is on disk once the prefix's wineserver is gone: it
+    // writes its copy when the last program has ended and it shuts down.
+    LaunchRequest server_gone{WineServerProgram(request.environment), {QStringLiteral("-w")}, {}, request.environment};
+    const std::weak_ptr<ProcessLauncher> launcher = m_launcher;
+    auto on_end = [ended = std::move(ended), server_gone, launcher](const ProcessOutcome& outcome) {
+        if (!ended) return;
+        if (const QString failure = WineOpenFailure(outcome); !failure.isEmpty()) {
+            ended({false, u"Wine could not open the program (" + ToText(failure) + u")."});
+            return;
+        }
+        const auto alive = launcher.lock();
+        if (!alive || !alive->StartWatched(server_gone, [ended](const ProcessOutcome&) { ended({true, {}}); }))
+            ended({true, {}});
+    };
+    if (m_launcher->StartWatched(request, std::move(on_end))) return {true, {}};
+    return {false, u"Wine could not be started (\"" + ToText(request.program) +
+                       u"\"). Install Wine, or set WINE to the Wine program to use."};
 }
 
 void QtDesktop::StartCommand(TextView command_line, ShowCommand /*show*/) {

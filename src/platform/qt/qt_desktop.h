@@ -7,8 +7,10 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <random>
@@ -36,7 +38,7 @@ private:
     std::mt19937_64 m_engine{0};
 };
 
-// A program to start without waiting for it.
+// A program to start.
 struct LaunchRequest {
     QString program;
     QStringList arguments;
@@ -44,17 +46,31 @@ struct LaunchRequest {
     QProcessEnvironment environment;
 };
 
+// How a watched program ended.
+struct ProcessOutcome {
+    int exit_code = 0;
+    bool crashed = false;
+    std::chrono::milliseconds ran_for{0};
+    QByteArray error_output;  // the start of what it wrote to its standard error
+};
+using ProcessWatch = std::function<void(const ProcessOutcome&)>;
+
 // Starts programs; tests put in one that only records.
 class ProcessLauncher {
 public:
     virtual ~ProcessLauncher() = default;
-    // True when the program was started.
+    // Starts a program that runs on its own; true when it was started.
     [[nodiscard]] virtual bool StartDetached(const LaunchRequest& request) = 0;
+    // Starts a program and tells `ended`, from the event loop, when it has
+    // ended; nothing waits for it. True when it was started.
+    [[nodiscard]] virtual bool StartWatched(const LaunchRequest& request, ProcessWatch ended) = 0;
 };
 
-class DetachedLauncher final : public ProcessLauncher {
+class QProcessLauncher final : public ProcessLauncher {
 public:
     [[nodiscard]] bool StartDetached(const LaunchRequest& request) override;
+    // What the program writes to its standard error still reaches ours.
+    [[nodiscard]] bool StartWatched(const LaunchRequest& request, ProcessWatch ended) override;
 };
 
 // A pointer picture that Qt can show.
@@ -71,14 +87,18 @@ class QtDesktop final : public Desktop {
 public:
     explicit QtDesktop(std::shared_ptr<const wine::Prefix> prefix,
                        std::unique_ptr<RandomSource> random = std::make_unique<MersenneRandom>(),
-                       std::unique_ptr<ProcessLauncher> launcher = std::make_unique<DetachedLauncher>());
+                       std::shared_ptr<ProcessLauncher> launcher = std::make_shared<QProcessLauncher>());
 
     [[nodiscard]] const wine::Prefix& prefix() const { return *m_prefix; }
 
     int MsgBox(TextView prompt, int style, std::optional<TextView> caption) override;
     Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) override;
-    long ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
-                   ShowCommand show) override;
+    // Runs the program under Wine in the prefix. A Wine that ends soon,
+    // having said it could not open the program, counts as not started.
+    // The program has ended for the prefix's registry only once its
+    // wineserver has written the registry and gone, so `ended` waits for that.
+    ShellStart ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                         ShowCommand show, ProgramEnded ended) override;
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
     [[nodiscard]] FileAnswer QueryFileState(TextView path) noexcept override;
@@ -99,7 +119,7 @@ public:
 private:
     std::shared_ptr<const wine::Prefix> m_prefix;
     std::unique_ptr<RandomSource> m_random;
-    std::unique_ptr<ProcessLauncher> m_launcher;
+    std::shared_ptr<ProcessLauncher> m_launcher;  // shared with what waits for programs
     Text m_title = u"sweep-stale-records";
 };
 
@@ -122,6 +142,17 @@ private:
 
 // The Wine that starts a prefix's programs: $WINE when set, else wine from PATH.
 [[nodiscard]] QString WineProgram(const QProcessEnvironment& environment);
+// Its server: $WINESERVER when set, else the wineserver beside that Wine, else from PATH.
+[[nodiscard]] QString WineServerProgram(const QProcessEnvironment& environment);
+
+// How long a Wine that could not open its program takes at most to say so
+// and end; a program that runs longer has started.
+inline constexpr std::chrono::milliseconds kWineOpenWait{15000};
+
+// Why Wine did not run the program, from how it ended: its own complaint
+// ("wine: failed to open ...") when it ended soon and badly; empty when the
+// program ran.
+[[nodiscard]] QString WineOpenFailure(const ProcessOutcome& outcome);
 
 // Splits the parameters of a Windows command line into arguments the way
 // Windows programs do, so that Wine can hand them on unchanged: blanks

@@ -33,4 +33,10 @@ QColor ResolveColour(std::uint32_t colour, const QPalette& palette) {
                   static_cast<int>((colour >> 16) & 0xFF));
 }
 
+std::uint32_t ColourValue(const QColor& colour) {
+    const QRgb rgb = colour.rgb();
+    return static_cast<std::uint32_t>(qRed(rgb)) | (static_cast<std::uint32_t>(qGreen(rgb)) << 8) |
+           (static_cast<std::uint32_t>(qBlue(rgb)) << 16);
+}
+
 }  // namespace ssr

@@ -11,5 +11,7 @@
 namespace ssr {
 
 [[nodiscard]] QColor ResolveColour(std::uint32_t colour, const QPalette& palette);
+// A Qt colour as a design colour value, 0x00BBGGRR.
+[[nodiscard]] std::uint32_t ColourValue(const QColor& colour);
 
 }  // namespace ssr

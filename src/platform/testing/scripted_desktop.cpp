@@ -32,10 +32,14 @@ Text ScriptedDesktop::InputBox(TextView prompt, std::optional<TextView> caption,
     return answer;
 }
 
-long ScriptedDesktop::ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
-                                ShowCommand show) {
-    shell_calls.push_back(ShellCall{owner, Text(file), Text(parameters), Text(directory), show});
-    return 42;
+ShellStart ScriptedDesktop::ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                                      ShowCommand show, ProgramEnded ended) {
+    shell_calls.push_back(ShellCall{owner, Text(file), Text(parameters), Text(directory), show, std::move(ended)});
+    if (const auto refusal = shell_refusals.find(file); refusal != shell_refusals.end()) {
+        shell_calls.back().ended = nullptr;
+        return {false, refusal->second};
+    }
+    return {true, {}};
 }
 
 void ScriptedDesktop::StartCommand(TextView command_line, ShowCommand show) {

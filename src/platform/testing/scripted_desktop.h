@@ -52,6 +52,7 @@ public:
         Text parameters;
         Text directory;
         ShowCommand show;
+        ProgramEnded ended;  // the test calls it to end the program
     };
     struct Command {
         Text command_line;
@@ -70,6 +71,7 @@ public:
     std::map<Text, Text, CaseInsensitiveLess> environment;
     std::map<Text, Text, CaseInsensitiveLess> environment_32bit;
     bool fail_start_command = false;
+    std::map<Text, Text, CaseInsensitiveLess> shell_refusals;  // program file -> why it cannot start
     Text application_folder = u"C:\\Program Files\\Sweep";
     Text application_title = u"sweep-stale-records";
     Text registry_write_advice = u"Scripted advice.";
@@ -96,8 +98,9 @@ public:
 
     int MsgBox(TextView prompt, int style, std::optional<TextView> caption) override;
     Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) override;
-    long ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
-                   ShowCommand show) override;
+    // Starts every program except those in shell_refusals.
+    ShellStart ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                         ShowCommand show, ProgramEnded ended) override;
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
     [[nodiscard]] FileAnswer QueryFileState(TextView path) noexcept override;

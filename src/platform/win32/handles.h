@@ -29,4 +29,11 @@ struct KernelHandleTraits {
 };
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 
+struct HwndTraits {
+    using Handle = HWND;
+    static constexpr Handle None() noexcept { return nullptr; }
+    static void Close(Handle window) noexcept { ::DestroyWindow(window); }
+};
+using UniqueHwnd = UniqueHandle<HwndTraits>;
+
 }  // namespace ssr::win32

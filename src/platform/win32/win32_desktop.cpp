@@ -37,6 +37,30 @@ Failure StartFailure(DWORD error) {
     }
 }
 
+constexpr DWORD kErrorElevationRequired = 740;  // not in every SDK's headers
+
+// Why the shell could not start a program, in words for the user.
+Text StartFailureReason(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_NETPATH:
+    case ERROR_INVALID_DRIVE: return u"The program file was not found.";
+    case ERROR_ACCESS_DENIED: return u"Access to the program was denied.";
+    case ERROR_NO_ASSOCIATION:
+    case SE_ERR_NOASSOC: return u"Windows has no program to open it with.";
+    case ERROR_BAD_EXE_FORMAT: return u"The file is not a program Windows can run.";
+    case ERROR_CANCELLED: return u"The start was cancelled.";
+    case kErrorElevationRequired: return u"The program needs to run as an administrator.";
+    case ERROR_INVALID_NAME: return u"The command is not a valid file name.";
+    default: return u"Windows could not start it (error " + DecimalText(static_cast<long>(error)) + u").";
+    }
+}
+
+// Posted to the watch window when a started program has ended; the watch is the lparam.
+constexpr UINT kProgramEndedMessage = WM_APP + 1;
+constexpr wchar_t kWatchWindowClass[] = L"SweepStaleRecordsProgramWatch";
+
 // A text with a zero inside would reach Windows cut short and name another file.
 bool HasZero(TextView text) { return text.find(u'\0') != TextView::npos; }
 
@@ -211,15 +235,95 @@ Text Win32Desktop::InputBox(TextView prompt, std::optional<TextView> caption, Te
     return result == IDOK ? FromWide(state.answer) : Text();
 }
 
-long Win32Desktop::ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
-                             ShowCommand show) {
+ShellStart Win32Desktop::ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                                   ShowCommand show, ProgramEnded ended) {
+    if (HasZero(file) || HasZero(parameters) || HasZero(directory)) return {false, StartFailureReason(ERROR_INVALID_NAME)};
     const std::wstring wide_file = Wide(file);
     const std::wstring wide_parameters = Wide(parameters);
     const std::wstring wide_directory = Wide(directory);
-    const HINSTANCE result = ::ShellExecuteW(reinterpret_cast<HWND>(owner), nullptr, wide_file.c_str(),
-                                             parameters.empty() ? nullptr : wide_parameters.c_str(),
-                                             directory.empty() ? nullptr : wide_directory.c_str(), ToShowWindow(show));
-    return static_cast<long>(reinterpret_cast<INT_PTR>(result));
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.hwnd = reinterpret_cast<HWND>(owner);
+    info.lpFile = wide_file.c_str();
+    info.lpParameters = parameters.empty() ? nullptr : wide_parameters.c_str();
+    info.lpDirectory = directory.empty() ? nullptr : wide_directory.c_str();
+    info.nShow = ToShowWindow(show);
+    ::SetLastError(ERROR_SUCCESS);
+    if (!::ShellExecuteExW(&info)) {
+        DWORD error = ::GetLastError();
+        // Some shells say why only in the old way, as a small number in hInstApp.
+        if (error == ERROR_SUCCESS) error = static_cast<DWORD>(reinterpret_cast<INT_PTR>(info.hInstApp));
+        return {false, StartFailureReason(error)};
+    }
+    UniqueKernelHandle process(info.hProcess);
+    // A document handed to a program that was already running has no process of its own to wait for.
+    if (!process || !ended) return {true, {}};
+    HWND window = WatchWindow();
+    if (!window) return {true, {}};
+    auto watch = std::make_unique<Watch>();
+    watch->process = std::move(process);
+    watch->ended = std::move(ended);
+    watch->window = window;
+    if (::RegisterWaitForSingleObject(&watch->wait, watch->process.get(), ProgramExited, watch.get(), INFINITE,
+                                      WT_EXECUTEONLYONCE))
+        m_watches.push_back(std::move(watch));
+    return {true, {}};
+}
+
+// On a thread of the pool: only posts, so the end is handled on the window's thread.
+void CALLBACK Win32Desktop::ProgramExited(void* context, BOOLEAN /*timed_out*/) {
+    const auto* watch = static_cast<const Watch*>(context);
+    ::PostMessageW(watch->window, kProgramEndedMessage, 0, reinterpret_cast<LPARAM>(context));
+}
+
+HWND Win32Desktop::WatchWindow() {
+    if (m_watch_window) return m_watch_window.get();
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof existing;
+    if (!::GetClassInfoExW(instance, kWatchWindowClass, &existing)) {
+        WNDCLASSEXW window_class{};
+        window_class.cbSize = sizeof window_class;
+        window_class.lpfnWndProc = WatchWindowProc;
+        window_class.hInstance = instance;
+        window_class.lpszClassName = kWatchWindowClass;
+        if (!::RegisterClassExW(&window_class)) return nullptr;
+    }
+    m_watch_window.reset(::CreateWindowExW(0, kWatchWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
+                                           nullptr));
+    if (m_watch_window)
+        ::SetWindowLongPtrW(m_watch_window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    return m_watch_window.get();
+}
+
+LRESULT CALLBACK Win32Desktop::WatchWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == kProgramEndedMessage) {
+        if (auto* self = reinterpret_cast<Win32Desktop*>(::GetWindowLongPtrW(window, GWLP_USERDATA)))
+            self->ProgramEnd(reinterpret_cast<Watch*>(lparam));
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+void Win32Desktop::ProgramEnd(Watch* watch) noexcept {
+    const auto it = std::find_if(m_watches.begin(), m_watches.end(), [&](const auto& w) { return w.get() == watch; });
+    if (it == m_watches.end()) return;
+    // The pool has run its one call; this only gives the registration back.
+    ::UnregisterWait(watch->wait);
+    const ProgramEnded ended = std::move(watch->ended);
+    m_watches.erase(it);
+    try {
+        if (ended) ended({true, {}});
+    } catch (...) {
+        // Nothing may cross into the window procedure.
+    }
+}
+
+Win32Desktop::~Win32Desktop() {
+    // Waits for a call of the pool that may be under way, so none touches a watch that is gone.
+    for (const auto& watch : m_watches) ::UnregisterWaitEx(watch->wait, INVALID_HANDLE_VALUE);
+    if (m_watch_window) ::SetWindowLongPtrW(m_watch_window.get(), GWLP_USERDATA, 0);
 }
 
 void Win32Desktop::StartCommand(TextView command_line, ShowCommand show) {

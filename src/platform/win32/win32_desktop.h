@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <random>
+#include <vector>
 
 #include "platform/desktop.h"
 #include "platform/win32/handles.h"
@@ -48,10 +50,18 @@ public:
     void SetOwner(HWND owner) noexcept { m_owner = owner; }
     [[nodiscard]] HWND Owner() const noexcept { return m_owner; }
 
+    ~Win32Desktop() override;
+    Win32Desktop(const Win32Desktop&) = delete;
+    Win32Desktop& operator=(const Win32Desktop&) = delete;
+
     int MsgBox(TextView prompt, int style, std::optional<TextView> caption) override;
     Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) override;
-    long ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
-                   ShowCommand show) override;
+    // The shell's own start (ShellExecuteEx), without its error boxes: the
+    // reason comes back instead. A started process is waited for on a
+    // thread of the system's pool, and `ended` runs on this thread, from
+    // its message loop.
+    ShellStart ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                         ShowCommand show, ProgramEnded ended) override;
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
     [[nodiscard]] FileAnswer QueryFileState(TextView path) noexcept override;
@@ -72,12 +82,27 @@ public:
     [[nodiscard]] static std::uint32_t TimeOfDaySeed();
 
 private:
+    // A started program being waited for.
+    struct Watch {
+        UniqueKernelHandle process;
+        HANDLE wait = nullptr;  // the pool's registration
+        ProgramEnded ended;
+        HWND window = nullptr;  // where its end is posted
+    };
+    static void CALLBACK ProgramExited(void* watch, BOOLEAN timed_out);
+    static LRESULT CALLBACK WatchWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    // A message-only window that hears the ends of started programs; made when first needed.
+    [[nodiscard]] HWND WatchWindow();
+    void ProgramEnd(Watch* watch) noexcept;
+
     [[nodiscard]] Text CaptionOrTitle(std::optional<TextView> caption) const;
 
     HWND m_owner = nullptr;
     Text m_title;
     SeedSource m_seed_source;
     std::mt19937 m_random;
+    UniqueHwnd m_watch_window;
+    std::vector<std::unique_ptr<Watch>> m_watches;
 };
 
 }  // namespace ssr::win32

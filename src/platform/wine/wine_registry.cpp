@@ -504,4 +504,11 @@ long WinePrefixRegistry::delete_tree(RegHandle root, TextView subkey, std::uint3
 
 long WinePrefixRegistry::commit() { return m_state->scope == ReadScope::Whole ? m_state->Commit() : kErrorAccessDenied; }
 
+// A hive never read has nothing stale; one that cannot be read now keeps
+// what was read before.
+void WinePrefixRegistry::refresh() {
+    for (const int h : {State::kMachine, State::kUser})
+        if (m_state->hives[h].loaded) (void)m_state->Refresh(h);
+}
+
 }  // namespace ssr

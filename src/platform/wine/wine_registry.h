@@ -56,6 +56,7 @@ public:
     long close_key(RegHandle key) override;
     long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) override;
     long commit() override;
+    void refresh() override;
     [[nodiscard]] bool has_32bit_view() const override;
 
 private:

@@ -21,6 +21,8 @@
 #include <deque>
 
 #include "application/appearance.h"
+#include "application/button_colours.h"
+#include "platform/qt/system_colours.h"
 #include "platform/testing/recording_skin_engine.h"
 #include "application/error_report.h"
 #include "operations/operations.h"
@@ -326,6 +328,7 @@ struct KeptLaunches final : ProcessLauncher {
         kept->push_back(request);
         return true;
     }
+    bool StartWatched(const LaunchRequest& request, ProcessWatch) override { return StartDetached(request); }
 };
 
 class Promotion : public ::testing::TestWithParam<PromotionCase> {};
@@ -499,9 +502,10 @@ TEST_F(WindowFixture, RestingOnTheListShowsTheHintAndOnAButtonNone) {
         return QToolTip::isVisible() ? QToolTip::text() : QString();
     };
     const QString hint = ToQString(design::kListHint);
-    // On a row, the hint also says where the row's record lives.
+    // On a row, the hint also says where the row's record lives, its whole
+    // name, its command and what Suggest's test says.
     EXPECT_EQ(hint_at(list->viewport(), list->visualRect(window->Model().index(0, 0)).center()),
-              hint + QStringLiteral("\n64-bit: A"));
+              hint + QStringLiteral("\n64-bit: A\nAlpha\nC:\\a.exe\nnot found: c:\\a.exe"));
     EXPECT_EQ(hint_at(list->viewport(), QPoint(20, list->viewport()->height() - 5)), hint);  // below the rows
     EXPECT_EQ(hint_at(list->header()->viewport(), QPoint(20, 5)), hint);
     for (int number = 1; number <= 6; ++number) EXPECT_EQ(hint_at(window->PushButton(number), QPoint(5, 5)), QString());
@@ -526,6 +530,97 @@ TEST_F(WindowFixture, ColumnsOfWidthZeroCanBeDraggedOpen) {
     send(QEvent::MouseButtonRelease, divider + 41, Qt::NoButton);
     EXPECT_EQ(header->sectionSize(0), Px(7000));
     EXPECT_EQ(header->sectionSize(4), 40);  // the last hidden column, Location, came out first
+}
+
+// ---- Themes: with a dark palette every caption still reads on its face,
+// and the list takes the palette's window colours.
+
+class DarkTheme : public WindowFixture, public ::testing::WithParamInterface<std::string> {
+protected:
+    void TearDown() override { QApplication::setPalette(m_light); }
+    QPalette m_light = QApplication::palette();
+};
+
+TEST_P(DarkTheme, KeepsTheControlReadable) {
+    QPalette dark = m_light;
+    dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::ButtonText, QColor(0xEE, 0xEE, 0xEE));
+    dark.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x1E));
+    dark.setColor(QPalette::Text, QColor(0xF0, 0xF0, 0xF0));
+    QApplication::setPalette(dark);
+    Make();
+    ShowLoaded();
+    QWidget* control = window->Control(GetParam());
+    ASSERT_NE(control, nullptr);
+    if (control == window->ListView1()) {
+        EXPECT_EQ(control->palette().color(QPalette::Base), dark.color(QPalette::Base));
+        EXPECT_EQ(control->palette().color(QPalette::Text), dark.color(QPalette::Text));
+        return;
+    }
+    EXPECT_EQ(control->palette().color(QPalette::Button), dark.color(QPalette::Button));
+    // What is drawn: the face beside the caption, and the caption's strongest pixel against it.
+    const QImage shot = control->grab().toImage();
+    const QColor face = shot.pixelColor(8, shot.height() / 2);
+    double best = 1.0;
+    for (int y = 4; y < shot.height() - 4; ++y)
+        for (int x = shot.width() / 4; x < shot.width() * 3 / 4; ++x)
+            best = std::max(best, ContrastRatio(ColourValue(face), ColourValue(shot.pixelColor(x, y))));
+    EXPECT_GE(best, kReadableContrast) << "face " << face.name().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Controls, DarkTheme,
+                         ::testing::Values("PushButton1", "PushButton2", "PushButton3", "PushButton4", "PushButton5",
+                                           "PushButton6", "ListView1"),
+                         [](const auto& info) { return info.param; });
+
+// ---- Uninstall's outcome through the window, and the selection after rows leave.
+
+struct OutcomeFixture : WindowFixture {
+    void SetUp() override {
+        AddEntry(u"A", u"Alpha", u"C:\\a.exe");
+        AddEntry(u"B", u"Beta", u"C:\\b.exe");
+        AddEntry(u"C", u"Gamma", u"C:\\c.exe");
+        Make();
+        ShowLoaded();
+    }
+    void ClickRow(int row) {
+        QTreeView* list = window->ListView1();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(window->Model().index(row, 0)).center());
+    }
+    void ExpectNothingSelected() {
+        EXPECT_TRUE(window->ListView1()->selectionModel()->selectedRows().isEmpty());
+        for (int position = 1; position <= form->ListView1().Count(); ++position)
+            EXPECT_FALSE(form->ListView1().Selected(position)) << "row " << position;
+    }
+};
+
+TEST_F(OutcomeFixture, UninstallThatCannotStartWarnsNamingTheCommand) {
+    desktop.shell_refusals[u"C:\\b.exe"] = u"The program file was not found.";
+    ClickRow(1);
+    QTest::mouseClick(window->PushButton(1), Qt::LeftButton);
+    ASSERT_EQ(desktop.MessageTexts().size(), 1U);
+    EXPECT_EQ(desktop.MessageTexts()[0], UninstallStartFailureMessage(u"Beta", u"C:\\b.exe", u"The program file was not found."));
+}
+
+TEST_F(OutcomeFixture, EndedUninstallerTakesItsGoneRowAwayAndSelectsNoOther) {
+    ClickRow(1);
+    QTest::mouseClick(window->PushButton(1), Qt::LeftButton);
+    ASSERT_EQ(desktop.shell_calls.size(), 1U);
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kUninstall + u"\\B"), kErrorSuccess);
+    desktop.shell_calls[0].ended(ShellStart{true, {}});
+    EXPECT_EQ(window->Model().rowCount(), 2);
+    EXPECT_EQ(window->Model().index(1, 0).data().toString(), QStringLiteral("Gamma"));
+    ExpectNothingSelected();
+}
+
+TEST_F(OutcomeFixture, RemoveSelectsNoOtherRow) {
+    ClickRow(1);
+    form->ListView1().SetChecked(2, true);
+    QTest::mouseClick(window->PushButton(2), Qt::LeftButton);
+    EXPECT_EQ(window->Model().rowCount(), 2);
+    ExpectNothingSelected();
+    QTest::mouseClick(window->PushButton(1), Qt::LeftButton);
+    EXPECT_TRUE(desktop.shell_calls.empty()) << "Uninstall starts nothing the user did not pick";
 }
 
 // ---- Pointer feedback.

@@ -14,10 +14,12 @@
 #include <cwchar>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/win32/main_window.h"
+#include "application/button_colours.h"
 #include "application/layout.h"
 #include "operations/operations.h"
 #include "platform/registry.h"
@@ -64,6 +66,13 @@ const Record kRecords[] = {
      false, false},
     {L"SsrWindowTest.Suite", L"SSR Window Test Gone Suite", L"\"C:\\ssr window test\\suite\\remove.exe\"", nullptr,
      true, true},
+    {L"SsrWindowTest.CannotStart", L"SSR Window Test Cannot Start", L"\"C:\\ssr window test\\nowhere\\unins000.exe\" /S",
+     nullptr, true, false},
+    // Its uninstaller takes the record away, as a real one does.
+    {L"SsrWindowTest.SelfRemoving", L"SSR Window Test Self Removing",
+     L"C:\\windows\\system32\\reg.exe delete "
+     L"\"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\SsrWindowTest.SelfRemoving\" /f",
+     nullptr, false, false},
     {L"SsrWindowTest.NoCommand", L"SSR Window Test No Command", nullptr, nullptr, false, false},
     {L"SsrWindowTest.NoName", nullptr, L"\"C:\\ssr window test\\gone\\unins001.exe\"", nullptr, false, false},
 };
@@ -548,6 +557,70 @@ TEST_F(FirstStart, UninstallStartsTheSelectedCommandWithItsParameters) {
     EXPECT_TRUE(KeyExists(L"SsrWindowTest.Marker")) << "uninstalling is not removing the record";
 }
 
+TEST_F(FirstStart, UninstallThatCannotStartWarnsNamingTheCommand) {
+    const int row = RowOfKey(*s_run, L"SsrWindowTest.CannotStart");
+    ASSERT_GE(row, 0);
+    s_run->SelectOnly(row);
+    s_run->ClickLater(1);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = s_run->FindTopLevel(L"#32770")) != nullptr; }, 20s));
+    const std::wstring text = WindowText(::GetDlgItem(box, 0xFFFF));
+    EXPECT_NE(text.find(L"could not be started"), std::wstring::npos) << ToUtf8(T(text));
+    EXPECT_NE(text.find(L"\"C:\\ssr window test\\nowhere\\unins000.exe\" /S"), std::wstring::npos) << ToUtf8(T(text));
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([&] { return !::IsWindow(box); }, 20s));
+    EXPECT_TRUE(s_run->Settle());
+    EXPECT_GE(RowOfKey(*s_run, L"SsrWindowTest.CannotStart"), 0);
+}
+
+TEST_F(FirstStart, UninstallerThatRemovesItsRecordTakesTheRowAwayAndSelectsNoOther) {
+    const int row = RowOfKey(*s_run, L"SsrWindowTest.SelfRemoving");
+    ASSERT_GE(row, 0);
+    const int rows = s_run->RowCount();
+    s_run->SelectOnly(row);
+    ASSERT_TRUE(s_run->Click(1));
+    EXPECT_TRUE(WaitFor([&] { return RowOfKey(*s_run, L"SsrWindowTest.SelfRemoving") < 0; }, 60s));
+    EXPECT_FALSE(KeyExists(L"SsrWindowTest.SelfRemoving"));
+    EXPECT_EQ(s_run->RowCount(), rows - 1);
+    EXPECT_EQ(::SendMessageW(s_run->List(), LVM_GETSELECTEDCOUNT, 0, 0), 0);
+}
+
+TEST_F(FirstStart, HintOverARowNamesTheRecordItsCommandAndSuggestsVerdict) {
+    const int row = RowOfKey(*s_run, L"SsrWindowTest.Gone");
+    ASSERT_GE(row, 0);
+    ::SendMessageW(s_run->List(), LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+    RemoteBuffer rect_buffer(s_run->Process(), sizeof(RECT));
+    RECT rect{LVIR_LABEL, 0, 0, 0};
+    rect_buffer.Write(&rect, sizeof rect);
+    ASSERT_TRUE(::SendMessageW(s_run->List(), LVM_GETITEMRECT, static_cast<WPARAM>(row), rect_buffer.lparam()));
+    rect_buffer.Read(&rect, sizeof rect);
+    POINT at{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    ::ClientToScreen(s_run->List(), &at);
+    ::SetCursorPos(at.x, at.y);
+
+    HWND tooltip = nullptr;
+    for (HWND w = ::FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); w && !tooltip;
+         w = ::FindWindowExW(nullptr, w, TOOLTIPS_CLASSW, nullptr))
+        if (::GetWindow(w, GW_OWNER) == s_run->Form()) tooltip = w;
+    ASSERT_NE(tooltip, nullptr);
+    constexpr int kChars = 1024;
+    RemoteBuffer remote(s_run->Process(), sizeof(TOOLINFOW) + kChars * sizeof(wchar_t));
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = s_run->Form();
+    tool.uId = reinterpret_cast<UINT_PTR>(s_run->List());
+    tool.lpszText = reinterpret_cast<wchar_t*>(remote.at(sizeof(TOOLINFOW)));
+    remote.Write(&tool, sizeof(tool));
+    ::SendMessageW(tooltip, TTM_GETTEXTW, kChars, remote.lparam());
+    std::wstring text(kChars, L'\0');
+    remote.Read(text.data(), text.size() * sizeof(wchar_t), sizeof(TOOLINFOW));
+    text.resize(text.find(L'\0'));
+    ::SetCursorPos(0, 0);
+    EXPECT_EQ(text, W(design::kListHint) + L"\r\n64-bit: SsrWindowTest.Gone\r\nSSR Window Test Gone Player\r\n"
+                    L"\"C:\\ssr window test\\gone\\unins000.exe\" /SILENT\r\n"
+                    L"not found: c:\\ssr window test\\gone\\unins000.exe");
+}
+
 TEST_F(FirstStart, ClosingTheWindowEndsTheProcess) {
     const auto code = s_run->Close();
     ASSERT_TRUE(code.has_value()) << "the process did not end";
@@ -573,7 +646,12 @@ TEST(CleaningRun, SuggestThenRemoveDeletesExactlyTheStaleKeys) {
         EXPECT_EQ(suggested[record.key], record.stale);
     }
 
+    // The selected row goes too, and no other takes its selection.
+    const auto stale = std::find(checked.begin(), checked.end(), true);
+    ASSERT_NE(stale, checked.end());
+    run.SelectOnly(static_cast<int>(stale - checked.begin()));
     ASSERT_TRUE(run.Click(2)) << "Remove did not finish; a message box is probably open";
+    EXPECT_EQ(::SendMessageW(run.List(), LVM_GETSELECTEDCOUNT, 0, 0), 0);
     std::vector<std::wstring> kept;
     for (std::size_t i = 0; i < keys.size(); ++i)
         if (!checked[i]) kept.push_back(keys[i]);
@@ -594,6 +672,112 @@ TEST(CleaningRun, SuggestThenRemoveDeletesExactlyTheStaleKeys) {
     EXPECT_TRUE(KeyExists(L"SsrWindowTest.NoCommand"));
     EXPECT_EQ(run.Close(), std::optional<DWORD>(0));
 }
+
+// ---------------------------------------------------------------------------
+// A high-contrast scheme (white text on black buttons and lists), set in the
+// test run's prefix before the program starts: every caption still reads on
+// its face, and the list takes the scheme's window colours.
+
+class HighContrast : public testing::TestWithParam<std::string> {
+protected:
+    static constexpr wchar_t kColoursKey[] = L"Control Panel\\Colors";
+    static constexpr const wchar_t* kScheme[][2] = {
+        {L"ButtonFace", L"0 0 0"}, {L"ButtonText", L"255 255 255"}, {L"Window", L"0 0 0"}, {L"WindowText", L"255 255 255"}};
+
+    static void SetUpTestSuite() {
+        for (const auto& [name, value] : kScheme) {
+            wchar_t old[64] = {};
+            DWORD size = sizeof(old);
+            s_saved.emplace_back(name, ::RegGetValueW(HKEY_CURRENT_USER, kColoursKey, name, RRF_RT_REG_SZ, nullptr, old,
+                                                      &size) == ERROR_SUCCESS
+                                           ? std::optional<std::wstring>(old)
+                                           : std::nullopt);
+            ::RegSetKeyValueW(HKEY_CURRENT_USER, kColoursKey, name, REG_SZ, value,
+                              static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+        }
+        s_run = new ProgramRun;
+        s_started = s_run->Start();
+    }
+    static void TearDownTestSuite() {
+        delete s_run;
+        s_run = nullptr;
+        for (const auto& [name, value] : s_saved) {
+            if (value) ::RegSetKeyValueW(HKEY_CURRENT_USER, kColoursKey, name.c_str(), REG_SZ, value->c_str(),
+                                         static_cast<DWORD>((value->size() + 1) * sizeof(wchar_t)));
+            else ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kColoursKey, name.c_str());
+        }
+        s_saved.clear();
+    }
+    void SetUp() override { ASSERT_TRUE(s_started) << "the program's window did not show up"; }
+
+    static ProgramRun* s_run;
+    static bool s_started;
+    static std::vector<std::pair<std::wstring, std::optional<std::wstring>>> s_saved;
+};
+ProgramRun* HighContrast::s_run = nullptr;
+bool HighContrast::s_started = false;
+std::vector<std::pair<std::wstring, std::optional<std::wstring>>> HighContrast::s_saved;
+
+// What the screen shows of a window, as 0x00BBGGRR colours, row by row.
+std::vector<std::uint32_t> ScreenPixels(HWND window, int& width, int& height) {
+    RECT rect{};
+    ::GetWindowRect(window, &rect);
+    width = rect.right - rect.left;
+    height = rect.bottom - rect.top;
+    std::vector<std::uint32_t> pixels;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap && bits) {
+        HGDIOBJ old = ::SelectObject(memory, bitmap);
+        ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+        ::GdiFlush();
+        const auto* bgra = static_cast<const std::uint32_t*>(bits);
+        for (int i = 0; i < width * height; ++i) {
+            const std::uint32_t p = bgra[i];  // 0xAARRGGBB
+            pixels.push_back(((p >> 16) & 0xFF) | (p & 0xFF00) | ((p & 0xFF) << 16));
+        }
+        ::SelectObject(memory, old);
+        ::DeleteObject(bitmap);
+    }
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+TEST_P(HighContrast, KeepsTheControlReadable) {
+    HWND control = s_run->Control(GetParam());
+    ASSERT_NE(control, nullptr);
+    if (control == s_run->List()) {
+        EXPECT_EQ(::SendMessageW(control, LVM_GETBKCOLOR, 0, 0), RGB(0, 0, 0));
+        EXPECT_EQ(::SendMessageW(control, LVM_GETTEXTCOLOR, 0, 0), RGB(255, 255, 255));
+        return;
+    }
+    ::RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    ASSERT_TRUE(s_run->Settle());
+    int width = 0, height = 0;
+    const std::vector<std::uint32_t> pixels = ScreenPixels(control, width, height);
+    ASSERT_EQ(pixels.size(), static_cast<std::size_t>(width * height));
+    // The face beside the caption, and the caption's strongest pixel against it.
+    const std::uint32_t face = pixels[static_cast<std::size_t>(height / 2 * width + 8)];
+    double best = 1.0;
+    for (int y = 5; y < height - 5; ++y)
+        for (int x = width / 4; x < width * 3 / 4; ++x)
+            best = std::max(best, ContrastRatio(face, pixels[static_cast<std::size_t>(y * width + x)]));
+    EXPECT_GE(best, kReadableContrast) << "face " << std::hex << face;
+}
+
+INSTANTIATE_TEST_SUITE_P(Controls, HighContrast,
+                         testing::Values("PushButton1", "PushButton2", "PushButton3", "PushButton4", "PushButton5",
+                                         "PushButton6", "ListView1"),
+                         [](const auto& info) { return info.param; });
 
 // ---------------------------------------------------------------------------
 // Start-up reports come before the window: a pointer file that is no cursor,

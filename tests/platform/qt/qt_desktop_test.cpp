@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -16,6 +17,7 @@
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <optional>
 
 #include "platform/failure.h"
 #include "platform/wine/wine_prefix.h"
@@ -42,8 +44,14 @@ struct RecordingLauncher final : ProcessLauncher {
     std::vector<LaunchRequest>* requests;
     bool succeed = true;
     explicit RecordingLauncher(std::vector<LaunchRequest>* r) : requests(r) {}
+    std::vector<ProcessWatch> watchers;  // one per watched start, in order
     bool StartDetached(const LaunchRequest& request) override {
         requests->push_back(request);
+        return succeed;
+    }
+    bool StartWatched(const LaunchRequest& request, ProcessWatch ended) override {
+        requests->push_back(request);
+        if (succeed) watchers.push_back(std::move(ended));
         return succeed;
     }
 };
@@ -132,9 +140,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST_F(DesktopFixture, ShellOpenRunsTheProgramUnderWineInThePrefix) {
-    const long answer = desktop->ShellOpen(0, u"C:\\Program Files\\App\\unins000.exe", u"/SILENT \"/LOG=C:\\a b.txt\"",
-                                           FromUtf8(Root().string()), ShowCommand::Normal);
-    EXPECT_GT(answer, 32);
+    const ShellStart answer = desktop->ShellOpen(0, u"C:\\Program Files\\App\\unins000.exe",
+                                                 u"/SILENT \"/LOG=C:\\a b.txt\"", FromUtf8(Root().string()),
+                                                 ShowCommand::Normal, {});
+    EXPECT_TRUE(answer.started);
     ASSERT_EQ(requests.size(), 1U);
     const LaunchRequest& r = requests.front();
     EXPECT_EQ(r.program, WineProgram(QProcessEnvironment::systemEnvironment()));
@@ -144,28 +153,77 @@ TEST_F(DesktopFixture, ShellOpenRunsTheProgramUnderWineInThePrefix) {
 }
 
 TEST_F(DesktopFixture, ShellOpenOfNothingStartsNothing) {
-    EXPECT_LE(desktop->ShellOpen(0, u"", u"", u"", ShowCommand::Normal), 32);
+    EXPECT_FALSE(desktop->ShellOpen(0, u"", u"", u"", ShowCommand::Normal, {}).started);
     EXPECT_TRUE(requests.empty());
 }
 
-TEST_F(DesktopFixture, ShellOpenStartsTheWineOfTheVariableAndSaysOnceWhenItCannotStart) {
+TEST_F(DesktopFixture, ShellOpenStartsTheWineOfTheVariableAndSaysWhyWhenItCannotStart) {
     const QByteArray saved = qgetenv("WINE");
     const bool was_set = qEnvironmentVariableIsSet("WINE");
     qputenv("WINE", "/nonexistent/runner/wine");
     launcher->succeed = false;
-    QStringList shown;
-    WhenDialogOpens<QMessageBox>([&shown](QMessageBox* box) {
-        shown.append(box->text());
-        box->accept();
-    });
-    EXPECT_LE(desktop->ShellOpen(0, u"x.exe", u"", u"", ShowCommand::Normal), 32);
+    const ShellStart answer = desktop->ShellOpen(0, u"x.exe", u"", u"", ShowCommand::Normal, {});
     if (was_set) qputenv("WINE", saved);
     else qunsetenv("WINE");
     ASSERT_EQ(requests.size(), 1U);
     EXPECT_EQ(requests.front().program, QStringLiteral("/nonexistent/runner/wine"));
-    ASSERT_EQ(shown.size(), 1);
-    EXPECT_TRUE(shown.front().startsWith(QStringLiteral("Wine could not be started (\"/nonexistent/runner/wine\")")))
-        << shown.front().toStdString();
+    EXPECT_FALSE(answer.started);
+    EXPECT_TRUE(answer.reason.starts_with(u"Wine could not be started (\"/nonexistent/runner/wine\")"))
+        << ToUtf8(answer.reason);
+}
+
+// How the Wine of an Uninstall click ended, and what the click hears.
+struct EndCase {
+    std::string behaviour;
+    ProcessOutcome outcome;
+    bool started;  // false: heard as not started, at once
+};
+
+class ProgramEnd : public DesktopFixture, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(ProgramEnd, IsHeardOnceTheWineServerHasGone) {
+    std::vector<ShellStart> heard;
+    ASSERT_TRUE(desktop->ShellOpen(0, u"C:\\a.exe", u"", u"", ShowCommand::Normal,
+                                   [&](const ShellStart& s) { heard.push_back(s); }).started);
+    ASSERT_EQ(launcher->watchers.size(), 1U);
+    launcher->watchers[0](GetParam().outcome);
+    if (GetParam().started) {
+        EXPECT_TRUE(heard.empty()) << "heard before the registry is on disk";
+        ASSERT_EQ(launcher->watchers.size(), 2U);
+        EXPECT_EQ(requests.back().arguments, QStringList({"-w"}));
+        EXPECT_EQ(requests.back().environment.value("WINEPREFIX"), QString::fromStdString(Prefix().string()));
+        launcher->watchers[1](ProcessOutcome{});
+    }
+    ASSERT_EQ(heard.size(), 1U);
+    EXPECT_EQ(heard[0].started, GetParam().started);
+    EXPECT_EQ(heard[0].reason.empty(), GetParam().started) << ToUtf8(heard[0].reason);
+}
+
+using std::chrono::milliseconds;
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, ProgramEnd,
+    ::testing::Values(
+        EndCase{"RanAndEnded", {0, false, milliseconds(40000), "fixme:ver:GetCurrentPackageId\n"}, true},
+        EndCase{"WineCouldNotOpenIt", {53, false, milliseconds(900), "wine: failed to open \"C:\\a.exe\": c0000135\n"}, false},
+        EndCase{"WineCouldNotFindIt", {53, false, milliseconds(900), "0024:err:x\nwine: cannot find L\"C:\\a.exe\"\n"}, false},
+        EndCase{"FailedQuietlyIsARun", {1, false, milliseconds(900), "err:module:import_dll\n"}, true},
+        EndCase{"ComplaintAfterALongRunIsARun", {53, false, milliseconds(60000), "wine: failed to open x\n"}, true},
+        EndCase{"NewPrefixNoticeIsNoFailure", {3, false, milliseconds(900), "wine: configuration in L\"/p\" has been updated.\n"}, true}),
+    [](const auto& info) { return info.param.behaviour; });
+
+// The real Wine of the test run, asked to start a program that is not there.
+TEST(WineReferee, AProgramWineCannotOpenIsHeardAsNotStarted) {
+    const QByteArray prefix = qgetenv("WINEPREFIX");
+    if (prefix.isEmpty() || QStandardPaths::findExecutable(WineProgram(QProcessEnvironment::systemEnvironment())).isEmpty())
+        GTEST_SKIP() << "needs the test run's Wine prefix (make test)";
+    QtDesktop desktop(std::make_shared<const wine::Prefix>(prefix.toStdString()));
+    std::optional<ShellStart> heard;
+    const ShellStart answer = desktop.ShellOpen(0, u"C:\\ssr-nowhere\\unins000.exe", u"/S", u"", ShowCommand::Normal,
+                                                [&](const ShellStart& s) { heard = s; });
+    ASSERT_TRUE(answer.started) << "Wine itself starts";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heard.has_value(); }, 60000));
+    EXPECT_FALSE(heard->started);
+    EXPECT_TRUE(Contains(heard->reason, u"wine: ")) << ToUtf8(heard->reason);
 }
 
 TEST_F(DesktopFixture, OwnFilesBesideTheBuiltProgramOrInTheInstalledShareFolder) {

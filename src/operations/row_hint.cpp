@@ -1,0 +1,45 @@
+// The hint of one row: where its record lives, its full name, the command
+// its uninstaller runs and what Suggest's test says of its target. It is
+// worked out when the hint shows, so a long list costs nothing at start and
+// the answer is the file system's of that moment.
+
+#include "application/form1.h"
+#include "catalogue/listing.h"
+#include "catalogue/places.h"
+#include "catalogue/reg.h"
+
+namespace ssr {
+
+namespace {
+
+// What Suggest would make of the row's target, in the user's words.
+Text SuggestVerdict(Desktop& desktop, const Text& target, ProgramView view) {
+    if (Contains(target, kIgnoreMe)) return u"cannot tell: Windows Installer keeps this program's files";
+    if (target.empty()) return u"cannot tell: no path";
+    switch (TargetState(desktop, target, view)) {
+        case FileState::Exists: return u"found";
+        case FileState::Missing: return u"not found: " + target;
+        case FileState::Unknown: break;
+    }
+    return u"cannot tell: the file system gave no certain answer";
+}
+
+}  // namespace
+
+std::vector<Text> Form1::RowHint(int position) noexcept {
+    try {
+        if (position < 1 || position > m_list->Count()) return {};
+        std::vector<Text> lines;
+        const Text& location = m_list->SubItem(position, 4);
+        if (!location.empty()) lines.push_back(location + u": " + m_list->SubItem(position, 3));
+        lines.push_back(m_list->ItemText(position));
+        const Text& command = m_list->Command(position);
+        lines.push_back(command.empty() ? m_list->SubItem(position, 1) : command);
+        lines.push_back(SuggestVerdict(m_desktop, m_list->SubItem(position, 2), ViewOfLocation(location)));
+        return lines;
+    } catch (...) {
+        return {};  // a hint is no place for an error report
+    }
+}
+
+}  // namespace ssr
