@@ -106,4 +106,13 @@ TargetVerdict JudgeTarget(Desktop& desktop, TextView target, TextView location) 
     }
 }
 
+Text VerdictText(const TargetVerdict& verdict) {
+    switch (verdict.state) {
+    case TargetState::Found: return u"found";
+    case TargetState::NotFound: return u"not found: " + verdict.path;
+    case TargetState::CannotTell: break;
+    }
+    return u"cannot tell: " + verdict.reason;
+}
+
 }  // namespace ssr

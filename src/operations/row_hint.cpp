@@ -4,27 +4,9 @@
 // the answer is the file system's of that moment.
 
 #include "application/form1.h"
-#include "catalogue/listing.h"
-#include "catalogue/places.h"
-#include "catalogue/reg.h"
+#include "catalogue/target_verdict.h"
 
 namespace ssr {
-
-namespace {
-
-// What Suggest would make of the row's target, in the user's words.
-Text SuggestVerdict(Desktop& desktop, const Text& target, ProgramView view) {
-    if (Contains(target, kIgnoreMe)) return u"cannot tell: Windows Installer keeps this program's files";
-    if (target.empty()) return u"cannot tell: no path";
-    switch (TargetState(desktop, target, view)) {
-        case FileState::Exists: return u"found";
-        case FileState::Missing: return u"not found: " + target;
-        case FileState::Unknown: break;
-    }
-    return u"cannot tell: the file system gave no certain answer";
-}
-
-}  // namespace
 
 std::vector<Text> Form1::RowHint(int position) noexcept {
     try {
@@ -35,7 +17,7 @@ std::vector<Text> Form1::RowHint(int position) noexcept {
         lines.push_back(m_list->ItemText(position));
         const Text& command = m_list->Command(position);
         lines.push_back(command.empty() ? m_list->SubItem(position, 1) : command);
-        lines.push_back(SuggestVerdict(m_desktop, m_list->SubItem(position, 2), ViewOfLocation(location)));
+        lines.push_back(VerdictText(JudgeTarget(m_desktop, m_list->SubItem(position, 2), location)));
         return lines;
     } catch (...) {
         return {};  // a hint is no place for an error report

@@ -152,6 +152,11 @@ TEST_P(JudgeTargetTest, OnlyADefiniteNotFoundIsNotFound) {
         EXPECT_EQ(verdict.path, c.asked.back());
     }
     EXPECT_EQ(FileExists(desktop, c.target, c.view), c.state != TargetState::NotFound);
+    // As the row's hint words it.
+    const Text said = c.state == TargetState::Found      ? Text(u"found")
+                      : c.state == TargetState::NotFound ? u"not found: " + c.asked.back()
+                                         : u"cannot tell: " + c.reason;
+    EXPECT_EQ(VerdictText(verdict), said);
 }
 
 constexpr auto k64 = ProgramView::Native;
