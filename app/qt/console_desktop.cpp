@@ -15,8 +15,8 @@ int ConsoleDesktop::MsgBox(TextView prompt, int /*style*/, std::optional<TextVie
 
 Text ConsoleDesktop::InputBox(TextView, std::optional<TextView>, TextView) { return {}; }
 
-long ConsoleDesktop::ShellOpen(std::intptr_t, TextView, TextView, TextView, ShowCommand) {
-    return 0;  // the command line starts no uninstaller
+ShellStart ConsoleDesktop::ShellOpen(std::intptr_t, TextView, TextView, TextView, ShowCommand, ProgramEnded) {
+    return {false, u"The command line starts no uninstaller."};
 }
 
 void ConsoleDesktop::StartCommand(TextView, ShowCommand) {

@@ -23,8 +23,8 @@ public:
 
     int MsgBox(TextView prompt, int style, std::optional<TextView> caption) override;
     Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) override;
-    long ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
-                   ShowCommand show) override;
+    ShellStart ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
+                         ShowCommand show, ProgramEnded ended) override;
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
     [[nodiscard]] FileAnswer QueryFileState(TextView path) noexcept override;
