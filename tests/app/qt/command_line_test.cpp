@@ -136,6 +136,25 @@ TEST_F(CommandLine, ListsEveryRecordWithSuggestsAnswerAndStaleOnlyTheGone) {
     EXPECT_EQ(text.out.count('\n'), 1 + static_cast<int>(std::size(kRecords)));
 }
 
+TEST_F(CommandLine, AllPrefixesFoundAreListedInTheChoosersOrder) {
+    // ~/.wine is the test prefix; ~/.wine-copy a copy of its registry files.
+    const QString home = s_temporary->path() + "/home";
+    QDir().mkpath(home + "/.wine-copy");
+    QFile::link(s_prefix, home + "/.wine");
+    for (const char* file : {"/system.reg", "/user.reg"}) QFile::copy(s_prefix + file, home + "/.wine-copy" + file);
+    QProcessEnvironment environment = Environment();
+    environment.insert("HOME", home);
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(SSR_PROGRAM), {"--all", "--list", "--json"});
+    process.waitForFinished(300000);
+    std::vector<std::string> prefixes;
+    for (const QJsonValue& value : QJsonDocument::fromJson(process.readAllStandardOutput()).array())
+        if (prefixes.empty() || prefixes.back() != value["prefix"].toString().toStdString())
+            prefixes.push_back(value["prefix"].toString().toStdString());
+    EXPECT_EQ(prefixes, (std::vector<std::string>{(home + "/.wine").toStdString(), (home + "/.wine-copy").toStdString()}));
+}
+
 TEST_F(CommandLine, RefusedAndWrongRequestsChangeNothing) {
     struct Row {
         QStringList arguments;
