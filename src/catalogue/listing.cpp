@@ -11,7 +11,8 @@ namespace ssr {
 
 namespace {
 
-constexpr int kBufferLength = 255;
+// The longest key name the registry allows, 255 characters, and its terminator.
+constexpr int kBufferLength = 256;
 
 // The entry's key path, built in `path`, which keeps its buffer from entry to entry.
 const Text& EntryKeyPath(TextView key_name, Text& path) {
@@ -78,11 +79,27 @@ StepTable ListingSteps(ListingRun& r) {
         {156, [&r] { r.name_length = kBufferLength; return Next::Advance(); }},
         {158, [&r] { r.class_length = kBufferLength; return Next::Advance(); }},
         {160, [&r] {
-             r.result = r.registry.enum_key_ex(r.key, static_cast<std::uint32_t>(r.index), r.name_buffer.data(),
-                                               &r.name_length, r.class_buffer.data(), &r.class_length);
+             const auto index = static_cast<std::uint32_t>(r.index);
+             r.result = r.registry.enum_key_ex(r.key, index, r.name_buffer.data(), &r.name_length,
+                                               r.class_buffer.data(), &r.class_length);
+             // The class is never used: a long one must not hide the record.
+             if (r.result == kErrorMoreData) {
+                 r.name_length = kBufferLength;
+                 r.class_length = 0;
+                 r.result = r.registry.enum_key_ex(r.key, index, r.name_buffer.data(), &r.name_length, nullptr, nullptr);
+             }
              return Next::Advance();
          }},
-        {162, [&r] { return r.result != kErrorSuccess ? Next::Jump(222) : Next::Advance(); }},
+        // A name too long for any record (a hand-edited hive) is passed over
+        // with one report; the place's later records are still listed.
+        {162, [&r, place] {
+             if (r.result == kErrorMoreData) {
+                 r.result = kErrorSuccess;
+                 throw Failure(u"A record in the place \"" + Text(place().location) +
+                               u"\" has a key name longer than 255 characters and is not listed.");
+             }
+             return r.result != kErrorSuccess ? Next::Jump(222) : Next::Advance();
+         }, to_222},
         {164, [&r] { r.key_name.assign(r.name_buffer, 0, r.name_length); return Next::Advance(); }},
         {166, [&r] { r.class_buffer.resize(std::min<std::size_t>(r.class_length, r.class_buffer.size())); return Next::Advance(); }},
         // A value that cannot be read leaves the rest of the pass out, so no

@@ -53,8 +53,10 @@ Text WineShortName(TextView long_name) {
     for (std::size_t i = 1; i + 1 < long_name.size(); ++i)
         if (long_name[i] == u'.') extension = i;
 
-    const auto short_character = [](char16_t c) {
-        return RefusedInShortName(c) || c == u'~' || c == u'.' ? u'_' : c;
+    // Only ASCII is left, shown in upper case as Wine shows it.
+    const auto short_character = [](char16_t c) -> char16_t {
+        if (RefusedInShortName(c) || c == u'~' || c == u'.') return u'_';
+        return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
     };
     Text name;
     for (std::size_t i = 0; i < 4 && i < long_name.size() && i != extension; ++i)

@@ -22,7 +22,8 @@ namespace ssr {
 // legal 8.3 name: its first four characters up to the extension ('_' for
 // any a short name may not hold), '~' to make five, three characters of a
 // hash of the whole name taken without regard to case, then the first three
-// characters of the extension. Compared without regard to case.
+// characters of the extension; in upper case, as Wine shows it, and
+// compared without regard to case.
 [[nodiscard]] Text WineShortName(TextView long_name);
 
 }  // namespace ssr

@@ -118,25 +118,48 @@ TEST_F(Listing, SkipsSubkeysWithoutBothTextsButKeepsCounting) {
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
-TEST_F(Listing, StopsSilentlyAtANameThatDoesNotFitTheBuffer) {
+struct LongName {
+    const char* behaviour;
+    Text key;
+    Text class_text;
+    bool listed;
+};
+
+void PrintTo(const LongName& c, std::ostream* os) { *os << c.behaviour; }
+
+class KeyNameLength : public Listing, public ::testing::WithParamInterface<LongName> {};
+
+// Only a name no record may have is passed over, with one report; the
+// records after it are listed all the same.
+TEST_P(KeyNameLength, NeverEndsThePlace) {
+    const LongName& c = GetParam();
     AddEntry(u"Before", u"Before", u"b.exe");
-    AddEntry(Text(254, u'n'), u"Fits", u"f.exe");
-    AddEntry(Text(255, u'x'), u"Too Long", u"t.exe");
-    AddEntry(u"After", u"After", u"a.exe");
+    registry.CreateKey(KeyPath(c.key), c.class_text);
+    AddEntry(c.key, u"Long", u"l.exe");
+    AddEntry(u"\uffffAfter", u"After", u"a.exe");  // enumerated last
     List();
-    ASSERT_EQ(list.Count(), 2);
-    EXPECT_EQ(list.ItemText(2), u"Fits");
-    EXPECT_TRUE(desktop.boxes.empty());
+    std::vector<Text> listed;
+    for (int i = 1; i <= list.Count(); ++i) listed.push_back(list.ItemText(i));
+    const std::vector<Text> expected =
+        c.listed ? std::vector<Text>{u"Before", u"Long", u"After"} : std::vector<Text>{u"Before", u"After"};
+    EXPECT_EQ(listed, expected);
+    if (c.listed) {
+        EXPECT_EQ(list.SubItem(2, 3), c.key);
+        EXPECT_TRUE(desktop.boxes.empty());
+    } else {
+        EXPECT_EQ(testing::ReportLabels(desktop), std::vector<int>{162});
+    }
     EXPECT_EQ(registry.OpenHandleCount(), 0U);
 }
 
-TEST_F(Listing, StopsAtAClassTextThatDoesNotFit) {
-    AddEntry(u"Before", u"Before", u"b.exe");
-    registry.CreateKey(KeyPath(u"Classy"), Text(255, u'c'));
-    AddEntry(u"Classy", u"Classy", u"c.exe");
-    List();
-    EXPECT_EQ(list.Count(), 1);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Names, KeyNameLength,
+    ::testing::Values(LongName{"Of254Characters", Text(254, u'n'), u"", true},
+                      LongName{"Of255CharactersTheRegistrysLongest", Text(255, u'x'), u"", true},
+                      LongName{"OfAHandEdited256", Text(256, u'y'), u"", false},
+                      LongName{"OfAHandEdited1000", Text(1000, u'z'), u"", false},
+                      LongName{"WithAClassLongerThanTheBuffer", u"Classy", Text(300, u'c'), true}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
 
 // The working copy of the command is the command already read, not a second read.
 TEST_F(Listing, AsksTheStoreOnceForEachValueItUses) {

@@ -25,7 +25,7 @@ TEST_P(WineShortNameTest, MatchesWhatWineAnswers) {
     const ShortNameCase& c = GetParam();
     EXPECT_EQ(IsLegalShortName(c.long_name), c.short_name.empty());
     if (!c.short_name.empty()) {
-        EXPECT_TRUE(EqualsIgnoringCase(WineShortName(c.long_name), c.short_name)) << ToUtf8(WineShortName(c.long_name));
+        EXPECT_EQ(WineShortName(c.long_name), c.short_name);
     }
 }
 

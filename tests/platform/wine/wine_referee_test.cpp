@@ -15,7 +15,9 @@
 #include "application/form1.h"
 #include "catalogue/listing.h"
 #include "catalogue/places.h"
+#include "catalogue/target_verdict.h"
 #include "platform/entry_list.h"
+#include "platform/short_names.h"
 #include "platform/testing/recording_skin_engine.h"
 #include "platform/testing/scripted_desktop.h"
 #include "platform/wine/reg_file.h"
@@ -39,6 +41,11 @@ const std::string kUninstallWin = "HKLM\\Software\\Microsoft\\Windows\\CurrentVe
 const Text kU = kUninstallKeyPath;
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+std::string LowerCaseAscii(std::string s) {
+    for (char& c : s) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return s;
+}
 
 struct Prefix {
     const char* arch;
@@ -492,6 +499,143 @@ TEST_P(RealWine, ListsALinkRecordAsItsTargetAndRemovesOnlyTheLinks) {
     const std::string answers = Shell(m_prefix.Env() + "wine cmd /c 'c:\\ssr-link-check.cmd' | tr -d '\\r'; " +
                                       m_prefix.Env() + "wineserver -w");
     EXPECT_EQ(answers, "1\n1\n0\n") << "the link record, the record holding a link, the target's subtree";
+}
+
+// Key names of 254 and 255 characters, the registry's longest, as Wine's reg
+// makes them: listed with the record after them, and removed for Wine too.
+TEST_P(RealWine, ListsAndRemovesKeyNamesUpToTheLongest) {
+    const std::string u = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    const std::string view = m_prefix.View();
+    const std::string names[] = {"SsrLong" + std::string(247, 'a'), "SsrLong" + std::string(248, 'b'), "SsrLongZ After"};
+    std::string script = "@echo off\r\n";
+    for (const std::string& name : names) {
+        script += "reg add \"HKLM\\" + u + name + "\" /v DisplayName /d \"" + name.substr(0, 8) + "\"" + view + " /f >nul\r\n";
+        script += "reg add \"HKLM\\" + u + name + "\" /v UninstallString /d c:\\x\\u.exe" + view + " /f >nul\r\n";
+    }
+    WriteBytes(m_prefix.path / "drive_c" / "ssr-long.cmd", script);
+    Shell(m_prefix.Env() + "wine cmd /c 'c:\\ssr-long.cmd'; " + m_prefix.Env() + "wineserver -w");
+
+    WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
+    ScriptedDesktop desktop;
+    RecordingSkinEngine skin;
+    Form1 form(registry, desktop, skin);
+    EntryList& list = form.ListView1();
+    ListUninstallEntries(registry, list, desktop);
+    std::vector<std::size_t> lengths;
+    for (int i = 1; i <= list.Count(); ++i) {
+        if (!list.SubItem(i, 3).starts_with(u"SsrLong")) continue;
+        lengths.push_back(list.SubItem(i, 3).size());
+        list.SetChecked(i, list.SubItem(i, 3).size() > 250);
+    }
+    EXPECT_EQ(lengths, (std::vector<std::size_t>{254, 255, 14}));
+    EXPECT_TRUE(desktop.boxes.empty());
+    form.PushButton2_Click();
+    EXPECT_TRUE(desktop.boxes.empty());
+
+    std::string check = "@echo off\r\n";
+    for (const std::string& name : names)
+        check += "reg query \"HKLM\\" + u + name + "\"" + view + " >nul 2>&1\r\necho %errorlevel%\r\n";
+    WriteBytes(m_prefix.path / "drive_c" / "ssr-long-check.cmd", check);
+    const std::string answers = Shell(m_prefix.Env() + "wine cmd /c 'c:\\ssr-long-check.cmd' | tr -d '\\r'; " +
+                                      m_prefix.Env() + "wineserver -w");
+    EXPECT_EQ(answers, "1\n1\n0\n") << "254 and 255 characters removed, the record after them kept";
+}
+
+// The short name Wine gives `long_name` in the Windows folder `folder`, as
+// its own `dir /x` shows it.
+std::string WineShortNameOf(const Prefix& p, const std::string& folder, const std::string& long_name) {
+    WriteBytes(p.path / "drive_c" / "ssr-dir.cmd", "@echo off\r\ndir /x \"" + folder + "\"\r\n");
+    const std::string listing =
+        Shell(p.Env() + "wine cmd /c 'c:\\ssr-dir.cmd' | tr -d '\\r'; " + p.Env() + "wineserver -w");
+    std::size_t start = 0;
+    while (start < listing.size()) {
+        std::size_t end = listing.find('\n', start);
+        if (end == std::string::npos) end = listing.size();
+        const std::string line = listing.substr(start, end - start);
+        start = end + 1;
+        if (!line.ends_with(" " + long_name)) continue;
+        const std::string before = line.substr(0, line.size() - long_name.size() - 1);
+        const std::size_t last = before.find_last_not_of(' ');
+        return before.substr(before.find_last_of(' ', last) + 1, last - before.find_last_of(' ', last));
+    }
+    return {};
+}
+
+// A file test with the Linux build's rules: Windows paths looked up in the prefix.
+class PrefixDesktop final : public ScriptedDesktop {
+public:
+    explicit PrefixDesktop(const fs::path& prefix) : m_prefix(prefix) {}
+    FileAnswer QueryFileState(TextView path) noexcept override { return m_prefix.WindowsPathState(path); }
+    std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) override {
+        return m_prefix.EnvironmentVariable(name, view);
+    }
+
+private:
+    wine::Prefix m_prefix;
+};
+
+// A program named by the short names Wine itself gives is there; one named
+// by short names nothing here makes, or without a drive, cannot be told; a
+// file gone from a folder named by its short name is gone.
+TEST_P(RealWine, SuggestFindsProgramsByWineShortNames) {
+    const std::string folder = "Ssr Short Names Program";
+    const std::string program = "Uninstall Program.exe";
+    fs::create_directories(m_prefix.path / "drive_c" / folder);
+    WriteBytes(m_prefix.path / "drive_c" / folder / program, "MZ");
+    const std::string short_folder = WineShortNameOf(m_prefix, "C:\\.", folder);
+    const std::string short_program = WineShortNameOf(m_prefix, "C:\\" + folder, program);
+    ASSERT_FALSE(short_folder.empty() || short_program.empty());
+    EXPECT_EQ(ToUtf8(WineShortName(FromUtf8(folder))), short_folder) << "the same hash as this Wine";
+    EXPECT_EQ(ToUtf8(WineShortName(FromUtf8(program))), short_program);
+
+    struct Record {
+        std::string key;
+        std::string command;
+        bool stale;
+        Text reason;
+    };
+    const std::string live = "C:\\" + short_folder + "\\" + short_program;
+    const std::vector<Record> records = {
+        {"SsrShortLive", "\"" + live + "\" /S", false, u""},
+        {"SsrShortLower", LowerCaseAscii(live), false, u""},
+        {"SsrShortGone", "C:\\" + short_folder + "\\gone.exe", true, u""},
+        {"SsrShortWindowsStyle", "C:\\SSRSHO~1\\UNINST~1.EXE", false, kReasonShortName},
+        {"SsrShortRootRelative", "\\" + folder + "\\" + program, false, kReasonNotFullPath},
+        {"SsrShortDriveRelative", "C:" + folder + "\\" + program, false, kReasonNotFullPath},
+        {"SsrShortUnix", "/usr/bin/env true", false, kReasonNotFullPath},
+    };
+    std::string script = "@echo off\r\n";
+    const std::string u = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    for (const Record& r : records) {
+        script += "reg add \"" + u + r.key + "\" /v DisplayName /d " + r.key + m_prefix.View() + " /f >nul\r\n";
+        std::string escaped;
+        for (const char c : r.command) escaped += c == '"' ? std::string("\\\"") : std::string(1, c);
+        script += "reg add \"" + u + r.key + "\" /v UninstallString /d \"" + escaped + "\"" + m_prefix.View() +
+                  " /f >nul\r\n";
+    }
+    WriteBytes(m_prefix.path / "drive_c" / "ssr-short.cmd", script);
+    Shell(m_prefix.Env() + "wine cmd /c 'c:\\ssr-short.cmd'; " + m_prefix.Env() + "wineserver -w");
+
+    WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
+    PrefixDesktop desktop(m_prefix.path);
+    RecordingSkinEngine skin;
+    Form1 form(registry, desktop, skin);
+    EntryList& list = form.ListView1();
+    ListUninstallEntries(registry, list, desktop);
+    form.PushButton3_Click();
+    std::size_t seen = 0;
+    for (int i = 1; i <= list.Count(); ++i) {
+        for (const Record& r : records) {
+            if (list.SubItem(i, 3) != FromUtf8(r.key)) continue;
+            ++seen;
+            EXPECT_EQ(list.Checked(i), r.stale) << r.key << " target " << ToUtf8(list.SubItem(i, 2));
+            if (!r.reason.empty()) {
+                EXPECT_EQ(JudgeTarget(desktop, list.SubItem(i, 2), list.SubItem(i, 4)).reason, r.reason) << r.key;
+            }
+        }
+    }
+    EXPECT_EQ(seen, records.size());
+    EXPECT_TRUE(desktop.boxes.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Prefixes, RealWine, ::testing::Values("win64", "win32"));
