@@ -12,9 +12,11 @@
 
 #include "application/form1.h"
 #include "catalogue/listing.h"
+#include "catalogue/places.h"
 #include "platform/testing/recording_skin_engine.h"
 #include "platform/win32/win32_desktop.h"
 #include "platform/win32/win32_registry.h"
+#include "platform/win32/wide.h"
 #include "test_support.h"
 
 namespace ssr::win32 {
@@ -77,7 +79,17 @@ TEST(Win32Suggest, ChecksOnlyTheRecordWhoseProgramIsDefinitelyGone) {
         fs::create_directories(file.parent_path());
         std::ofstream(file) << "MZ";
     }
+    // The live program and a gone one named by the short names this system gives.
+    wchar_t short_program[MAX_PATH] = {};
+    ASSERT_NE(::GetShortPathNameW(program.c_str(), short_program, MAX_PATH), 0U);
+    const Text short_path = FromWide(short_program);
+    ASSERT_NE(LowerCase(short_path), LowerCase(FromWide(program.wstring()))) << "no short name was made";
+    const Text short_folder = short_path.substr(0, short_path.rfind(u'\\'));
     const std::vector<Record> records = {
+        {u"short", KEY_WOW64_64KEY, u"\"" + short_path + u"\" /S", REG_SZ, false},
+        {u"short_gone", KEY_WOW64_64KEY, short_folder + u"\\gone.exe", REG_SZ, true},
+        {u"short_unresolved", KEY_WOW64_64KEY, u"C:\\PROGRA~1\\SSRSHO~1\\UNINST~1.EXE", REG_SZ, false},
+        {u"root_relative", KEY_WOW64_64KEY, u"\\" + tag + u"-gone\\uninst.exe", REG_SZ, false},
         {u"expandable", KEY_WOW64_64KEY, u"\"%ProgramFiles%\\" + tag + u"\\uninst.exe\" /S", REG_EXPAND_SZ, false},
         {u"expandable32", KEY_WOW64_32KEY, u"\"%ProgramFiles%\\" + tag + u"-32\\uninst.exe\"", REG_EXPAND_SZ, false},
         {u"clickonce", KEY_WOW64_64KEY,
@@ -116,6 +128,41 @@ TEST(Win32Suggest, ChecksOnlyTheRecordWhoseProgramIsDefinitelyGone) {
 
     for (const Record& record : records) DeleteRecord(record.view, tag + u"-" + record.suffix);
     for (const fs::path& file : {program, program32}) fs::remove_all(file.parent_path());
+}
+
+// Key names of 254 and 255 characters, the registry's longest: listed with
+// the record after them, and removed from the registry.
+TEST(Win32Listing, ListsAndRemovesKeyNamesUpToTheLongest) {
+    const Text tag = RunTag() + u"-long";
+    const Text names[] = {tag + Text(254 - tag.size(), u'a'), tag + Text(255 - tag.size(), u'b'), tag + u"z-after"};
+    for (const Text& name : names) WriteRecord(KEY_WOW64_64KEY, name, name.substr(0, 8), u"c:\\x\\u.exe", REG_SZ);
+
+    Win32Registry registry;
+    Win32Desktop desktop{u"listing test"};
+    RecordingSkinEngine skin;
+    Form1 form(registry, desktop, skin);
+    EntryList& list = form.ListView1();
+    ListUninstallEntries(registry, list, desktop);
+    std::vector<std::size_t> lengths;
+    for (int p = 1; p <= list.Count(); ++p) {
+        if (!list.SubItem(p, 3).starts_with(tag) || list.SubItem(p, 4) != kLocation64Bit) continue;
+        lengths.push_back(list.SubItem(p, 3).size());
+        list.SetChecked(p, list.SubItem(p, 3).size() > 250);
+    }
+    EXPECT_EQ(lengths, (std::vector<std::size_t>{254, 255, tag.size() + 7}));
+    form.PushButton2_Click();
+
+    const auto present = [](const Text& name) {
+        HKEY key = nullptr;
+        const LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(Text(kUninstallKeyPath) + u'\\' + name).c_str(), 0,
+                                               KEY_READ | KEY_WOW64_64KEY, &key);
+        if (status == ERROR_SUCCESS) ::RegCloseKey(key);
+        return status == ERROR_SUCCESS;
+    };
+    EXPECT_FALSE(present(names[0]));
+    EXPECT_FALSE(present(names[1]));
+    EXPECT_TRUE(present(names[2]));
+    for (const Text& name : names) DeleteRecord(KEY_WOW64_64KEY, name);
 }
 
 }  // namespace
