@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cwchar>
 #include <cstdio>
@@ -365,6 +366,34 @@ TEST_F(FirstStart, EveryControlSitsAtItsDesignRectangleWithItsCaption) {
         EXPECT_TRUE(::IsWindowVisible(control));
     }
     EXPECT_EQ(shown, 7);
+}
+
+// The list measures its texts in the font it draws its rows with: the
+// design's bold Arial, not the regular weight. (Another process cannot read
+// the font itself: under Wine, WM_GETFONT answers it only in-process.)
+TEST_F(FirstStart, ListDrawsItsRowsInTheDesignFont) {
+    const std::wstring sample = L"SSR Window Test Present Editor";
+    const auto width_in = [&](LONG weight) {
+        LOGFONTW design{};
+        design.lfHeight = -static_cast<LONG>(std::lround(design::kListFont.points * Dpi() / 72.0));
+        design.lfWeight = weight;
+        design.lfCharSet = DEFAULT_CHARSET;
+        const std::wstring face = W(FromUtf8(design::kListFont.face));
+        face.copy(design.lfFaceName, LF_FACESIZE - 1);
+        const HDC dc = ::CreateCompatibleDC(nullptr);
+        const HFONT font = ::CreateFontIndirectW(&design);
+        const HGDIOBJ old = ::SelectObject(dc, font);
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, sample.c_str(), static_cast<int>(sample.size()), &size);
+        ::SelectObject(dc, old);
+        ::DeleteObject(font);
+        ::DeleteDC(dc);
+        return size.cx;
+    };
+    ASSERT_NE(width_in(FW_BOLD), width_in(FW_NORMAL)) << "this system cannot tell the weights apart";
+    RemoteBuffer remote(s_run->Process(), (sample.size() + 1) * sizeof(wchar_t));
+    remote.Write(sample.c_str(), (sample.size() + 1) * sizeof(wchar_t));
+    EXPECT_EQ(::SendMessageW(s_run->List(), LVM_GETSTRINGWIDTHW, 0, remote.lparam()), width_in(FW_BOLD));
 }
 
 TEST_F(FirstStart, TabFollowsTheDesignOrderFromTheList) {
