@@ -5,13 +5,13 @@
 #include <benchmark/benchmark.h>
 
 #include "application/appearance.h"
-#include "platform/testing/recording_skin_engine.h"
+#include "doubles/recording_skin_engine.h"
 #include "application/form1.h"
 #include "application/product_icon.h"
 #include "catalogue/listing.h"
 #include "platform/entry_list.h"
-#include "platform/testing/memory_registry.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/memory_registry.h"
+#include "doubles/scripted_desktop.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <fstream>
 
 #include "application/appearance.h"
-#include "platform/testing/recording_skin_engine.h"
+#include "doubles/recording_skin_engine.h"
 #include "application/form1.h"
 #include "catalogue/listing.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/scripted_desktop.h"
 #include "platform/wine/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
 

@@ -21,7 +21,7 @@
 #include "bench_prefix.h"
 #include "catalogue/listing.h"
 #include "platform/entry_list.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/scripted_desktop.h"
 #include "platform/wine/wine_registry.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // The seven registry operations the program uses, with the Windows registry's
 // own arguments, buffer rules and result codes. Back ends: the Windows
 // registry (platform/win32), a Wine prefix's system.reg (platform/wine) and
-// an in-memory store for tests (platform/testing/memory_registry.h).
+// an in-memory store for tests (doubles/memory_registry.h).
 //
 // Texts are UTF-16 end to end (the wide-character forms of the calls), so a
 // name outside any ANSI code page is listed and deleted like any other.

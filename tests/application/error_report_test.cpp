@@ -6,7 +6,7 @@
 
 #include "application/step_runner.h"
 #include "platform/failure.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/scripted_desktop.h"
 
 namespace ssr {
 namespace {

@@ -3,12 +3,12 @@
 #include <ostream>
 
 #include "application/appearance.h"
-#include "platform/testing/recording_skin_engine.h"
+#include "doubles/recording_skin_engine.h"
 #include "application/error_report.h"
 #include "application/form1.h"
 #include "platform/failure.h"
-#include "platform/testing/memory_registry.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/memory_registry.h"
+#include "doubles/scripted_desktop.h"
 #include "support/reports.h"
 #include "support/faulty_entry_list.h"
 

@@ -6,8 +6,8 @@
 
 #include "application/error_report.h"
 #include "platform/entry_list.h"
-#include "platform/testing/memory_registry.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/memory_registry.h"
+#include "doubles/scripted_desktop.h"
 #include "support/reports.h"
 #include "support/faulty_entry_list.h"
 

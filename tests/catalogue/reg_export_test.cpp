@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/testing/memory_registry.h"
+#include "doubles/memory_registry.h"
 
 namespace ssr {
 namespace {

@@ -6,8 +6,8 @@
 #include <ostream>
 
 #include "platform/failure.h"
-#include "platform/testing/memory_registry.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/memory_registry.h"
+#include "doubles/scripted_desktop.h"
 
 namespace ssr {
 namespace {

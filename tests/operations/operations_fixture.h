@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "application/appearance.h"
-#include "platform/testing/recording_skin_engine.h"
+#include "doubles/recording_skin_engine.h"
 #include "application/form1.h"
-#include "platform/testing/memory_registry.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/memory_registry.h"
+#include "doubles/scripted_desktop.h"
 #include "support/faulty_entry_list.h"
 #include "support/reports.h"
 

@@ -1,4 +1,4 @@
-#include "platform/testing/memory_registry.h"
+#include "doubles/memory_registry.h"
 
 #include <gtest/gtest.h>
 

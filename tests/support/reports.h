@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "application/error_report.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/scripted_desktop.h"
 
 namespace ssr::testing {
 

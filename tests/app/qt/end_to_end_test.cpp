@@ -25,7 +25,7 @@
 #include <set>
 
 #include "application/appearance.h"
-#include "platform/testing/recording_skin_engine.h"
+#include "doubles/recording_skin_engine.h"
 #include "application/form1.h"
 #include "main_window.h"
 #include "platform/qt/entry_list_model.h"

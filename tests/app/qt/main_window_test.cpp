@@ -23,15 +23,15 @@
 #include "application/appearance.h"
 #include "application/button_colours.h"
 #include "platform/qt/system_colours.h"
-#include "platform/testing/recording_skin_engine.h"
+#include "doubles/recording_skin_engine.h"
 #include "application/error_report.h"
 #include "operations/operations.h"
 #include "platform/failure.h"
-#include "platform/testing/memory_registry.h"
+#include "doubles/memory_registry.h"
 #include "platform/qt/entry_list_model.h"
 #include "platform/qt/qt_desktop.h"
 #include "platform/registry.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/scripted_desktop.h"
 #include "platform/wine/wine_registry.h"
 
 namespace ssr {

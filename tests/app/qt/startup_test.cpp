@@ -20,9 +20,9 @@
 #include "application/appearance.h"
 #include "command_line.h"
 #include "main_window.h"
-#include "platform/testing/memory_registry.h"
-#include "platform/testing/recording_skin_engine.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/memory_registry.h"
+#include "doubles/recording_skin_engine.h"
+#include "doubles/scripted_desktop.h"
 #include "prefix_chooser.h"
 
 namespace ssr {

@@ -14,7 +14,7 @@
 #include "catalogue/reg.h"
 #include "catalogue/reg_export.h"
 #include "platform/entry_list.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/scripted_desktop.h"
 #include "test_support.h"
 
 namespace ssr::win32 {

@@ -13,7 +13,7 @@
 #include "application/form1.h"
 #include "catalogue/listing.h"
 #include "catalogue/places.h"
-#include "platform/testing/recording_skin_engine.h"
+#include "doubles/recording_skin_engine.h"
 #include "platform/win32/win32_desktop.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/wide.h"

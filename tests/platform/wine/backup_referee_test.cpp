@@ -14,7 +14,7 @@
 #include "catalogue/listing.h"
 #include "catalogue/places.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/testing/recording_skin_engine.h"
+#include "doubles/recording_skin_engine.h"
 #include "platform/wine/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_files.h"

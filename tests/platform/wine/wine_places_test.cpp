@@ -10,7 +10,7 @@
 #include "catalogue/listing.h"
 #include "catalogue/places.h"
 #include "platform/entry_list.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/scripted_desktop.h"
 #include "platform/wine/reg_file.h"
 #include "platform/wine/wine_prefix.h"
 #include "platform/wine/wine_registry.h"

@@ -19,7 +19,7 @@
 #include "catalogue/places.h"
 #include "catalogue/reg_export.h"
 #include "platform/entry_list.h"
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/scripted_desktop.h"
 #include "platform/wine/posix_file.h"
 #include "platform/wine/reg_file.h"
 #include "platform/wine/wine_prefix.h"

@@ -1,4 +1,4 @@
-#include "platform/testing/memory_registry.h"
+#include "doubles/memory_registry.h"
 
 #include "platform/registry_buffers.h"
 

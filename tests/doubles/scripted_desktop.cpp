@@ -1,4 +1,4 @@
-#include "platform/testing/scripted_desktop.h"
+#include "doubles/scripted_desktop.h"
 
 #include "catalogue/reg_export.h"
 

@@ -1,4 +1,4 @@
-#include "platform/testing/recording_skin_engine.h"
+#include "doubles/recording_skin_engine.h"
 
 namespace ssr {
 
