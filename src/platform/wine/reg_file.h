@@ -1,53 +1,26 @@
 #pragma once
 // A registry file as wineserver reads it (system.reg, user.reg), kept as the
-// bytes it came from plus an index of keys into those bytes.
+// bytes it came from plus an index of its keys into those bytes.
 //
 // The reader follows wineserver's own loader line by line, including its
 // leniency: a line it would reject is skipped, and stays in the bytes as it
-// was. Nothing is ever re-serialised; a deletion cuts the sections of a key
-// and its descendants out of the original bytes and leaves every other byte
-// alone. Values are decoded only when a key's values are first asked for, so
-// opening a large hive costs little more than reading it.
+// was. Nothing is ever re-serialised: a rewrite cuts the sections of the
+// keys staged for deletion out of the original bytes and leaves every other
+// byte alone. Values are decoded only when a key's values are first asked
+// for, so opening a large hive costs little more than reading it.
 
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/text.h"
+#include "platform/wine/reg_syntax.h"
+#include "platform/wine/wine_names.h"
 
 namespace ssr::wine {
-
-inline constexpr std::string_view kRegFileHeader = "WINE REGISTRY Version 2";
-
-// Lines are only searched for NUL bytes, where wineserver's reader cuts
-// them, in a file that has any.
-enum class NulBytes { Absent, Possible };
-
-struct RegValue {
-    Text name;
-    std::uint32_t type = 0;
-    std::vector<std::uint8_t> data;  // as the wide API returns it: texts in UTF-16, with their terminator
-};
-
-// wineserver's string unescaping: \\ \" \[ \] \a \b \e \f \n \r \t \v, \x with
-// one to four hex digits (one UTF-16 unit), octal with one to three digits,
-// raw UTF-8 (invalid bytes dropped). Reads up to `end_char`; returns the
-// number of bytes consumed including it, or nothing when it never comes.
-// The result has no terminator appended.
-[[nodiscard]] std::optional<std::size_t> Unescape(std::string_view text, char end_char, Text& out);
-
-// The inverse, lossless for any text: what a section header or a value name
-// needs so that Unescape gives back exactly `text`. `specials` are the
-// characters that get a backslash besides the backslash itself.
-[[nodiscard]] std::string Escape(TextView text, std::string_view specials);
-
-// Orders names the way wineserver orders subkeys: case-insensitively, a
-// shorter name before a longer one that starts with it.
-[[nodiscard]] int CompareNames(TextView a, TextView b);
 
 // The "#arch=" line of a registry file. wineserver keeps one architecture
 // for the prefix: the first file that names one sets it, and a later file
@@ -59,13 +32,12 @@ public:
     struct Node {
         Text name;
         Node* parent = nullptr;
-        std::vector<Node*> children;          // in wineserver's order (CompareNames)
+        std::vector<Node*> children;          // in wineserver's order (CompareNames), never a staged one
         std::vector<std::uint32_t> sections;  // indices into the section table
         Text class_text;
         bool link = false;
         bool values_loaded = false;
-        bool removed = false;  // taken out by ApplyDeletion or Stage
-        bool children_removed = false;  // some children are staged and not yet erased
+        bool removed = false;  // staged for deletion, itself or a key above it
         std::vector<RegValue> values;
     };
 
@@ -80,38 +52,22 @@ public:
     [[nodiscard]] const std::string& bytes() const { return m_bytes; }
     [[nodiscard]] Node* root() { return &m_nodes.front(); }
     [[nodiscard]] const Node* root() const { return &m_nodes.front(); }
-    [[nodiscard]] std::size_t key_count() const { return m_nodes.size(); }
 
+    // Lookups remember what they found last, so that the next one (usually
+    // the entry after it below the same key) costs little; that is why they
+    // are not const.
     // Follows `path` below `base`; separators may repeat, case does not matter.
-    [[nodiscard]] Node* Find(Node* base, TextView path) const;
-    [[nodiscard]] const std::vector<RegValue>& Values(Node* node) const;
+    [[nodiscard]] Node* Find(Node* base, TextView path);
+    // A key's values, decoded the first time they are asked for.
+    [[nodiscard]] const std::vector<RegValue>& Values(Node* node);
     // One value, decoded on its own. The result stays valid until the next
     // call; asking twice for the same value (size, then data) decodes once.
-    [[nodiscard]] const RegValue* FindValue(Node* node, TextView name) const;
-    // Where the key's own sections lie in bytes(): header line to the next header.
-    [[nodiscard]] std::vector<std::pair<std::uint32_t, std::uint32_t>> SectionRanges(const Node* node) const;
+    [[nodiscard]] const RegValue* FindValue(Node* node, TextView name);
+    // A key's children without the staged ones.
+    [[nodiscard]] const std::vector<Node*>& Children(const Node* node) const { return node->children; }
     // The path below the root with the case as stored, separated by '\'.
     [[nodiscard]] static Text PathOf(const Node* node);
 
-    // The file's bytes without the sections of `node` and its descendants.
-    // When the parent has no section and `node` is its last child, an empty
-    // section for the parent takes their place, as wineserver writes a key
-    // without values or subkeys, so the parent does not vanish with it.
-    // `unix_seconds` and `filetime` stamp that section.
-    [[nodiscard]] std::string WithoutSubtree(const Node* node, std::uint64_t unix_seconds,
-                                             std::uint64_t filetime) const;
-
-    // Once `bytes`, made by WithoutSubtree for `node`, are on disk: takes
-    // them as the file's bytes and updates the index in place, which costs
-    // far less than reading the new file again. The subtree's nodes stay
-    // allocated, marked removed, so that open handles can tell.
-    void ApplyDeletion(Node* node, std::string bytes);
-
-    // Staged deletions: a key and its subtree leave the index at once (Find
-    // no longer sees them, Children skips them) while the bytes stay as they
-    // were, until one rewrite takes every staged key out of the file.
-    void Stage(Node* node);
-    [[nodiscard]] bool HasStaged() const { return !m_staged.empty(); }
     // A NUL byte anywhere: wineserver's line reader then cuts lines where we
     // cannot be sure to cut them the same way, so the file is read but never
     // rewritten.
@@ -124,10 +80,14 @@ public:
     // link's target, where we keep it under the link, so the file is read
     // but never rewritten. wineserver never writes such a file itself.
     [[nodiscard]] bool HasSectionsBelowLinks() const { return m_below_link; }
+
+    // Staged deletions: a key and its subtree leave the index at once (Find
+    // and Children no longer see them) while the bytes stay as they were,
+    // until one rewrite takes every staged key out of the file.
+    void Stage(Node* node);
+    [[nodiscard]] bool HasStaged() const { return !m_staged.empty(); }
     // The keys staged so far, as paths below the root, in the order staged.
     [[nodiscard]] std::vector<Text> StagedPaths() const;
-    // A key's children without the staged ones.
-    [[nodiscard]] const std::vector<Node*>& Children(Node* node) const;
 
     struct Rewrite {
         std::string bytes;
@@ -141,11 +101,14 @@ public:
     };
     // The file's bytes without the sections of every staged key and its
     // descendants. A parent left with neither sections nor children gets an
-    // empty section in their place, stamped with `unix_seconds` and
-    // `filetime`, as in WithoutSubtree.
+    // empty section in their place, as wineserver writes a key without
+    // values or subkeys, so that it does not vanish with them; `unix_seconds`
+    // and `filetime` stamp it.
     [[nodiscard]] Rewrite WithoutStaged(std::uint64_t unix_seconds, std::uint64_t filetime) const;
     // Once the rewrite's bytes are on disk: takes them as the file's bytes
-    // and moves the index onto them; nothing is staged any more.
+    // and moves the index onto them, which costs far less than reading the
+    // new file again; nothing is staged any more. The staged keys' nodes
+    // stay allocated, marked removed, so that open handles can tell.
     void ApplyRewrite(Rewrite rewrite);
 
 private:
@@ -157,36 +120,43 @@ private:
         bool continued = false;   // some hex data in it runs over several lines
     };
 
+    // What the last lookups found. Entries are opened one after another
+    // below the same key, and a value is often asked for twice in a row.
+    struct Lookups {
+        const Node* find_base = nullptr;
+        Text find_prefix;
+        Node* find_parent = nullptr;
+        std::size_t find_hint = 0;  // the index below find_parent found last
+        const Node* value_node = nullptr;
+        Text value_name;
+        bool value_found = false;
+        RegValue value;
+        RegValue scratch;  // decoded into, then swapped with `value`: no allocation per lookup
+        Text name_scratch;
+        void Forget() {
+            find_base = nullptr;
+            find_parent = nullptr;
+            find_hint = 0;
+            value_node = nullptr;
+        }
+    };
+
     RegFile() = default;
-    [[nodiscard]] static bool NeedsParentSection(const Node* node);
     [[nodiscard]] std::vector<std::pair<std::uint32_t, std::uint32_t>> SubtreeRanges(const Node* node) const;
     Node* NewNode(Node* parent, Text name);
     Node* Child(Node* parent, TextView name);  // found or made
-    void LoadValues(Node* node) const;
-
-    [[nodiscard]] std::string EmptySection(const Node* key, std::uint64_t unix_seconds, std::uint64_t filetime) const;
-    void ForgetLookups() const;
+    void LoadValues(Node* node);
 
     std::string m_bytes;
     std::vector<Node*> m_staged;
     NulBytes m_nul = NulBytes::Possible;
     std::deque<Node> m_nodes;  // stable addresses; front() is the root
     std::vector<Section> m_sections;
-    bool m_crlf = false;
+    LineEnds m_line_ends = LineEnds::Lf;
     bool m_has_links = false;
     bool m_below_link = false;
     Architecture m_architecture = Architecture::Unknown;
-    // The last lookup's parent key: entries are opened one after another
-    // below the same key.
-    mutable const Node* m_find_base = nullptr;
-    mutable Text m_find_prefix;
-    mutable Node* m_find_parent = nullptr;
-    mutable std::size_t m_find_hint = 0;  // the index below m_find_parent found last
-    mutable const Node* m_cached_node = nullptr;
-    mutable Text m_cached_name;
-    mutable bool m_cached_found = false;
-    mutable RegValue m_cached_value;
-    mutable RegValue m_scratch_value;  // decoded into, then swapped with the cached one: no allocation per lookup
+    Lookups m_lookups;
 };
 
 }  // namespace ssr::wine

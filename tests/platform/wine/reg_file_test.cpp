@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "prefix_files.h"
+#include "rewrite_check.h"
 
 namespace ssr::wine {
 namespace {
@@ -118,9 +119,8 @@ TEST_P(MalformedLines, AreSkippedAndKeptByteForByte) {
         EXPECT_EQ(file->Values(k).size(), row.values_in_k) << row.label;
     }
     // Deleting another key keeps every byte of the odd lines.
-    auto* gone = file->Find(file->root(), u"Gone");
-    ASSERT_TRUE(gone);
-    const std::string after = file->WithoutSubtree(gone, 0, 0);
+    ASSERT_TRUE(file->Find(file->root(), u"Gone"));
+    const std::string after = test::StageAndRewrite(*file, {u"Gone"}).bytes;
     EXPECT_EQ(after, kHeader + "\n[K] 0\n" + row.lines + "\n\n") << row.label;
 }
 
@@ -194,7 +194,7 @@ TEST(RegFile, UnknownArchitectureEndsWhatIsReadButNotWhatIsKept) {
     ASSERT_TRUE(file);
     EXPECT_TRUE(file->Find(file->root(), u"Before"));
     EXPECT_FALSE(file->Find(file->root(), u"After")) << "wineserver stops at the unknown architecture";
-    EXPECT_EQ(file->WithoutSubtree(file->Find(file->root(), u"Gone"), 0, 0),
+    EXPECT_EQ(test::StageAndRewrite(*file, {u"Gone"}).bytes,
               "WINE REGISTRY Version 2\n#arch=win64\n\n[Before] 0\n\n[bad\n" + tail);
     const auto mismatch = RegFile::Parse("WINE REGISTRY Version 2\n#arch=win64\n#arch=win32\n[After] 0\n");
     ASSERT_TRUE(mismatch);
@@ -215,6 +215,47 @@ TEST(RegFile, EscapeRoundTripsEveryUnit) {
     }
 }
 
+struct NameRow {
+    const char* label;
+    std::string line;  // a value line
+    Text name;         // the name asked for
+    friend void PrintTo(const NameRow& row, std::ostream* out) { *out << row.label; }
+};
+
+class ValueNames : public ::testing::TestWithParam<NameRow> {};
+
+// A value line names a value exactly when the decoded names compare equal,
+// under either table, and a key answers the same before and after its
+// values are all decoded.
+TEST_P(ValueNames, MatchLikeTheDecodedNames) {
+    const NameRow& row = GetParam();
+    ASSERT_EQ(FallbackNameTable()[0x212a], u'k');
+    Text decoded;
+    ASSERT_TRUE(Unescape(std::string_view(row.line).substr(1), '"', decoded));
+    for (const LowerCaseTable* table : {&NameTable(), &FallbackNameTable()}) {
+        Text scratch;
+        EXPECT_EQ(NamesValue(row.line, row.name, *table, scratch), CompareNames(decoded, row.name, *table) == 0)
+            << row.label << (table == &NameTable() ? "" : " (fallback table)");
+    }
+    const auto file = RegFile::Parse(kHeader + "\n[K] 0\n" + row.line + "\n");
+    ASSERT_TRUE(file);
+    auto* key = file->Find(file->root(), u"K");
+    const bool before = file->FindValue(key, row.name) != nullptr;
+    static_cast<void>(file->Values(key));
+    EXPECT_EQ(file->FindValue(key, row.name) != nullptr, before) << row.label;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ValueNames,
+    ::testing::Values(NameRow{"KelvinSignAskedForAnAsciiK", R"("k"="1")", u"\u212a"},
+                      NameRow{"AsciiKAskedForAKelvinSign", "\"\xe2\x84\xaa\"=\"1\"", u"K"},
+                      NameRow{"EscapedKelvinSign", R"("\x212a"="1")", u"k"},
+                      NameRow{"CaseDiffers", R"("DisplayName"="1")", u"dISPLAYnAME"},
+                      NameRow{"OtherLetter", R"("a"="1")", u"b"},
+                      NameRow{"LongerName", R"("ab"="1")", u"a"},
+                      NameRow{"ShorterName", R"("a"="1")", u"ab"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
 struct DeletionRow {
     const char* label;
     std::string before;  // after the header
@@ -233,24 +274,15 @@ TEST_P(Deletion, CutsExactlyTheSubtree) {
     ASSERT_TRUE(file);
     auto* key = file->Find(file->root(), row.key);
     ASSERT_TRUE(key) << row.label;
-    const std::string after = file->WithoutSubtree(key, 1700000000, 0x1da0a0b0c0d0e0f);
-    EXPECT_EQ(after, header + row.after) << row.label;
+    RegFile::Rewrite rewrite = test::StageAndRewrite(*file, {row.key});
+    EXPECT_EQ(rewrite.bytes, header + row.after) << row.label;
 
-    // The index updated in place reads like the new file read afresh.
-    file->ApplyDeletion(key, after);
+    // The index moved onto the new bytes reads like the new file read afresh.
+    file->ApplyRewrite(std::move(rewrite));
     EXPECT_TRUE(key->removed);
-    const auto fresh = RegFile::Parse(after);
+    const auto fresh = RegFile::Parse(header + row.after);
     ASSERT_TRUE(fresh);
-    std::vector<std::pair<RegFile::Node*, RegFile::Node*>> pending{{file->root(), fresh->root()}};
-    while (!pending.empty()) {
-        const auto [mine, theirs] = pending.back();
-        pending.pop_back();
-        const Text path = ToUtf8(RegFile::PathOf(theirs)).empty() ? Text(u"(root)") : RegFile::PathOf(theirs);
-        ASSERT_EQ(mine->children.size(), theirs->children.size()) << ToUtf8(path);
-        EXPECT_EQ(file->SectionRanges(mine), fresh->SectionRanges(theirs)) << ToUtf8(path);
-        ASSERT_EQ(file->Values(mine).size(), fresh->Values(theirs).size()) << ToUtf8(path);
-        for (std::size_t i = 0; i < mine->children.size(); ++i) pending.emplace_back(mine->children[i], theirs->children[i]);
-    }
+    EXPECT_EQ(test::IndexDifference(*file, *fresh), "") << row.label;
 }
 
 const std::string kU = "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";

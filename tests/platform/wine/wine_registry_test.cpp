@@ -24,6 +24,7 @@
 #include "platform/wine/reg_file.h"
 #include "platform/wine/wine_prefix.h"
 #include "prefix_files.h"
+#include "rewrite_check.h"
 #include "support/fake_wineserver.h"
 
 namespace ssr {
@@ -541,7 +542,7 @@ TEST_P(KilledWriter, LeavesTheOldFileOrTheNewOneWhole) {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writer never reached that step";
     const std::string after = ReadBytes(SystemReg());
     const auto file = wine::RegFile::Parse(kHive);
-    const std::string deleted = file->WithoutSubtree(file->Find(file->root(), kU + u"\\Beta"), 0, 0);
+    const std::string deleted = test::StageAndRewrite(*file, {kU + u"\\Beta"}).bytes;
     const bool renamed = GetParam() == wine::WriteStep::SyncFolder;
     EXPECT_EQ(after, renamed ? deleted : kHive);
     // The store reads whatever is there, and a later deletion works.

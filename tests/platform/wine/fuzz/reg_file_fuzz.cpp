@@ -1,7 +1,8 @@
-// libFuzzer target for the system.reg reader. Besides never crashing, the
-// reader must give back the input unchanged when nothing is deleted, and a
-// deletion must take exactly one subtree away and leave every other key with
-// the same values. Against a small reader that splits lines and finds keys
+// libFuzzer target for the system.reg reader and its rewrite. Besides never
+// crashing, the reader must give back the input unchanged when nothing is
+// deleted, a deletion must take exactly one subtree away and leave every
+// other key with the same values, and the index moved onto the rewritten
+// bytes must equal a fresh read of them. Against a small reader that splits lines and finds keys
 // the way wineserver does, the keys of a file the store may write are the
 // ones wineserver loads, and a rewrite takes away exactly the keys
 // wineserver would see go; a file with a NUL byte is never written.
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "platform/wine/reg_file.h"
+#include "../rewrite_check.h"
 
 using ssr::Text;
 using ssr::wine::RegFile;
@@ -313,7 +315,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!Within(second, target) && !Within(target, second)) targets.push_back(PathOfNode(second));
         CheckRewriteAgainstWineserver(input, targets);
     }
-    const auto after = RegFile::Parse(file->WithoutSubtree(target, 1700000000, 0x1da0a0b0c0d0e0fULL));
+    // The live engine: stage one subtree, rewrite, and move the index onto
+    // the new bytes.
+    auto updated = RegFile::Parse(input);
+    RegFile::Rewrite rewrite = ssr::test::StageAndRewrite(*updated, {RegFile::PathOf(target)});
+    const auto after = RegFile::Parse(rewrite.bytes);
     Check(after != nullptr);
     std::vector<RegFile::Node*> left;
     Walk(after->root(), left);
@@ -338,26 +344,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Check(kept == left.size());  // no key appeared from nowhere
 
-    // The index updated in place after the deletion must be what reading the
-    // new bytes gives: same keys, same sections, same values.
-    auto updated = RegFile::Parse(input);
-    RegFile::Node* same_target = updated->Find(updated->root(), RegFile::PathOf(target));
-    Check(same_target != nullptr);
-    const std::string bytes = updated->WithoutSubtree(same_target, 1700000000, 0x1da0a0b0c0d0e0fULL);
-    Check(bytes == after->bytes());
-    updated->ApplyDeletion(same_target, bytes);
-    Check(updated->bytes() == after->bytes());
-    std::vector<RegFile::Node*> in_place;
-    Walk(updated->root(), in_place);
-    Check(in_place.size() == left.size());
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        Check(ssr::wine::CompareNames(in_place[i]->name, left[i]->name) == 0);
-        Check(in_place[i]->class_text == left[i]->class_text);
-        Check(updated->SectionRanges(in_place[i]) == after->SectionRanges(left[i]));
-        const auto& a = updated->Values(in_place[i]);
-        const auto& b = after->Values(left[i]);
-        Check(a.size() == b.size());
-        for (std::size_t k = 0; k < a.size(); ++k) Check(a[k].type == b[k].type && a[k].data == b[k].data);
-    }
+    // The index moved onto the written bytes must be what reading them
+    // gives: same keys, values and section offsets.
+    updated->ApplyRewrite(std::move(rewrite));
+    Check(ssr::test::IndexDifference(*updated, *after).empty());
     return 0;
 }

@@ -1,0 +1,399 @@
+// The text of a registry file as wineserver reads and writes it: lines,
+// escapes, value lines and section headers.
+#include "platform/wine/reg_syntax.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+namespace ssr::wine {
+
+namespace {
+
+constexpr bool IsHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+constexpr unsigned HexValue(char c) {
+    return c <= '9' ? static_cast<unsigned>(c - '0') : static_cast<unsigned>((c | 0x20) - 'a' + 10);
+}
+
+// glibc's strtoul(s, &end, 16) on a view whose end stands for the NUL.
+struct Converted {
+    std::uint64_t value = 0;
+    std::size_t used = 0;  // 0: nothing converted
+};
+Converted StrToULHex(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size() && IsSpace(s[i])) ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    if (i + 2 < s.size() && s[i] == '0' && (s[i + 1] | 0x20) == 'x' && IsHex(s[i + 2])) i += 2;
+    const std::size_t digits = i;
+    std::uint64_t value = 0;
+    bool overflow = false;
+    for (; i < s.size() && IsHex(s[i]); ++i) {
+        if (value > (UINT64_MAX >> 4)) overflow = true;
+        else value = value * 16 + HexValue(s[i]);
+    }
+    if (i == digits) return {};
+    if (overflow) value = UINT64_MAX;
+    else if (negative) value = 0 - value;
+    return {value, i};
+}
+
+// wineserver's UTF-8 decoding inside parse_strW: a sequence it does not
+// accept (a bad lead or continuation byte, too short a form, beyond U+10FFFF)
+// is dropped, and decoding goes on after the bytes it looked at.
+void DecodeUtf8Unit(std::string_view s, std::size_t& i, Text& out) {
+    static constexpr unsigned char kMask[4] = {0x7f, 0x1f, 0x0f, 0x07};
+    static constexpr std::uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
+    const auto at = [&](std::size_t k) -> unsigned char {
+        return k < s.size() ? static_cast<unsigned char>(s[k]) : 0;
+    };
+    const unsigned char lead = at(i++);
+    const int length = lead < 0xc2 ? 0 : lead < 0xe0 ? 1 : lead < 0xf0 ? 2 : lead < 0xf5 ? 3 : 0;
+    if (length == 0) return;
+    std::uint32_t res = lead & kMask[length];
+    for (int k = 0; k < length; ++k) {
+        const unsigned ch = at(i) ^ 0x80u;
+        if (ch >= 0x40) return;
+        res = (res << 6) | ch;
+        ++i;
+    }
+    if (res < kSmallest[length] || res > 0x10ffff) return;
+    if (res <= 0xffff) {
+        out += static_cast<char16_t>(res);
+    } else {
+        res -= 0x10000;
+        out += static_cast<char16_t>(0xd800 | (res >> 10));
+        out += static_cast<char16_t>(0xdc00 | (res & 0x3ff));
+    }
+}
+
+void AppendUtf16(std::vector<std::uint8_t>& bytes, TextView text) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + text.size() * 2);
+    std::uint8_t* out = bytes.data() + at;
+    for (const char16_t unit : text) {
+        *out++ = static_cast<std::uint8_t>(unit & 0xff);
+        *out++ = static_cast<std::uint8_t>(unit >> 8);
+    }
+}
+
+enum class Parse { Text, Dword, Hex };
+
+constexpr std::size_t kLongestValueName = 16383;  // wineserver refuses longer names
+
+// The data part of a value line, after its tag; false when wineserver's
+// loader rejects it. Continuation lines of hex data come from `cursor`, and
+// stay consumed even when they are bad.
+enum class Decode { CheckOnly, Data };
+
+bool ParseData(std::string_view rest, LineCursor& cursor, std::uint32_t& type, std::vector<std::uint8_t>& data,
+               Decode decode) {
+    struct Tag {
+        std::string_view text;
+        std::uint32_t type;
+        Parse parse;
+    };
+    static constexpr Tag kTags[] = {
+        {"\"", 1, Parse::Text},     {"str:\"", 1, Parse::Text}, {"str(2):\"", 2, Parse::Text},
+        {"str(7):\"", 7, Parse::Text}, {"hex:", 3, Parse::Hex},  {"dword:", 4, Parse::Dword},
+    };
+    Parse parse = Parse::Hex;
+    bool tagged = false;
+    for (const Tag& tag : kTags) {
+        if (rest.starts_with(tag.text)) {
+            type = tag.type;
+            parse = tag.parse;
+            rest.remove_prefix(tag.text.size());
+            tagged = true;
+            break;
+        }
+    }
+    if (!tagged) {
+        if (!rest.starts_with("hex(")) return false;
+        // strtoul without digits leaves the end at its start, which the
+        // loader accepts: "hex():" is type 0.
+        const Converted number = StrToULHex(rest.substr(4));
+        const std::size_t end = 4 + number.used;
+        if (rest.substr(end, 2) != "):") return false;
+        type = static_cast<std::uint32_t>(number.value);
+        rest.remove_prefix(end + 2);
+    }
+
+    switch (parse) {
+    case Parse::Text: {
+        // Decoded again and again while a listing reads its values: the
+        // buffer stays, its allocation with it.
+        thread_local Text text;
+        text.clear();
+        if (!Unescape(rest, '"', text)) return false;
+        if (decode == Decode::CheckOnly) return true;
+        data.reserve((text.size() + 1) * 2);
+        AppendUtf16(data, text);
+        data.push_back(0);
+        data.push_back(0);
+        break;
+    }
+    case Parse::Dword: {
+        const auto value = static_cast<std::uint32_t>(StrToULHex(rest).value);
+        if (decode == Decode::CheckOnly) return true;
+        for (int shift = 0; shift < 32; shift += 8) data.push_back(static_cast<std::uint8_t>(value >> shift));
+        break;
+    }
+    case Parse::Hex: {
+        for (;;) {
+            std::size_t i = 0;
+            while (i < rest.size() && IsHex(rest[i])) {
+                const Converted number = StrToULHex(rest.substr(i));
+                const auto byte = static_cast<std::uint32_t>(number.value);
+                if (number.used == 0 || byte > 0xff) return false;
+                data.push_back(static_cast<std::uint8_t>(byte));
+                i += number.used;
+                while (i < rest.size() && IsSpace(rest[i])) ++i;
+                if (i < rest.size() && rest[i] == ',') ++i;
+                while (i < rest.size() && IsSpace(rest[i])) ++i;
+            }
+            while (i < rest.size() && IsSpace(rest[i])) ++i;
+            if (i >= rest.size()) break;
+            if (rest[i] != '\\') return false;
+            Line next;
+            if (!cursor.Next(next)) return false;
+            rest = SkipSpace(next.text);
+        }
+        break;
+    }
+    }
+    return true;
+}
+
+// Where a run of plain characters that starts before `i` ends: at a
+// backslash, a byte beyond ASCII, `end_char` or the end.
+std::size_t PlainRunEnd(std::string_view s, std::size_t i, char end_char) {
+    // Bytes that may end a run, looked up at once; the quote and the bracket
+    // are the end characters wineserver's strings and key names use.
+    static constexpr auto kMayEnd = [] {
+        std::array<bool, 256> table{};
+        for (std::size_t c = 0x80; c < table.size(); ++c) table[c] = true;
+        table['\\'] = table['"'] = table[']'] = true;
+        return table;
+    }();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
+    const auto stop = static_cast<unsigned char>(end_char);
+    if (!kMayEnd[stop]) {
+        while (i < s.size() && bytes[i] != stop && !(kMayEnd[bytes[i]] && bytes[i] != '"' && bytes[i] != ']')) ++i;
+        return i;
+    }
+    for (; i < s.size(); ++i) {
+        const unsigned char c = bytes[i];
+        if (kMayEnd[c] && (c == stop || c == '\\' || c >= 0x80)) break;
+    }
+    return i;
+}
+
+}  // namespace
+
+bool SameUnits(TextView a, TextView b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
+
+std::string_view SkipSpace(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size() && IsSpace(s[i])) ++i;
+    return s.substr(i);
+}
+
+bool IsHexValueLine(std::string_view s) {
+    std::size_t i = 1;
+    if (s[0] == '"') {
+        // The closing quote is the first one after an even run of backslashes.
+        for (;;) {
+            const auto* quote = static_cast<const char*>(std::memchr(s.data() + i, '"', s.size() - i));
+            if (!quote) return false;
+            const auto at = static_cast<std::size_t>(quote - s.data());
+            std::size_t run = 0;
+            while (at - run > i && s[at - run - 1] == '\\') ++run;
+            i = at + 1;
+            if (run % 2 == 0) break;
+        }
+    }
+    while (i < s.size() && IsSpace(s[i])) ++i;
+    if (i >= s.size() || s[i] != '=') return false;
+    ++i;
+    while (i < s.size() && IsSpace(s[i])) ++i;
+    return s.substr(i).starts_with("hex");
+}
+
+bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
+    Text unused_name;
+    std::vector<std::uint8_t> unused_data;
+    Text& name = out ? out->name : unused_name;
+    std::vector<std::uint8_t>& data = out ? out->data : unused_data;
+    name.clear();
+    data.clear();
+    std::size_t res = 1;
+    if (s[0] == '"') {
+        const auto used = Unescape(s.substr(1), '"', name);
+        if (!used) return false;
+        res += *used;
+    }
+    while (res < s.size() && IsSpace(s[res])) ++res;
+    if (res >= s.size() || s[res] != '=') return false;
+    ++res;
+    while (res < s.size() && IsSpace(s[res])) ++res;
+    if (name.size() > kLongestValueName) return false;
+    std::uint32_t type = 0;
+    if (!ParseData(s.substr(res), cursor, type, data, out ? Decode::Data : Decode::CheckOnly)) {
+        type = 0;
+        data.clear();
+    }
+    if (out) out->type = type;
+    return true;
+}
+
+std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out) {
+    // Never more units than bytes: room for a usual name or text at once,
+    // however its escapes cut it into runs.
+    out.reserve(out.size() + std::min<std::size_t>(s.size(), 512));
+    std::size_t i = 0;
+    while (i < s.size() && s[i] != end_char) {
+        if (s[i] != '\\') {
+            if (static_cast<unsigned char>(s[i]) >= 0x80) {
+                DecodeUtf8Unit(s, i, out);
+                continue;
+            }
+            // A run of plain characters goes in at once.
+            const std::size_t end = PlainRunEnd(s, i + 1, end_char);
+            const std::size_t at = out.size();
+            out.resize(at + (end - i));
+            WidenAscii(s.data() + i, end - i, out.data() + at);
+            i = end;
+            continue;
+        }
+        // A backslash at the end of the line would make wineserver read past
+        // it; the string is unterminated either way.
+        if (++i >= s.size()) return std::nullopt;
+        const char c = s[i];
+        switch (c) {
+        case 'a': out += u'\a'; ++i; break;
+        case 'b': out += u'\b'; ++i; break;
+        case 'e': out += char16_t{0x1b}; ++i; break;
+        case 'f': out += u'\f'; ++i; break;
+        case 'n': out += u'\n'; ++i; break;
+        case 'r': out += u'\r'; ++i; break;
+        case 't': out += u'\t'; ++i; break;
+        case 'v': out += u'\v'; ++i; break;
+        case 'x': {
+            ++i;
+            if (i >= s.size() || !IsHex(s[i])) {
+                out += u'x';
+                break;
+            }
+            unsigned value = 0;
+            for (int k = 0; k < 4 && i < s.size() && IsHex(s[i]); ++k) value = value * 16 + HexValue(s[i++]);
+            out += static_cast<char16_t>(value);
+            break;
+        }
+        case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
+            unsigned value = static_cast<unsigned>(s[i++] - '0');
+            for (int k = 0; k < 2 && i < s.size() && s[i] >= '0' && s[i] <= '7'; ++k)
+                value = value * 8 + static_cast<unsigned>(s[i++] - '0');
+            out += static_cast<char16_t>(value);
+            break;
+        }
+        default:
+            // Any other escaped character stands for itself, UTF-8 included.
+            if (static_cast<unsigned char>(c) < 0x80) out += static_cast<char16_t>(s[i++]);
+            else DecodeUtf8Unit(s, i, out);
+            break;
+        }
+    }
+    if (i >= s.size()) return std::nullopt;
+    return i + 1;
+}
+
+std::string Escape(TextView text, std::string_view specials) {
+    static constexpr char kLetters[33] = ".......abtnvfr.............e....";
+    std::string out;
+    out.reserve(text.size());
+    char buffer[16];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const char16_t next = i + 1 < text.size() ? text[i + 1] : 0;
+        if (c > 127) {
+            const bool pad = next < 128 && IsHex(static_cast<char>(next));
+            std::snprintf(buffer, sizeof buffer, pad ? "\\x%04x" : "\\x%x", static_cast<unsigned>(c));
+            out += buffer;
+        } else if (c < 32) {
+            if (kLetters[c] != '.') {
+                out += '\\';
+                out += kLetters[c];
+            } else {
+                const bool pad = next >= u'0' && next <= u'7';
+                std::snprintf(buffer, sizeof buffer, pad ? "\\%03o" : "\\%o", static_cast<unsigned>(c));
+                out += buffer;
+            }
+        } else {
+            const char ascii = static_cast<char>(c);
+            if (ascii == '\\' || specials.find(ascii) != std::string_view::npos) out += '\\';
+            out += ascii;
+        }
+    }
+    return out;
+}
+
+bool PlainHeaderParts(std::string_view text, std::vector<std::string_view>& parts) {
+    parts.clear();
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == ']' || c == '\\') {
+            if (i == start || i - start > kLongestKeyName) return false;
+            parts.push_back(text.substr(start, i - start));
+            if (c == ']') return true;
+            if (i + 1 >= text.size() || text[i + 1] != '\\') return false;
+            start = ++i + 1;
+        } else if (c >= 0x80) {
+            return false;
+        }
+    }
+    return false;  // unterminated
+}
+
+bool NamesValue(std::string_view s, TextView name, const LowerCaseTable& lower, Text& scratch) {
+    if (s[0] == '@') return name.empty();
+    // A plain character stands for itself: the first one that differs
+    // settles it, and most lines differ at their first letter.
+    for (std::size_t i = 0;; ++i) {
+        const std::size_t at = i + 1;
+        // An unterminated name makes no value; whatever is answered here,
+        // ParseValue rejects the line.
+        const auto c = at < s.size() ? static_cast<unsigned char>(s[at]) : static_cast<unsigned char>('"');
+        if (c == '\\' || c >= 0x80) break;
+        if (c == '"') return i == name.size();
+        if (i >= name.size()) return false;
+        // Through the same table as every other comparison: a name may hold
+        // a letter beyond ASCII that lowers to an ASCII one (KELVIN SIGN).
+        if (c != name[i] && lower[c] != lower[name[i]]) return false;
+    }
+    scratch.clear();
+    return Unescape(s.substr(1), '"', scratch) && CompareNames(scratch, name, lower) == 0;
+}
+
+std::string EmptySection(const std::vector<TextView>& path, LineEnds ends, std::uint64_t unix_seconds,
+                         std::uint64_t filetime) {
+    const char* eol = ends == LineEnds::CrLf ? "\r\n" : "\n";
+    std::string section = "[";
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (i > 0) section += "\\\\";
+        section += Escape(path[i], "[]");
+    }
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "] %llu%s#time=%llx%s%s", static_cast<unsigned long long>(unix_seconds), eol,
+                  static_cast<unsigned long long>(filetime), eol, eol);
+    return section + stamp;
+}
+
+}  // namespace ssr::wine

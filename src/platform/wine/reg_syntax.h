@@ -1,0 +1,127 @@
+#pragma once
+// The text of a registry file as wineserver reads and writes it: how lines
+// are cut, how strings are escaped, what a value line and a section header
+// say. Nothing here knows about keys as a tree.
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/text.h"
+#include "platform/wine/wine_names.h"
+
+namespace ssr::wine {
+
+inline constexpr std::string_view kRegFileHeader = "WINE REGISTRY Version 2";
+// wineserver refuses longer key names.
+inline constexpr std::size_t kLongestKeyName = 256;
+
+// Lines are only searched for NUL bytes, where wineserver's reader cuts
+// them, in a file that has any.
+enum class NulBytes { Absent, Possible };
+enum class LineEnds { Lf, CrLf };
+
+struct RegValue {
+    Text name;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;  // as the wide API returns it: texts in UTF-16, with their terminator
+};
+
+// The C locale's isspace, which wineserver's loader uses.
+constexpr bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// One line as wineserver's reader sees it: the bytes up to the line feed,
+// without a carriage return before it, and cut at a NUL byte (the reader
+// measures lines with strlen).
+struct Line {
+    std::string_view text;
+    std::size_t begin = 0;
+    std::size_t next = 0;  // where the following line begins
+};
+
+class LineCursor {
+public:
+    LineCursor(std::string_view bytes, std::size_t pos, std::size_t end, NulBytes nul)
+        : m_bytes(bytes), m_pos(pos), m_end(end), m_has_nul(nul == NulBytes::Possible) {}
+
+    bool Next(Line& line) {
+        if (m_pos >= m_end) return false;
+        const char* base = m_bytes.data();
+        const auto* feed = static_cast<const char*>(std::memchr(base + m_pos, '\n', m_end - m_pos));
+        const std::size_t stop = feed ? static_cast<std::size_t>(feed - base) : m_end;
+        std::string_view text(base + m_pos, stop - m_pos);
+        if (feed && !text.empty() && text.back() == '\r') text.remove_suffix(1);
+        if (m_has_nul)
+            if (const void* nul = std::memchr(text.data(), 0, text.size()))
+                text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
+        line.text = text;
+        line.begin = m_pos;
+        line.next = feed ? stop + 1 : m_end;
+        m_pos = line.next;
+        return true;
+    }
+
+    [[nodiscard]] std::size_t pos() const { return m_pos; }
+
+private:
+    std::string_view m_bytes;
+    std::size_t m_pos;
+    std::size_t m_end;
+    bool m_has_nul;
+};
+
+[[nodiscard]] std::string_view SkipSpace(std::string_view s);
+
+// Exact equality, compared as memory: the character traits compare one unit at a time.
+[[nodiscard]] bool SameUnits(TextView a, TextView b);
+
+// ASCII bytes to UTF-16 units, one for one.
+inline void WidenAscii(const char* __restrict from, std::size_t count, char16_t* __restrict to) {
+    for (std::size_t k = 0; k < count; ++k) to[k] = static_cast<unsigned char>(from[k]);
+}
+
+// wineserver's string unescaping: \\ \" \[ \] \a \b \e \f \n \r \t \v, \x with
+// one to four hex digits (one UTF-16 unit), octal with one to three digits,
+// raw UTF-8 (invalid bytes dropped). Reads up to `end_char`; returns the
+// number of bytes consumed including it, or nothing when it never comes.
+// The result has no terminator appended.
+[[nodiscard]] std::optional<std::size_t> Unescape(std::string_view text, char end_char, Text& out);
+
+// The inverse, lossless for any text: what a section header or a value name
+// needs so that Unescape gives back exactly `text`. `specials` are the
+// characters that get a backslash besides the backslash itself.
+[[nodiscard]] std::string Escape(TextView text, std::string_view specials);
+
+// Skims a value line as far as its data tag: true when it is hex data, the
+// only kind that can continue on the next lines.
+[[nodiscard]] bool IsHexValueLine(std::string_view line);
+
+// wineserver's load_value: `line` starts at '@' or '"'. False when the line
+// makes no value; a value whose data is rejected still exists, as an empty
+// REG_NONE that replaces what an earlier line gave it. Continuation lines of
+// hex data come from `cursor`, and stay consumed even when they are bad.
+// `out`'s buffers are reused; on false it holds nothing of use. Without
+// `out` the line is only checked and its continuation lines skipped.
+[[nodiscard]] bool ParseValue(std::string_view line, LineCursor& cursor, RegValue* out);
+
+// Does the value line `line` (starting at '@' or '"') name `name`, compared
+// through `lower`? Plain names are compared where they stand; only names
+// with escapes or bytes beyond ASCII are decoded.
+[[nodiscard]] bool NamesValue(std::string_view line, TextView name, const LowerCaseTable& lower, Text& scratch);
+
+// The keys of a header line (`text` after its '[') that needs no decoding:
+// ASCII only, no escape but the doubled backslash between two keys, no
+// empty or overlong name. Such a header names the keys its bytes spell,
+// which can be compared and copied as they stand. False for any other
+// header, which is then decoded.
+[[nodiscard]] bool PlainHeaderParts(std::string_view text, std::vector<std::string_view>& parts);
+
+// A section for the key at `path` with neither values nor subkeys, as
+// wineserver writes one, stamped with `unix_seconds` and `filetime`.
+[[nodiscard]] std::string EmptySection(const std::vector<TextView>& path, LineEnds ends, std::uint64_t unix_seconds,
+                                       std::uint64_t filetime);
+
+}  // namespace ssr::wine

@@ -1,0 +1,83 @@
+// Wine's name comparison: the lower-case table wineserver uses and the order it gives.
+#include "platform/wine/wine_names.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "platform/wine/posix_handles.h"
+
+namespace ssr::wine {
+
+namespace {
+
+// The lower-case table inside Wine's l_intl.nls, a three-level lookup.
+std::optional<LowerCaseTable> WineLowerTable() {
+    for (const char* path : {"/usr/share/wine/nls/l_intl.nls", "/usr/local/share/wine/nls/l_intl.nls"}) {
+        const UniqueFile file(std::fopen(path, "rb"));
+        if (!file) continue;
+        std::vector<std::uint16_t> words(65536);
+        const std::size_t count = std::fread(words.data(), 2, words.size(), file.get());
+        words.resize(count);
+        const auto word = [&](std::size_t at) -> std::optional<std::size_t> {
+            if (at >= words.size()) return std::nullopt;
+            return words[at];
+        };
+        // Header offset, then the upper-case table's size, then the lower-case table.
+        const auto start = word(0);
+        if (!start || !*start) continue;
+        const auto upper = word(*start);
+        if (!upper || !*upper) continue;
+        const std::size_t lower_at = *start + *upper;
+        const auto lower_size = word(lower_at);
+        if (!lower_size || !*lower_size) continue;
+        const std::size_t base = lower_at + 1;
+        const std::size_t size = *lower_size - 1u;
+        if (base + size > words.size()) continue;
+        const auto map = [&](std::size_t k) -> std::optional<std::size_t> {
+            if (k >= size) return std::nullopt;
+            return words[base + k];
+        };
+        LowerCaseTable table{};
+        bool ok = true;
+        for (std::size_t ch = 0; ch < table.size() && ok; ++ch) {
+            const auto a = map(ch >> 8);
+            const auto b = a ? map(*a + ((ch >> 4) & 0x0f)) : std::nullopt;
+            const auto c = b ? map(*b + (ch & 0x0f)) : std::nullopt;
+            if (!c) ok = false;
+            else table[ch] = static_cast<char16_t>(ch + *c);
+        }
+        if (ok) return table;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+const LowerCaseTable& FallbackNameTable() {
+    static const LowerCaseTable table = [] {
+        LowerCaseTable t{};
+        for (std::size_t i = 0; i < t.size(); ++i) t[i] = LowerCaseUnit(static_cast<char16_t>(i));
+        return t;
+    }();
+    return table;
+}
+
+const LowerCaseTable& NameTable() {
+    static const std::optional<LowerCaseTable> wine = WineLowerTable();
+    return wine ? *wine : FallbackNameTable();
+}
+
+int CompareNames(TextView a, TextView b, const LowerCaseTable& lower) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] == b[i]) continue;
+        const char16_t x = lower[a[i]];
+        const char16_t y = lower[b[i]];
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+}  // namespace ssr::wine
