@@ -11,6 +11,7 @@
 #include "platform/wine/posix_file.h"
 #include "platform/wine/record_sections.h"
 #include "platform/wine/reg_file.h"
+#include "platform/wine/registry_links.h"
 #include "platform/wine/wine_prefix.h"
 
 namespace ssr {
@@ -48,10 +49,10 @@ struct Hive {
     wine::FileIdentity identity;
 };
 
-struct WinePrefixRegistry::State {
+struct WinePrefixRegistry::State final : wine::LinkedHives {
     using Node = wine::RegFile::Node;
-    static constexpr int kMachine = 0;  // system.reg: HKEY_LOCAL_MACHINE
-    static constexpr int kUser = 1;     // user.reg: HKEY_CURRENT_USER
+    static constexpr int kMachine = wine::kMachineHive;
+    static constexpr int kUser = wine::kUserHive;
 
     struct OpenKey {
         int hive = kMachine;
@@ -76,6 +77,13 @@ struct WinePrefixRegistry::State {
 
     static int HiveOf(RegHandle root) {
         return root == kHkeyLocalMachine ? kMachine : root == kHkeyCurrentUser ? kUser : -1;
+    }
+
+    long HiveFile(int h, wine::RegFile*& file) override {
+        file = nullptr;
+        const long error = Load(h);
+        if (error == kErrorSuccess) file = hives[h].file.get();
+        return error;
     }
 
     // The prefix's architecture as wineserver settles it from system.reg:
@@ -152,73 +160,6 @@ struct WinePrefixRegistry::State {
         return node;
     }
 
-    // The prefix user's key below \Registry\User: the one user.reg says its
-    // keys are relative to, else the one Wine gives every user.
-    Text UserSid() {
-        constexpr char kRelative[] = ";; All keys relative to \\\\User\\\\";
-        if (Load(kUser) == kErrorSuccess && hives[kUser].file) {
-            const std::string_view bytes = hives[kUser].file->bytes();
-            const std::size_t at = bytes.substr(0, 4096).find(kRelative);
-            if (at != std::string_view::npos) {
-                const std::size_t begin = at + sizeof kRelative - 1;
-                const std::size_t end = bytes.find_first_of("\r\n", begin);
-                if (end != std::string_view::npos && end > begin) return FromUtf8(bytes.substr(begin, end - begin));
-            }
-        }
-        return u"S-1-5-21-0-0-0-1000";
-    }
-
-    // wineserver's follow_symlink: a link key stands for the key its
-    // "SymbolicLinkValue" names, an NT path walked from \Registry with every
-    // key on the way followed in turn. A missing value, a path that is not
-    // below \Registry, a key that is not there and more than 16 links in a
-    // row all answer "not found". Below \Registry\User only the prefix
-    // user's own key is a hive this store reads.
-    long Follow(int& h, Node*& node, int depth) {
-        // wineserver counts every key it looks at on a link's path, links or not.
-        if (depth > 16) return kErrorFileNotFound;
-        if (!node->link) return kErrorSuccess;
-        if (depth + 1 > 16) return kErrorFileNotFound;  // the path's first key would be one too deep
-        const wine::RegValue* value = hives[h].file->FindValue(node, u"SymbolicLinkValue");
-        if (!value) return kErrorFileNotFound;
-        Text target(value->data.size() / 2, u'\0');
-        std::memcpy(target.data(), value->data.data(), target.size() * 2);
-        constexpr TextView kRegistry = u"\\Registry\\";
-        if (target.size() <= kRegistry.size() ||
-            wine::CompareNames(TextView(target).substr(0, kRegistry.size()), kRegistry) != 0)
-            return kErrorFileNotFound;
-        const TextView path = TextView(target).substr(kRegistry.size());
-        if (path.front() == u'\\') return kErrorFileNotFound;
-        const std::vector<TextView> parts = SplitPath(path);
-        std::size_t first = 1;
-        if (wine::CompareNames(parts.front(), u"Machine") == 0) {
-            h = kMachine;
-        } else if (wine::CompareNames(parts.front(), u"User") == 0 && parts.size() > 1 &&
-                   wine::CompareNames(parts[1], UserSid()) == 0) {
-            h = kUser;
-            first = 2;
-        } else {
-            return kErrorFileNotFound;
-        }
-        if (const long error = Load(h); error != kErrorSuccess) return error;
-        if (!hives[h].file) return kErrorFileNotFound;
-        node = hives[h].file->root();
-        for (std::size_t i = first; i < parts.size(); ++i) {
-            node = hives[h].file->Find(node, parts[i]);
-            if (!node) return kErrorFileNotFound;
-            if (const long error = Follow(h, node, depth + 1); error != kErrorSuccess) return error;
-        }
-        return kErrorSuccess;
-    }
-
-    // Whether a key between `base` (not included) and `node` is a link,
-    // `node` itself only when it is to be followed.
-    static bool PassesLink(const Node* base, const Node* node, bool open_link) {
-        for (const Node* key = node; key && key != base; key = key->parent)
-            if (key->link && (key != node || !open_link)) return true;
-        return false;
-    }
-
     // Opens as wineserver does: every key on the way that is a link is
     // followed, the last one too unless `open_link` asks for the link itself.
     long Open(RegHandle root, TextView subkey, bool open_link, RegHandle* result) {
@@ -228,19 +169,12 @@ struct WinePrefixRegistry::State {
         int h = kMachine;
         Node* base = Resolve(root, h, error);
         if (!base) return error;
-        // Most paths pass no link: found in one lookup and checked on the
-        // way back up, they need no walk key by key.
-        Node* node = hives[h].file->Find(base, subkey);
-        if (node && hives[h].file->HasLinks() && PassesLink(base, node, open_link)) node = nullptr;
-        if (!node && hives[h].file->HasLinks()) {
-            node = base;
-            const std::vector<TextView> parts = SplitPath(subkey);
-            for (std::size_t i = 0; node && i < parts.size(); ++i) {
-                node = hives[h].file->Find(node, parts[i]);
-                if (node && (i + 1 < parts.size() || !open_link))
-                    if ((error = Follow(h, node, 0)) != kErrorSuccess) return error;
-            }
-        }
+        wine::KeyRef found;
+        error = wine::FindFollowingLinks(*this, {h, base}, subkey,
+                                         open_link ? wine::LastLink::Open : wine::LastLink::Follow, found);
+        if (error != kErrorSuccess) return error;
+        h = found.hive;
+        Node* node = found.node;
         if (!node) return kErrorFileNotFound;
         const RegHandle handle = next_handle;
         next_handle += 4;
