@@ -1,3 +1,4 @@
+// Reading the Linux program's command line and printing its help.
 #include "command_line.h"
 
 #include <algorithm>

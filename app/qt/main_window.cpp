@@ -1,3 +1,4 @@
+// Form1's window on the Qt desktop: widgets built from the design table, events forwarded to the core.
 #include "main_window.h"
 
 #include <QApplication>

@@ -1,3 +1,4 @@
+// The prefix chooser window: the prefixes found, one to pick or a folder to browse for.
 #include "prefix_chooser.h"
 
 #include <QBoxLayout>

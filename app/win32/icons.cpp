@@ -1,3 +1,4 @@
+// The drawn product icon turned into Windows icon handles.
 #include "app/win32/icons.h"
 
 namespace ssr::win32 {

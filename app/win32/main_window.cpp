@@ -1,3 +1,4 @@
+// Form1's window on Windows: controls built from the design table, messages forwarded to the core.
 #include "app/win32/main_window.h"
 
 #include <algorithm>

@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/unique_handle.h"
 #include "platform/win32/handles.h"  // UniqueHwnd
-#include "platform/win32/unique_handle.h"
 
 namespace ssr::win32 {
 

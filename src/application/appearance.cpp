@@ -1,3 +1,4 @@
+// SkinApply and TitleApply: the window's look and its title.
 #include "application/appearance.h"
 
 #include "application/form1.h"

@@ -1,3 +1,4 @@
+// The error report a handler shows for a failed step.
 #include "application/error_report.h"
 
 #include "platform/desktop.h"

@@ -1,3 +1,4 @@
+// Form1 as the core sees it: start-up and the handlers its controls run.
 #include "application/form1.h"
 
 #include <algorithm>

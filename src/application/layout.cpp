@@ -1,3 +1,4 @@
+// The design table of Form1: sizes, captions, fonts, colours and handlers.
 #include "application/layout.h"
 
 #include "application/form1.h"

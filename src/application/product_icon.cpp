@@ -1,3 +1,4 @@
+// Drawing the product icon's four images.
 #include "application/product_icon.h"
 
 #include <algorithm>

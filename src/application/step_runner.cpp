@@ -1,3 +1,4 @@
+// Running a handler's labelled steps under the one rule: report a failure and go on.
 #include "application/step_runner.h"
 
 #include <exception>

@@ -1,3 +1,4 @@
+// ListUninstallEntries: one row per uninstall entry with a name and a command.
 #include "catalogue/listing.h"
 
 #include <limits>

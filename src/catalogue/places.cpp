@@ -1,3 +1,4 @@
+// The places that hold records of installed programs, and their texts.
 #include "catalogue/places.h"
 
 #include "platform/registry_buffers.h"

@@ -1,3 +1,4 @@
+// Reading registry texts, and the path helpers of the listing and the operations.
 #include "catalogue/reg.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Writing registry keys in the registry editor's import format, for backups.
 #include "catalogue/reg_export.h"
 
 #include <algorithm>

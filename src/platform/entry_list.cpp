@@ -1,3 +1,4 @@
+// The entry list behind ListView1: its columns, rows and flags, and their observer.
 #include "platform/entry_list.h"
 
 #include "platform/failure.h"

@@ -1,3 +1,4 @@
+// The buffer rules every registry back end answers with.
 #include "platform/registry_buffers.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// UTF-16 text helpers: conversion, case, paths.
 #include "platform/text.h"
 
 #include <algorithm>

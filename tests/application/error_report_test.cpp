@@ -1,3 +1,4 @@
+// The error report's texts and the step runner's rule.
 #include "application/error_report.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The drawn product icon's images.
 #include "application/product_icon.h"
 
 #include <gtest/gtest.h>

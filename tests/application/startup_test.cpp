@@ -1,3 +1,4 @@
+// Form_Load: what the window holds after start-up.
 #include <gtest/gtest.h>
 
 #include <ostream>

@@ -1,3 +1,4 @@
+// ListUninstallEntries against an in-memory registry.
 #include "catalogue/listing.h"
 
 #include <gtest/gtest.h>

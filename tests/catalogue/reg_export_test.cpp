@@ -1,3 +1,4 @@
+// Backups in the registry editor's import format.
 #include "catalogue/reg_export.h"
 
 #include <gtest/gtest.h>

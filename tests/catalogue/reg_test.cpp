@@ -1,3 +1,4 @@
+// Reading registry texts and the path helpers.
 #include "catalogue/reg.h"
 #include "catalogue/target_verdict.h"
 

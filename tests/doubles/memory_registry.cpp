@@ -1,3 +1,4 @@
+// An in-memory registry for tests and benchmarks.
 #include "doubles/memory_registry.h"
 
 #include "platform/registry_buffers.h"

@@ -1,3 +1,4 @@
+// A skin engine that records its calls for tests.
 #include "doubles/recording_skin_engine.h"
 
 namespace ssr {

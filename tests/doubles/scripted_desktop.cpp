@@ -1,3 +1,4 @@
+// A scripted desktop for tests.
 #include "doubles/scripted_desktop.h"
 
 #include "catalogue/reg_export.h"

@@ -1,3 +1,4 @@
+// Selecting by text, uninstalling the selected entry, help and the pointer.
 #include <optional>
 #include <ostream>
 #include <utility>

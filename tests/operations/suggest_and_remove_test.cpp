@@ -1,3 +1,4 @@
+// Suggesting stale entries and removing checked ones.
 #include <ostream>
 
 #include "catalogue/listing.h"

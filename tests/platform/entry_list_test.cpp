@@ -1,3 +1,4 @@
+// The entry list's rows, flags and observer.
 #include "platform/entry_list.h"
 
 #include <gtest/gtest.h>

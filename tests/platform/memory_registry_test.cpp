@@ -1,3 +1,4 @@
+// The in-memory registry answers as the real ones do.
 #include "doubles/memory_registry.h"
 
 #include <gtest/gtest.h>

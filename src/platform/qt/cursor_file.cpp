@@ -1,3 +1,4 @@
+// Reading Windows pointer files (.cur) into Qt cursors.
 #include "platform/qt/cursor_file.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// ListView1 as a Qt model over the entry list.
 #include "platform/qt/entry_list_model.h"
 
 #include <set>

@@ -1,3 +1,4 @@
+// The Linux desktop: Qt's boxes, programs started through Wine, files in the prefix.
 #include "platform/qt/qt_desktop.h"
 
 #include <QApplication>

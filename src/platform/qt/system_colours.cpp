@@ -1,3 +1,4 @@
+// Design colours, system colours included, as Qt colours.
 #include "platform/qt/system_colours.h"
 
 #include "platform/colour.h"

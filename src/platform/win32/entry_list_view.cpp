@@ -1,3 +1,4 @@
+// ListView1 on Windows: a virtual list view over the entry list.
 #include "platform/win32/entry_list_view.h"
 
 #include <windowsx.h>

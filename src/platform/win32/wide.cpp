@@ -1,3 +1,4 @@
+// Texts crossing into Win32 as wide strings.
 #include "platform/win32/wide.h"
 
 namespace ssr::win32 {

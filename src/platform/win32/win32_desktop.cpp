@@ -1,3 +1,4 @@
+// The Windows desktop: boxes, the shell, files, pointers and the program's folder.
 #include "platform/win32/win32_desktop.h"
 
 #include <shellapi.h>

@@ -1,3 +1,4 @@
+// The Windows registry through advapi32 and shlwapi.
 #include "platform/win32/win32_registry.h"
 
 #include <winternl.h>

@@ -1,3 +1,4 @@
+// Saving backups where the prefix's own programs and user find them.
 #include "platform/wine/backup_file.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// Large pages for the program's heap, asked for once at start.
 #include "platform/wine/heap_pages.h"
 
 #include <malloc.h>

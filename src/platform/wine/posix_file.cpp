@@ -1,3 +1,4 @@
+// Reading and atomically replacing the prefix's files, and the writers' lock.
 #include "platform/wine/posix_file.h"
 
 #include <fcntl.h>

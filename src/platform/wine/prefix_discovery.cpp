@@ -1,3 +1,4 @@
+// Finding the Wine prefix to open and the prefixes a user keeps.
 #include "platform/wine/prefix_discovery.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// The environment Wine gives a prefix's programs, from the prefix itself.
 #include "platform/wine/prefix_environment.h"
 
 #include <memory>

@@ -1,3 +1,4 @@
+// A Wine prefix: its path, Windows paths mapped into it, a running wineserver.
 #include "platform/wine/wine_prefix.h"
 
 #include <dirent.h>
@@ -312,14 +313,6 @@ std::optional<fs::path> Prefix::MapWindowsPath(TextView windows_path) const {
         return Map(windows_path).path;
     } catch (...) {
         return std::nullopt;
-    }
-}
-
-bool Prefix::WindowsPathExists(TextView windows_path) const noexcept {
-    try {
-        return Map(windows_path).state == FileState::Exists;
-    } catch (...) {
-        return false;
     }
 }
 

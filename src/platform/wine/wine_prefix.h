@@ -42,10 +42,6 @@ public:
     // path cannot be mapped.
     [[nodiscard]] std::optional<std::filesystem::path> MapWindowsPath(TextView windows_path) const;
 
-    // True when the mapped path exists in any form (file, folder, drive
-    // root). Never fails.
-    [[nodiscard]] bool WindowsPathExists(TextView windows_path) const noexcept;
-
     // What the prefix's file system says about a Windows path. Missing only
     // for a definite "not found" below a drive the prefix has: a drive
     // letter without a dosdevices link (C: falls back to drive_c, as Wine

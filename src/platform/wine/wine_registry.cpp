@@ -1,3 +1,4 @@
+// The registry of a Wine prefix: its hives opened, read, and written back.
 #include "platform/wine/wine_registry.h"
 
 #include <unistd.h>

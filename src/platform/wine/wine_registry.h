@@ -1,20 +1,23 @@
 #pragma once
-// The registry of a Wine prefix, read from and written to <prefix>/system.reg.
-// HKEY_LOCAL_MACHINE is the file's root. Deletions are refused with access
-// denied while a wineserver runs for the prefix, because the server would
-// write its own copy over the file later.
+// The registry of a Wine prefix, read from and written to its hives:
+// HKEY_LOCAL_MACHINE is system.reg, HKEY_CURRENT_USER is user.reg, each read
+// at its first use. Keys are opened as wineserver opens them, registry links
+// followed, and subkeys enumerate in wineserver's order (names compared
+// case-insensitively), which is also the order Wine writes.
 //
-// The file is read at the first call. Subkeys enumerate in wineserver's order
-// (names compared case-insensitively), which is also the order Wine writes.
-// delete_tree rewrites the file atomically and answers:
-//   0     deleted
-//   2     no such key (or no system.reg)
-//   5     system.reg is read-only or not ours to read, or the key is the
+// delete_tree only stages a deletion; commit writes every hive that has
+// staged deletions once, atomically, under a lock that every writer of the
+// prefix's files takes. Either answers:
+//   0     done
+//   2     no such key (or no such hive)
+//   5     the hive is read-only or not ours to read, or the key is the
 //         uninstall key itself, one of its parents or the root
-//   32    a wineserver runs for the prefix and would write its own copy over ours
+//   32    a wineserver runs for the prefix and would write its own copy over
+//         ours, or another writer holds the lock
 //   112   the disk is full
 //   29    the file could not be written for another reason
-//   1009  system.reg is not a registry file; it is never written
+//   1009  the hive is not a registry file, or one we read but never write
+//         (NUL bytes, sections below a link)
 
 #include <filesystem>
 #include <memory>

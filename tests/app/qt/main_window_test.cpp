@@ -1,3 +1,4 @@
+// The Qt window driven through its widgets: layout, bindings and each button.
 #include "main_window.h"
 
 #include <QApplication>

@@ -1,3 +1,4 @@
+// Driving the Windows window from a test: finding controls, clicking, reading the list.
 #include "window_driver.h"
 
 #include <cstdlib>

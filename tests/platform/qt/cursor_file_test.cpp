@@ -1,3 +1,4 @@
+// Reading pointer files into Qt cursors.
 #include "platform/qt/cursor_file.h"
 
 #include <QBuffer>

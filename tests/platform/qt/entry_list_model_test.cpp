@@ -1,3 +1,4 @@
+// The Qt model over the entry list.
 #include "platform/qt/entry_list_model.h"
 
 #include <QApplication>

@@ -1,3 +1,4 @@
+// The Linux desktop: boxes, started programs and files in the prefix.
 #include "platform/qt/qt_desktop.h"
 
 #include <QApplication>

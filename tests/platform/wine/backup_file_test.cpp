@@ -1,3 +1,4 @@
+// Saving backups into a Wine prefix.
 #include "platform/wine/backup_file.h"
 
 #include <gtest/gtest.h>
