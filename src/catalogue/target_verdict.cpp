@@ -1,3 +1,4 @@
+// Judging a record's target: found, not found, or cannot tell and why.
 #include "catalogue/target_verdict.h"
 
 #include "catalogue/listing.h"

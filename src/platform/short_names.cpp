@@ -1,3 +1,4 @@
+// Short (8.3) names: recognising them and making the one Wine gives a long name.
 #include "platform/short_names.h"
 
 #include <cstdint>
