@@ -1,3 +1,4 @@
+// What the command line does without a window: listing, removing and restoring records.
 #include "console_actions.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// The command line's desktop: the window's answers, with no box shown and nothing started.
 #include "console_desktop.h"
 
 #include <stdexcept>

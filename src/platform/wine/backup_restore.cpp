@@ -1,3 +1,4 @@
+// Putting a backup's records back into a prefix's hives without Wine.
 #include "platform/wine/backup_restore.h"
 
 #include <unistd.h>
@@ -254,7 +255,7 @@ bool SameValues(const std::vector<RegValue>& have, const std::vector<RegValue>& 
 
 // Whether the key `node` and everything below it are exactly the backup's
 // keys at and below `path`; `seen` counts the keys compared.
-bool SameTree(const RegFile& file, RegFile::Node* node, const Text& path,
+bool SameTree(RegFile& file, RegFile::Node* node, const Text& path,
               const std::map<Text, const ImportedKey*>& backup, std::size_t& seen) {
     const auto it = backup.find(LowerPath(path));
     if (it == backup.end() || node->link != it->second->IsLink() || !SameValues(file.Values(node), it->second->values))

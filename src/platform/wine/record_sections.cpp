@@ -1,3 +1,4 @@
+// Reading only the sections of system.reg that listing records needs.
 #include "platform/wine/record_sections.h"
 
 #include <string.h>
