@@ -46,19 +46,19 @@ namespace {
 // Each row that stayed, with the reason the store gave; the warning names
 // each distinct reason once, in the order they were first met.
 struct RemovalFailures {
-    std::vector<std::pair<long, RegHandle>> reasons;
+    std::vector<std::pair<WriteFailure, RegHandle>> reasons;
     int count = 0;
 
-    void Add(long status, RegHandle root) {
+    void Add(const WriteFailure& failure, RegHandle root) {
         ++count;
-        const std::pair<long, RegHandle> reason{status, root};
-        if (std::find(reasons.begin(), reasons.end(), reason) == reasons.end()) reasons.push_back(reason);
+        std::pair<WriteFailure, RegHandle> reason{failure, root};
+        if (std::find(reasons.begin(), reasons.end(), reason) == reasons.end()) reasons.push_back(std::move(reason));
     }
 
     [[nodiscard]] Text Message(const Desktop& desktop) const {
         std::vector<Text> advice;
-        for (const auto& [status, root] : reasons) {
-            Text paragraph = desktop.RegistryWriteAdvice(status, root);
+        for (const auto& [failure, root] : reasons) {
+            Text paragraph = desktop.RegistryWriteAdvice(failure, root);
             if (std::find(advice.begin(), advice.end(), paragraph) == advice.end()) advice.push_back(std::move(paragraph));
         }
         return RemovalFailureMessage(count, advice);
@@ -157,20 +157,23 @@ void Form1::PushButton2_Click() noexcept {
                           done.push_back({record.row, record.place.root, result == kErrorSuccess});
                           return Next::Advance();
                       }
-                      failures.Add(result, record.place.root);
+                      failures.Add(m_registry.failure_detail(result), record.place.root);
                       return Next::Jump(kNextPending);
                   }, Next::Jump(kNextPending)},
                  {116, [&] { return ++next < pending.size() ? Next::Jump(112) : Next::Advance(); }, Next::Advance(),
                   kNextPending},
-                 // One commit for the click. When it fails, no deletion of the
-                 // click is on disk: each of those rows stays, still checked,
-                 // and counts in the warning.
+                 // One commit for the click, each file all or nothing. The rows
+                 // of a file that could not be written stay, still checked,
+                 // and count in the warning; those of a file that was written go.
                  {118, [&] {
-                      const long status = m_registry.commit();
-                      if (status != kErrorSuccess) {
+                      const CommitResult committed = m_registry.commit();
+                      if (!committed.ok()) {
+                          const auto kept = [&committed](const Done& d) {
+                              return d.staged && committed.FailureOf(d.root) != nullptr;
+                          };
                           for (const Done& d : done)
-                              if (d.staged) failures.Add(status, d.root);
-                          std::erase_if(done, [](const Done& d) { return d.staged; });
+                              if (kept(d)) failures.Add(*committed.FailureOf(d.root), d.root);
+                          std::erase_if(done, kept);
                       }
                       return Next::Advance();
                   }, Next::Jump(119)},

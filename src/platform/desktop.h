@@ -121,9 +121,9 @@ public:
     virtual void Randomize() = 0;
     virtual double Rnd() = 0;
 
-    // What a deletion's result `status` means for a key below `root`, and
-    // what the user can do about it: one paragraph of the warning after a removal.
-    [[nodiscard]] virtual Text RegistryWriteAdvice(long status, RegHandle root) const = 0;
+    // What a store's `failure` to change a key below `root` means, and what
+    // the user can do about it: one paragraph of the warning after a removal.
+    [[nodiscard]] virtual Text RegistryWriteAdvice(const WriteFailure& failure, RegHandle root) const = 0;
 
     // Writes `bytes` as a new file in the user's folder for backups of removed
     // records (kBackupFolder below the local application data), named by the

@@ -12,6 +12,8 @@
 // Windows and in Wine; the current user's keys have one view.
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -61,6 +63,46 @@ inline constexpr std::uint32_t kKeyWow64Views = kKeyWow64_64Key | kKeyWow64_32Ke
 inline constexpr std::uint32_t kRegOptionOpenLink = 0x8;
 
 inline constexpr char16_t kUninstallKeyPath[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// Why a store could not make a change, as the store itself found it out.
+// The core decides on `status`; the words for the user come from the kind,
+// so no one has to guess a reason back from a number.
+enum class WriteFailureKind {
+    Refused,        // the store's result code is all there is to say (the Windows registry's answers)
+    OtherWriter,    // another copy of this program is writing the same files at this moment
+    LockNotOurs,    // the writers' lock file, `file`, is not a plain file of the user's own
+    ServerRunning,  // a server holds the store (`file` is its folder) and would write its own copy over the change
+    ReadOnly,       // `file` is read-only or not the user's to change
+    DiskFull,       // the disk that holds `file` is full
+    Damaged,        // `file` is not one the store can rewrite safely
+    System,         // the system refused a step on `file`; `system_text` is its own description
+};
+
+struct WriteFailure {
+    WriteFailure() = default;
+    explicit WriteFailure(long status_code) : status(status_code) {}
+    WriteFailure(long status_code, WriteFailureKind failure_kind, Text failed_file, Text system_words = {})
+        : status(status_code), kind(failure_kind), file(std::move(failed_file)), system_text(std::move(system_words)) {}
+
+    long status = kErrorSuccess;
+    WriteFailureKind kind = WriteFailureKind::Refused;
+    Text file;
+    Text system_text;
+    friend bool operator==(const WriteFailure&, const WriteFailure&) = default;
+};
+
+// What a commit made durable: each root whose deletions did not reach the
+// disk, with why. Those keys are back; every other root's deletions are made.
+struct CommitResult {
+    std::vector<std::pair<RegHandle, WriteFailure>> failed;
+
+    [[nodiscard]] bool ok() const { return failed.empty(); }
+    [[nodiscard]] const WriteFailure* FailureOf(RegHandle root) const {
+        for (const auto& [failed_root, failure] : failed)
+            if (failed_root == root) return &failure;
+        return nullptr;
+    }
+};
 
 class Registry {
 public:
@@ -112,10 +154,14 @@ public:
     [[nodiscard]] long delete_tree(RegHandle root, TextView subkey) { return delete_tree(root, subkey, 0); }
 
     // Makes the deletions staged since the last commit durable, all or none
-    // per file, and answers the first failure (then none of the failed
-    // file's deletions are made, and its keys are back). A store that
-    // deletes key by key, like the Windows registry, has nothing to do.
-    [[nodiscard]] virtual long commit() { return kErrorSuccess; }
+    // per file, each file on its own: one that cannot be written keeps its
+    // keys, and says why, while the others are written. A store that deletes
+    // key by key, like the Windows registry, has nothing to do.
+    [[nodiscard]] virtual CommitResult commit() { return {}; }
+
+    // Why the last delete_tree answered `status`, as far as the store knows;
+    // a store that knows no more than the code gives the code alone.
+    [[nodiscard]] virtual WriteFailure failure_detail(long status) const { return WriteFailure{status}; }
 
     // Makes the next calls see what others changed meanwhile (a program
     // that ran in the prefix). A store that reads a file at its first call

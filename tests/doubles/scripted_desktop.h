@@ -113,8 +113,8 @@ public:
     void Randomize() override { ++randomize_calls; }
     double Rnd() override;
     // The scripted advice, followed by the status it was asked for: "Scripted advice. (5)".
-    [[nodiscard]] Text RegistryWriteAdvice(long status, RegHandle /*root*/) const override {
-        return registry_write_advice + u" (" + DecimalText(status) + u")";
+    [[nodiscard]] Text RegistryWriteAdvice(const WriteFailure& failure, RegHandle /*root*/) const override {
+        return registry_write_advice + u" (" + DecimalText(failure.status) + u")";
     }
     // Saves in memory under "<backup_folder>\\Removed records 2026-12-07 12-30-05.reg", numbered from the second on.
     [[nodiscard]] SavedBackup SaveBackup(std::span<const std::uint8_t> bytes) override;

@@ -353,25 +353,47 @@ void QtDesktop::Randomize() {
     m_random->Seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
 }
 
-Text QtDesktop::RegistryWriteAdvice(long status, RegHandle root) const {
+Text ShellQuoted(TextView text) {
+    Text quoted = u"'";
+    for (const char16_t c : text) {
+        if (c == u'\'') quoted += u"'\\''";
+        else quoted += c;
+    }
+    return quoted + u"'";
+}
+
+Text QtDesktop::RegistryWriteAdvice(const WriteFailure& failure, RegHandle root) const {
     const Text prefix = FromUtf8(m_prefix->path().string());
-    const Text file = prefix + (root == kHkeyCurrentUser ? u"/user.reg" : u"/system.reg");
-    switch (status) {
-    case kErrorSharingViolation:
+    const Text file = failure.file.empty() ? prefix + (root == kHkeyCurrentUser ? u"/user.reg" : u"/system.reg")
+                                           : failure.file;
+    switch (failure.kind) {
+    case WriteFailureKind::ServerRunning:
+        // Typed as shown, the command must stop this prefix's server, not the default prefix's.
         return u"A Wine program is running in the Wine prefix " + prefix +
                u", and Wine would write its own copy of the registry over the change. Close that program or run "
-               u"\"wineserver -k\", then try again.";
-    case kErrorAccessDenied:
+               u"\"WINEPREFIX=" + ShellQuoted(prefix) + u" wineserver -k\", then try again.";
+    case WriteFailureKind::OtherWriter:
+        return u"Another copy of this program is changing the registry of the Wine prefix " + prefix +
+               u" at this moment. Nothing was changed; try again in a moment.";
+    case WriteFailureKind::LockNotOurs:
+        return u"The lock file " + file +
+               u", which keeps two programs from changing the registry at once, is not a plain file of yours. "
+               u"Nothing was changed; remove that file, then try again.";
+    case WriteFailureKind::ReadOnly:
         return u"The registry file " + file + u" is read-only or not yours to change. It was left unchanged.";
-    case kErrorDiskFull:
+    case WriteFailureKind::DiskFull:
         return u"The disk that holds " + file + u" is full. The file was left unchanged; free some space and try again.";
-    case kErrorBadDbFormat:
+    case WriteFailureKind::Damaged:
         return u"The file " + file +
                u" is damaged or not a registry file this program can rewrite safely. It was left unchanged.";
-    default:
-        return u"The registry file " + file + u" could not be rewritten (error " + DecimalText(status) +
-               u"). It was left unchanged.";
+    case WriteFailureKind::System:
+        return u"The registry file " + file + u" could not be rewritten: " + failure.system_text +
+               u". It was left unchanged.";
+    case WriteFailureKind::Refused:
+        break;
     }
+    return u"The registry file " + file + u" could not be rewritten (error " + DecimalText(failure.status) +
+           u"). It was left unchanged.";
 }
 
 SavedBackup QtDesktop::SaveBackup(std::span<const std::uint8_t> bytes) {

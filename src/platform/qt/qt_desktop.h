@@ -110,7 +110,7 @@ public:
     void SetApplicationTitle(TextView title) override { m_title = Text(title); }
     void Randomize() override;
     double Rnd() override { return m_random->Next(); }
-    [[nodiscard]] Text RegistryWriteAdvice(long status, RegHandle root) const override;
+    [[nodiscard]] Text RegistryWriteAdvice(const WriteFailure& failure, RegHandle root) const override;
     // Into the prefix user's own local application data, where the Windows
     // build running in that prefix would put it.
     [[nodiscard]] SavedBackup SaveBackup(std::span<const std::uint8_t> bytes) override;
@@ -153,6 +153,9 @@ inline constexpr std::chrono::milliseconds kWineOpenWait{15000};
 // ("wine: failed to open ...") when it ended soon and badly; empty when the
 // program ran.
 [[nodiscard]] QString WineOpenFailure(const ProcessOutcome& outcome);
+
+// `text` as one word for a POSIX shell, in single quotes.
+[[nodiscard]] Text ShellQuoted(TextView text);
 
 // Splits the parameters of a Windows command line into arguments the way
 // Windows programs do, so that Wine can hand them on unchanged: blanks

@@ -482,7 +482,9 @@ double Win32Desktop::Rnd() {
     return static_cast<double>((high << 26) | low) / 9007199254740992.0;
 }
 
-Text Win32Desktop::RegistryWriteAdvice(long status, RegHandle root) const {
+Text Win32Desktop::RegistryWriteAdvice(const WriteFailure& failure, RegHandle root) const {
+    // The Windows registry's own result code is its whole reason.
+    const long status = failure.status;
     // Only the local machine's part needs an administrator; the user's own
     // records are refused for other reasons (a key protected by its owner).
     if (status == kErrorAccessDenied && root == kHkeyLocalMachine)

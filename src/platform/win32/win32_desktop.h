@@ -73,7 +73,7 @@ public:
     void SetApplicationTitle(TextView title) override { m_title = Text(title); }
     void Randomize() override;
     double Rnd() override;
-    [[nodiscard]] Text RegistryWriteAdvice(long status, RegHandle root) const override;
+    [[nodiscard]] Text RegistryWriteAdvice(const WriteFailure& failure, RegHandle root) const override;
     // Below the user's local application data (%LOCALAPPDATA%).
     [[nodiscard]] SavedBackup SaveBackup(std::span<const std::uint8_t> bytes) override;
     [[noreturn]] void EndProcess() override;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <limits>
 
@@ -32,6 +33,8 @@ IoError FromErrno(int error) {
     default: return IoError::Other;
     }
 }
+
+ReadResult ReadFailure(int code) { return {FromErrno(code), {}, {}, code}; }
 
 FileIdentity IdentityFrom(const struct stat& st) {
     FileIdentity id;
@@ -73,11 +76,11 @@ ReadResult ReadWholeFile(const std::filesystem::path& path) {
         // Without blocking: a FIFO in a hive's place would hold the program
         // before any window; it is refused below like any other non-file.
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (!fd) return {FromErrno(errno), {}, {}};
+        if (!fd) return ReadFailure(errno);
         struct stat before {};
-        if (::fstat(fd.get(), &before) != 0) return {FromErrno(errno), {}, {}};
-        if (!S_ISREG(before.st_mode)) return {IoError::Other, {}, {}};
-        if (before.st_size > kLargestFile) return {IoError::TooLarge, {}, {}};
+        if (::fstat(fd.get(), &before) != 0) return ReadFailure(errno);
+        if (!S_ISREG(before.st_mode)) return ReadFailure(EINVAL);
+        if (before.st_size > kLargestFile) return ReadFailure(EFBIG);
         // A buffer of the size fstat gave; the read that finds the end goes
         // to a small spill, which also catches a file that grew meanwhile.
         result.bytes.resize(static_cast<std::size_t>(before.st_size));
@@ -89,21 +92,21 @@ ReadResult ReadWholeFile(const std::filesystem::path& path) {
                                    : ::read(fd.get(), result.bytes.data() + got, result.bytes.size() - got);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                return {FromErrno(errno), {}, {}};
+                return ReadFailure(errno);
             }
             if (n == 0) break;
             if (full) result.bytes.append(spill, static_cast<std::size_t>(n));
             got += static_cast<std::size_t>(n);
-            if (got > static_cast<std::size_t>(kLargestFile)) return {IoError::TooLarge, {}, {}};
+            if (got > static_cast<std::size_t>(kLargestFile)) return ReadFailure(EFBIG);
         }
         result.bytes.resize(got);
         struct stat after {};
-        if (::fstat(fd.get(), &after) != 0) return {FromErrno(errno), {}, {}};
+        if (::fstat(fd.get(), &after) != 0) return ReadFailure(errno);
         result.identity = IdentityFrom(after);
         // Someone wrote while we read (in place, as an editor might): read again.
         if (IdentityFrom(before) == result.identity && static_cast<off_t>(got) == after.st_size) return result;
     }
-    return {IoError::Other, {}, {}};
+    return ReadFailure(EAGAIN);
 }
 
 ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view bytes, const FileIdentity& original,
@@ -117,12 +120,12 @@ ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view
         fd.reset(::mkostemp(temporary.data(), O_CLOEXEC));
         if (!fd) error = errno;
     }
-    if (error) return {ReplaceResult::Failed, FromErrno(error)};
+    if (error) return {ReplaceResult::Failed, FromErrno(error), error};
 
     const auto fail = [&](int code) {
         fd.reset();
         ::unlink(temporary.c_str());
-        return ReplaceOutcome{ReplaceResult::Failed, FromErrno(code)};
+        return ReplaceOutcome{ReplaceResult::Failed, FromErrno(code), code};
     };
     // Wine and the user keep their rights to the file; an owner we cannot
     // give it (not running as root) is the one it already has.
@@ -166,19 +169,26 @@ void RemoveLeftoverTemporaries(const std::filesystem::path& target) {
     }
 }
 
+std::string SystemErrorText(int code) { return std::strerror(code); }
+
 IoError WriterLock::Acquire(const std::filesystem::path& path, std::chrono::milliseconds wait) {
     m_fd.reset();
+    m_code = 0;
+    const auto failed = [this](int code) {
+        m_code = code;
+        return FromErrno(code);
+    };
     // O_NONBLOCK: a FIFO planted there must not hang the open.
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd) return errno == ELOOP ? IoError::AccessDenied : FromErrno(errno);
+    if (!fd) return errno == ELOOP ? IoError::AccessDenied : failed(errno);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return FromErrno(errno);
+    if (::fstat(fd.get(), &st) != 0) return failed(errno);
     if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) return IoError::AccessDenied;
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) break;
         if (errno == EINTR) continue;
-        if (errno != EWOULDBLOCK) return FromErrno(errno);
+        if (errno != EWOULDBLOCK) return failed(errno);
         if (std::chrono::steady_clock::now() >= deadline) return IoError::Busy;
         const struct timespec pause {0, 5'000'000};
         ::nanosleep(&pause, nullptr);

@@ -37,6 +37,7 @@ struct ReadResult {
     IoError error = IoError::None;
     std::string bytes;
     FileIdentity identity;
+    int code = 0;  // the errno behind `error`, when the system gave one
 };
 
 // Reads the whole file; retries when it changed while being read.
@@ -60,6 +61,7 @@ enum class ReplaceResult { Replaced, Stale, Failed };
 struct ReplaceOutcome {
     ReplaceResult result = ReplaceResult::Failed;
     IoError error = IoError::None;
+    int code = 0;  // the errno behind `error`
 };
 [[nodiscard]] ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view bytes,
                                          const FileIdentity& original, bool (*still_current)(void*),
@@ -77,10 +79,16 @@ class WriterLock {
 public:
     [[nodiscard]] IoError Acquire(const std::filesystem::path& path, std::chrono::milliseconds wait);
     [[nodiscard]] bool held() const { return static_cast<bool>(m_fd); }
+    // The errno behind the last failed Acquire, when the system gave one.
+    [[nodiscard]] int code() const { return m_code; }
 
 private:
     UniqueFd m_fd;
+    int m_code = 0;
 };
+
+// The system's own description of `code` (an errno), as one sentence part.
+[[nodiscard]] std::string SystemErrorText(int code);
 
 // Removes the temporary files ReplaceFile leaves beside `target` when its
 // writer dies between making one and renaming it. Only for a caller that

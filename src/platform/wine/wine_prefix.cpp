@@ -18,6 +18,7 @@
 #include "platform/short_names.h"
 #include "platform/wine/posix_handles.h"
 #include "platform/wine/prefix_environment.h"
+#include "platform/wine/server_lock.h"
 
 namespace ssr::wine {
 
@@ -111,76 +112,6 @@ private:
 namespace {
 
 bool IsDriveLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
-
-// Is the byte-range lock that a running wineserver holds on `lock` taken?
-// Our own process's locks never show up here, which is why tests take it
-// from a child process.
-enum class Lock { Free, Held, Unknown };
-
-// wineserver refuses to work in a server folder that is not the user's own
-// (or is a link), so nothing anyone else put there can hold our prefix.
-bool OwnFolder(const fs::path& folder) {
-    struct stat st {};
-    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
-}
-
-Lock ProbeLock(const fs::path& lock_file) {
-    // Never blocks: a FIFO planted at the lock's place is not a lock.
-    constexpr int kFlags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
-    UniqueFd fd(::open(lock_file.c_str(), O_RDWR | kFlags));
-    if (!fd) fd.reset(::open(lock_file.c_str(), O_RDONLY | kFlags));
-    if (!fd) return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? Lock::Free : Lock::Unknown;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return Lock::Unknown;
-    if (!S_ISREG(st.st_mode) || st.st_uid != ::getuid()) return Lock::Free;
-    struct flock probe {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    probe.l_start = 0;
-    probe.l_len = 1;
-    if (::fcntl(fd.get(), F_GETLK, &probe) != 0) return Lock::Unknown;
-    return probe.l_type == F_UNLCK ? Lock::Free : Lock::Held;
-}
-
-// A wineserver of ours whose working folder is the prefix's server folder
-// (wineserver changes into it at start and stays there).
-bool ServerProcessInFolder(const std::string& folder_name) {
-    UniqueDir proc(::opendir("/proc"));
-    if (!proc) return false;
-    const uid_t uid = ::getuid();
-    while (const dirent* entry = ::readdir(proc.get())) {
-        const std::string pid = entry->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-        const fs::path process = fs::path("/proc") / pid;
-        struct stat st {};
-        if (::stat(process.c_str(), &st) != 0 || st.st_uid != uid) continue;
-        std::ifstream comm(process / "comm");
-        std::string name;
-        if (!std::getline(comm, name) || !name.starts_with("wineserver")) continue;
-        std::error_code error;
-        const fs::path cwd = fs::read_symlink(process / "cwd", error);
-        if (!error && cwd.filename() == folder_name) return true;
-    }
-    return false;
-}
-
-// The places a wineserver may keep its folder: upstream Wine's
-// /tmp/.wine-<uid>, the per-user runtime folder, and the private temporary
-// folder that Debian's build names in <prefix>/wineserver.
-std::vector<fs::path> ServerRoots(const fs::path& prefix) {
-    const auto uid = static_cast<unsigned>(::getuid());
-    std::vector<fs::path> roots{fs::path("/tmp") / (".wine-" + std::to_string(uid)),
-                                fs::path("/run/user") / std::to_string(uid) / "wine"};
-    std::ifstream named(prefix / "wineserver");
-    std::string name;
-    if (named && std::getline(named, name) && !name.empty() && name.find('/') == std::string::npos &&
-        name != "." && name != "..") {
-        const char* tmpdir = std::getenv("TMPDIR");
-        if (tmpdir && *tmpdir == '/') roots.push_back(fs::path(tmpdir) / name);
-        roots.push_back(fs::path("/tmp") / name);
-    }
-    return roots;
-}
 
 // Made absolute once, so that a relative $WINEPREFIX keeps naming the same
 // folder whatever the current folder becomes; left as given only when even
@@ -341,24 +272,6 @@ std::optional<Text> Prefix::EnvironmentVariable(TextView name, ProgramView view)
     return m_environment->Value(name, view);
 }
 
-bool Prefix::ServerRunning() const noexcept {
-    try {
-        struct stat st {};
-        if (::stat(m_path.c_str(), &st) != 0) return false;  // no prefix, nothing to serve
-        char folder[64];
-        std::snprintf(folder, sizeof folder, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
-                      static_cast<unsigned long long>(st.st_ino));
-        for (const fs::path& root : ServerRoots(m_path)) {
-            if (!OwnFolder(root) || !OwnFolder(root / folder)) continue;
-            // When we cannot tell, we say it runs: a write would be lost.
-            if (ProbeLock(root / folder / "lock") != Lock::Free) return true;
-        }
-        // A server started with another TMPDIR keeps its folder where we do
-        // not look; it still works in that folder, whatever its parent.
-        return ServerProcessInFolder(folder);
-    } catch (...) {
-        return true;
-    }
-}
+bool Prefix::ServerRunning() const noexcept { return ServerRunningFor(m_path); }
 
 }  // namespace ssr::wine

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/registry_buffers.h"
@@ -13,25 +15,28 @@
 #include "platform/wine/record_sections.h"
 #include "platform/wine/reg_file.h"
 #include "platform/wine/registry_links.h"
+#include "platform/wine/server_lock.h"
 #include "platform/wine/wine_prefix.h"
 
 namespace ssr {
 
 namespace {
 
-long ReadFailureCode(wine::IoError error) {
-    switch (error) {
-    case wine::IoError::AccessDenied: return kErrorAccessDenied;
-    default: return kErrorBadDbFormat;
-    }
+Text PathText(const std::filesystem::path& path) { return FromUtf8(path.string()); }
+
+WriteFailure ReadFailure(const std::filesystem::path& file, wine::IoError error) {
+    if (error == wine::IoError::AccessDenied) return {kErrorAccessDenied, WriteFailureKind::ReadOnly, PathText(file)};
+    return {kErrorBadDbFormat, WriteFailureKind::Damaged, PathText(file)};
 }
 
-long WriteFailureCode(wine::IoError error) {
+WriteFailure WriteFailureOf(const std::filesystem::path& file, wine::IoError error, int code) {
     switch (error) {
-    case wine::IoError::AccessDenied: return kErrorAccessDenied;
+    case wine::IoError::AccessDenied: return {kErrorAccessDenied, WriteFailureKind::ReadOnly, PathText(file)};
     case wine::IoError::NoSpace:
-    case wine::IoError::TooLarge: return kErrorDiskFull;
-    default: return kErrorWriteFault;
+    case wine::IoError::TooLarge: return {kErrorDiskFull, WriteFailureKind::DiskFull, PathText(file)};
+    default:
+        return {kErrorWriteFault, WriteFailureKind::System, PathText(file),
+                FromUtf8(wine::SystemErrorText(code ? code : EIO))};
     }
 }
 
@@ -64,6 +69,13 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
     wine::WriteFaultHook fault;
     ReadScope scope = ReadScope::Whole;
     Hive hives[2];
+    // Why the last call that failed to read or change a hive did, in full.
+    WriteFailure last_failure;
+
+    long Fail(WriteFailure failure) {
+        last_failure = std::move(failure);
+        return last_failure.status;
+    }
     // Open handles, the newest last. Only a few are open at a time (a
     // listing opens and closes one per value it reads), so a search from the
     // end beats a tree that allocates for each.
@@ -107,13 +119,14 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
             hive.loaded = true;
             return hive.load_error = kErrorSuccess;
         }
-        if (read.error != wine::IoError::None) return ReadFailureCode(read.error);  // try again next call
+        if (read.error != wine::IoError::None) return Fail(ReadFailure(hive.path, read.error));  // try again next call
         hive.loaded = true;
         hive.identity = read.identity;
         if (scope == ReadScope::Records && h == kMachine)
             if (std::optional<std::string> cut = wine::RecordSections(read.bytes)) read.bytes = std::move(*cut);
         hive.file = Parse(h, std::move(read.bytes));
-        return hive.load_error = hive.file ? kErrorSuccess : kErrorBadDbFormat;
+        if (!hive.file) return hive.load_error = Fail(ReadFailure(hive.path, wine::IoError::Other));
+        return hive.load_error = kErrorSuccess;
     }
 
     // user.reg is read as wineserver reads it after system.reg: an "#arch="
@@ -189,19 +202,29 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
     struct CurrentCheck {
         State* state;
         int hive;
+        const wine::ServerLock* server_lock;
     };
     static bool StillCurrent(void* context) {
         const auto* check = static_cast<CurrentCheck*>(context);
         const Hive& hive = check->state->hives[check->hive];
         const auto now = wine::IdentityOf(hive.path);
-        return now && *now == hive.identity && !check->state->prefix->ServerRunning();
+        return now && *now == hive.identity && !check->state->ServerRunning(check->server_lock);
+    }
+
+    // With the server lock held, only a server beyond its reach can run;
+    // the lock's own folders would look taken to the usual check.
+    bool ServerRunning(const wine::ServerLock* held) const {
+        return held ? held->ServerOutside() : prefix->ServerRunning();
+    }
+    WriteFailure ServerFailure() const {
+        return {kErrorSharingViolation, WriteFailureKind::ServerRunning, PathText(prefix->path())};
     }
 
     long Refresh(int h);
-    long MayWrite(int h) const;
+    long MayWrite(int h, const wine::ServerLock* held);
     long DeleteTree(RegHandle root, TextView subkey);
-    long Commit();
-    long CommitHive(int h);
+    CommitResult Commit();
+    long CommitHive(int h, const wine::ServerLock& held);
     void Rollback(int h);
 };
 
@@ -230,9 +253,9 @@ long WinePrefixRegistry::State::Refresh(int h) {
     if (*now_identity == hive.identity) return kErrorSuccess;
     wine::ReadResult read = wine::ReadWholeFile(hive.path);
     if (read.error == wine::IoError::NotFound) return kErrorFileNotFound;
-    if (read.error != wine::IoError::None) return ReadFailureCode(read.error);
+    if (read.error != wine::IoError::None) return Fail(ReadFailure(hive.path, read.error));
     auto fresh = Parse(h, std::move(read.bytes));
-    if (!fresh) return kErrorBadDbFormat;  // never write over what is no longer a registry
+    if (!fresh) return Fail(ReadFailure(hive.path, wine::IoError::Other));  // never write over what is no longer a registry
     const std::vector<Text> staged = hive.file ? hive.file->StagedPaths() : std::vector<Text>{};
     Adopt(h, std::move(fresh), read.identity, false);
     wine::RegFile& file = *hive.file;
@@ -243,19 +266,22 @@ long WinePrefixRegistry::State::Refresh(int h) {
 
 // Whether the store may write the hive at all: no wineserver that would
 // write its own copy over ours later, and a file the user left writable.
-long WinePrefixRegistry::State::MayWrite(int h) const {
-    if (prefix->ServerRunning()) return kErrorSharingViolation;
+long WinePrefixRegistry::State::MayWrite(int h, const wine::ServerLock* held) {
+    if (ServerRunning(held)) return Fail(ServerFailure());
     const Hive& hive = hives[h];
     // A damaged hive (zero-filled blocks after a crash) may hold keys that
     // Wine reads where we do not; removing from it could take a key Wine
     // thinks separate. So may sections Wine files under a link's target.
     // Such a hive is listed, never written.
-    if (hive.file && (hive.file->HasNulBytes() || hive.file->HasSectionsBelowLinks())) return kErrorBadDbFormat;
-    if ((hive.identity.mode & 0222) == 0 || ::access(hive.path.c_str(), W_OK) != 0) return kErrorAccessDenied;
+    if (hive.file && (hive.file->HasNulBytes() || hive.file->HasSectionsBelowLinks()))
+        return Fail({kErrorBadDbFormat, WriteFailureKind::Damaged, PathText(hive.path)});
+    if ((hive.identity.mode & 0222) == 0 || ::access(hive.path.c_str(), W_OK) != 0)
+        return Fail({kErrorAccessDenied, WriteFailureKind::ReadOnly, PathText(hive.path)});
     return kErrorSuccess;
 }
 
 long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
+    last_failure = {};
     long error = kErrorSuccess;
     int h = kMachine;
     if (!Resolve(root, h, error)) return error;
@@ -265,7 +291,7 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
     // commit, before anything is staged; the commit asks again.
     if (!hive.file->HasStaged()) {
         if ((error = Refresh(h)) != kErrorSuccess) return error;
-        if ((error = MayWrite(h)) != kErrorSuccess) return error;
+        if ((error = MayWrite(h, nullptr)) != kErrorSuccess) return error;
     }
     Node* base = Resolve(root, h, error);
     if (!base) return error;
@@ -283,35 +309,58 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
     return kErrorSuccess;
 }
 
-long WinePrefixRegistry::State::Commit() {
+CommitResult WinePrefixRegistry::State::Commit() {
     const auto staged = [this](int h) { return hives[h].file && hives[h].file->HasStaged(); };
-    if (!staged(kMachine) && !staged(kUser)) return kErrorSuccess;
+    if (!staged(kMachine) && !staged(kUser)) return {};
     // Every writer of the prefix's files holds this lock from reading the
     // file to the rename, so no two base their files on the same old one.
+    const std::filesystem::path lock_path = prefix->path() / wine::kWritersLockName;
     wine::WriterLock lock;
-    long result = kErrorSuccess;
-    switch (lock.Acquire(prefix->path() / wine::kWritersLockName, kLockWait)) {
+    std::optional<WriteFailure> refused;
+    switch (lock.Acquire(lock_path, kLockWait)) {
     case wine::IoError::None: break;
-    case wine::IoError::Busy: result = kErrorSharingViolation; break;
-    case wine::IoError::AccessDenied: result = kErrorAccessDenied; break;
-    default: result = kErrorWriteFault; break;
+    case wine::IoError::Busy: refused = WriteFailure{kErrorSharingViolation, WriteFailureKind::OtherWriter, PathText(prefix->path())}; break;
+    case wine::IoError::AccessDenied: refused = WriteFailure{kErrorAccessDenied, WriteFailureKind::LockNotOurs, PathText(lock_path)}; break;
+    default:
+        refused = WriteFailure{kErrorWriteFault, WriteFailureKind::System, PathText(lock_path),
+                               FromUtf8(wine::SystemErrorText(lock.code() ? lock.code() : EIO))};
+        break;
     }
-    // After a file that could not be written, the other is left as it is
-    // too, so that a failed commit has made none of its deletions.
+    // And no wineserver may start and load the old files until both are
+    // replaced: it would write its copy, with the removed keys, back later.
+    wine::ServerLock server_lock(prefix->path());
+    if (!refused) {
+        switch (server_lock.Acquire()) {
+        case wine::ServerLock::Result::Held: break;
+        case wine::ServerLock::Result::ServerRunning: refused = ServerFailure(); break;
+        case wine::ServerLock::Result::Failed:
+            refused = WriteFailure{kErrorWriteFault, WriteFailureKind::System, PathText(prefix->path()),
+                                   FromUtf8(wine::SystemErrorText(server_lock.code()))};
+            break;
+        }
+    }
+    // Each file on its own: one that cannot be written keeps its keys, and
+    // the other is still written, so that what is reported is what is on disk.
+    CommitResult result;
     for (const int h : {kMachine, kUser}) {
         if (!staged(h)) continue;
-        if (result == kErrorSuccess) {
+        const RegHandle root = h == kMachine ? kHkeyLocalMachine : kHkeyCurrentUser;
+        if (refused) {
+            result.failed.emplace_back(root, *refused);
+        } else {
             // With the lock held, no living writer owns a temporary file.
             wine::RemoveLeftoverTemporaries(hives[h].path);
-            result = CommitHive(h);
-            if (result == kErrorSuccess) continue;
+            last_failure = {};
+            if (CommitHive(h, server_lock) == kErrorSuccess) continue;
+            result.failed.emplace_back(root, last_failure);
+            if (!staged(h)) continue;  // written, but a server may have loaded the old file
         }
         Rollback(h);
     }
     return result;
 }
 
-long WinePrefixRegistry::State::CommitHive(int h) {
+long WinePrefixRegistry::State::CommitHive(int h, const wine::ServerLock& held) {
     Hive& hive = hives[h];
     for (int attempt = 0; attempt < 3; ++attempt) {
         long error = Refresh(h);
@@ -322,26 +371,30 @@ long WinePrefixRegistry::State::CommitHive(int h) {
         }
         if (error != kErrorSuccess) return error;
         if (!hive.file->HasStaged()) return kErrorSuccess;  // someone else deleted them all
-        if ((error = MayWrite(h)) != kErrorSuccess) return error;
+        if ((error = MayWrite(h, &held)) != kErrorSuccess) return error;
 
         const auto [seconds, ticks] = Stamps();
         wine::RegFile::Rewrite rewrite = hive.file->WithoutStaged(seconds, ticks);
         // A hive that links elsewhere is replaced where it really lives.
         std::error_code ec;
         const std::filesystem::path real = std::filesystem::canonical(hive.path, ec);
-        CurrentCheck check{this, h};
+        CurrentCheck check{this, h, &held};
         const wine::ReplaceOutcome outcome =
             wine::ReplaceFile(ec ? hive.path : real, rewrite.bytes, hive.identity, &StillCurrent, &check, fault);
         if (outcome.result == wine::ReplaceResult::Stale) continue;  // changed under us: read again
-        if (outcome.result == wine::ReplaceResult::Failed) return WriteFailureCode(outcome.error);
+        if (outcome.result == wine::ReplaceResult::Failed) return Fail(WriteFailureOf(hive.path, outcome.error, outcome.code));
 
         const auto written = wine::IdentityOf(hive.path);
         hive.file->ApplyRewrite(std::move(rewrite));
         // Should the new file be unreadable at once, the next deletion reads it afresh.
         hive.identity = written ? *written : wine::FileIdentity{};
+        // A server the lock cannot reach that runs now may have loaded the
+        // old file before the rename and would write it back: the rows stay.
+        if (held.ServerOutside()) return Fail(ServerFailure());
         return kErrorSuccess;
     }
-    return kErrorWriteFault;  // the file kept changing under us
+    return Fail({kErrorWriteFault, WriteFailureKind::System, PathText(hive.path),
+                 u"it was changed by another program each time it was read"});
 }
 
 // The staged deletions did not reach the disk: the hive is what its bytes
@@ -437,7 +490,13 @@ long WinePrefixRegistry::delete_tree(RegHandle root, TextView subkey, std::uint3
     return m_state->DeleteTree(root, ViewPath(root, subkey, view, has_32bit_view()));
 }
 
-long WinePrefixRegistry::commit() { return m_state->scope == ReadScope::Whole ? m_state->Commit() : kErrorAccessDenied; }
+// A store that read part of the file stages nothing: delete_tree refuses.
+CommitResult WinePrefixRegistry::commit() { return m_state->scope == ReadScope::Whole ? m_state->Commit() : CommitResult{}; }
+
+WriteFailure WinePrefixRegistry::failure_detail(long status) const {
+    if (m_state->last_failure.status == status) return m_state->last_failure;
+    return WriteFailure{status};
+}
 
 // A hive never read has nothing stale; one that cannot be read now keeps
 // what was read before.

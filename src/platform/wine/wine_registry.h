@@ -18,6 +18,9 @@
 //   29    the file could not be written for another reason
 //   1009  the hive is not a registry file, or one we read but never write
 //         (NUL bytes, sections below a link)
+// failure_detail() gives the reason behind each, with the file it concerns.
+// commit() holds wineserver's own lock while it writes, so that no server
+// starts on the old files between the last check and the rename.
 
 #include <filesystem>
 #include <memory>
@@ -58,7 +61,8 @@ public:
                     std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) override;
     long close_key(RegHandle key) override;
     long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) override;
-    long commit() override;
+    CommitResult commit() override;
+    [[nodiscard]] WriteFailure failure_detail(long status) const override;
     void refresh() override;
     [[nodiscard]] bool has_32bit_view() const override;
 

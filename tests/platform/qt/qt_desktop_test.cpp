@@ -22,7 +22,6 @@
 
 #include "platform/failure.h"
 #include "platform/wine/wine_prefix.h"
-#include "support/fake_wineserver.h"
 
 namespace ssr {
 namespace {
@@ -374,29 +373,54 @@ TEST_F(DesktopFixture, ApplicationFolderIsTheProgramsFolder) {
     EXPECT_EQ(desktop->ApplicationFolder(), ToText(QCoreApplication::applicationDirPath()));
 }
 
-TEST_F(DesktopFixture, WriteAdviceNamesTheRunningWineProgramAndTheWayOut) {
-    std::filesystem::create_directories(Prefix());
-    QTemporaryDir tmpdir;
-    testing::FakeServer server(Prefix(), tmpdir.path().toStdString());
-    server.Start();
-    const QString advice = ToQString(desktop->RegistryWriteAdvice(kErrorSharingViolation, kHkeyLocalMachine));
-    EXPECT_TRUE(advice.contains("Wine program is running")) << advice.toStdString();
-    EXPECT_TRUE(advice.contains("wineserver -k"));
-    EXPECT_TRUE(advice.contains(QString::fromStdString(Prefix().string())));
+// One row per reason the prefix store gives: the words come from the
+// reason, name the file it concerns, and say what the user can do.
+struct AdviceCase {
+    const char* behaviour;
+    WriteFailure failure;
+    std::vector<QString> says;  // "<prefix>" stands for the prefix's folder
+    bool blames_a_program;
+};
+
+void PrintTo(const AdviceCase& c, std::ostream* os) { *os << c.behaviour; }
+
+struct WriteAdvice : DesktopFixture, ::testing::WithParamInterface<AdviceCase> {};
+
+TEST_P(WriteAdvice, SaysTheStoresOwnReason) {
+    const AdviceCase& c = GetParam();
+    const QString advice = ToQString(desktop->RegistryWriteAdvice(c.failure, kHkeyLocalMachine));
+    for (QString says : c.says) {
+        says.replace("<prefix>", QString::fromStdString(Prefix().string()));
+        EXPECT_TRUE(advice.contains(says)) << advice.toStdString() << "\n lacks: " << says.toStdString();
+    }
+    EXPECT_EQ(advice.contains("Wine program is running"), c.blames_a_program) << advice.toStdString();
+    EXPECT_FALSE(advice.contains("(error")) << advice.toStdString();
 }
 
-TEST_F(DesktopFixture, WriteAdviceForEveryOtherReasonBlamesTheFileNotAProgram) {
-    // One row per reason the store gives, each naming the file and what it says.
-    const std::vector<std::pair<long, QString>> reasons{
-        {kErrorAccessDenied, "read-only"}, {kErrorDiskFull, "full"}, {kErrorBadDbFormat, "not a registry file"},
-        {kErrorWriteFault, "error 29"}};
-    for (const auto& [status, says] : reasons) {
-        const QString advice = ToQString(desktop->RegistryWriteAdvice(status, kHkeyLocalMachine));
-        EXPECT_FALSE(advice.contains("Wine program is running")) << advice.toStdString();
-        EXPECT_TRUE(advice.contains("system.reg")) << advice.toStdString();
-        EXPECT_TRUE(advice.contains(says)) << advice.toStdString();
-        EXPECT_TRUE(advice.contains("unchanged")) << advice.toStdString();
-    }
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, WriteAdvice,
+    ::testing::Values(
+        AdviceCase{"ServerRunningGivesTheCommandForThisPrefix",
+                   {kErrorSharingViolation, WriteFailureKind::ServerRunning, u"p"},
+                   {"<prefix>", "Close that program", "\"WINEPREFIX='<prefix>' wineserver -k\""}, true},
+        AdviceCase{"AnotherCopyWritingSaysTryAgainInAMoment",
+                   {kErrorSharingViolation, WriteFailureKind::OtherWriter, u"p"},
+                   {"Another copy of this program", "<prefix>", "try again in a moment"}, false},
+        AdviceCase{"LockFileNotOursNamesIt",
+                   {kErrorAccessDenied, WriteFailureKind::LockNotOurs, u"/p/.registry-writers.lock"},
+                   {"/p/.registry-writers.lock", "not a plain file of yours"}, false},
+        AdviceCase{"ReadOnlyFile", {kErrorAccessDenied, WriteFailureKind::ReadOnly, u"/p/system.reg"},
+                   {"/p/system.reg", "read-only", "unchanged"}, false},
+        AdviceCase{"DiskFull", {kErrorDiskFull, WriteFailureKind::DiskFull, u"/p/user.reg"},
+                   {"/p/user.reg", "full", "unchanged"}, false},
+        AdviceCase{"DamagedFile", {kErrorBadDbFormat, WriteFailureKind::Damaged, u"/p/system.reg"},
+                   {"/p/system.reg", "not a registry file", "unchanged"}, false},
+        AdviceCase{"OtherFailureInTheSystemsOwnWords",
+                   {kErrorWriteFault, WriteFailureKind::System, u"/p/system.reg", u"Input/output error"},
+                   {"/p/system.reg", "could not be rewritten: Input/output error.", "unchanged"}, false}));
+
+TEST(ShellQuoting, KeepsEveryCharacterOfAPath) {
+    EXPECT_EQ(ShellQuoted(u"/home/a b/it's"), u"'/home/a b/it'\\''s'");
 }
 
 struct StyleCase {

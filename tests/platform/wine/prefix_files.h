@@ -95,10 +95,15 @@ inline std::vector<std::uint8_t> WideBytes(TextView text, bool terminated = true
     return bytes;
 }
 
+// A commit's first failure, as a result code; success when every file was written.
+inline long Status(const CommitResult& committed) {
+    return committed.ok() ? kErrorSuccess : committed.failed.front().second.status;
+}
+
 // A deletion as one Remove click makes it: staged, then committed.
 inline long DeleteNow(Registry& registry, RegHandle root, TextView path, std::uint32_t view = 0) {
     const long staged = registry.delete_tree(root, path, view);
-    return staged != kErrorSuccess ? staged : registry.commit();
+    return staged != kErrorSuccess ? staged : Status(registry.commit());
 }
 
 inline const std::string kHeader = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n";

@@ -1,15 +1,22 @@
 // One Remove click, one durable write per changed file: deletions are staged
 // and committed together under the writers' lock, a crash at any step of the
 // write leaves each file as it was or fully updated, a failed write keeps
-// every row of the click, and two programs on one prefix lose no update.
+// the rows of its own file only, each refusal keeps its own reason, no
+// wineserver can load the old file while it is replaced, and two programs
+// on one prefix lose no update.
 
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <tuple>
 
 #include "application/form1.h"
@@ -22,6 +29,7 @@
 #include "platform/wine/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_files.h"
+#include "support/fake_wineserver.h"
 
 namespace ssr {
 namespace {
@@ -87,15 +95,15 @@ TEST_F(Commit, StagedDeletionsAreGoneForReadingAndWrittenOnceEach) {
     std::uint32_t size = 0;
     EXPECT_EQ(registry.query_value_ex(a, u"x", nullptr, nullptr, &size), kErrorKeyDeleted);
     EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\A\\Sub"), kErrorFileNotFound);
-    ASSERT_EQ(registry.commit(), kErrorSuccess);
+    ASSERT_EQ(test::Status(registry.commit()), kErrorSuccess);
     EXPECT_EQ(ReadBytes(SystemReg()), kSystemAfter);
     EXPECT_EQ(ReadBytes(UserReg()), kUserAfter);
     EXPECT_EQ(std::count(steps.begin(), steps.end(), wine::WriteStep::Rename), 2) << "one write per changed file";
-    EXPECT_EQ(registry.commit(), kErrorSuccess) << "nothing staged, nothing written";
+    EXPECT_EQ(test::Status(registry.commit()), kErrorSuccess) << "nothing staged, nothing written";
     EXPECT_EQ(std::count(steps.begin(), steps.end(), wine::WriteStep::Rename), 2);
     // Staged after a commit, against the index moved onto the new bytes.
     ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\C"), kErrorSuccess);
-    ASSERT_EQ(registry.commit(), kErrorSuccess);
+    ASSERT_EQ(test::Status(registry.commit()), kErrorSuccess);
     EXPECT_TRUE(ReadBytes(SystemReg()).starts_with(kMachineHeader + Entry(k32, "D") + "\n" + k64 + "] "))
         << "an empty section keeps the uninstall key: " << ReadBytes(SystemReg());
 }
@@ -132,7 +140,7 @@ TEST_P(KilledCommit, LeavesEachFileAsItWasOrFullyUpdated) {
         const long staged = registry.delete_tree(root, kU + key, view);
         EXPECT_TRUE(staged == kErrorSuccess || staged == kErrorFileNotFound) << staged;
     }
-    ASSERT_EQ(registry.commit(), kErrorSuccess);
+    ASSERT_EQ(test::Status(registry.commit()), kErrorSuccess);
     EXPECT_EQ(ReadBytes(SystemReg()), kSystemAfter);
     EXPECT_EQ(ReadBytes(UserReg()), kUserAfter);
     std::vector<std::string> names;
@@ -160,7 +168,7 @@ TEST_F(Commit, RemoveKeepsEveryRowOfAClickWhoseWriteFailed) {
     for (const int row : {1, 3, 5}) list.SetChecked(row, true);
     form.PushButton2_Click();
     ASSERT_EQ(desktop.boxes.size(), 1U);
-    EXPECT_EQ(desktop.boxes[0].prompt, RemovalFailureMessage(3, {desktop.RegistryWriteAdvice(kErrorWriteFault, kHkeyLocalMachine)}));
+    EXPECT_EQ(desktop.boxes[0].prompt, RemovalFailureMessage(3, {desktop.RegistryWriteAdvice(WriteFailure(kErrorWriteFault), kHkeyLocalMachine)}));
     ASSERT_EQ(list.Count(), 6);
     std::vector<bool> checked;
     for (int i = 1; i <= 6; ++i) checked.push_back(list.Checked(i));
@@ -176,6 +184,216 @@ TEST_F(Commit, RemoveKeepsEveryRowOfAClickWhoseWriteFailed) {
     EXPECT_EQ(ReadBytes(SystemReg()), kSystemAfter);
     EXPECT_EQ(ReadBytes(UserReg()), kUserAfter);
 }
+
+// A click whose write of one file fails: the other file's rows leave the
+// list, the failed file's rows stay checked, and the disk says the same.
+struct HalfCommit {
+    const char* behaviour;
+    int failing_write;            // 1: system.reg, written first; 2: user.reg
+    std::vector<Text> rows_left;  // the list after the click
+    RegHandle failed_root;
+};
+void PrintTo(const HalfCommit& c, std::ostream* os) { *os << c.behaviour; }
+
+class HalfCommits : public Commit, public ::testing::WithParamInterface<HalfCommit> {};
+
+TEST_P(HalfCommits, ShowWhatIsOnDisk) {
+    const HalfCommit& c = GetParam();
+    int writes = 0;
+    WinePrefixRegistry registry(m_prefix, [&](wine::WriteStep step) {
+        if (step == wine::WriteStep::CreateTemporary) ++writes;
+        return step == wine::WriteStep::WriteSecondHalf && writes == c.failing_write ? ENOSPC : 0;
+    });
+    ScriptedDesktop desktop;
+    RecordingSkinEngine skin;
+    Form1 form(registry, desktop, skin);
+    EntryList& list = form.ListView1();
+    ListUninstallEntries(registry, list, desktop);
+    for (const int row : {1, 3, 5}) list.SetChecked(row, true);  // A, B and U
+    form.PushButton2_Click();
+    std::vector<Text> rows;
+    for (int i = 1; i <= list.Count(); ++i) {
+        rows.push_back(list.SubItem(i, 3));
+        const bool stayed_checked = list.SubItem(i, 3) == u"A" || list.SubItem(i, 3) == u"B" || list.SubItem(i, 3) == u"U";
+        EXPECT_EQ(list.Checked(i), stayed_checked) << ToUtf8(list.SubItem(i, 3));
+    }
+    EXPECT_EQ(rows, c.rows_left);
+    ASSERT_EQ(desktop.boxes.size(), 1U);
+    const int kept = c.failed_root == kHkeyCurrentUser ? 1 : 2;
+    EXPECT_EQ(desktop.boxes[0].prompt,
+              RemovalFailureMessage(kept, {desktop.RegistryWriteAdvice(WriteFailure(kErrorDiskFull), c.failed_root)}));
+    const bool system_written = c.failed_root != kHkeyLocalMachine;
+    EXPECT_EQ(ReadBytes(SystemReg()), system_written ? kSystemAfter : kSystem);
+    EXPECT_EQ(ReadBytes(UserReg()), system_written ? kUser : kUserAfter);
+    WinePrefixRegistry fresh(m_prefix);
+    EXPECT_EQ(Names(fresh), c.rows_left) << "a fresh read lists the same rows";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OneFileFails, HalfCommits,
+    ::testing::Values(HalfCommit{"UserFileFailsSystemFileWritten", 2, {u"C", u"D", u"U", u"V"}, kHkeyCurrentUser},
+                      HalfCommit{"SystemFileFailsUserFileWritten", 1, {u"A", u"C", u"B", u"D", u"V"}, kHkeyLocalMachine}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+// Another process holding a flock on `path` until the object goes.
+class HeldFlock {
+public:
+    explicit HeldFlock(const fs::path& path) {
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        m_child = ::fork();
+        if (m_child == 0) {
+            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+            const char ok = ::flock(fd, LOCK_EX) == 0 ? '1' : '0';
+            static_cast<void>(::write(ready[1], &ok, 1));
+            ::pause();
+            ::_exit(0);
+        }
+        char ok = 0;
+        static_cast<void>(::read(ready[0], &ok, 1));
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+    ~HeldFlock() {
+        ::kill(m_child, SIGKILL);
+        ::waitpid(m_child, nullptr, 0);
+    }
+    HeldFlock(const HeldFlock&) = delete;
+    HeldFlock& operator=(const HeldFlock&) = delete;
+
+private:
+    pid_t m_child = -1;
+};
+
+// One row per reason a removal is refused: the reason reaches the warning
+// as the store found it, naming the file it concerns.
+struct Refusal {
+    const char* behaviour;
+    // Sets the prefix up; what it returns stays in place during the removal.
+    std::function<std::shared_ptr<void>(const fs::path& prefix)> arrange;
+    int fault;  // errno of every write of a file, or 0
+    WriteFailureKind kind;
+    std::string file;  // the file named, relative to the prefix; empty: the prefix itself
+    Text system_text;
+};
+void PrintTo(const Refusal& c, std::ostream* os) { *os << c.behaviour; }
+
+class Refusals : public Commit, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refusals, KeepTheirOwnReason) {
+    const Refusal& c = GetParam();
+    const std::shared_ptr<void> arranged = c.arrange(m_folder.path());
+    WinePrefixRegistry registry(m_prefix, [&](wine::WriteStep step) {
+        return step == wine::WriteStep::WriteFirstHalf ? c.fault : 0;
+    });
+    WriteFailure failure;
+    const long staged = registry.delete_tree(kHkeyLocalMachine, kU + u"\\A", kKeyWow64_64Key);
+    if (staged != kErrorSuccess) {
+        failure = registry.failure_detail(staged);
+    } else {
+        const CommitResult committed = registry.commit();
+        ASSERT_FALSE(committed.ok());
+        ASSERT_NE(committed.FailureOf(kHkeyLocalMachine), nullptr);
+        failure = *committed.FailureOf(kHkeyLocalMachine);
+    }
+    EXPECT_EQ(failure.kind, c.kind);
+    const fs::path file = c.file.empty() ? m_folder.path() : m_folder.path() / c.file;
+    EXPECT_EQ(failure.file, FromUtf8(file.string()));
+    EXPECT_EQ(failure.system_text, c.system_text);
+    EXPECT_EQ(ReadBytes(SystemReg()), kSystem);
+}
+
+std::shared_ptr<void> Nothing(const fs::path&) { return nullptr; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, Refusals,
+    ::testing::Values(
+        Refusal{"AnotherCopyIsWriting",
+                [](const fs::path& prefix) { return std::make_shared<HeldFlock>(prefix / ".registry-writers.lock"); }, 0,
+                WriteFailureKind::OtherWriter, "", u""},
+        Refusal{"LockFileIsAFifo",
+                [](const fs::path& prefix) {
+                    ::mkfifo((prefix / ".registry-writers.lock").c_str(), 0600);
+                    return std::shared_ptr<void>();
+                },
+                0, WriteFailureKind::LockNotOurs, ".registry-writers.lock", u""},
+        Refusal{"LockFileIsALink",
+                [](const fs::path& prefix) {
+                    fs::create_symlink(prefix / "elsewhere", prefix / ".registry-writers.lock");
+                    return std::shared_ptr<void>();
+                },
+                0, WriteFailureKind::LockNotOurs, ".registry-writers.lock", u""},
+        Refusal{"ServerRunning",
+                [](const fs::path& prefix) {
+                    auto tmpdir = std::make_shared<TempFolder>("tmpdir");
+                    auto server = std::make_shared<testing::FakeServer>(prefix, tmpdir->path());
+                    server->Start();
+                    return std::shared_ptr<void>(std::make_shared<std::pair<std::shared_ptr<TempFolder>,
+                                                                            std::shared_ptr<testing::FakeServer>>>(
+                        tmpdir, server));
+                },
+                0, WriteFailureKind::ServerRunning, "", u""},
+        Refusal{"ReadOnlyFile",
+                [](const fs::path& prefix) {
+                    ::chmod((prefix / "system.reg").c_str(), 0444);
+                    return std::shared_ptr<void>();
+                },
+                0, WriteFailureKind::ReadOnly, "system.reg", u""},
+        Refusal{"DiskFull", Nothing, ENOSPC, WriteFailureKind::DiskFull, "system.reg", u""},
+        Refusal{"OtherWriteFailureInTheSystemsWords", Nothing, EIO, WriteFailureKind::System, "system.reg",
+                u"Input/output error"}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+// A real wineserver started for the prefix while system.reg is about to be
+// replaced (the rename held back): it must not load the old file and write
+// it back later while the removal is reported done.
+struct ServerRace {
+    const char* behaviour;
+    bool served_before;  // the prefix had a server once, so its server folder is known
+};
+void PrintTo(const ServerRace& c, std::ostream* os) { *os << c.behaviour; }
+
+class ServerRaces : public Commit, public ::testing::WithParamInterface<ServerRace> {
+protected:
+    [[nodiscard]] std::string Env() const {
+        return "WINEDEBUG=-all WINEPREFIX='" + m_folder.path().string() + "' ";
+    }
+    void TearDown() override { test::Shell(Env() + "wineserver -k"); }
+};
+
+TEST_P(ServerRaces, NoServerLoadsTheOldFileOfARemovalReportedDone) {
+    if (test::Shell("command -v wineserver").empty()) GTEST_SKIP() << "Wine is not installed";
+    if (GetParam().served_before) {
+        test::Shell(Env() + "wineserver -p30 && " + Env() + "wineserver -k");
+        ASSERT_FALSE(m_prefix->ServerRunning());
+    }
+    int started = -1;
+    WinePrefixRegistry registry(m_prefix, [&](wine::WriteStep step) {
+        if (step == wine::WriteStep::Rename && started < 0) test::Shell(Env() + "wineserver -p30", &started);
+        return 0;
+    });
+    ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, kU + u"\\A", kKeyWow64_64Key), kErrorSuccess);
+    const CommitResult committed = registry.commit();
+    if (GetParam().served_before) {
+        EXPECT_EQ(started, 2) << "wineserver gives up while another holds its lock";
+    }
+    if (started == 0) {
+        // A server that Wine put in a folder nobody knew of may have read the old file.
+        ASSERT_FALSE(committed.ok()) << "a removal a running server may undo was reported done";
+        EXPECT_EQ(committed.FailureOf(kHkeyLocalMachine)->kind, WriteFailureKind::ServerRunning);
+    } else {
+        EXPECT_TRUE(committed.ok());
+        EXPECT_FALSE(m_prefix->ServerRunning());
+    }
+    const auto file = wine::RegFile::Parse(ReadBytes(SystemReg()));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->Find(file->root(), kU + u"\\A"), nullptr) << "the file on disk lost the record either way";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealServer, ServerRaces,
+    ::testing::Values(ServerRace{"PrefixServedBefore", true}, ServerRace{"PrefixNeverServed", false}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
 
 // Two programs remove disjoint records of one 3,000-record hive at the same
 // moment, round after round: every removal reported is on disk, and no other
@@ -206,7 +424,7 @@ TEST(TwoWriters, LoseNoUpdate) {
                         ::_exit(2);
                 char c = 0;
                 if (::write(ready[1], &c, 1) != 1 || ::read(go[0], &c, 1) != 1) ::_exit(3);
-                ::_exit(registry.commit() == kErrorSuccess ? 0 : 1);
+                ::_exit(test::Status(registry.commit()) == kErrorSuccess ? 0 : 1);
             }
         }
         char c = 0;
