@@ -16,12 +16,26 @@ constexpr int kMaxDepth = 512;
 // Subkey names are at most 255 characters.
 constexpr std::uint32_t kKeyNameBuffer = 256;
 
+// Inside quotes, as Wine's reg.exe and registry editor read them back: a
+// backslash before a backslash or a quote, and line breaks as \r and \n
+// (a raw one would end the line in the middle of a name).
 void AppendEscaped(Text& out, TextView text) {
     for (const char16_t c : text) {
-        if (c == u'\\' || c == u'"') out += u'\\';
-        out += c;
+        if (c == u'\r') {
+            out += u"\\r";
+        } else if (c == u'\n') {
+            out += u"\\n";
+        } else {
+            if (c == u'\\' || c == u'"') out += u'\\';
+            out += c;
+        }
     }
 }
+
+// A key's section header has no escapes, and a value name read back ends at
+// its first NUL: such names cannot be written so that an import restores them.
+bool CarriesKeyPath(TextView path) { return path.find_first_of(TextView(u"\r\n\0", 3)) == TextView::npos; }
+bool CarriesValueName(TextView name) { return name.find(u'\0') == TextView::npos; }
 
 void AppendHexByte(Text& out, std::uint8_t byte) {
     constexpr char16_t kDigits[] = u"0123456789abcdef";
@@ -167,6 +181,7 @@ long RegEditExport::AppendKey(Registry& registry, RegHandle key, std::uint32_t v
         return status;
     };
     if (depth > kMaxDepth) return fail(kErrorBadDbFormat, shown_path);
+    if (!CarriesKeyPath(shown_path)) return fail(kErrorInvalidData, shown_path);
     out += u"\r\n[";
     out += shown_path;
     out += u"]\r\n";
@@ -188,6 +203,7 @@ long RegEditExport::AppendKey(Registry& registry, RegHandle key, std::uint32_t v
         }
         if (status == kErrorNoMoreItems) break;
         if (status != kErrorSuccess) return fail(status, shown_path);
+        if (!CarriesValueName(TextView(m_name_buffer.data(), name_length))) return fail(kErrorInvalidData, shown_path);
         out += RegEditValueLine(TextView(m_name_buffer.data(), name_length), type,
                                 std::span<const std::uint8_t>(m_data_buffer.data(), size));
     }

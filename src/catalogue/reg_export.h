@@ -40,7 +40,9 @@ struct CalendarTime {
 // ever overwritten.
 [[nodiscard]] Text BackupFileName(const CalendarTime& time, int attempt);
 
-// One value line with its CRLF: `"name"=...` or `@=...` for the default value.
+// One value line with its CRLF: `"name"=...` or `@=...` for the default
+// value. Line breaks in the name are written as \r and \n, as Wine's
+// importers read them; a NUL cannot be written.
 [[nodiscard]] Text RegEditValueLine(TextView name, std::uint32_t type, std::span<const std::uint8_t> data);
 
 // A file being built: the header, then the sections appended to it.
@@ -52,7 +54,9 @@ public:
     // all its subkeys, under the section name `shown_path` (the full path an
     // import must put it back at). On failure nothing is appended and
     // `failed_path` names the key that could not be read; a key that is not
-    // there gives kErrorFileNotFound. Registry links, the key itself or any
+    // there gives kErrorFileNotFound, and a key or value name that the
+    // format cannot give back on import (a line break or NUL in a key's
+    // name, a NUL in a value's) kErrorInvalidData. Registry links, the key itself or any
     // below it, are written as links (their "SymbolicLinkValue"), never
     // followed.
     [[nodiscard]] long AppendTree(Registry& registry, RegHandle root, TextView subkey, std::uint32_t view,

@@ -79,6 +79,10 @@ Text BackupWriteFailureMessage(TextView folder, TextView reason) {
 }
 
 Text BackupReadFailureMessage(TextView key_path, long status) {
+    if (status == kErrorInvalidData)
+        return u"Nothing was removed: the record " + Text(key_path) +
+               u" holds a name that a backup file cannot give back (a line break or NUL character in a key's name, "
+               u"or a NUL character in a value's name), so it could not be backed up.";
     return u"Nothing was removed: the record " + Text(key_path) + u" could not be read for its backup (error " +
            DecimalText(status) + u").";
 }

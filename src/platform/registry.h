@@ -29,6 +29,7 @@ inline constexpr long kErrorSuccess = 0;
 inline constexpr long kErrorFileNotFound = 2;
 inline constexpr long kErrorAccessDenied = 5;
 inline constexpr long kErrorInvalidHandle = 6;
+inline constexpr long kErrorInvalidData = 13;
 inline constexpr long kErrorWriteFault = 29;          // the store could not be written
 inline constexpr long kErrorSharingViolation = 32;    // another program holds the store and would overwrite a change
 inline constexpr long kErrorInvalidParameter = 87;

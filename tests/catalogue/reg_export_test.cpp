@@ -46,6 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"EmptyText", u"E", kRegSz, Utf16(u""), u"\"E\"=\"\"\r\n"},
         ValueCase{"BackslashAndQuoteEscaped", u"a\\\"b", kRegSz, Utf16(u"C:\\\"q\""),
                   u"\"a\\\\\\\"b\"=\"C:\\\\\\\"q\\\"\"\r\n"},
+        ValueCase{"LineBreaksInANameAsWinesImportersReadThem", u"a\r\nb\\n", kRegSz, Utf16(u"x"),
+                  u"\"a\\r\\nb\\\\n\"=\"x\"\r\n"},
         ValueCase{"NonAsciiTextAsIs", u"\u00e9", kRegSz, Utf16(u"\u4e2d\U0001F600"),
                   u"\"\u00e9\"=\"\u4e2d\U0001F600\"\r\n"},
         // Texts whose bytes a quoted form would not give back go in hex.
@@ -132,6 +134,40 @@ TEST(RegEditExportTest, AnUnreadableSubkeyFailsTheRecordAndAddsNothing) {
     EXPECT_EQ(backup.key_count(), 0);
     EXPECT_EQ(registry.OpenHandleCount(), 0U);
 }
+
+// Names an import cannot give back: the record is refused, never saved
+// without them.
+struct UnwritableName {
+    const char* behaviour;
+    Text subkey;      // below the record "App"; empty: a value of App itself
+    Text value_name;
+};
+void PrintTo(const UnwritableName& c, std::ostream* os) { *os << c.behaviour; }
+
+class UnwritableNames : public ::testing::TestWithParam<UnwritableName> {};
+
+TEST_P(UnwritableNames, RefuseTheRecord) {
+    MemoryRegistry registry;
+    const Text app = Text(kUninstallKeyPath) + u"\\App";
+    registry.SetText(app, u"DisplayName", u"App");
+    const Text key = GetParam().subkey.empty() ? app : app + u"\\" + GetParam().subkey;
+    registry.SetText(key, GetParam().value_name, u"v");
+    RegEditExport backup;
+    const Text before = backup.text();
+    Text failed;
+    EXPECT_EQ(backup.AppendRecord(registry, *PlaceOfLocation(kLocation64Bit), u"App", &failed), kErrorInvalidData);
+    EXPECT_EQ(failed, u"HKEY_LOCAL_MACHINE\\" + key);
+    EXPECT_EQ(backup.text(), before);
+    EXPECT_EQ(registry.OpenHandleCount(), 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, UnwritableNames,
+    ::testing::Values(UnwritableName{"NulInAValueName", u"", Text(u"a\0b", 3)},
+                      UnwritableName{"LineFeedInAKeyName", u"Sub\nKey", u"x"},
+                      UnwritableName{"CarriageReturnInAKeyName", u"Sub\rKey", u"x"},
+                      UnwritableName{"NulInAKeyName", Text(u"Sub\0Key", 7), u"x"}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
 
 TEST(RegEditExportTest, ValueDataOfAnySizeAndLongestNames) {
     MemoryRegistry registry;

@@ -267,6 +267,19 @@ TEST_F(OperationsTest, ARecordThatCannotBeReadForTheBackupStopsTheWholeClick) {
               BackupReadFailureMessage(u"HKEY_LOCAL_MACHINE\\" + Text(kUninstallKeyPath) + u"\\K1\\Locked", kErrorAccessDenied));
 }
 
+TEST_F(OperationsTest, ARecordWhoseNamesABackupCannotHoldIsNotRemovedAndTheWarningSaysWhy) {
+    Fill({{u"1", u"", u"K1", u"", true}, {u"2", u"", u"K2", u"", true}});
+    registry.SetText(Text(kUninstallKeyPath) + u"\\K2\\Line\nBreak", u"x", u"y");
+    form->PushButton2_Click();
+    EXPECT_EQ(registry.delete_calls(), 0U);
+    EXPECT_EQ(CheckStates(), (std::vector<bool>{true, true}));
+    ASSERT_EQ(desktop.boxes.size(), 1U);
+    EXPECT_EQ(desktop.boxes[0].prompt, BackupReadFailureMessage(u"HKEY_LOCAL_MACHINE\\" + Text(kUninstallKeyPath) +
+                                                                    u"\\K2\\Line\nBreak",
+                                                                kErrorInvalidData));
+    EXPECT_NE(desktop.boxes[0].prompt.find(u"line break"), Text::npos);
+}
+
 TEST_F(OperationsTest, KeysAlreadyGoneAreLeftOutOfTheBackup) {
     Fill({{u"1", u"", u"K1", u"", true}, {u"2", u"", u"K2", u"", true}});
     ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, Text(kUninstallKeyPath) + u"\\K1"), kErrorSuccess);

@@ -63,7 +63,9 @@ std::string Records() {
                "\"LineBreak\"=hex(1):61,00,0a,00,62,00,00,00\n"
                "\"ShortDword\"=hex(4):01,02\n"
                "\"Odd type\"=hex(1234):07,08\n"
-               "\"Back\\\\slash \\\"name\\\"\"=\"v\"\n\n";
+               "\"Back\\\\slash \\\"name\\\"\"=\"v\"\n"
+               // Line breaks inside a name, in the escapes Wine's importers read.
+               "\"Line\\nbreak\\r\\nname\"=\"v\"\n\n";
         reg += "[" + base + "SsrBackup.Types\\Sub\\Deep]\n\"x\"=dword:00000010\n\n";
         reg += "[" + base + "SsrBackup.Types\\Empty key]\n\n";
     }
@@ -172,6 +174,16 @@ TEST_F(BackupReferee, ImportingTheBackupWithWinesToolsPutsEveryRecordBackByteFor
         first += static_cast<char16_t>(static_cast<unsigned char>(before[0][i]) |
                                        (static_cast<unsigned char>(before[0][i + 1]) << 8));
     ASSERT_NE(first.find(u"hex(1234):07,08"), Text::npos) << "Wine keeps an unusual type";
+    {
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(s_prefix));
+        RegHandle key = 0;
+        ASSERT_EQ(registry.open_key(kHkeyLocalMachine, Text(kUninstallKeyPath) + u"\\SsrBackup.Types", kKeyWow64_64Key, &key),
+                  kErrorSuccess);
+        std::uint32_t size = 0;
+        EXPECT_EQ(registry.query_value_ex(key, u"Line\nbreak\r\nname", nullptr, nullptr, &size), kErrorSuccess)
+            << "a value whose name holds line breaks is in the record";
+        static_cast<void>(registry.close_key(key));
+    }
 
     const std::vector<Text> checked = {u"SsrBackup.Types|64-bit", u"SsrBackup.Ñandú 日本|64-bit",
                                        u"SsrBackup.Old|32-bit", u"SsrBackup.Types|32-bit",
