@@ -48,9 +48,10 @@ struct CheckedRecord {
 
 // Writes one backup file holding the whole subtree of every record's key
 // (keys already gone are left out; with none left, no file) through the
-// desktop. Empty when it is on disk; otherwise the warning to show, and
-// nothing may be deleted.
-[[nodiscard]] Text SaveRemovalBackup(Registry& registry, Desktop& desktop, const std::vector<CheckedRecord>& records);
+// desktop, and names it in `*saved_path`. Empty when it is on disk;
+// otherwise the warning to show, and nothing may be deleted.
+[[nodiscard]] Text SaveRemovalBackup(Registry& registry, Desktop& desktop, const std::vector<CheckedRecord>& records,
+                                     Text* saved_path = nullptr);
 
 // The warnings when the backup cannot be made.
 [[nodiscard]] Text BackupWriteFailureMessage(TextView folder, TextView reason);

@@ -4,11 +4,13 @@
 // The walk first reads every row; then one backup file receives the whole
 // subtree of every key about to go, and only once it is on disk are the keys
 // deleted. If it cannot be written, nothing is deleted and one warning names
-// the folder and the reason.
+// the folder and the reason. A click that deletes nothing after all takes
+// its backup away again.
 //
 // The deletions of one click are made durable together (the registry's
 // commit: one write of each changed file for a Wine prefix), and an entry
-// leaves the list only once its deletion is. An entry whose key could not
+// leaves the list only once its deletion is: when one file is written and
+// the other is not, only the written file's entries go. An entry whose key could not
 // be deleted, or whose deletion could not be written, stays in the list,
 // still checked, and one warning after the walk says how many stayed and,
 // for each reason the registry gave, what the user can do; a key that is
@@ -87,7 +89,8 @@ Text BackupReadFailureMessage(TextView key_path, long status) {
            DecimalText(status) + u").";
 }
 
-Text SaveRemovalBackup(Registry& registry, Desktop& desktop, const std::vector<CheckedRecord>& records) {
+Text SaveRemovalBackup(Registry& registry, Desktop& desktop, const std::vector<CheckedRecord>& records,
+                       Text* saved_path) {
     RegEditExport backup;
     for (const CheckedRecord& record : records) {
         Text failed_path;
@@ -97,6 +100,7 @@ Text SaveRemovalBackup(Registry& registry, Desktop& desktop, const std::vector<C
     }
     if (backup.key_count() == 0) return {};
     const SavedBackup saved = desktop.SaveBackup(backup.Bytes());
+    if (saved.saved && saved_path) *saved_path = saved.path;
     return saved.saved ? Text() : BackupWriteFailureMessage(saved.path, saved.reason);
 }
 
@@ -109,6 +113,7 @@ void Form1::PushButton2_Click() noexcept {
     std::vector<CheckedRecord> pending;  // last row first
     std::size_t next = 0;
     Text backup_warning;
+    Text backup_path;  // the backup of this click, once it is on disk
     // The deleting loop's move-on step shares label 116 with the reading loop's.
     constexpr int kNextPending = 117;
     // The rows whose key is gone once the click's deletions are committed,
@@ -150,7 +155,7 @@ void Form1::PushButton2_Click() noexcept {
                  // the first key goes; without one, nothing goes.
                  {106, [&] {
                       if (pending.empty()) return Next::Jump(118);
-                      backup_warning = SaveRemovalBackup(m_registry, m_desktop, pending);
+                      backup_warning = SaveRemovalBackup(m_registry, m_desktop, pending, &backup_path);
                       return backup_warning.empty() ? Next::Advance() : Next::Jump(118);
                   }, Next::Jump(118)},
                  {112, [&] {
@@ -179,6 +184,9 @@ void Form1::PushButton2_Click() noexcept {
                               if (kept(d)) failures.Add(*committed.FailureOf(d.root), d.root);
                           std::erase_if(done, kept);
                       }
+                      // A backup of records that are all still there would only mislead.
+                      const bool deleted_any = std::any_of(done.begin(), done.end(), [](const Done& d) { return d.staged; });
+                      if (!deleted_any && !backup_path.empty()) m_desktop.DiscardBackup(backup_path);
                       return Next::Advance();
                   }, Next::Jump(119)},
                  // Rows go from the last to the first, so that each position still holds.

@@ -130,6 +130,10 @@ public:
     // date and time (BackupFileName), and returns only once the file and its
     // name are on disk. Never overwrites a file. The program never reads it back.
     [[nodiscard]] virtual SavedBackup SaveBackup(std::span<const std::uint8_t> bytes) = 0;
+    // Removes the file the last SaveBackup wrote, `path`, when the click it
+    // was for deleted nothing after all: a backup of records that are all
+    // still there would only mislead. Never fails.
+    virtual void DiscardBackup(TextView path) noexcept = 0;
 
     [[noreturn]] virtual void EndProcess() = 0;
 };

@@ -80,6 +80,11 @@ double ScriptedDesktop::Rnd() {
     return value;
 }
 
+void ScriptedDesktop::DiscardBackup(TextView path) noexcept {
+    std::erase_if(saved_backups, [&](const SavedFile& file) { return file.path == path; });
+    discarded_backups.emplace_back(path);
+}
+
 SavedBackup ScriptedDesktop::SaveBackup(std::span<const std::uint8_t> bytes) {
     if (on_backup) on_backup();
     if (backup_refusal) return SavedBackup{false, backup_folder, *backup_refusal};

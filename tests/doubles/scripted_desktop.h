@@ -91,6 +91,7 @@ public:
         std::vector<std::uint8_t> bytes;
     };
     std::vector<SavedFile> saved_backups;
+    std::vector<Text> discarded_backups;
     // What the registry looked like when each backup was saved, if the test asks.
     std::function<void()> on_backup;
 
@@ -118,6 +119,8 @@ public:
     }
     // Saves in memory under "<backup_folder>\\Removed records 2026-12-07 12-30-05.reg", numbered from the second on.
     [[nodiscard]] SavedBackup SaveBackup(std::span<const std::uint8_t> bytes) override;
+    // Takes the file out of saved_backups and notes its path in discarded_backups.
+    void DiscardBackup(TextView path) noexcept override;
     [[noreturn]] void EndProcess() override { throw ProcessEnded(); }
 
 private:

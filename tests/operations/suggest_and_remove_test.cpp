@@ -280,6 +280,21 @@ TEST_F(OperationsTest, ARecordWhoseNamesABackupCannotHoldIsNotRemovedAndTheWarni
     EXPECT_NE(desktop.boxes[0].prompt.find(u"line break"), Text::npos);
 }
 
+TEST_F(OperationsTest, AClickThatDeletesNothingLeavesNoBackup) {
+    Fill({{u"1", u"", u"K1", u"", true}, {u"2", u"", u"K2", u"", true}});
+    registry.MarkUndeletable(Text(kUninstallKeyPath) + u"\\K1");
+    registry.MarkUndeletable(Text(kUninstallKeyPath) + u"\\K2", kErrorSharingViolation);
+    form->PushButton2_Click();
+    EXPECT_EQ(desktop.boxes.size(), 1U);
+    EXPECT_TRUE(desktop.saved_backups.empty());
+    EXPECT_EQ(desktop.discarded_backups.size(), 1U);
+    // One deletion made: the backup stays.
+    registry.MarkUndeletable(Text(kUninstallKeyPath) + u"\\K2", kErrorSuccess);
+    form->PushButton2_Click();
+    EXPECT_EQ(desktop.saved_backups.size(), 1U);
+    EXPECT_EQ(desktop.discarded_backups.size(), 1U);
+}
+
 TEST_F(OperationsTest, KeysAlreadyGoneAreLeftOutOfTheBackup) {
     Fill({{u"1", u"", u"K1", u"", true}, {u"2", u"", u"K2", u"", true}});
     ASSERT_EQ(registry.delete_tree(kHkeyLocalMachine, Text(kUninstallKeyPath) + u"\\K1"), kErrorSuccess);

@@ -407,8 +407,21 @@ SavedBackup QtDesktop::SaveBackup(std::span<const std::uint8_t> bytes) {
     const wine::NewFile written = wine::WriteNewFile(
         folder, [&](int attempt) { return ToUtf8(BackupFileName(time, attempt)); },
         std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-    if (written.error == 0) return SavedBackup{true, FromUtf8(written.path.string()), {}};
+    if (written.error == 0) {
+        m_last_backup = written.path;
+        return SavedBackup{true, FromUtf8(written.path.string()), {}};
+    }
     return SavedBackup{false, FromUtf8(written.path.string()), FromUtf8(std::strerror(written.error)) + u"."};
+}
+
+void QtDesktop::DiscardBackup(TextView path) noexcept {
+    try {
+        if (m_last_backup.empty() || FromUtf8(m_last_backup.string()) != path) return;
+        ::unlink(m_last_backup.c_str());
+        m_last_backup.clear();
+    } catch (...) {
+        // The file stays, which loses nothing.
+    }
 }
 
 void QtDesktop::EndProcess() {

@@ -114,10 +114,14 @@ public:
     // Into the prefix user's own local application data, where the Windows
     // build running in that prefix would put it.
     [[nodiscard]] SavedBackup SaveBackup(std::span<const std::uint8_t> bytes) override;
+    void DiscardBackup(TextView path) noexcept override;
     [[noreturn]] void EndProcess() override;
 
 private:
     std::shared_ptr<const wine::Prefix> m_prefix;
+    // The last backup written, with its name's bytes as they are on disk:
+    // its path as text may not spell them.
+    std::filesystem::path m_last_backup;
     std::unique_ptr<RandomSource> m_random;
     std::shared_ptr<ProcessLauncher> m_launcher;  // shared with what waits for programs
     Text m_title = u"sweep-stale-records";

@@ -578,6 +578,14 @@ SavedBackup Win32Desktop::SaveBackup(std::span<const std::uint8_t> bytes) {
     return SavedBackup{true, FromWide(written), {}};
 }
 
+void Win32Desktop::DiscardBackup(TextView path) noexcept {
+    try {
+        ::DeleteFileW(Wide(path).c_str());
+    } catch (...) {
+        // Out of memory for the name: the file stays, which loses nothing.
+    }
+}
+
 void Win32Desktop::EndProcess() { ::ExitProcess(0); }
 
 }  // namespace ssr::win32

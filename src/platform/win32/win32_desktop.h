@@ -76,6 +76,7 @@ public:
     [[nodiscard]] Text RegistryWriteAdvice(const WriteFailure& failure, RegHandle root) const override;
     // Below the user's local application data (%LOCALAPPDATA%).
     [[nodiscard]] SavedBackup SaveBackup(std::span<const std::uint8_t> bytes) override;
+    void DiscardBackup(TextView path) noexcept override;
     [[noreturn]] void EndProcess() override;
 
     // Seeds from the time of day: milliseconds since local midnight.

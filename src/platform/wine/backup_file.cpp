@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,6 +60,28 @@ int WriteAll(int fd, std::string_view bytes) {
     return 0;
 }
 
+constexpr char kTemporaryPrefix[] = ".backup-";
+constexpr char kTemporarySuffix[] = ".tmp";
+
+// A writer killed between making its temporary file and linking it leaves
+// the file for good. Each is named by its writer's process; one whose
+// process is gone has no writer any more. A process that lives under the
+// same number keeps the file until a later write finds it gone.
+void RemoveLeftoverBackupTemporaries(const fs::path& folder) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) continue;
+        const std::string digits =
+            name.substr(sizeof kTemporaryPrefix - 1, name.size() - (sizeof kTemporaryPrefix - 1) - (sizeof kTemporarySuffix - 1));
+        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+        const auto pid = static_cast<pid_t>(std::stol(digits));
+        if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        struct stat st {};
+        if (::lstat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(entry.path().c_str());
+    }
+}
+
 }  // namespace
 
 fs::path LocalAppDataFolder(const Prefix& prefix) {
@@ -80,7 +103,8 @@ NewFile WriteNewFile(const fs::path& folder, const std::function<std::string(int
     fs::create_directories(folder, ec);
     if (ec) return {folder, ec.value()};
 
-    const fs::path temporary = folder / (".backup-" + std::to_string(::getpid()) + ".tmp");
+    RemoveLeftoverBackupTemporaries(folder);
+    const fs::path temporary = folder / (kTemporaryPrefix + std::to_string(::getpid()) + kTemporarySuffix);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return {folder, errno};
     int error = WriteAll(fd, bytes);

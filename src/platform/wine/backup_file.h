@@ -27,7 +27,7 @@ struct NewFile {
 // name `name_for(1)`, `name_for(2)`, ... that is free. The data is flushed to
 // disk under a temporary name, linked to its name (which never replaces a
 // file) and the folder flushed, so after a crash the file is either whole or
-// not there.
+// not there. Temporary files that writers killed midway left in `folder` go.
 [[nodiscard]] NewFile WriteNewFile(const std::filesystem::path& folder,
                                    const std::function<std::string(int attempt)>& name_for, std::string_view bytes);
 

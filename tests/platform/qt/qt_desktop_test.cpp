@@ -419,6 +419,17 @@ INSTANTIATE_TEST_SUITE_P(
                    {kErrorWriteFault, WriteFailureKind::System, u"/p/system.reg", u"Input/output error"},
                    {"/p/system.reg", "could not be rewritten: Input/output error.", "unchanged"}, false}));
 
+TEST_F(DesktopFixture, ADiscardedBackupIsRemovedAndNoOtherFile) {
+    const std::vector<std::uint8_t> bytes{0xFF, 0xFE};
+    const SavedBackup kept = desktop->SaveBackup(bytes);
+    const SavedBackup discarded = desktop->SaveBackup(bytes);
+    ASSERT_TRUE(kept.saved && discarded.saved);
+    desktop->DiscardBackup(kept.path);  // not the last one written: it stays
+    desktop->DiscardBackup(discarded.path);
+    EXPECT_TRUE(QFile::exists(ToQString(kept.path)));
+    EXPECT_FALSE(QFile::exists(ToQString(discarded.path)));
+}
+
 TEST(ShellQuoting, KeepsEveryCharacterOfAPath) {
     EXPECT_EQ(ShellQuoted(u"/home/a b/it's"), u"'/home/a b/it'\\''s'");
 }

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
 
 #include "prefix_files.h"
@@ -25,6 +29,22 @@ TEST(BackupFile, EachWriteTakesTheNextFreeNameAndLeavesNoTemporaryFile) {
     EXPECT_EQ(test::ReadBytes(first.path), "one") << "never overwritten";
     EXPECT_EQ(test::ReadBytes(second.path), "two");
     EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 2);
+}
+
+TEST(BackupFile, TemporariesOfWritersThatDiedGoWithTheNextWrite) {
+    test::TempFolder folder("backup-file");
+    const pid_t dead = ::fork();
+    if (dead == 0) ::_exit(0);
+    ::waitpid(dead, nullptr, 0);
+    const std::string kept[] = {".backup-" + std::to_string(::getppid()) + ".tmp", ".backup-x.tmp", "b.reg"};
+    for (const std::string& name : kept) test::WriteBytes(folder.path() / name, "x");
+    test::WriteBytes(folder.path() / (".backup-" + std::to_string(dead) + ".tmp"), "half");
+    ASSERT_EQ(WriteNewFile(folder.path(), [](int) { return std::string("c.reg"); }, "new").error, 0);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder.path())) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{kept[0], kept[1], kept[2], "c.reg"}))
+        << "a living writer's temporary and other files stay";
 }
 
 TEST(BackupFile, AFolderThatCannotBeMadeNamesItselfAndTheReason) {
