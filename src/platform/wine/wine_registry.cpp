@@ -113,7 +113,9 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
     // hive (as for wineserver), an unreadable one fails every call on it.
     long Load(int h) {
         Hive& hive = hives[h];
-        if (hive.loaded) return hive.load_error;
+        // A hive that could not be parsed says so, with its file, every time.
+        if (hive.loaded)
+            return hive.load_error == kErrorSuccess ? kErrorSuccess : Fail(ReadFailure(hive.path, wine::IoError::Other));
         wine::ReadResult read = wine::ReadWholeFile(hive.path);
         if (read.error == wine::IoError::NotFound) {
             hive.loaded = true;
