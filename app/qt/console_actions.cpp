@@ -309,7 +309,9 @@ int RemoveRecords(const CommandLineOptions& options, const std::vector<Target>& 
         if (options.dry_run) {
             for (const Record& r : checked) out << "Would remove: " << r.key_path << "  (" << r.name << ")\n";
             if (!checked.empty() && session.Prefix().ServerRunning()) {
-                err << kProgram << ToUtf8(session.Desktop().RegistryWriteAdvice(kErrorSharingViolation, kHkeyLocalMachine)) << '\n';
+                const WriteFailure running{kErrorSharingViolation, WriteFailureKind::ServerRunning,
+                                           FromUtf8(session.Prefix().path().string())};
+                err << kProgram << ToUtf8(session.Desktop().RegistryWriteAdvice(running, kHkeyLocalMachine)) << '\n';
                 status = kExitFailure;
             }
             continue;

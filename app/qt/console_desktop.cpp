@@ -42,13 +42,18 @@ Text ConsoleDesktop::ApplicationTitle() const { return m_window_desktop.Applicat
 
 void ConsoleDesktop::SetApplicationTitle(TextView title) { m_window_desktop.SetApplicationTitle(title); }
 
-Text ConsoleDesktop::RegistryWriteAdvice(long status, RegHandle root) const {
-    return m_window_desktop.RegistryWriteAdvice(status, root);
+Text ConsoleDesktop::RegistryWriteAdvice(const WriteFailure& failure, RegHandle root) const {
+    return m_window_desktop.RegistryWriteAdvice(failure, root);
 }
 
 SavedBackup ConsoleDesktop::SaveBackup(std::span<const std::uint8_t> bytes) {
     m_backups.push_back(m_window_desktop.SaveBackup(bytes));
     return m_backups.back();
+}
+
+void ConsoleDesktop::DiscardBackup(TextView path) noexcept {
+    m_window_desktop.DiscardBackup(path);
+    std::erase_if(m_backups, [&](const SavedBackup& backup) { return backup.saved && backup.path == path; });
 }
 
 void ConsoleDesktop::EndProcess() { throw std::logic_error("the command line ends on its own"); }

@@ -18,7 +18,7 @@ public:
 
     // The texts the handlers showed, one line per line of the box, oldest first.
     [[nodiscard]] const std::vector<std::string>& Messages() const { return m_messages; }
-    // The backups written, and the last attempt that failed.
+    // The backups written and kept, and the last attempt that failed.
     [[nodiscard]] const std::vector<SavedBackup>& Backups() const { return m_backups; }
 
     int MsgBox(TextView prompt, int style, std::optional<TextView> caption) override;
@@ -36,8 +36,9 @@ public:
     void SetApplicationTitle(TextView title) override;
     void Randomize() override {}
     double Rnd() override { return 0.5; }
-    [[nodiscard]] Text RegistryWriteAdvice(long status, RegHandle root) const override;
+    [[nodiscard]] Text RegistryWriteAdvice(const WriteFailure& failure, RegHandle root) const override;
     [[nodiscard]] SavedBackup SaveBackup(std::span<const std::uint8_t> bytes) override;
+    void DiscardBackup(TextView path) noexcept override;
     [[noreturn]] void EndProcess() override;
 
 private:

@@ -492,8 +492,12 @@ long WinePrefixRegistry::delete_tree(RegHandle root, TextView subkey, std::uint3
     return m_state->DeleteTree(root, ViewPath(root, subkey, view, has_32bit_view()));
 }
 
-// A store that read part of the file stages nothing: delete_tree refuses.
-CommitResult WinePrefixRegistry::commit() { return m_state->scope == ReadScope::Whole ? m_state->Commit() : CommitResult{}; }
+CommitResult WinePrefixRegistry::commit() {
+    if (m_state->scope == ReadScope::Whole) return m_state->Commit();
+    // A store that read part of the file would write that part as the whole.
+    const WriteFailure refused(kErrorAccessDenied);
+    return CommitResult{{{kHkeyLocalMachine, refused}, {kHkeyCurrentUser, refused}}};
+}
 
 WriteFailure WinePrefixRegistry::failure_detail(long status) const {
     if (m_state->last_failure.status == status) return m_state->last_failure;

@@ -72,7 +72,7 @@ TEST(RecordScope, ListsAsTheWholeFileDoesAndRefusesEveryChange) {
     EXPECT_EQ(CountUninstallEntries(records), 1);
     EXPECT_TRUE(records.has_32bit_view());
     EXPECT_EQ(records.delete_tree(kHkeyLocalMachine, Text(kUninstallKeyPath) + u"\\App", 0), kErrorAccessDenied);
-    EXPECT_EQ(records.commit(), kErrorAccessDenied);
+    EXPECT_EQ(test::Status(records.commit()), kErrorAccessDenied);
 }
 
 }  // namespace
