@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 namespace ssr::wine {
 
@@ -58,6 +59,22 @@ Lock ProbeLock(const fs::path& lock_file) {
     return probe.l_type == F_UNLCK ? Lock::Free : Lock::Held;
 }
 
+// A process on its way out has let go of its files and locks but may still
+// show its working folder for a moment; it will load nothing any more.
+bool Exiting(const fs::path& process) {
+    constexpr unsigned long kProcessExiting = 0x4;  // the kernel's PF_EXITING
+    std::ifstream stat_file(process / "stat");
+    std::string line;
+    if (!std::getline(stat_file, line)) return false;
+    const std::size_t end_of_name = line.rfind(')');
+    if (end_of_name == std::string::npos) return false;
+    std::istringstream fields(line.substr(end_of_name + 1));
+    std::string skipped;
+    for (int i = 0; i < 6; ++i) fields >> skipped;  // state, parent, group, session, terminal, its group
+    unsigned long flags = 0;
+    return fields >> flags && (flags & kProcessExiting) != 0;
+}
+
 // The working folders of the user's wineserver processes named
 // `folder_name` (wineserver changes into its server folder at start and
 // stays there), wherever they are.
@@ -75,6 +92,7 @@ std::vector<fs::path> ServerProcessFolders(const std::string& folder_name) {
         std::ifstream comm(process / "comm");
         std::string name;
         if (!std::getline(comm, name) || !name.starts_with("wineserver")) continue;
+        if (Exiting(process)) continue;
         std::error_code error;
         fs::path cwd = fs::read_symlink(process / "cwd", error);
         if (!error && cwd.filename() == folder_name) folders.push_back(std::move(cwd));

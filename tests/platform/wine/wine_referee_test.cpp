@@ -489,7 +489,7 @@ TEST_P(RealWine, ListsALinkRecordAsItsTargetAndRemovesOnlyTheLinks) {
     }
     EXPECT_EQ(listed, u"Linked target");
     form.PushButton2_Click();
-    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_TRUE(desktop.boxes.empty()) << ToUtf8(desktop.boxes.front().prompt);
 
     std::string check = "@echo off\r\n";
     for (const std::string key : {"HKLM\\" + u + "SsrLinkRecord", "HKLM\\" + u + "SsrLinkHolder",
