@@ -72,7 +72,7 @@ struct Backup {
     void RemoveRecords() {
         WinePrefixRegistry registry(std::make_shared<const Prefix>(prefix));
         for (const Text& key : {kKeys[0], kKeys[2]}) EXPECT_EQ(registry.delete_tree(kHkeyLocalMachine, key, 0), kErrorSuccess);
-        EXPECT_EQ(registry.commit(), kErrorSuccess);
+        EXPECT_EQ(test::Status(registry.commit()), kErrorSuccess);
     }
 };
 
