@@ -17,6 +17,8 @@ void Form1::PushButton3_Click() noexcept {
     int i = 0;
     Text target;
     ProgramView view = ProgramView::Native;
+    // Records of one program maker often share a folder.
+    const FileTestRun file_tests(m_desktop);
     RunSteps(m_desktop, location::kPushButton3Click,
              {
                  {100, [&] {

@@ -105,6 +105,11 @@ public:
     // desktop does not look up). A network path that is found is Exists;
     // one that is not is never Missing. Never fails.
     [[nodiscard]] virtual FileAnswer QueryFileState(TextView path) noexcept = 0;
+    // Many file tests follow, until EndFileTests: a desktop may answer them
+    // from what it learnt of a folder in between (one listing instead of a
+    // search per file), and forgets it all at the end. Nothing by default.
+    virtual void BeginFileTests() noexcept {}
+    virtual void EndFileTests() noexcept {}
     // The value the system gives the environment variable `name` (any case)
     // in a program of `view`; nothing when it has none.
     [[nodiscard]] virtual std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) = 0;
@@ -136,6 +141,19 @@ public:
     virtual void DiscardBackup(TextView path) noexcept = 0;
 
     [[noreturn]] virtual void EndProcess() = 0;
+};
+
+// A run of file tests for as long as it lives: it ends on every way out of
+// a handler, so no answer outlives the click that asked.
+class FileTestRun {
+public:
+    explicit FileTestRun(Desktop& desktop) noexcept : m_desktop(desktop) { m_desktop.BeginFileTests(); }
+    ~FileTestRun() { m_desktop.EndFileTests(); }
+    FileTestRun(const FileTestRun&) = delete;
+    FileTestRun& operator=(const FileTestRun&) = delete;
+
+private:
+    Desktop& m_desktop;
 };
 
 }  // namespace ssr

@@ -54,6 +54,7 @@ Text ScriptedDesktop::HomePageCommandLine(TextView address) const {
 
 FileAnswer ScriptedDesktop::QueryFileState(TextView path) noexcept {
     queried_paths.emplace_back(path);
+    if (file_test_runs_begun > file_test_runs_ended) ++queries_in_runs;
     if (const auto it = undecidable_paths.find(path); it != undecidable_paths.end())
         return FileAnswer{FileState::Unknown, it->second};
     return FileAnswer{InSet(existing_paths, path) ? FileState::Exists : FileState::Missing};

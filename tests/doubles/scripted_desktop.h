@@ -85,6 +85,9 @@ public:
     std::vector<ShellCall> shell_calls;
     std::vector<Command> commands;
     std::vector<Text> queried_paths;
+    int file_test_runs_begun = 0;
+    int file_test_runs_ended = 0;
+    std::size_t queries_in_runs = 0;  // of queried_paths, those asked between a begin and its end
     int randomize_calls = 0;
     struct SavedFile {
         Text path;
@@ -105,6 +108,8 @@ public:
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
     [[nodiscard]] FileAnswer QueryFileState(TextView path) noexcept override;
+    void BeginFileTests() noexcept override { ++file_test_runs_begun; }
+    void EndFileTests() noexcept override { ++file_test_runs_ended; }
     [[nodiscard]] std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) override;
     [[nodiscard]] bool IsPlainFile(TextView path) override;
     [[nodiscard]] std::shared_ptr<PointerPicture> LoadPointer(TextView path) override;

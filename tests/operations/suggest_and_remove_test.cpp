@@ -59,6 +59,10 @@ TEST_F(OperationsTest, SuggestAsksTheFileSystemOncePerEntryAndRepeatsItself) {
     EXPECT_EQ(CheckStates(), (std::vector<bool>{false, true, false, false}));
     form->PushButton3_Click();
     EXPECT_EQ(CheckStates(), (std::vector<bool>{false, true, false, false}));
+    // Each click's tests are one run, ended with the click: nothing learnt carries over.
+    EXPECT_EQ(desktop.file_test_runs_begun, 2);
+    EXPECT_EQ(desktop.file_test_runs_ended, 2);
+    EXPECT_EQ(desktop.queries_in_runs, 6U);
     EXPECT_EQ(registry.delete_calls(), 0U);
 }
 
@@ -108,6 +112,7 @@ TEST_F(OperationsTest, SuggestWithAFailedCountWalksIntoTheBodyOnceAndEnds) {
     Refuse("Count");
     form->PushButton3_Click();
     EXPECT_EQ(ReportLabels(), (std::vector<int>{100, 102}));
+    EXPECT_EQ(desktop.file_test_runs_ended, desktop.file_test_runs_begun);
     EXPECT_EQ(CheckStates(), std::vector<bool>{false});
 }
 

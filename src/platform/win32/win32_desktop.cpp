@@ -212,6 +212,9 @@ Text Win32Desktop::CaptionOrTitle(std::optional<TextView> caption) const {
 }
 
 int Win32Desktop::MsgBox(TextView prompt, int style, std::optional<TextView> caption) {
+    // Files may come and go while the user reads the box.
+    if (m_listings) m_listings->Forget();
+    m_run_drives.reset();
     return ::MessageBoxW(m_owner, Wide(prompt).c_str(), Wide(CaptionOrTitle(caption)).c_str(),
                          static_cast<UINT>(style));
 }
@@ -389,22 +392,42 @@ FileAnswer Win32Desktop::QueryFileState(TextView path) noexcept {
         // unmapped network drive) says nothing about the program.
         if (drive_rooted) {
             const unsigned letter = static_cast<unsigned>(LowerCaseUnit(path[0]) - u'a');
-            if ((::GetLogicalDrives() & (1UL << letter)) == 0) return FileAnswer{FileState::Unknown, FileDoubt::NoSuchDrive};
+            // Wine looks at every drive letter for this; a run asks once.
+            if (m_listings && !m_run_drives) m_run_drives = ::GetLogicalDrives();
+            const DWORD drives = m_run_drives ? *m_run_drives : ::GetLogicalDrives();
+            if ((drives & (1UL << letter)) == 0) return FileAnswer{FileState::Unknown, FileDoubt::NoSuchDrive};
         }
         const QuietFileErrors quiet;
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return FileAnswer{FileState::Exists};
-        const DWORD error = ::GetLastError();
-        // A server that does not answer looks like one without the file.
-        if (network) return FileAnswer{FileState::Unknown, FileDoubt::NetworkPath};
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            if (UnresolvedShortName(path)) return FileAnswer{FileState::Unknown, FileDoubt::ShortName};
-            return FileAnswer{FileState::Missing};
+        if (m_listings && drive_rooted) {
+            const auto test = [](TextView asked) { return AskFileSystem(asked, false); };
+            if (const auto answer = m_listings->Answer(path, test)) return *answer;
         }
-        return FileAnswer{FileState::Unknown, DoubtOfError(error)};
+        return AskFileSystem(path, network);
     } catch (...) {
         return FileAnswer{FileState::Unknown, FileDoubt::Unreadable};
     }
+}
+
+void Win32Desktop::BeginFileTests() noexcept {
+    try {
+        m_run_drives.reset();
+        m_listings.emplace();
+    } catch (...) {
+        m_listings.reset();  // every test goes to the file system, as without a run
+    }
+}
+
+FileAnswer Win32Desktop::AskFileSystem(TextView path, bool network) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return FileAnswer{FileState::Exists};
+    const DWORD error = ::GetLastError();
+    // A server that does not answer looks like one without the file.
+    if (network) return FileAnswer{FileState::Unknown, FileDoubt::NetworkPath};
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        if (UnresolvedShortName(path)) return FileAnswer{FileState::Unknown, FileDoubt::ShortName};
+        return FileAnswer{FileState::Missing};
+    }
+    return FileAnswer{FileState::Unknown, DoubtOfError(error)};
 }
 
 std::optional<Text> Win32Desktop::EnvironmentVariable(TextView name, ProgramView view) {

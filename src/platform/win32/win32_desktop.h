@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/desktop.h"
+#include "platform/win32/folder_listings.h"
 #include "platform/win32/handles.h"
 
 namespace ssr::win32 {
@@ -65,6 +66,12 @@ public:
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
     [[nodiscard]] FileAnswer QueryFileState(TextView path) noexcept override;
+    // In between, a folder many tests ask about is listed once (FolderListings).
+    void BeginFileTests() noexcept override;
+    void EndFileTests() noexcept override {
+        m_listings.reset();
+        m_run_drives.reset();
+    }
     [[nodiscard]] std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) override;
     [[nodiscard]] bool IsPlainFile(TextView path) override;
     [[nodiscard]] std::shared_ptr<PointerPicture> LoadPointer(TextView path) override;
@@ -97,6 +104,8 @@ private:
     void ProgramEnd(Watch* watch) noexcept;
 
     [[nodiscard]] Text CaptionOrTitle(std::optional<TextView> caption) const;
+    // The file system's own answer for a drive-rooted or network path.
+    [[nodiscard]] static FileAnswer AskFileSystem(TextView path, bool network);
 
     HWND m_owner = nullptr;
     Text m_title;
@@ -104,6 +113,8 @@ private:
     std::mt19937 m_random;
     UniqueHwnd m_watch_window;
     std::vector<std::unique_ptr<Watch>> m_watches;
+    std::optional<FolderListings> m_listings;  // only during a run of file tests
+    std::optional<DWORD> m_run_drives;         // the drive letters, once asked in a run
 };
 
 }  // namespace ssr::win32

@@ -123,6 +123,65 @@ INSTANTIATE_TEST_SUITE_P(
                       FileCase{"malformed", Made::Nothing, L"C:\\a\"b<c>|d", kUnknown, false}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// In a run of file tests a folder asked about often is listed once; the
+// listing gives the answers the file system gives one by one.
+struct ListedCase {
+    const char* label;
+    const wchar_t* made;   // a file below the scratch folder, or nothing; a trailing backslash makes a folder
+    const wchar_t* asked;  // below the scratch folder; nullptr asks for the made file's short name
+    FileState state;
+};
+
+class ListedFolderTest : public Win32DesktopTest, public ::testing::WithParamInterface<ListedCase> {};
+
+TEST_P(ListedFolderTest, AnswersAsTheFileSystemDoes) {
+    const ListedCase& row = GetParam();
+    if (row.made) {
+        const fs::path made = m_scratch / row.made;
+        if (made.filename().empty()) fs::create_directories(made);
+        else WriteBytes(made, {'x'});
+    }
+    fs::path asked = m_scratch / (row.asked ? row.asked : L"");
+    if (!row.asked) {
+        std::wstring short_path(MAX_PATH + 1, L'\0');
+        short_path.resize(::GetShortPathNameW((m_scratch / row.made).c_str(), short_path.data(), MAX_PATH + 1));
+        asked = m_scratch / fs::path(short_path).filename();
+    }
+    const FileAnswer one_by_one = m_desktop.QueryFileState(PathText(asked));
+    m_desktop.BeginFileTests();
+    for (int i = 0; i <= FolderListings::kAskedBeforeListing; ++i)
+        (void)m_desktop.QueryFileState(PathText(asked.parent_path() / (L"other" + std::to_wstring(i) + L".exe")));
+    const FileAnswer listed = m_desktop.QueryFileState(PathText(asked));
+    m_desktop.EndFileTests();
+    EXPECT_EQ(listed.state, row.state);
+    EXPECT_EQ(listed, one_by_one);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ListedFolderTest,
+    ::testing::Values(ListedCase{"file_there", L"uninst.exe", L"uninst.exe", kHere},
+                      ListedCase{"file_in_other_case", L"Uninst.EXE", L"UNINST.exe", kHere},
+                      ListedCase{"non_ascii_file", L"Удалить 旧.exe", L"Удалить 旧.exe", kHere},
+                      ListedCase{"folder_there", L"Sub\\", L"sub", kHere},
+                      ListedCase{"file_not_there", nullptr, L"gone.exe", kGone},
+                      ListedCase{"short_name_of_a_file_there", L"A Long Program Name.exe", nullptr, kHere},
+                      ListedCase{"short_name_nothing_resolves", nullptr, L"UNINST~1.EXE", kUnknown},
+                      ListedCase{"trailing_dot_is_dropped", L"uninst.exe", L"uninst.exe.", kHere},
+                      ListedCase{"folder_not_there", nullptr, L"nowhere\\gone.exe", kGone}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// The listing is the click's view of the folder, and goes with the click.
+TEST_F(Win32DesktopTest, NoListingOutlivesItsRun) {
+    const Text file = PathText(m_scratch / L"uninst.exe");
+    WriteBytes(m_scratch / L"uninst.exe", {'x'});
+    m_desktop.BeginFileTests();
+    for (int i = 0; i <= FolderListings::kAskedBeforeListing; ++i) (void)m_desktop.QueryFileState(file);
+    fs::remove(m_scratch / L"uninst.exe");
+    EXPECT_EQ(m_desktop.QueryFileState(file).state, kHere);
+    m_desktop.EndFileTests();
+    EXPECT_EQ(m_desktop.QueryFileState(file).state, kGone);
+}
+
 // A 64-bit program is given the 64-bit folders; a record of the 32-bit place
 // is read with the folders a 32-bit program is given.
 TEST_F(Win32DesktopTest, EnvironmentIsTheSystemsPerProgramView) {
