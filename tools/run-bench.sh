@@ -13,3 +13,10 @@ trap cleanup EXIT
 for bench in build/linux/bench/*_bench; do
   [ -x "$bench" ] && "$bench" "$@"
 done
+# The Windows program's benchmarks, under Wine in a prefix of their own.
+if compgen -G "build/windows/bench/*_bench.exe" >/dev/null; then
+  export WINEPREFIX="$run_dir/windows/prefix"
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  for bench in build/windows/bench/*_bench.exe; do tools/wine-run "$bench"; done
+fi
