@@ -266,14 +266,6 @@ bool SameTree(RegFile& file, RegFile::Node* node, const Text& path,
     return true;
 }
 
-std::pair<std::uint64_t, std::uint64_t> Stamps() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    const auto seconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(now).count());
-    const auto ticks = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 100) +
-                       116444736000000000ULL;
-    return {seconds, ticks};
-}
-
 std::string Words(IoError error) {
     switch (error) {
         case IoError::AccessDenied: return "it is read-only or not yours to change";
@@ -354,7 +346,7 @@ RestoreReport RestoreBackup(const Prefix& prefix, const fs::path& backup, const 
     HiveWork hives[2];
     Architecture architecture = Architecture::Unknown;
     std::size_t refused = 0;
-    const auto [seconds, ticks] = Stamps();
+    const auto [seconds, ticks] = HeaderStampsNow();
     for (const int h : {kMachine, kUser}) {
         const bool needed = !by_path[h].empty();
         if (!needed && h == kUser) continue;

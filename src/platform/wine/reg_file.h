@@ -27,6 +27,14 @@ namespace ssr::wine {
 // (user.reg after system.reg) that names another stops being read there.
 enum class Architecture { Unknown, Win32, Win64 };
 
+// The two clocks a section header is stamped with, read now: Unix seconds
+// and Windows FILETIME ticks.
+struct HeaderStamps {
+    std::uint64_t unix_seconds;
+    std::uint64_t filetime;
+};
+[[nodiscard]] HeaderStamps HeaderStampsNow();
+
 class RegFile {
 public:
     struct Node {

@@ -3,8 +3,17 @@
 #include "platform/wine/reg_file.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace ssr::wine {
+
+HeaderStamps HeaderStampsNow() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto seconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+    const auto ticks = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 100) +
+                       116444736000000000ULL;
+    return {seconds, ticks};
+}
 
 std::vector<std::pair<std::uint32_t, std::uint32_t>> RegFile::SubtreeRanges(const Node* node) const {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> cut;

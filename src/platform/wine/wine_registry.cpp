@@ -235,14 +235,6 @@ namespace {
 // How long a second writer of the same prefix waits for the first.
 constexpr std::chrono::milliseconds kLockWait{3000};
 
-std::pair<std::uint64_t, std::uint64_t> Stamps() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    const auto seconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(now).count());
-    const auto ticks = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 100) +
-                       116444736000000000ULL;
-    return {seconds, ticks};
-}
-
 }  // namespace
 
 // Reads the hive again when the file changed since it was read, keeping
@@ -375,7 +367,7 @@ long WinePrefixRegistry::State::CommitHive(int h, const wine::ServerLock& held) 
         if (!hive.file->HasStaged()) return kErrorSuccess;  // someone else deleted them all
         if ((error = MayWrite(h, &held)) != kErrorSuccess) return error;
 
-        const auto [seconds, ticks] = Stamps();
+        const auto [seconds, ticks] = wine::HeaderStampsNow();
         wine::RegFile::Rewrite rewrite = hive.file->WithoutStaged(seconds, ticks);
         // A hive that links elsewhere is replaced where it really lives.
         std::error_code ec;
