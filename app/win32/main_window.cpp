@@ -2,11 +2,11 @@
 #include "app/win32/main_window.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include "app/win32/fonts.h"
 #include "app/win32/icons.h"
 #include "application/button_colours.h"
 #include "application/layout.h"
@@ -26,17 +26,6 @@ constexpr UINT_PTR kHeaderSubclassId = 2;
 COLORREF Resolve(std::uint32_t colour) {
     if (IsSystemColor(colour)) return ::GetSysColor(SystemColorIndex(colour));
     return static_cast<COLORREF>(colour & 0x00FFFFFF);
-}
-
-UniqueHfont MakeFont(const FontDesign& design, int dpi) {
-    LOGFONTW font{};
-    font.lfHeight = -static_cast<LONG>(std::lround(design.points * dpi / 72.0));
-    font.lfWeight = design.bold ? FW_BOLD : FW_NORMAL;
-    font.lfCharSet = DEFAULT_CHARSET;
-    font.lfQuality = CLEARTYPE_QUALITY;
-    const std::wstring face(design.face.begin(), design.face.end());
-    face.copy(font.lfFaceName, LF_FACESIZE - 1);
-    return UniqueHfont(::CreateFontIndirectW(&font));
 }
 
 }  // namespace

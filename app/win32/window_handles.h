@@ -25,6 +25,14 @@ struct HiconTraits {
 };
 using UniqueHicon = UniqueHandle<HiconTraits>;
 
+// A device context of one's own (CreateCompatibleDC), not one lent by a window.
+struct HdcTraits {
+    using Handle = HDC;
+    static constexpr Handle None() noexcept { return nullptr; }
+    static void Close(Handle dc) noexcept { ::DeleteDC(dc); }
+};
+using UniqueHdc = UniqueHandle<HdcTraits>;
+
 // A device context from GetDC, given back to the window it came from (the
 // screen for nullptr). ReleaseDC needs the window too, so it is kept beside
 // the handle rather than in a traits type.
