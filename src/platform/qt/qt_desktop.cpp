@@ -2,9 +2,7 @@
 #include "platform/qt/qt_desktop.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPixmap>
@@ -17,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "catalogue/reg_export.h"
 #include "platform/failure.h"
@@ -27,9 +26,6 @@
 namespace ssr {
 
 namespace {
-
-// Enough of a program's standard error to find Wine's own complaint in it.
-constexpr qsizetype kKeptErrorOutput = 4096;
 
 // Pointer files are a few kilobytes; anything far larger is not one.
 constexpr qint64 kMaxPointerFileSize = 4 * 1024 * 1024;
@@ -68,20 +64,19 @@ std::vector<ButtonChoice> ButtonsOf(int style) {
 
 }  // namespace
 
-QString WineProgram(const QProcessEnvironment& environment) {
-    const QString wine = environment.value(QStringLiteral("WINE"));
-    return wine.isEmpty() ? QStringLiteral("wine") : wine;
+std::string WineProgram(const char* wine_variable) {
+    return wine_variable && *wine_variable ? wine_variable : "wine";
 }
 
-QString WineServerProgram(const QProcessEnvironment& environment) {
-    const QString server = environment.value(QStringLiteral("WINESERVER"));
-    if (!server.isEmpty()) return server;
-    const QString wine = WineProgram(environment);
-    if (wine.contains(u'/')) {
-        const QFileInfo beside(QFileInfo(wine).absolutePath() + QStringLiteral("/wineserver"));
-        if (beside.isFile() && beside.isExecutable()) return beside.filePath();
+std::string WineServerProgram(const char* wineserver_variable, const std::string& wine) {
+    if (wineserver_variable && *wineserver_variable) return wineserver_variable;
+    if (const std::size_t slash = wine.rfind('/'); slash != std::string::npos) {
+        const std::string beside = wine.substr(0, slash + 1) + "wineserver";
+        struct stat status {};
+        if (::stat(beside.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(beside.c_str(), X_OK) == 0)
+            return beside;
     }
-    return QStringLiteral("wineserver");
+    return "wineserver";
 }
 
 QString WineOpenFailure(const ProcessOutcome& outcome) {
@@ -167,52 +162,6 @@ double MersenneRandom::Next() {
     return static_cast<double>(m_engine() >> 11) * 0x1.0p-53;
 }
 
-bool QProcessLauncher::StartDetached(const LaunchRequest& request) {
-    QProcess process;
-    process.setProgram(request.program);
-    process.setArguments(request.arguments);
-    process.setWorkingDirectory(request.working_directory);
-    process.setProcessEnvironment(request.environment);
-    process.setStandardInputFile(QProcess::nullDevice());
-    return process.startDetached();
-}
-
-bool QProcessLauncher::StartWatched(const LaunchRequest& request, ProcessWatch ended) {
-    // No parent: the process object lives until the program ends, and a
-    // window that closes first leaves the program running (the process ends
-    // at once, without destructors).
-    auto* process = new QProcess;
-    process->setProgram(request.program);
-    process->setArguments(request.arguments);
-    process->setWorkingDirectory(request.working_directory);
-    process->setProcessEnvironment(request.environment);
-    process->setStandardInputFile(QProcess::nullDevice());
-    process->setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    auto kept = std::make_shared<QByteArray>();
-    auto clock = std::make_shared<QElapsedTimer>();
-    QObject::connect(process, &QProcess::readyReadStandardError, process, [process, kept] {
-        const QByteArray said = process->readAllStandardError();
-        std::fwrite(said.constData(), 1, static_cast<std::size_t>(said.size()), stderr);
-        if (kept->size() < kKeptErrorOutput) kept->append(said.left(kKeptErrorOutput - kept->size()));
-    });
-    QObject::connect(process, &QProcess::finished, process,
-                     [process, kept, clock, ended = std::move(ended)](int exit_code, QProcess::ExitStatus status) {
-                         const QByteArray rest = process->readAllStandardError();
-                         std::fwrite(rest.constData(), 1, static_cast<std::size_t>(rest.size()), stderr);
-                         kept->append(rest.left(std::max<qsizetype>(0, kKeptErrorOutput - kept->size())));
-                         process->deleteLater();
-                         if (ended)
-                             ended(ProcessOutcome{exit_code, status == QProcess::CrashExit,
-                                                  std::chrono::milliseconds(clock->elapsed()), *kept});
-                     });
-    clock->start();
-    process->start();
-    // Only the start is waited for (the exec), never the program.
-    if (process->waitForStarted()) return true;
-    delete process;
-    return false;
-}
-
 QtDesktop::QtDesktop(std::shared_ptr<const wine::Prefix> prefix, std::unique_ptr<RandomSource> random,
                      std::shared_ptr<ProcessLauncher> launcher)
     : m_prefix(std::move(prefix)), m_random(std::move(random)), m_launcher(std::move(launcher)) {}
@@ -250,17 +199,18 @@ ShellStart QtDesktop::ShellOpen(std::intptr_t /*owner*/, TextView file, TextView
     // The program belongs to the prefix, so it runs under Wine in that prefix;
     // Wine rebuilds the Windows command line from the arguments. $WINE names
     // the Wine to use, as Lutris and other runners set it.
+    // The prefix and the paths in it go as their bytes: its folder's name need not be UTF-8.
     LaunchRequest request;
-    request.environment = QProcessEnvironment::systemEnvironment();
-    request.program = WineProgram(request.environment);
-    request.arguments.append(ToQString(file));
-    request.arguments.append(SplitWindowsArguments(parameters));
-    if (const auto folder = LinuxPath(*m_prefix, directory)) request.working_directory = QString::fromStdString(folder->string());
-    request.environment.insert(QStringLiteral("WINEPREFIX"), QString::fromStdString(m_prefix->path().string()));
+    request.program = WineProgram(std::getenv("WINE"));
+    request.arguments.push_back(ToUtf8(file));
+    for (const QString& argument : SplitWindowsArguments(parameters)) request.arguments.push_back(argument.toStdString());
+    if (const auto folder = LinuxPath(*m_prefix, directory)) request.working_directory = folder->native();
+    request.environment.emplace_back("WINEPREFIX", m_prefix->path().native());
 
     // The registry is on disk once the prefix's wineserver is gone: it
     // writes its copy when the last program has ended and it shuts down.
-    LaunchRequest server_gone{WineServerProgram(request.environment), {QStringLiteral("-w")}, {}, request.environment};
+    LaunchRequest server_gone{WineServerProgram(std::getenv("WINESERVER"), request.program), {"-w"}, {},
+                              request.environment};
     const std::weak_ptr<ProcessLauncher> launcher = m_launcher;
     auto on_end = [ended = std::move(ended), server_gone, launcher](const ProcessOutcome& outcome) {
         if (!ended) return;
@@ -273,7 +223,7 @@ ShellStart QtDesktop::ShellOpen(std::intptr_t /*owner*/, TextView file, TextView
             ended({true, {}});
     };
     if (m_launcher->StartWatched(request, std::move(on_end))) return {true, {}};
-    return {false, u"Wine could not be started (\"" + ToText(request.program) +
+    return {false, u"Wine could not be started (\"" + FromUtf8(request.program) +
                        u"\"). Install Wine, or set WINE to the Wine program to use."};
 }
 
@@ -281,9 +231,8 @@ void QtDesktop::StartCommand(TextView command_line, ShowCommand /*show*/) {
     QStringList words = QProcess::splitCommand(ToQString(command_line));
     if (words.isEmpty()) throw Failure(kFileNotFound);
     LaunchRequest request;
-    request.program = words.takeFirst();
-    request.arguments = words;
-    request.environment = QProcessEnvironment::systemEnvironment();
+    request.program = words.takeFirst().toStdString();
+    for (const QString& word : words) request.arguments.push_back(word.toStdString());
     if (!m_launcher->StartDetached(request)) throw Failure(kFileNotFound);
 }
 

@@ -4,7 +4,6 @@
 // paths mapped into that prefix.
 
 #include <QCursor>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -14,8 +13,10 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <string>
 
 #include "platform/desktop.h"
+#include "platform/qt/process_launcher.h"
 #include "platform/wine/wine_prefix.h"
 
 namespace ssr {
@@ -36,41 +37,6 @@ public:
 
 private:
     std::mt19937_64 m_engine{0};
-};
-
-// A program to start.
-struct LaunchRequest {
-    QString program;
-    QStringList arguments;
-    QString working_directory;
-    QProcessEnvironment environment;
-};
-
-// How a watched program ended.
-struct ProcessOutcome {
-    int exit_code = 0;
-    bool crashed = false;
-    std::chrono::milliseconds ran_for{0};
-    QByteArray error_output;  // the start of what it wrote to its standard error
-};
-using ProcessWatch = std::function<void(const ProcessOutcome&)>;
-
-// Starts programs; tests put in one that only records.
-class ProcessLauncher {
-public:
-    virtual ~ProcessLauncher() = default;
-    // Starts a program that runs on its own; true when it was started.
-    [[nodiscard]] virtual bool StartDetached(const LaunchRequest& request) = 0;
-    // Starts a program and tells `ended`, from the event loop, when it has
-    // ended; nothing waits for it. True when it was started.
-    [[nodiscard]] virtual bool StartWatched(const LaunchRequest& request, ProcessWatch ended) = 0;
-};
-
-class QProcessLauncher final : public ProcessLauncher {
-public:
-    [[nodiscard]] bool StartDetached(const LaunchRequest& request) override;
-    // What the program writes to its standard error still reaches ours.
-    [[nodiscard]] bool StartWatched(const LaunchRequest& request, ProcessWatch ended) override;
 };
 
 // A pointer picture that Qt can show.
@@ -144,10 +110,12 @@ private:
 // <prefix>/bin/sweep-stale-records.
 [[nodiscard]] std::filesystem::path ProgramFilesFolder(const std::filesystem::path& program);
 
-// The Wine that starts a prefix's programs: $WINE when set, else wine from PATH.
-[[nodiscard]] QString WineProgram(const QProcessEnvironment& environment);
-// Its server: $WINESERVER when set, else the wineserver beside that Wine, else from PATH.
-[[nodiscard]] QString WineServerProgram(const QProcessEnvironment& environment);
+// The Wine that starts a prefix's programs: $WINE when set (`wine_variable`),
+// else wine from PATH.
+[[nodiscard]] std::string WineProgram(const char* wine_variable);
+// Its server: $WINESERVER when set (`wineserver_variable`), else the
+// wineserver beside `wine` when that names a folder, else from PATH.
+[[nodiscard]] std::string WineServerProgram(const char* wineserver_variable, const std::string& wine);
 
 // How long a Wine that could not open its program takes at most to say so
 // and end; a program that runs longer has started.

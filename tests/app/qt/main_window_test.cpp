@@ -345,8 +345,8 @@ TEST_P(Promotion, OpensTheHomePageOnSevenOnly) {
     window.Load();
     if (GetParam().starts) {
         ASSERT_EQ(launches.size(), 1U);
-        EXPECT_EQ(launches.front().program, QStringLiteral("xdg-open"));
-        EXPECT_EQ(launches.front().arguments, QStringList({ToQString(kHomePageAddress)}));
+        EXPECT_EQ(launches.front().program, "xdg-open");
+        EXPECT_EQ(launches.front().arguments, std::vector<std::string>{ToUtf8(kHomePageAddress)});
     } else {
         EXPECT_TRUE(launches.empty());
     }

@@ -19,6 +19,8 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/failure.h"
 #include "platform/wine/wine_prefix.h"
@@ -146,10 +148,10 @@ TEST_F(DesktopFixture, ShellOpenRunsTheProgramUnderWineInThePrefix) {
     EXPECT_TRUE(answer.started);
     ASSERT_EQ(requests.size(), 1U);
     const LaunchRequest& r = requests.front();
-    EXPECT_EQ(r.program, WineProgram(QProcessEnvironment::systemEnvironment()));
-    EXPECT_EQ(r.arguments, QStringList({"C:\\Program Files\\App\\unins000.exe", "/SILENT", "/LOG=C:\\a b.txt"}));
-    EXPECT_EQ(r.working_directory, QString::fromStdString(Root().string()));
-    EXPECT_EQ(r.environment.value("WINEPREFIX"), QString::fromStdString(Prefix().string()));
+    EXPECT_EQ(r.program, WineProgram(std::getenv("WINE")));
+    EXPECT_EQ(r.arguments, (std::vector<std::string>{"C:\\Program Files\\App\\unins000.exe", "/SILENT", "/LOG=C:\\a b.txt"}));
+    EXPECT_EQ(r.working_directory, Root().native());
+    EXPECT_EQ(r.environment, (std::vector<std::pair<std::string, std::string>>{{"WINEPREFIX", Prefix().native()}}));
 }
 
 TEST_F(DesktopFixture, ShellOpenOfNothingStartsNothing) {
@@ -166,7 +168,7 @@ TEST_F(DesktopFixture, ShellOpenStartsTheWineOfTheVariableAndSaysWhyWhenItCannot
     if (was_set) qputenv("WINE", saved);
     else qunsetenv("WINE");
     ASSERT_EQ(requests.size(), 1U);
-    EXPECT_EQ(requests.front().program, QStringLiteral("/nonexistent/runner/wine"));
+    EXPECT_EQ(requests.front().program, "/nonexistent/runner/wine");
     EXPECT_FALSE(answer.started);
     EXPECT_TRUE(answer.reason.starts_with(u"Wine could not be started (\"/nonexistent/runner/wine\")"))
         << ToUtf8(answer.reason);
@@ -190,8 +192,8 @@ TEST_P(ProgramEnd, IsHeardOnceTheWineServerHasGone) {
     if (GetParam().started) {
         EXPECT_TRUE(heard.empty()) << "heard before the registry is on disk";
         ASSERT_EQ(launcher->watchers.size(), 2U);
-        EXPECT_EQ(requests.back().arguments, QStringList({"-w"}));
-        EXPECT_EQ(requests.back().environment.value("WINEPREFIX"), QString::fromStdString(Prefix().string()));
+        EXPECT_EQ(requests.back().arguments, std::vector<std::string>{"-w"});
+        EXPECT_EQ(requests.back().environment, (std::vector<std::pair<std::string, std::string>>{{"WINEPREFIX", Prefix().native()}}));
         launcher->watchers[1](ProcessOutcome{});
     }
     ASSERT_EQ(heard.size(), 1U);
@@ -214,7 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The real Wine of the test run, asked to start a program that is not there.
 TEST(WineReferee, AProgramWineCannotOpenIsHeardAsNotStarted) {
     const QByteArray prefix = qgetenv("WINEPREFIX");
-    if (prefix.isEmpty() || QStandardPaths::findExecutable(WineProgram(QProcessEnvironment::systemEnvironment())).isEmpty())
+    if (prefix.isEmpty() || FindProgram(WineProgram(std::getenv("WINE")), std::getenv("PATH")).empty())
         GTEST_SKIP() << "needs the test run's Wine prefix (make test)";
     QtDesktop desktop(std::make_shared<const wine::Prefix>(prefix.toStdString()));
     std::optional<ShellStart> heard;
@@ -225,6 +227,139 @@ TEST(WineReferee, AProgramWineCannotOpenIsHeardAsNotStarted) {
     EXPECT_FALSE(heard->started);
     EXPECT_TRUE(Contains(heard->reason, u"wine: ")) << ToUtf8(heard->reason);
 }
+
+// A prefix whose folder's name is not UTF-8, with a Wine and a wineserver of
+// its own (so $WINE's path is not UTF-8 either) that write down what they were
+// started with. The real launcher starts them, as an Uninstall click does.
+enum class Passed { Prefix, WorkingFolder, Wine, WineServer };
+struct BytesCase {
+    std::string path;
+    const char* record;  // what the program wrote down: one line per thing it was given
+    int line;
+    Passed expected;
+};
+
+class PathBytes : public ::testing::TestWithParam<BytesCase> {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = std::make_unique<QTemporaryDir>();
+        const std::filesystem::path root = s_dir->path().toStdString();
+        s_prefix = root / "pre\xff\xfe fix";
+        s_records = root / "records";
+        std::filesystem::create_directories(s_prefix / "drive_c" / "App");
+        std::filesystem::create_directories(s_prefix / "dosdevices");
+        std::filesystem::create_directory_symlink("../drive_c", s_prefix / "dosdevices" / "c:");
+        std::filesystem::create_directories(s_prefix / "bin");
+        std::filesystem::create_directories(s_records);
+        s_wine = s_prefix / "bin" / "wine";
+        s_server = s_prefix / "bin" / "wineserver";
+        WriteScript(s_wine, "printf '%s\\n' \"$WINEPREFIX\" \"$(pwd -P)\" \"$0\" > '" + (s_records / "wine").native() + "'");
+        WriteScript(s_server, "printf '%s\\n' \"$WINEPREFIX\" \"$0\" > '" + (s_records / "wineserver").native() + "'");
+
+        const QByteArray saved_wine = qgetenv("WINE");
+        const QByteArray saved_server = qgetenv("WINESERVER");
+        qputenv("WINE", QByteArray::fromStdString(s_wine.native()));
+        qunsetenv("WINESERVER");
+        QtDesktop desktop(std::make_shared<const wine::Prefix>(s_prefix));
+        std::optional<ShellStart> heard;
+        const ShellStart answer = desktop.ShellOpen(0, u"C:\\App\\unins000.exe", u"/S", u"C:\\App", ShowCommand::Normal,
+                                                    [&](const ShellStart& s) { heard = s; });
+        s_started = answer.started && QTest::qWaitFor([&] { return heard.has_value(); }, 20000) && heard->started;
+        if (saved_wine.isNull()) qunsetenv("WINE");
+        else qputenv("WINE", saved_wine);
+        if (!saved_server.isNull()) qputenv("WINESERVER", saved_server);
+    }
+    static void TearDownTestSuite() {
+        // QTemporaryDir cannot name a folder that is not UTF-8 to remove it.
+        std::error_code ignored;
+        std::filesystem::remove_all(s_prefix, ignored);
+        s_dir.reset();
+    }
+
+    static void WriteScript(const std::filesystem::path& path, const std::string& body) {
+        std::ofstream(path, std::ios::binary) << "#!/bin/sh\n" << body << "\n";
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    }
+    static std::string Expected(Passed passed) {
+        switch (passed) {
+            case Passed::Prefix: return s_prefix.native();
+            case Passed::WorkingFolder: return std::filesystem::canonical(s_prefix / "drive_c" / "App").native();
+            case Passed::Wine: return s_wine.native();
+            case Passed::WineServer: return s_server.native();
+        }
+        return {};
+    }
+    static std::vector<std::string> Lines(const char* record) {
+        std::ifstream file(s_records / record, std::ios::binary);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(file, line);) lines.push_back(line);
+        return lines;
+    }
+
+    static inline std::unique_ptr<QTemporaryDir> s_dir;
+    static inline std::filesystem::path s_prefix, s_records, s_wine, s_server;
+    static inline bool s_started = false;
+};
+
+TEST_P(PathBytes, ReachWineAsTheyAreOnDisk) {
+    ASSERT_TRUE(s_started) << "the stand-in Wine did not run to its end";
+    const std::vector<std::string> lines = Lines(GetParam().record);
+    ASSERT_GT(lines.size(), static_cast<std::size_t>(GetParam().line)) << GetParam().record << " wrote too little";
+    EXPECT_EQ(lines[static_cast<std::size_t>(GetParam().line)], Expected(GetParam().expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PrefixNotInUtf8, PathBytes,
+    ::testing::Values(BytesCase{"PrefixToWine", "wine", 0, Passed::Prefix},
+                      BytesCase{"WorkingFolder", "wine", 1, Passed::WorkingFolder},
+                      BytesCase{"WineFromTheVariable", "wine", 2, Passed::Wine},
+                      BytesCase{"PrefixToTheServerWaitedFor", "wineserver", 0, Passed::Prefix},
+                      BytesCase{"ServerBesideThatWine", "wineserver", 1, Passed::WineServer}),
+    [](const auto& info) { return info.param.path; });
+
+// Started means the program itself runs: what cannot be run is not started.
+struct StartCase {
+    std::string behaviour;
+    LaunchRequest request;  // "<marker>" stands for a file the program makes
+    bool detached;
+    bool started;
+};
+
+class RealLauncher : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(RealLauncher, StartsOnlyWhatRuns) {
+    QTemporaryDir dir;
+    const std::string marker = (std::filesystem::path(dir.path().toStdString()) / "ran").native();
+    LaunchRequest request = GetParam().request;
+    for (std::string& argument : request.arguments)
+        if (argument == "<marker>") argument = marker;
+    QProcessLauncher launcher;
+    bool ended = false;
+    const bool started = GetParam().detached ? launcher.StartDetached(request)
+                                             : launcher.StartWatched(request, [&](const ProcessOutcome&) { ended = true; });
+    EXPECT_EQ(started, GetParam().started);
+    if (!started) {
+        QTest::qWait(50);
+        EXPECT_FALSE(ended) << "a program that did not start was heard to end";
+        return;
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(marker); }, 10000));
+    if (!GetParam().detached) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ended; }, 10000));
+    }
+}
+
+const LaunchRequest kMakesMarker{"sh", {"-c", ": > \"$0\"", "<marker>"}, {}, {}};
+INSTANTIATE_TEST_SUITE_P(
+    Starts, RealLauncher,
+    ::testing::Values(StartCase{"WatchedFromPath", kMakesMarker, false, true},
+                      StartCase{"DetachedFromPath", kMakesMarker, true, true},
+                      StartCase{"MissingProgram", {"/nonexistent/ssr/wine", {}, {}, {}}, false, false},
+                      StartCase{"NotInPath", {"ssr-no-such-program", {}, {}, {}}, true, false},
+                      StartCase{"NotAProgram", {"/etc/hostname", {}, {}, {}}, false, false},
+                      StartCase{"MissingWorkingFolder", {"/bin/sh", {"-c", "true"}, "/nonexistent/ssr", {}}, false, false},
+                      StartCase{"DetachedInMissingWorkingFolder", {"/bin/sh", {"-c", "true"}, "/nonexistent/ssr", {}}, true, false}),
+    [](const auto& info) { return info.param.behaviour; });
 
 TEST_F(DesktopFixture, OwnFilesBesideTheBuiltProgramOrInTheInstalledShareFolder) {
     const std::filesystem::path root = Root();
@@ -238,13 +373,10 @@ TEST_F(DesktopFixture, OwnFilesBesideTheBuiltProgramOrInTheInstalledShareFolder)
 TEST(WineProgram, TheVariableWinsOverWineFromPath) {
     struct Row {
         const char* value;  // nullptr: WINE unset
-        QString expected;
+        std::string expected;
     };
-    for (const Row& row : {Row{nullptr, "wine"}, Row{"", "wine"}, Row{"/opt/runners/wine-ge/bin/wine", "/opt/runners/wine-ge/bin/wine"}}) {
-        QProcessEnvironment environment;
-        if (row.value) environment.insert(QStringLiteral("WINE"), QString::fromUtf8(row.value));
-        EXPECT_EQ(WineProgram(environment), row.expected) << (row.value ? row.value : "unset");
-    }
+    for (const Row& row : {Row{nullptr, "wine"}, Row{"", "wine"}, Row{"/opt/runners/wine-ge/bin/wine", "/opt/runners/wine-ge/bin/wine"}})
+        EXPECT_EQ(WineProgram(row.value), row.expected) << (row.value ? row.value : "unset");
 }
 
 TEST_F(DesktopFixture, HomePageOpensInTheBrowser) {
@@ -252,8 +384,8 @@ TEST_F(DesktopFixture, HomePageOpensInTheBrowser) {
     EXPECT_EQ(command, u"xdg-open https://example.test/page");
     desktop->StartCommand(command, ShowCommand::MinimizedFocus);
     ASSERT_EQ(requests.size(), 1U);
-    EXPECT_EQ(requests.front().program, QStringLiteral("xdg-open"));
-    EXPECT_EQ(requests.front().arguments, QStringList({"https://example.test/page"}));
+    EXPECT_EQ(requests.front().program, "xdg-open");
+    EXPECT_EQ(requests.front().arguments, std::vector<std::string>{"https://example.test/page"});
 }
 
 TEST_F(DesktopFixture, ACommandThatCannotStartFails) {
