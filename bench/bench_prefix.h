@@ -120,6 +120,9 @@ public:
         m_spread = spread;
     }
 
+    // Someone changed the prefix's files behind Use's back: the next Use writes them again.
+    void Forget() { m_count = -1; }
+
 private:
     BenchPrefix() {
         const char* run = std::getenv("SSR_TEST_RUN_DIR");

@@ -14,7 +14,6 @@
 #include "application/form1.h"
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/wine/heap_pages.h"
 #include "platform/wine/prefix_discovery.h"
 #include "platform/wine/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
@@ -52,7 +51,6 @@ private:
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    ssr::wine::UseLargeHeapPages();
     QApplication application(argc, argv);
     const std::filesystem::path folder = ssr::wine::DefaultPrefix();
     if (!ssr::wine::IsPrefix(folder)) return 5;

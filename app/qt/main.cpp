@@ -19,7 +19,6 @@
 #include "console_actions.h"
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/wine/heap_pages.h"
 #include "platform/wine/prefix_discovery.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_chooser.h"
@@ -62,7 +61,6 @@ void StartupMessages(QtMsgType type, const QMessageLogContext& context, const QS
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    ssr::wine::UseLargeHeapPages();
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const ssr::CommandLineOptions options = ssr::ParseCommandLine(arguments);
     switch (options.action) {

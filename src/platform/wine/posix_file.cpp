@@ -70,43 +70,104 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
     return IdentityFrom(st);
 }
 
-ReadResult ReadWholeFile(const std::filesystem::path& path) {
-    ReadResult result;
+namespace {
+
+// The two kinds of buffer a whole file is read into.
+struct StringSink {
+    std::string& bytes;
+    bool Prepare(std::size_t size) {
+        bytes.resize(size);
+        return true;
+    }
+    char* Data() { return bytes.data(); }
+    bool Append(const char* more, std::size_t n) {
+        bytes.append(more, n);
+        return true;
+    }
+    void Truncate(std::size_t size) { bytes.resize(size); }
+};
+
+// Nothing is zeroed: the file's bytes are the first to touch the pages.
+struct HiveSink {
+    HiveBytes& bytes;
+    bool Prepare(std::size_t size) {
+        bytes.SetSize(0);
+        if (!bytes.Reserve(size)) return false;
+        bytes.SetSize(size);
+        return true;
+    }
+    char* Data() { return bytes.data(); }
+    bool Append(const char* more, std::size_t n) {
+        const std::size_t at = bytes.size();
+        if (!bytes.Reserve(at + n)) return false;
+        std::memcpy(bytes.data() + at, more, n);
+        bytes.SetSize(at + n);
+        return true;
+    }
+    void Truncate(std::size_t size) { bytes.SetSize(size); }
+};
+
+// Reads the whole file into `sink`, retrying when it changed while being
+// read; the errno of the step that failed, or 0.
+template <class Sink>
+int ReadInto(const std::filesystem::path& path, Sink sink, FileIdentity& identity) {
     for (int attempt = 0; attempt < 4; ++attempt) {
         // Without blocking: a FIFO in a hive's place would hold the program
         // before any window; it is refused below like any other non-file.
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (!fd) return ReadFailure(errno);
+        if (!fd) return errno;
         struct stat before {};
-        if (::fstat(fd.get(), &before) != 0) return ReadFailure(errno);
-        if (!S_ISREG(before.st_mode)) return ReadFailure(EINVAL);
-        if (before.st_size > kLargestFile) return ReadFailure(EFBIG);
+        if (::fstat(fd.get(), &before) != 0) return errno;
+        if (!S_ISREG(before.st_mode)) return EINVAL;
+        if (before.st_size > kLargestFile) return EFBIG;
         // A buffer of the size fstat gave; the read that finds the end goes
         // to a small spill, which also catches a file that grew meanwhile.
-        result.bytes.resize(static_cast<std::size_t>(before.st_size));
+        std::size_t size = static_cast<std::size_t>(before.st_size);
+        if (!sink.Prepare(size)) return ENOMEM;
         std::size_t got = 0;
         char spill[4096];
         for (;;) {
-            const bool full = got == result.bytes.size();
-            const ssize_t n = full ? ::read(fd.get(), spill, sizeof spill)
-                                   : ::read(fd.get(), result.bytes.data() + got, result.bytes.size() - got);
+            const bool full = got == size;
+            const ssize_t n = full ? ::read(fd.get(), spill, sizeof spill) : ::read(fd.get(), sink.Data() + got, size - got);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                return ReadFailure(errno);
+                return errno;
             }
             if (n == 0) break;
-            if (full) result.bytes.append(spill, static_cast<std::size_t>(n));
+            if (full) {
+                if (!sink.Append(spill, static_cast<std::size_t>(n))) return ENOMEM;
+                size += static_cast<std::size_t>(n);
+            }
             got += static_cast<std::size_t>(n);
-            if (got > static_cast<std::size_t>(kLargestFile)) return ReadFailure(EFBIG);
+            if (got > static_cast<std::size_t>(kLargestFile)) return EFBIG;
         }
-        result.bytes.resize(got);
+        sink.Truncate(got);
         struct stat after {};
-        if (::fstat(fd.get(), &after) != 0) return ReadFailure(errno);
-        result.identity = IdentityFrom(after);
+        if (::fstat(fd.get(), &after) != 0) return errno;
+        identity = IdentityFrom(after);
         // Someone wrote while we read (in place, as an editor might): read again.
-        if (IdentityFrom(before) == result.identity && static_cast<off_t>(got) == after.st_size) return result;
+        if (IdentityFrom(before) == identity && static_cast<off_t>(got) == after.st_size) return 0;
     }
-    return ReadFailure(EAGAIN);
+    return EAGAIN;
+}
+
+}  // namespace
+
+ReadResult ReadWholeFile(const std::filesystem::path& path) {
+    ReadResult result;
+    if (const int error = ReadInto(path, StringSink{result.bytes}, result.identity)) return ReadFailure(error);
+    return result;
+}
+
+HiveRead ReadHiveFile(const std::filesystem::path& path) {
+    HiveRead result;
+    if (const int error = ReadInto(path, HiveSink{result.bytes}, result.identity)) {
+        HiveRead failed;
+        failed.error = FromErrno(error);
+        failed.code = error;
+        return failed;
+    }
+    return result;
 }
 
 ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view bytes, const FileIdentity& original,

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/wine/hive_bytes.h"
 #include "platform/wine/posix_handles.h"
 
 namespace ssr::wine {
@@ -42,6 +43,15 @@ struct ReadResult {
 
 // Reads the whole file; retries when it changed while being read.
 [[nodiscard]] ReadResult ReadWholeFile(const std::filesystem::path& path);
+
+// The same for a registry file the store keeps: its bytes in a mapping of their own.
+struct HiveRead {
+    IoError error = IoError::None;
+    HiveBytes bytes;
+    FileIdentity identity;
+    int code = 0;
+};
+[[nodiscard]] HiveRead ReadHiveFile(const std::filesystem::path& path);
 [[nodiscard]] std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 
 // The steps of a replacement, for the fault hook.

@@ -36,10 +36,14 @@ RegFile::Node* RegFile::Child(Node* parent, TextView name) {
 }
 
 std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
+    return Parse(HiveBytes(std::move(bytes)), known);
+}
+
+std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
     std::unique_ptr<RegFile> file(new RegFile);
     file->m_bytes = std::move(bytes);
     file->m_nodes.emplace_back();
-    const std::string_view all = file->m_bytes;
+    const std::string_view all = file->m_bytes.view();
     file->m_nul = std::memchr(all.data(), 0, all.size()) ? NulBytes::Possible : NulBytes::Absent;
     LineCursor cursor(all, 0, all.size(), file->m_nul);
     Line line;
@@ -215,7 +219,7 @@ void RegFile::LoadValues(Node* node) {
     const auto& lower = NameTable();
     for (const std::uint32_t s : node->sections) {
         const Section& section = m_sections[s];
-        LineCursor cursor(m_bytes, section.body, section.end, m_nul);
+        LineCursor cursor(m_bytes.view(), section.body, section.end, m_nul);
         Line line;
         while (cursor.Next(line)) {
             const std::string_view text = SkipSpace(line.text);
@@ -267,7 +271,7 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) {
     const auto& lower = NameTable();
     for (const std::uint32_t s : node->sections) {
         const Section& section = m_sections[s];
-        LineCursor cursor(m_bytes, section.body, section.end, m_nul);
+        LineCursor cursor(m_bytes.view(), section.body, section.end, m_nul);
         Line line;
         while (cursor.Next(line)) {
             const std::string_view text = SkipSpace(line.text);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "platform/wine/hive_bytes.h"
 #include "platform/wine/reg_syntax.h"
 #include "platform/wine/wine_names.h"
 
@@ -52,12 +53,13 @@ public:
     // Nothing when the first line is not wineserver's header: such a file
     // is not a registry and must never be written.
     // `known` is the prefix's architecture from the files read before.
+    [[nodiscard]] static std::unique_ptr<RegFile> Parse(HiveBytes bytes, Architecture known = Architecture::Unknown);
     [[nodiscard]] static std::unique_ptr<RegFile> Parse(std::string bytes, Architecture known = Architecture::Unknown);
 
     // The architecture the file itself names first, or Unknown.
     [[nodiscard]] Architecture architecture() const { return m_architecture; }
 
-    [[nodiscard]] const std::string& bytes() const { return m_bytes; }
+    [[nodiscard]] std::string_view bytes() const { return m_bytes.view(); }
     [[nodiscard]] Node* root() { return &m_nodes.front(); }
     [[nodiscard]] const Node* root() const { return &m_nodes.front(); }
 
@@ -155,7 +157,7 @@ private:
     Node* Child(Node* parent, TextView name);  // found or made
     void LoadValues(Node* node);
 
-    std::string m_bytes;
+    HiveBytes m_bytes;
     std::vector<Node*> m_staged;
     NulBytes m_nul = NulBytes::Possible;
     std::deque<Node> m_nodes;  // stable addresses; front() is the root

@@ -99,7 +99,7 @@ RegFile::Rewrite RegFile::WithoutStaged(std::uint64_t unix_seconds, std::uint64_
     std::size_t pos = 0;
     std::size_t next_section = 0;
     for (const auto& [begin, end] : rewrite.cuts) {
-        rewrite.bytes.append(m_bytes, pos, begin - pos);
+        rewrite.bytes.append(m_bytes.view().substr(pos, begin - pos));
         // Insertions sit at the beginning of a cut.
         while (next_section < sections.size() && sections[next_section].first <= begin) {
             if (sections[next_section].first == begin) rewrite.bytes += sections[next_section].second;
@@ -107,7 +107,7 @@ RegFile::Rewrite RegFile::WithoutStaged(std::uint64_t unix_seconds, std::uint64_
         }
         pos = end;
     }
-    rewrite.bytes.append(m_bytes, pos, std::string::npos);
+    rewrite.bytes.append(m_bytes.view().substr(pos));
     return rewrite;
 }
 
@@ -150,7 +150,7 @@ void RegFile::ApplyRewrite(Rewrite rewrite) {
         m_sections.push_back(section);
     }
     m_staged.clear();
-    m_bytes = std::move(rewrite.bytes);
+    m_bytes = HiveBytes(std::move(rewrite.bytes));
     m_lookups.Forget();
 }
 

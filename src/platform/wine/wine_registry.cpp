@@ -116,7 +116,7 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
         // A hive that could not be parsed says so, with its file, every time.
         if (hive.loaded)
             return hive.load_error == kErrorSuccess ? kErrorSuccess : Fail(ReadFailure(hive.path, wine::IoError::Other));
-        wine::ReadResult read = wine::ReadWholeFile(hive.path);
+        wine::HiveRead read = wine::ReadHiveFile(hive.path);
         if (read.error == wine::IoError::NotFound) {
             hive.loaded = true;
             return hive.load_error = kErrorSuccess;
@@ -125,7 +125,7 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
         hive.loaded = true;
         hive.identity = read.identity;
         if (scope == ReadScope::Records && h == kMachine)
-            if (std::optional<std::string> cut = wine::RecordSections(read.bytes)) read.bytes = std::move(*cut);
+            if (std::optional<std::string> cut = wine::RecordSections(read.bytes.view())) read.bytes = wine::HiveBytes(std::move(*cut));
         hive.file = Parse(h, std::move(read.bytes));
         if (!hive.file) return hive.load_error = Fail(ReadFailure(hive.path, wine::IoError::Other));
         return hive.load_error = kErrorSuccess;
@@ -133,7 +133,7 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
 
     // user.reg is read as wineserver reads it after system.reg: an "#arch="
     // line that contradicts the prefix's ends what it reads of the file.
-    std::unique_ptr<wine::RegFile> Parse(int h, std::string bytes) {
+    std::unique_ptr<wine::RegFile> Parse(int h, wine::HiveBytes bytes) {
         if (h == kMachine) return wine::RegFile::Parse(std::move(bytes));
         return wine::RegFile::Parse(std::move(bytes), PrefixArchitecture());
     }
@@ -245,7 +245,7 @@ long WinePrefixRegistry::State::Refresh(int h) {
     const auto now_identity = wine::IdentityOf(hive.path);
     if (!now_identity) return kErrorFileNotFound;
     if (*now_identity == hive.identity) return kErrorSuccess;
-    wine::ReadResult read = wine::ReadWholeFile(hive.path);
+    wine::HiveRead read = wine::ReadHiveFile(hive.path);
     if (read.error == wine::IoError::NotFound) return kErrorFileNotFound;
     if (read.error != wine::IoError::None) return Fail(ReadFailure(hive.path, read.error));
     auto fresh = Parse(h, std::move(read.bytes));
@@ -396,7 +396,7 @@ long WinePrefixRegistry::State::CommitHive(int h, const wine::ServerLock& held) 
 void WinePrefixRegistry::State::Rollback(int h) {
     Hive& hive = hives[h];
     if (!hive.file) return;
-    Adopt(h, Parse(h, std::string(hive.file->bytes())), hive.identity, true);
+    Adopt(h, Parse(h, wine::HiveBytes::CopyOf(hive.file->bytes())), hive.identity, true);
 }
 
 WinePrefixRegistry::WinePrefixRegistry(std::shared_ptr<const wine::Prefix> prefix, wine::WriteFaultHook fault)
