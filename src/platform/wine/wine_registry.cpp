@@ -205,12 +205,15 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
         State* state;
         int hive;
         const wine::ServerLock* server_lock;
+        bool server_running = false;
     };
     static bool StillCurrent(void* context) {
-        const auto* check = static_cast<CurrentCheck*>(context);
+        auto* check = static_cast<CurrentCheck*>(context);
         const Hive& hive = check->state->hives[check->hive];
         const auto now = wine::IdentityOf(hive.path);
-        return now && *now == hive.identity && !check->state->ServerRunning(check->server_lock);
+        if (!now || !(*now == hive.identity)) return false;
+        check->server_running = check->state->ServerRunning(check->server_lock);
+        return !check->server_running;
     }
 
     // With the server lock held, only a server beyond its reach can run;
@@ -223,7 +226,7 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
     }
 
     long Refresh(int h);
-    long MayWrite(int h, const wine::ServerLock* held);
+    long MayWrite(int h);
     long DeleteTree(RegHandle root, TextView subkey);
     CommitResult Commit();
     long CommitHive(int h, const wine::ServerLock& held);
@@ -258,10 +261,11 @@ long WinePrefixRegistry::State::Refresh(int h) {
     return kErrorSuccess;
 }
 
-// Whether the store may write the hive at all: no wineserver that would
-// write its own copy over ours later, and a file the user left writable.
-long WinePrefixRegistry::State::MayWrite(int h, const wine::ServerLock* held) {
-    if (ServerRunning(held)) return Fail(ServerFailure());
+// Whether the store may write the hive at all: a file we can rewrite
+// exactly, and one the user left writable. Whether a wineserver runs is
+// asked once per commit, with its lock held, where the answer still holds
+// when the file is replaced.
+long WinePrefixRegistry::State::MayWrite(int h) {
     const Hive& hive = hives[h];
     // A damaged hive (zero-filled blocks after a crash) may hold keys that
     // Wine reads where we do not; removing from it could take a key Wine
@@ -281,11 +285,12 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
     if (!Resolve(root, h, error)) return error;
     Hive& hive = hives[h];
     if (!hive.file) return kErrorFileNotFound;
-    // What would refuse the write is answered at the first deletion of a
-    // commit, before anything is staged; the commit asks again.
+    // What would refuse the write of the file itself is answered at the
+    // first deletion of a commit, before anything is staged; the commit asks
+    // again, and alone asks whether a wineserver runs.
     if (!hive.file->HasStaged()) {
         if ((error = Refresh(h)) != kErrorSuccess) return error;
-        if ((error = MayWrite(h, nullptr)) != kErrorSuccess) return error;
+        if ((error = MayWrite(h)) != kErrorSuccess) return error;
     }
     Node* base = Resolve(root, h, error);
     if (!base) return error;
@@ -365,7 +370,7 @@ long WinePrefixRegistry::State::CommitHive(int h, const wine::ServerLock& held) 
         }
         if (error != kErrorSuccess) return error;
         if (!hive.file->HasStaged()) return kErrorSuccess;  // someone else deleted them all
-        if ((error = MayWrite(h, &held)) != kErrorSuccess) return error;
+        if ((error = MayWrite(h)) != kErrorSuccess) return error;
 
         const auto [seconds, ticks] = wine::HeaderStampsNow();
         wine::RegFile::Rewrite rewrite = hive.file->WithoutStaged(seconds, ticks);
@@ -375,7 +380,10 @@ long WinePrefixRegistry::State::CommitHive(int h, const wine::ServerLock& held) 
         CurrentCheck check{this, h, &held};
         const wine::ReplaceOutcome outcome =
             wine::ReplaceFile(ec ? hive.path : real, rewrite.bytes, hive.identity, &StillCurrent, &check, fault);
-        if (outcome.result == wine::ReplaceResult::Stale) continue;  // changed under us: read again
+        if (outcome.result == wine::ReplaceResult::Stale) {
+            if (check.server_running) return Fail(ServerFailure());
+            continue;  // changed under us: read again
+        }
         if (outcome.result == wine::ReplaceResult::Failed) return Fail(WriteFailureOf(hive.path, outcome.error, outcome.code));
 
         const auto written = wine::IdentityOf(hive.path);

@@ -12,8 +12,8 @@
 //   2     no such key (or no such hive)
 //   5     the hive is read-only or not ours to read, or the key is the
 //         uninstall key itself, one of its parents or the root
-//   32    a wineserver runs for the prefix and would write its own copy over
-//         ours, or another writer holds the lock
+//   32    (commit) a wineserver runs for the prefix and would write its own
+//         copy over ours, or another writer holds the lock
 //   112   the disk is full
 //   29    the file could not be written for another reason
 //   1009  the hive is not a registry file, or one we read but never write
