@@ -19,7 +19,7 @@
 #include "catalogue/listing.h"
 #include "catalogue/places.h"
 #include "catalogue/reg.h"
-#include "catalogue/reg_export.h"
+#include "platform/backup_name.h"
 #include "catalogue/target_verdict.h"
 #include "console_desktop.h"
 #include "platform/wine/backup_file.h"

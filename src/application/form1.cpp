@@ -6,12 +6,12 @@
 #include <cstdlib>
 
 #include "application/appearance.h"
-#include "application/error_report.h"
-#include "application/step_runner.h"
 #include "catalogue/listing.h"
 #include "catalogue/reg.h"
 #include "platform/desktop.h"
 #include "platform/registry.h"
+#include "steps/error_report.h"
+#include "steps/step_runner.h"
 
 namespace ssr {
 

@@ -3,10 +3,10 @@
 
 #include <limits>
 
-#include "application/error_report.h"
 #include "catalogue/reg.h"
 #include "platform/entry_list.h"
 #include "platform/failure.h"
+#include "steps/error_report.h"
 
 namespace ssr {
 

@@ -13,10 +13,10 @@
 
 #include <vector>
 
-#include "application/step_runner.h"
 #include "catalogue/places.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "steps/step_runner.h"
 
 namespace ssr {
 

@@ -54,34 +54,6 @@ Text DrivePathFrom(TextView text) {
     return Text(text.substr(colon - 1));
 }
 
-Text ExpandReferences(TextView text, const std::function<std::optional<Text>(TextView)>& lookup, bool& complete) {
-    complete = true;
-    Text result;
-    result.reserve(text.size());
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t open = text.find(u'%', at);
-        if (open == TextView::npos) break;
-        const std::size_t close = text.find(u'%', open + 1);
-        if (close == TextView::npos) break;
-        result.append(text.substr(at, open - at));
-        const TextView name = text.substr(open + 1, close - open - 1);
-        const std::optional<Text> value = name.empty() ? std::nullopt : lookup(name);
-        if (value) {
-            result += *value;
-            at = close + 1;
-        } else {
-            // As the system does: the % stays, and the closing one may open the next reference.
-            complete = false;
-            result += u'%';
-            result.append(name);
-            at = close;
-        }
-    }
-    result.append(text.substr(std::min(at, text.size())));
-    return result;
-}
-
 bool FileExists(Desktop& desktop, TextView path, ProgramView view) noexcept {
     return JudgeTarget(desktop, path, view).state != TargetState::NotFound;
 }

@@ -23,13 +23,6 @@ namespace ssr {
 // when the last colon is the first character.
 [[nodiscard]] Text DrivePathFrom(TextView text);
 
-// `text` with each %NAME% reference that `lookup` knows replaced by its
-// value, as the system expands a REG_EXPAND_SZ text. A reference it does not
-// know stays as written, and `complete` becomes false; a lone % is a
-// character like any other.
-[[nodiscard]] Text ExpandReferences(TextView text, const std::function<std::optional<Text>(TextView)>& lookup,
-                                    bool& complete);
-
 // False only when the file system says for certain that nothing is at
 // `path` (JudgeTarget's "not found"): when the test cannot decide, the file
 // counts as there. Never fails.

@@ -43,11 +43,6 @@ void AppendHexByte(Text& out, std::uint8_t byte) {
     out += kDigits[byte & 0xF];
 }
 
-void AppendTwoDigits(Text& out, int value) {
-    out += static_cast<char16_t>(u'0' + (value / 10) % 10);
-    out += static_cast<char16_t>(u'0' + value % 10);
-}
-
 Text TypeHex(std::uint32_t type) {
     constexpr char16_t kDigits[] = u"0123456789abcdef";
     Text digits;
@@ -85,24 +80,6 @@ private:
 };
 
 }  // namespace
-
-Text BackupFileName(const CalendarTime& time, int attempt) {
-    Text name = u"Removed records ";
-    name += DecimalText(time.year);
-    name += u'-';
-    AppendTwoDigits(name, time.month);
-    name += u'-';
-    AppendTwoDigits(name, time.day);
-    name += u' ';
-    AppendTwoDigits(name, time.hour);
-    name += u'-';
-    AppendTwoDigits(name, time.minute);
-    name += u'-';
-    AppendTwoDigits(name, time.second);
-    if (attempt > 1) name += u" (" + DecimalText(attempt) + u")";
-    name += u".reg";
-    return name;
-}
 
 Text RegEditValueLine(TextView name, std::uint32_t type, std::span<const std::uint8_t> data) {
     Text line;

@@ -22,24 +22,6 @@ namespace ssr {
 
 inline constexpr char16_t kRegEditHeader[] = u"Windows Registry Editor Version 5.00";
 
-// The folder below the user's local application data that receives the
-// backups, and the name of one backup file.
-inline constexpr char16_t kBackupFolder[] = u"Sweep Stale Records\\Backups";
-
-struct CalendarTime {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-};
-
-// "Removed records 2026-12-07 12-30-05.reg"; the `attempt`th name for the
-// same second (from 2 on) gets " (2)" and so on, so no earlier file is
-// ever overwritten.
-[[nodiscard]] Text BackupFileName(const CalendarTime& time, int attempt);
-
 // One value line with its CRLF: `"name"=...` or `@=...` for the default
 // value. Line breaks in the name are written as \r and \n, as Wine's
 // importers read them; a NUL cannot be written.

@@ -1,10 +1,10 @@
 // Help, the pointer feedback over the buttons, and closing the window.
 
-#include "application/error_report.h"
 #include "application/form1.h"
-#include "application/step_runner.h"
 #include "operations/operations.h"
 #include "platform/desktop.h"
+#include "steps/error_report.h"
+#include "steps/step_runner.h"
 
 namespace ssr {
 

@@ -21,14 +21,14 @@
 #include <utility>
 #include <vector>
 
-#include "application/error_report.h"
 #include "application/form1.h"
-#include "application/step_runner.h"
 #include "catalogue/places.h"
 #include "catalogue/reg_export.h"
 #include "operations/operations.h"
 #include "platform/desktop.h"
 #include "platform/registry.h"
+#include "steps/error_report.h"
+#include "steps/step_runner.h"
 
 namespace ssr {
 

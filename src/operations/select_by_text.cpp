@@ -1,11 +1,11 @@
 // Select All Containing / Not Containing This Text: checks entries by a
 // case-insensitive search of their names. Only ever adds check marks.
 
-#include "application/error_report.h"
 #include "application/form1.h"
-#include "application/step_runner.h"
 #include "platform/desktop.h"
 #include "platform/failure.h"
+#include "steps/error_report.h"
+#include "steps/step_runner.h"
 
 namespace ssr {
 

@@ -3,12 +3,12 @@
 // program is gone, so a test that cannot decide never checks. Only ever adds
 // check marks.
 
-#include "application/error_report.h"
 #include "application/form1.h"
-#include "application/step_runner.h"
 #include "catalogue/listing.h"
 #include "catalogue/places.h"
 #include "catalogue/target_verdict.h"
+#include "steps/error_report.h"
+#include "steps/step_runner.h"
 
 namespace ssr {
 

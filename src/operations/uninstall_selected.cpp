@@ -4,13 +4,13 @@
 // record is looked up again: a record it removed takes its row out of the
 // list; any other row stays as it was.
 
-#include "application/error_report.h"
 #include "application/form1.h"
-#include "application/step_runner.h"
 #include "catalogue/places.h"
 #include "catalogue/reg.h"
 #include "operations/operations.h"
 #include "platform/desktop.h"
+#include "steps/error_report.h"
+#include "steps/step_runner.h"
 
 namespace ssr {
 

@@ -4,6 +4,8 @@
 // converts to and from other encodings or maps letter case.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,5 +60,12 @@ struct UnicodeVersion {
 [[nodiscard]] std::vector<TextView> SplitPath(TextView path);
 // The same into `parts`, whose buffer is kept for the next path.
 void SplitPathInto(TextView path, std::vector<TextView>& parts);
+
+// `text` with each %NAME% reference that `lookup` knows replaced by its
+// value, as the system expands a REG_EXPAND_SZ text. A reference it does not
+// know stays as written, and `complete` becomes false; a lone % is a
+// character like any other.
+[[nodiscard]] Text ExpandReferences(TextView text, const std::function<std::optional<Text>(TextView)>& lookup,
+                                    bool& complete);
 
 }  // namespace ssr

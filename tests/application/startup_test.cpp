@@ -4,14 +4,14 @@
 #include <ostream>
 
 #include "application/appearance.h"
-#include "doubles/recording_skin_engine.h"
-#include "application/error_report.h"
 #include "application/form1.h"
-#include "platform/failure.h"
 #include "doubles/memory_registry.h"
+#include "doubles/recording_skin_engine.h"
 #include "doubles/scripted_desktop.h"
-#include "support/reports.h"
+#include "platform/failure.h"
+#include "steps/error_report.h"
 #include "support/faulty_entry_list.h"
+#include "support/reports.h"
 
 namespace ssr {
 namespace {

@@ -5,12 +5,12 @@
 
 #include <ostream>
 
-#include "application/error_report.h"
-#include "platform/entry_list.h"
 #include "doubles/memory_registry.h"
 #include "doubles/scripted_desktop.h"
-#include "support/reports.h"
+#include "platform/entry_list.h"
+#include "steps/error_report.h"
 #include "support/faulty_entry_list.h"
+#include "support/reports.h"
 
 namespace ssr {
 namespace {

@@ -75,12 +75,6 @@ INSTANTIATE_TEST_SUITE_P(
                   u"  2f\r\n"}),
     [](const auto& info) { return std::string(info.param.behaviour); });
 
-TEST(BackupFileNameTest, DateTimeThenCounter) {
-    const CalendarTime time{2026, 1, 2, 3, 4, 5};
-    EXPECT_EQ(BackupFileName(time, 1), u"Removed records 2026-01-02 03-04-05.reg");
-    EXPECT_EQ(BackupFileName(time, 2), u"Removed records 2026-01-02 03-04-05 (2).reg");
-}
-
 TEST(RegEditExportTest, WholeSubtreeWithItsPathForEveryPlace) {
     MemoryRegistry registry;
     const Text uninstall = kUninstallKeyPath;

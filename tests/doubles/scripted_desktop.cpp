@@ -1,7 +1,7 @@
 // A scripted desktop for tests.
 #include "doubles/scripted_desktop.h"
 
-#include "catalogue/reg_export.h"
+#include "platform/backup_name.h"
 
 #include "platform/failure.h"
 

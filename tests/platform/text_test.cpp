@@ -98,5 +98,37 @@ INSTANTIATE_TEST_SUITE_P(
                       EqualityRow{"DeseretAcrossCases", u"\U00010410", u"\U00010438", true}),
     [](const auto& info) { return std::string(info.param.behaviour); });
 
+struct ExpansionCase {
+    const char* behaviour;
+    Text text;
+    Text expanded;
+    bool complete;
+};
+
+void PrintTo(const ExpansionCase& c, std::ostream* os) { *os << c.behaviour; }
+
+class ExpandReferencesTest : public ::testing::TestWithParam<ExpansionCase> {};
+
+TEST_P(ExpandReferencesTest, ExpandsAsTheSystemDoes) {
+    const ExpansionCase& c = GetParam();
+    const auto lookup = [](TextView name) -> std::optional<Text> {
+        if (LowerCase(name) == u"a") return Text(u"<A>");
+        return std::nullopt;
+    };
+    bool complete = false;
+    EXPECT_EQ(ExpandReferences(c.text, lookup, complete), c.expanded);
+    EXPECT_EQ(complete, c.complete);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ExpandReferencesTest,
+    ::testing::Values(ExpansionCase{"NoReference", u"c:\\x", u"c:\\x", true},
+                      ExpansionCase{"Known", u"%a%\\x", u"<A>\\x", true},
+                      ExpansionCase{"KnownTwice", u"%A%%a%", u"<A><A>", true},
+                      ExpansionCase{"UnknownStaysAsWritten", u"%b%\\x", u"%b%\\x", false},
+                      ExpansionCase{"UnclosedPercent", u"50%a", u"50%a", true},
+                      ExpansionCase{"TrailingPercent", u"%a%%", u"<A>%", true}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
 }  // namespace
 }  // namespace ssr

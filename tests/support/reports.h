@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "application/error_report.h"
 #include "doubles/scripted_desktop.h"
+#include "steps/error_report.h"
 
 namespace ssr::testing {
 

@@ -17,7 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "catalogue/reg_export.h"
+#include "platform/backup_name.h"
 #include "platform/failure.h"
 #include "platform/qt/cursor_file.h"
 #include "platform/wine/backup_file.h"

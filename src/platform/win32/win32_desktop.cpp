@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "catalogue/reg_export.h"
+#include "platform/backup_name.h"
 #include "platform/failure.h"
 #include "platform/short_names.h"
 #include "platform/win32/wide.h"

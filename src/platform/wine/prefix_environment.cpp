@@ -3,7 +3,6 @@
 
 #include <memory>
 
-#include "catalogue/reg.h"
 #include "platform/registry.h"
 #include "platform/wine/posix_file.h"
 #include "platform/wine/reg_file.h"

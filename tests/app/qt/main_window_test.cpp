@@ -23,17 +23,17 @@
 
 #include "application/appearance.h"
 #include "application/button_colours.h"
-#include "platform/qt/system_colours.h"
+#include "doubles/memory_registry.h"
 #include "doubles/recording_skin_engine.h"
-#include "application/error_report.h"
+#include "doubles/scripted_desktop.h"
 #include "operations/operations.h"
 #include "platform/failure.h"
-#include "doubles/memory_registry.h"
 #include "platform/qt/entry_list_model.h"
 #include "platform/qt/qt_desktop.h"
+#include "platform/qt/system_colours.h"
 #include "platform/registry.h"
-#include "doubles/scripted_desktop.h"
 #include "platform/wine/wine_registry.h"
+#include "steps/error_report.h"
 
 namespace ssr {
 namespace {

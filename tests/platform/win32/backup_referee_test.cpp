@@ -18,7 +18,7 @@
 
 #include "application/form1.h"
 #include "catalogue/listing.h"
-#include "catalogue/reg_export.h"
+#include "platform/backup_name.h"
 #include "doubles/recording_skin_engine.h"
 #include "platform/win32/win32_desktop.h"
 #include "platform/win32/win32_registry.h"

@@ -1,13 +1,13 @@
 // The error report's texts and the step runner's rule.
-#include "application/error_report.h"
+#include "steps/error_report.h"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
 
-#include "application/step_runner.h"
-#include "platform/failure.h"
 #include "doubles/scripted_desktop.h"
+#include "platform/failure.h"
+#include "steps/step_runner.h"
 
 namespace ssr {
 namespace {

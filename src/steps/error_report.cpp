@@ -1,5 +1,5 @@
 // The error report a handler shows for a failed step.
-#include "application/error_report.h"
+#include "steps/error_report.h"
 
 #include "platform/desktop.h"
 

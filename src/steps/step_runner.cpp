@@ -1,11 +1,11 @@
 // Running a handler's labelled steps under the one rule: report a failure and go on.
-#include "application/step_runner.h"
+#include "steps/step_runner.h"
 
 #include <exception>
 #include <unordered_map>
 
-#include "application/error_report.h"
 #include "platform/failure.h"
+#include "steps/error_report.h"
 
 namespace ssr {
 
