@@ -53,7 +53,7 @@ struct Record {
 // What Suggest says of a row, and why: its own verdict on the row's target,
 // so that a row it checked is stale and no other is.
 std::pair<std::string, std::string> Answer(Desktop& desktop, const EntryList& list, int row) {
-    const TargetVerdict verdict = JudgeTarget(desktop, list.SubItem(row, 2), list.SubItem(row, 4));
+    const TargetVerdict verdict = JudgeTarget(desktop, list.SubItem(row, 2), ViewOfPlace(list.Record(row).place));
     const std::string path = ToUtf8(verdict.path.empty() ? list.SubItem(row, 2) : verdict.path);
     switch (verdict.state) {
         case TargetState::NotFound: return {"stale", "not found: " + path};
@@ -94,10 +94,10 @@ public:
         record.prefix = m_prefix->path().string();
         record.prefix_title = m_title;
         record.name = ToUtf8(list.ItemText(row));
-        record.location = ToUtf8(list.SubItem(row, 4));
-        record.key = ToUtf8(list.SubItem(row, 3));
-        if (const auto place = PlaceOfLocation(list.SubItem(row, 4)))
-            record.key_path = ToUtf8(FullKeyPath(*place, list.SubItem(row, 3), m_registry.has_32bit_view()));
+        const RecordKey& key = list.Record(row);
+        record.location = ToUtf8(key.place.location);
+        record.key = ToUtf8(key.name);
+        record.key_path = ToUtf8(FullKeyPath(key, m_registry.has_32bit_view()));
         record.command = ToUtf8(list.Command(row));
         std::tie(record.answer, record.reason) = Answer(m_desktop, list, row);
         record.row = row;
@@ -323,7 +323,7 @@ int RemoveRecords(const CommandLineOptions& options, const std::vector<Target>& 
         // A row leaves the list only once its key is gone on disk.
         std::vector<std::string> left;
         for (int row = 1; row <= list.Count(); ++row)
-            if (list.Checked(row)) left.push_back(ToUtf8(list.SubItem(row, 3)) + ToUtf8(list.SubItem(row, 4)));
+            if (list.Checked(row)) left.push_back(ToUtf8(list.Record(row).name) + ToUtf8(list.Record(row).place.location));
         for (const Record& r : checked)
             if (std::find(left.begin(), left.end(), r.key + r.location) == left.end())
                 out << "Removed: " << r.key_path << "  (" << r.name << ")\n";

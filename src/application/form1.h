@@ -111,8 +111,7 @@ private:
     struct StartedUninstaller {
         Text name;
         Text command;
-        Text key_name;  // empty: its row cannot be found again
-        Text location;
+        RecordKey record;  // no name: its row cannot be found again
     };
     // What the desktop tells when the uninstaller has ended; safe to call
     // after the form has gone.

@@ -15,18 +15,6 @@ namespace {
 // The longest key name the registry allows, 255 characters, and its terminator.
 constexpr int kBufferLength = 256;
 
-// The entry's key path, built in `path`, which keeps its buffer from entry to entry.
-const Text& EntryKeyPath(TextView key_name, Text& path) {
-    constexpr std::size_t kParentLength = std::char_traits<char16_t>::length(kUninstallKeyPath) + 1;
-    if (path.size() < kParentLength || path[kParentLength - 1] != u'\\') {
-        path.assign(kUninstallKeyPath);
-        path += u'\\';
-    }
-    path.resize(kParentLength);  // the parent's part stays from the last entry
-    path += key_name;
-    return path;
-}
-
 // What step 154 puts in the buffers: copied, it costs a memory copy instead
 // of a fill, once per entry.
 const Text& BlankBuffer() {
@@ -50,7 +38,7 @@ void ReplaceAll(Text& text, TextView from, TextView to) {
 }  // namespace
 
 StepTable ListingSteps(ListingRun& r) {
-    const auto key_path = [&r]() -> const Text& { return EntryKeyPath(r.key_name, r.key_path); };
+    const auto key_path = [&r]() -> const Text& { return RecordKeyPath(r.key_name, r.key_path); };
     const auto place = [&r]() -> const RecordPlace& { return r.places[r.place_index]; };
     const Next to_222 = Next::Jump(222);
     return StepTable{
@@ -123,6 +111,7 @@ StepTable ListingSteps(ListingRun& r) {
         {180, [&r] { r.list.SetCommand(r.current_item, r.uninstall_command); return Next::Advance(); }},
         {182, [&r] { r.list.SetSubItem(r.current_item, 3, r.key_name); return Next::Advance(); }},
         {182, [&r, place] { r.list.SetSubItem(r.current_item, 4, place().location); return Next::Advance(); }},
+        {182, [&r, place] { r.list.SetRecord(r.current_item, RecordKey{r.key_name, place()}); return Next::Advance(); }},
         {184, [&r] {
              r.lowered.assign(r.working_copy);
              LowerCaseInPlace(r.lowered);
@@ -187,7 +176,7 @@ std::optional<int> CountUninstallEntries(Registry& registry) noexcept {
                 if (registry.enum_key_ex(key, index, name.data(), &length, class_text.data(), &class_length) !=
                     kErrorSuccess)
                     break;
-                const Text& entry = EntryKeyPath(TextView(name.data(), length), path);
+                const Text& entry = RecordKeyPath(TextView(name.data(), length), path);
                 if (!ReadRegistryString(registry, place.root, entry, u"DisplayName", u"", place.view).empty() &&
                     !ReadRegistryString(registry, place.root, entry, u"UninstallString", u"", place.view).empty())
                     ++count;

@@ -6,7 +6,8 @@
 // The same steps read every place that holds records (places.h), one after
 // the other; a place that cannot be opened is passed over like an empty one.
 // The fifth column, "Location", starts hidden like the three before it and
-// names each row's place.
+// names each row's place. Each row also carries its record, key name and
+// place, as data (SetRecord): the columns only show it.
 
 #include <cstdint>
 #include <optional>

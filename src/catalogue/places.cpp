@@ -5,36 +5,35 @@
 
 namespace ssr {
 
-namespace {
-
-constexpr RecordPlace kMachine64{kHkeyLocalMachine, kKeyWow64_64Key, kLocation64Bit};
-constexpr RecordPlace kMachine32{kHkeyLocalMachine, kKeyWow64_32Key, kLocation32Bit};
-constexpr RecordPlace kMachine{kHkeyLocalMachine, 0, kLocationMachine};
-constexpr RecordPlace kCurrentUser{kHkeyCurrentUser, 0, kLocationCurrentUser};
-
-}  // namespace
-
 std::vector<RecordPlace> RecordPlaces(const Registry& registry) {
-    if (registry.has_32bit_view()) return {kMachine64, kMachine32, kCurrentUser};
-    return {kMachine, kCurrentUser};
+    if (registry.has_32bit_view()) return {kPlace64Bit, kPlace32Bit, kPlaceCurrentUser};
+    return {kPlaceMachine, kPlaceCurrentUser};
 }
 
-std::optional<RecordPlace> PlaceOfLocation(TextView location) {
-    if (location.empty()) return RecordPlace{kHkeyLocalMachine, 0, u""};
-    for (const RecordPlace& place : {kMachine64, kMachine32, kMachine, kCurrentUser})
-        if (location == place.location) return place;
-    return std::nullopt;
+ProgramView ViewOfPlace(const RecordPlace& place) {
+    return place.root == kHkeyLocalMachine && place.view == kKeyWow64_32Key ? ProgramView::ThirtyTwoBit
+                                                                            : ProgramView::Native;
 }
 
-ProgramView ViewOfLocation(TextView location) {
-    return location == TextView(kLocation32Bit) ? ProgramView::ThirtyTwoBit : ProgramView::Native;
-}
-
-Text FullKeyPath(const RecordPlace& place, TextView key_name, bool has_32bit_view) {
-    Text path = place.root == kHkeyCurrentUser ? Text(u"HKEY_CURRENT_USER\\") : Text(u"HKEY_LOCAL_MACHINE\\");
-    path += ViewPath(place.root, kUninstallKeyPath, place.view, has_32bit_view);
-    path += u'\\';
+const Text& RecordKeyPath(TextView key_name, Text& path) {
+    constexpr std::size_t kParentLength = std::char_traits<char16_t>::length(kUninstallKeyPath) + 1;
+    if (path.size() < kParentLength || path[kParentLength - 1] != u'\\') {
+        path.assign(kUninstallKeyPath);
+        path += u'\\';
+    }
+    path.resize(kParentLength);  // the parent's part stays from the last record
     path += key_name;
+    return path;
+}
+
+Text RecordKeyPath(TextView key_name) {
+    Text path;
+    return RecordKeyPath(key_name, path);
+}
+
+Text FullKeyPath(const RecordKey& record, bool has_32bit_view) {
+    Text path = record.place.root == kHkeyCurrentUser ? Text(u"HKEY_CURRENT_USER\\") : Text(u"HKEY_LOCAL_MACHINE\\");
+    path += ViewPath(record.place.root, RecordKeyPath(record.name), record.place.view, has_32bit_view);
     return path;
 }
 

@@ -1,15 +1,13 @@
 #pragma once
 // The places that hold records of installed programs: the local machine's
 // uninstall key in its 64-bit and its 32-bit view, and the current user's.
-// Each row of the list carries the text of its place in its "Location"
-// column, so that Remove deletes the key where the row was read and nowhere
-// else.
+// Each row of the list carries its record's place (record_key.h), so that
+// Remove deletes the key where the row was read and nowhere else.
 
-#include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "platform/desktop.h"
+#include "platform/record_key.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -21,31 +19,28 @@ inline constexpr char16_t kLocation32Bit[] = u"32-bit";
 inline constexpr char16_t kLocationMachine[] = u"Local machine";  // a system with one view
 inline constexpr char16_t kLocationCurrentUser[] = u"Current user";
 
-struct RecordPlace {
-    RegHandle root;
-    std::uint32_t view;  // kKeyWow64_64Key, kKeyWow64_32Key or 0
-    const char16_t* location;
-
-    friend bool operator==(const RecordPlace& a, const RecordPlace& b) {
-        return a.root == b.root && a.view == b.view;
-    }
-};
+inline constexpr RecordPlace kPlace64Bit{kHkeyLocalMachine, kKeyWow64_64Key, kLocation64Bit};
+inline constexpr RecordPlace kPlace32Bit{kHkeyLocalMachine, kKeyWow64_32Key, kLocation32Bit};
+inline constexpr RecordPlace kPlaceMachine{kHkeyLocalMachine, 0, kLocationMachine};
+inline constexpr RecordPlace kPlaceCurrentUser{kHkeyCurrentUser, 0, kLocationCurrentUser};
 
 // The places to list, in listing order. The local machine is read once
 // where both views are the same keys.
 [[nodiscard]] std::vector<RecordPlace> RecordPlaces(const Registry& registry);
 
-// The place a "Location" text names. An empty text is the local machine as
-// the program sees it without a view (rows filled by other means); any other
-// unknown text names no place.
-[[nodiscard]] std::optional<RecordPlace> PlaceOfLocation(TextView location);
+// The program view of a place's records: the 32-bit place holds 32-bit
+// programs; every other place the system's own.
+[[nodiscard]] ProgramView ViewOfPlace(const RecordPlace& place);
 
-// The program view of the records of a "Location": the 32-bit place holds
-// 32-bit programs; every other place, and an unknown text, the system's own.
-[[nodiscard]] ProgramView ViewOfLocation(TextView location);
+// "Software\Microsoft\Windows\CurrentVersion\Uninstall\<key>": the path of
+// the record `key_name` below the root of its place, in the place's view.
+[[nodiscard]] Text RecordKeyPath(TextView key_name);
+// The same built in `path`, whose buffer and leading part stay from the
+// last record: the listing builds one per record.
+const Text& RecordKeyPath(TextView key_name, Text& path);
 
 // "HKEY_LOCAL_MACHINE\Software\Wow6432Node\...\Uninstall\<key>" and the like:
 // where a record lives, for the row's hint and the backup.
-[[nodiscard]] Text FullKeyPath(const RecordPlace& place, TextView key_name, bool has_32bit_view);
+[[nodiscard]] Text FullKeyPath(const RecordKey& record, bool has_32bit_view);
 
 }  // namespace ssr

@@ -145,10 +145,9 @@ long RegEditExport::AppendTree(Registry& registry, RegHandle root, TextView subk
     return kErrorSuccess;
 }
 
-long RegEditExport::AppendRecord(Registry& registry, const RecordPlace& place, TextView key_name,
-                                 Text* failed_path) {
-    return AppendTree(registry, place.root, Text(kUninstallKeyPath) + u'\\' + Text(key_name), place.view,
-                      FullKeyPath(place, key_name, registry.has_32bit_view()), failed_path);
+long RegEditExport::AppendRecord(Registry& registry, const RecordKey& record, Text* failed_path) {
+    return AppendTree(registry, record.place.root, RecordKeyPath(record.name), record.place.view,
+                      FullKeyPath(record, registry.has_32bit_view()), failed_path);
 }
 
 long RegEditExport::AppendKey(Registry& registry, RegHandle key, std::uint32_t view, const Text& shown_path,

@@ -44,9 +44,8 @@ public:
     [[nodiscard]] long AppendTree(Registry& registry, RegHandle root, TextView subkey, std::uint32_t view,
                                   TextView shown_path, Text* failed_path = nullptr);
 
-    // Appends the record `key_name` of `place`, written with its full path.
-    [[nodiscard]] long AppendRecord(Registry& registry, const RecordPlace& place, TextView key_name,
-                                    Text* failed_path = nullptr);
+    // Appends the record's key, written with its full path.
+    [[nodiscard]] long AppendRecord(Registry& registry, const RecordKey& record, Text* failed_path = nullptr);
 
     [[nodiscard]] int key_count() const { return m_keys; }
     [[nodiscard]] const Text& text() const { return m_text; }

@@ -99,14 +99,6 @@ TargetVerdict JudgeTarget(Desktop& desktop, TextView target, ProgramView view) n
     }
 }
 
-TargetVerdict JudgeTarget(Desktop& desktop, TextView target, TextView location) noexcept {
-    try {
-        return JudgeTarget(desktop, target, ViewOfLocation(location));
-    } catch (...) {
-        return CannotTell({}, kReasonUnreadable);
-    }
-}
-
 Text VerdictText(const TargetVerdict& verdict) {
     switch (verdict.state) {
     case TargetState::Found: return u"found";

@@ -42,9 +42,6 @@ inline constexpr char16_t kReasonUnreadable[] = u"file system error";
 // a reference the system does not know. Never fails.
 [[nodiscard]] TargetVerdict JudgeTarget(Desktop& desktop, TextView target, ProgramView view) noexcept;
 
-// The same for a row whose "Location" column reads `location`.
-[[nodiscard]] TargetVerdict JudgeTarget(Desktop& desktop, TextView target, TextView location) noexcept;
-
 // The verdict as the user reads it: "found", "not found: <path asked>" or
 // "cannot tell: <reason>".
 [[nodiscard]] Text VerdictText(const TargetVerdict& verdict);

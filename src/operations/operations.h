@@ -39,11 +39,10 @@ ShellStart OpenWithShell(Desktop& desktop, std::intptr_t owner, TextView documen
 // count, then one paragraph of advice per distinct reason.
 [[nodiscard]] Text RemovalFailureMessage(int failed, const std::vector<Text>& advice);
 
-// A checked row as Remove read it: its position, key name and place.
+// A checked row as Remove read it: its position and its record.
 struct CheckedRecord {
     int row;
-    Text key_name;
-    RecordPlace place;
+    RecordKey record;
 };
 
 // Writes one backup file holding the whole subtree of every record's key

@@ -94,7 +94,7 @@ Text SaveRemovalBackup(Registry& registry, Desktop& desktop, const std::vector<C
     RegEditExport backup;
     for (const CheckedRecord& record : records) {
         Text failed_path;
-        const long status = backup.AppendRecord(registry, record.place, record.key_name, &failed_path);
+        const long status = backup.AppendRecord(registry, record.record, &failed_path);
         // A key already gone has nothing to keep, and its removal is no loss.
         if (status != kErrorSuccess && status != kErrorFileNotFound) return BackupReadFailureMessage(failed_path, status);
     }
@@ -108,8 +108,6 @@ void Form1::PushButton2_Click() noexcept {
     int count = 0;
     int i = 0;
     RemovalFailures failures;
-    Text key_name;
-    std::optional<RecordPlace> place;
     std::vector<CheckedRecord> pending;  // last row first
     std::size_t next = 0;
     Text backup_warning;
@@ -132,22 +130,14 @@ void Form1::PushButton2_Click() noexcept {
                       i = count;
                       return i < 1 ? Next::Jump(118) : Next::Advance();
                   }},
-                 // No key is deleted for an entry whose check mark or key name could not be read.
-                 {108, [&] {
-                      key_name.clear();
-                      place.reset();
-                      return m_list->Checked(i) ? Next::Advance() : Next::Jump(116);
-                  }, Next::Jump(116)},
-                 {110, [&] {
-                      key_name = m_list->SubItem(i, 3);
-                      return key_name.empty() ? Next::Jump(116) : Next::Advance();
-                  }, Next::Jump(116)},
+                 // No key is deleted for an entry whose check mark or record could not be read.
+                 {108, [&] { return m_list->Checked(i) ? Next::Advance() : Next::Jump(116); }, Next::Jump(116)},
                  // The key is deleted in the place the row was read from, and
                  // nowhere else: the same name may be a live record elsewhere.
                  {110, [&] {
-                      place = PlaceOfLocation(m_list->SubItem(i, 4));
-                      if (!place) return Next::Jump(116);
-                      pending.push_back(CheckedRecord{i, key_name, *place});
+                      const RecordKey& record = m_list->Record(i);
+                      if (record.name.empty()) return Next::Jump(116);
+                      pending.push_back(CheckedRecord{i, record});
                       return Next::Advance();
                   }, Next::Jump(116)},
                  {116, [&] { return --i >= 1 ? Next::Jump(108) : Next::Advance(); }, Next::Advance()},
@@ -159,14 +149,14 @@ void Form1::PushButton2_Click() noexcept {
                       return backup_warning.empty() ? Next::Advance() : Next::Jump(118);
                   }, Next::Jump(118)},
                  {112, [&] {
-                      const CheckedRecord& record = pending[next];
-                      const long result = m_registry.delete_tree(
-                          record.place.root, Text(kUninstallKeyPath) + u'\\' + record.key_name, record.place.view);
+                      const RecordPlace& place = pending[next].record.place;
+                      const long result =
+                          m_registry.delete_tree(place.root, RecordKeyPath(pending[next].record.name), place.view);
                       if (result == kErrorSuccess || result == kErrorFileNotFound) {
-                          done.push_back({record.row, record.place.root, result == kErrorSuccess});
+                          done.push_back({pending[next].row, place.root, result == kErrorSuccess});
                           return Next::Advance();
                       }
-                      failures.Add(m_registry.failure_detail(result), record.place.root);
+                      failures.Add(m_registry.failure_detail(result), place.root);
                       return Next::Jump(kNextPending);
                   }, Next::Jump(kNextPending)},
                  {116, [&] { return ++next < pending.size() ? Next::Jump(112) : Next::Advance(); }, Next::Advance(),

@@ -30,7 +30,7 @@ void Form1::PushButton3_Click() noexcept {
                  // over: a check mark never comes from a failed read.
                  {102, [&] {
                       target = m_list->SubItem(i, 2);
-                      view = ViewOfLocation(m_list->SubItem(i, 4));
+                      view = ViewOfPlace(m_list->Record(i).place);
                       return Next::Advance();
                   }, Next::Jump(110)},
                  // An empty target names nothing that could be found missing.

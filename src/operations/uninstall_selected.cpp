@@ -57,7 +57,7 @@ Text UninstallStartFailureMessage(TextView name, TextView command, TextView reas
 }
 
 void Form1::Uninstaller_Ended(const StartedUninstaller& started, const ShellStart& outcome) noexcept {
-    std::optional<RecordPlace> place;
+    const RecordPlace& place = started.record.place;
     long status = kErrorSuccess;
     int i = 0;
     RunSteps(m_desktop, location::kUninstallerEnded,
@@ -69,24 +69,20 @@ void Form1::Uninstaller_Ended(const StartedUninstaller& started, const ShellStar
                                        kVbOkOnly + kVbExclamation, std::nullopt);
                       return Next::End();
                   }, Next::End()},
-                 {102, [&] {
-                      place = PlaceOfLocation(started.location);
-                      return place && !started.key_name.empty() ? Next::Advance() : Next::End();
-                  }, Next::End()},
+                 {102, [&] { return started.record.name.empty() ? Next::End() : Next::Advance(); }, Next::End()},
                  // Only a record that is certainly gone takes its row away; a
                  // key that cannot be read for another reason may still be there.
                  {104, [&] {
                       m_registry.refresh();
                       RegHandle key = 0;
-                      status = m_registry.open_key(place->root, Text(kUninstallKeyPath) + u'\\' + started.key_name,
-                                                   place->view, &key);
+                      status = m_registry.open_key(place.root, RecordKeyPath(started.record.name), place.view, &key);
                       (void)m_registry.close_key(key);
                       return status == kErrorFileNotFound ? Next::Advance() : Next::End();
                   }, Next::End()},
                  // Rows may have moved since the start: the row is found by its record.
                  {106, [&] {
                       for (i = m_list->Count(); i >= 1; --i)
-                          if (m_list->SubItem(i, 3) == started.key_name && m_list->SubItem(i, 4) == started.location)
+                          if (m_list->Record(i) == started.record)
                               m_list->Remove(i);
                       return Next::End();
                   }, Next::End()},
@@ -114,10 +110,9 @@ void Form1::PushButton1_Click() noexcept {
                       started.command = kept.empty() ? m_list->SubItem(i, 1) : kept;
                       try {
                           started.name = m_list->ItemText(i);
-                          started.key_name = m_list->SubItem(i, 3);
-                          started.location = m_list->SubItem(i, 4);
+                          started.record = m_list->Record(i);
                       } catch (...) {
-                          started.key_name.clear();  // not watched: its row could not be found again
+                          started.record = {};  // not watched: its row could not be found again
                       }
                       const ShellStart result = OpenWithShell(m_desktop, hWnd(), started.command, WhenEnded(started));
                       if (!result.started)

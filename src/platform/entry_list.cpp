@@ -1,6 +1,8 @@
 // The entry list behind ListView1: its columns, rows and flags, and their observer.
 #include "platform/entry_list.h"
 
+#include <utility>
+
 #include "platform/failure.h"
 
 namespace ssr {
@@ -70,6 +72,11 @@ const Text& EntryList::Command(int position) const { return At(position).command
 
 // Hidden, so no view needs to hear of it.
 void EntryList::SetCommand(int position, TextView command) { At(position).command = Text(command); }
+
+const RecordKey& EntryList::Record(int position) const { return At(position).record; }
+
+// Hidden too: the columns that show it are set on their own.
+void EntryList::SetRecord(int position, RecordKey record) { At(position).record = std::move(record); }
 
 bool EntryList::Checked(int position) const { return At(position).checked; }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The entry list behind ListView1: columns with header texts and widths, and
-// rows with a text, three subitems and the checked and selected flags.
+// rows with a text, four subitems, the record they stand for and the
+// checked and selected flags.
 // Positions are 1-based. A position outside 1..Count() fails with
 // "Index out of bounds", as the list control does.
 //
@@ -13,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/record_key.h"
 #include "platform/text.h"
 
 namespace ssr {
@@ -27,6 +29,9 @@ struct ListItem {
     // "Uninstall" column may show a rewritten text (the DLL of a rundll32
     // command), and Uninstall must start what the record itself names.
     Text command;
+    // The record the row stands for. Not a column either: the "KeyName" and
+    // "Location" columns only show it.
+    RecordKey record;
     bool checked = false;
     bool selected = false;
 };
@@ -69,6 +74,8 @@ public:
     virtual void SetSubItem(int position, int k, TextView text);
     [[nodiscard]] virtual const Text& Command(int position) const;
     virtual void SetCommand(int position, TextView command);
+    [[nodiscard]] virtual const RecordKey& Record(int position) const;
+    virtual void SetRecord(int position, RecordKey record);
     [[nodiscard]] virtual bool Checked(int position) const;
     virtual void SetChecked(int position, bool checked);
     [[nodiscard]] virtual bool Selected(int position) const;

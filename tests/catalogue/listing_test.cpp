@@ -272,7 +272,13 @@ void PrintTo(const Row& r, std::ostream* os) { *os << ToUtf8(r.name + u"/" + r.k
 
 std::vector<Row> Rows(const EntryList& list) {
     std::vector<Row> rows;
-    for (int i = 1; i <= list.Count(); ++i) rows.push_back({list.ItemText(i), list.SubItem(i, 3), list.SubItem(i, 4)});
+    for (int i = 1; i <= list.Count(); ++i) {
+        // The row's record is data; the two columns show it.
+        const RecordKey& record = list.Record(i);
+        EXPECT_EQ(list.SubItem(i, 3), record.name);
+        EXPECT_EQ(list.SubItem(i, 4), record.place.location);
+        rows.push_back({list.ItemText(i), record.name, record.place.location});
+    }
     return rows;
 }
 
@@ -324,21 +330,20 @@ TEST_F(Listing, AFailureInOnePlaceIsReportedAndTheNextPlaceIsRead) {
 
 TEST(RecordPlaces, FullPathsNameTheKeyWhereAnImportPutsItBack) {
     const struct {
+        RecordPlace place;
         Text location;
         bool two_views;
         Text path;
     } rows[] = {
-        {u"64-bit", true, u"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K"},
-        {u"32-bit", true, u"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K"},
-        {u"Local machine", false, u"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K"},
-        {u"Current user", true, u"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K"},
+        {kPlace64Bit, u"64-bit", true, u"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K"},
+        {kPlace32Bit, u"32-bit", true, u"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K"},
+        {kPlaceMachine, u"Local machine", false, u"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K"},
+        {kPlaceCurrentUser, u"Current user", true, u"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K"},
     };
     for (const auto& row : rows) {
-        const auto place = PlaceOfLocation(row.location);
-        ASSERT_TRUE(place.has_value()) << ToUtf8(row.location);
-        EXPECT_EQ(FullKeyPath(*place, u"K", row.two_views), row.path);
+        EXPECT_EQ(row.place.location, row.location);
+        EXPECT_EQ(FullKeyPath({u"K", row.place}, row.two_views), row.path);
     }
-    EXPECT_FALSE(PlaceOfLocation(u"64-Bit").has_value()) << "only the texts the listing writes name a place";
 }
 
 }  // namespace

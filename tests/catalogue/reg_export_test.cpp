@@ -87,11 +87,11 @@ TEST(RegEditExportTest, WholeSubtreeWithItsPathForEveryPlace) {
     registry.SetText(u"HKEY_CURRENT_USER\\" + uninstall + u"\\Mine", u"DisplayName", u"Mine");
 
     RegEditExport backup;
-    EXPECT_EQ(backup.AppendRecord(registry, *PlaceOfLocation(kLocation64Bit), u"App"), kErrorSuccess);
-    EXPECT_EQ(backup.AppendRecord(registry, *PlaceOfLocation(kLocation32Bit), u"Old"), kErrorSuccess);
-    EXPECT_EQ(backup.AppendRecord(registry, *PlaceOfLocation(kLocationCurrentUser), u"Mine"), kErrorSuccess);
+    EXPECT_EQ(backup.AppendRecord(registry, {u"App", kPlace64Bit}), kErrorSuccess);
+    EXPECT_EQ(backup.AppendRecord(registry, {u"Old", kPlace32Bit}), kErrorSuccess);
+    EXPECT_EQ(backup.AppendRecord(registry, {u"Mine", kPlaceCurrentUser}), kErrorSuccess);
     // A key that is not there adds nothing.
-    EXPECT_EQ(backup.AppendRecord(registry, *PlaceOfLocation(kLocation32Bit), u"App"), kErrorFileNotFound);
+    EXPECT_EQ(backup.AppendRecord(registry, {u"App", kPlace32Bit}), kErrorFileNotFound);
     EXPECT_EQ(backup.key_count(), 6);
     const Text machine = u"HKEY_LOCAL_MACHINE\\" + uninstall;
     EXPECT_EQ(backup.text(), u"Windows Registry Editor Version 5.00\r\n"
@@ -122,7 +122,7 @@ TEST(RegEditExportTest, AnUnreadableSubkeyFailsTheRecordAndAddsNothing) {
     RegEditExport backup;
     const Text before = backup.text();
     Text failed;
-    EXPECT_EQ(backup.AppendRecord(registry, *PlaceOfLocation(kLocation64Bit), u"App", &failed), kErrorAccessDenied);
+    EXPECT_EQ(backup.AppendRecord(registry, {u"App", kPlace64Bit}, &failed), kErrorAccessDenied);
     EXPECT_EQ(failed, u"HKEY_LOCAL_MACHINE\\" + Text(kUninstallKeyPath) + u"\\App\\Locked");
     EXPECT_EQ(backup.text(), before);
     EXPECT_EQ(backup.key_count(), 0);
@@ -149,7 +149,7 @@ TEST_P(UnwritableNames, RefuseTheRecord) {
     RegEditExport backup;
     const Text before = backup.text();
     Text failed;
-    EXPECT_EQ(backup.AppendRecord(registry, *PlaceOfLocation(kLocation64Bit), u"App", &failed), kErrorInvalidData);
+    EXPECT_EQ(backup.AppendRecord(registry, {u"App", kPlace64Bit}, &failed), kErrorInvalidData);
     EXPECT_EQ(failed, u"HKEY_LOCAL_MACHINE\\" + key);
     EXPECT_EQ(backup.text(), before);
     EXPECT_EQ(registry.OpenHandleCount(), 0U);
@@ -171,7 +171,7 @@ TEST(RegEditExportTest, ValueDataOfAnySizeAndLongestNames) {
     registry.SetRaw(app, long_value_name, kRegBinary, std::vector<std::uint8_t>(100000, 0xab));
     registry.CreateKey(app + u"\\" + long_key_name);
     RegEditExport backup;
-    ASSERT_EQ(backup.AppendRecord(registry, *PlaceOfLocation(kLocation64Bit), u"App"), kErrorSuccess);
+    ASSERT_EQ(backup.AppendRecord(registry, {u"App", kPlace64Bit}), kErrorSuccess);
     EXPECT_NE(backup.text().find(u"\"" + long_value_name + u"\"=hex:ab,\\\r\n  ab,"), Text::npos);
     EXPECT_NE(backup.text().find(u"\\" + long_key_name + u"]\r\n"), Text::npos);
     EXPECT_EQ(backup.key_count(), 2);

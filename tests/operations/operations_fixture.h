@@ -45,6 +45,7 @@ protected:
             list->SetSubItem(p, 1, row.command);
             list->SetSubItem(p, 2, row.target);
             list->SetSubItem(p, 3, row.key);
+            list->SetRecord(p, RecordKey{row.key, RecordPlace{}});
             if (row.checked) list->SetChecked(p, true);
             if (row.selected) list->SetSelected(p, true);
             if (!row.key.empty()) registry.SetText(Text(kUninstallKeyPath) + u"\\" + row.key, u"DisplayName", row.name);

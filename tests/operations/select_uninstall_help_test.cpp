@@ -299,7 +299,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The row's hint below the list's own, worked out when it shows.
 struct HintCase {
     const char* behaviour;
-    Text location;
+    RecordPlace place;
     Text target;
     std::vector<Text> expected;
 };
@@ -313,7 +313,7 @@ TEST_P(RowHint, SaysPlaceNameCommandAndSuggestsVerdict) {
     desktop.existing_paths = {u"C:\\Here\\u.exe"};
     desktop.undecidable_paths = {{u"Q:\\Busy\\u.exe", FileDoubt::NoSuchDrive}};
     Fill({{u"A Program With A Name Longer Than The Column", c.target, u"Key", u"C:\\Here\\u.exe /S"}});
-    list->SetSubItem(1, 4, c.location);
+    list->SetRecord(1, {u"Key", c.place});
     EXPECT_EQ(form->RowHint(1), c.expected);
     EXPECT_TRUE(form->RowHint(2).empty());
 }
@@ -321,15 +321,15 @@ TEST_P(RowHint, SaysPlaceNameCommandAndSuggestsVerdict) {
 INSTANTIATE_TEST_SUITE_P(
     Targets, RowHint,
     ::testing::Values(
-        HintCase{"MissingFile", u"64-bit", u"C:\\Gone\\u.exe",
+        HintCase{"MissingFile", kPlace64Bit, u"C:\\Gone\\u.exe",
                  {u"64-bit: Key", u"A Program With A Name Longer Than The Column", u"C:\\Here\\u.exe /S", u"not found: C:\\Gone\\u.exe"}},
-        HintCase{"ExistingFile", u"32-bit", u"C:\\Here\\u.exe",
+        HintCase{"ExistingFile", kPlace32Bit, u"C:\\Here\\u.exe",
                  {u"32-bit: Key", u"A Program With A Name Longer Than The Column", u"C:\\Here\\u.exe /S", u"found"}},
-        HintCase{"UndecidableFile", u"Current user", u"Q:\\Busy\\u.exe",
+        HintCase{"UndecidableFile", kPlaceCurrentUser, u"Q:\\Busy\\u.exe",
                  {u"Current user: Key", u"A Program With A Name Longer Than The Column", u"C:\\Here\\u.exe /S", u"cannot tell: drive not present"}},
-        HintCase{"InstallerRecord", u"64-bit", u"IGNORE ME",
+        HintCase{"InstallerRecord", kPlace64Bit, u"IGNORE ME",
                  {u"64-bit: Key", u"A Program With A Name Longer Than The Column", u"C:\\Here\\u.exe /S", u"cannot tell: left to Windows Installer"}},
-        HintCase{"RowWithoutPlace", u"", u"C:\\Here\\u.exe",
+        HintCase{"RowWithoutPlace", RecordPlace{}, u"C:\\Here\\u.exe",
                  {u"A Program With A Name Longer Than The Column", u"C:\\Here\\u.exe /S", u"found"}}),
     [](const auto& info) { return std::string(info.param.behaviour); });
 

@@ -89,9 +89,9 @@ TEST_F(OperationsTest, SuggestReadsEachTargetAsTheProgramOfItsPlaceWould) {
     desktop.existing_paths = {u"C:\\Program Files (x86)\\Old\\uninst.exe"};
     Fill({{u"A", u"%ProgramFiles%\\Old\\uninst.exe", u"A"}, {u"B", u"%ProgramFiles%\\Old\\uninst.exe", u"B"},
           {u"C", u"%ProgramFiles%\\Old\\uninst.exe", u"C"}});
-    list->SetSubItem(1, 4, kLocation32Bit);
-    list->SetSubItem(2, 4, kLocation64Bit);
-    list->SetSubItem(3, 4, kLocationCurrentUser);
+    list->SetRecord(1, {u"A", kPlace32Bit});
+    list->SetRecord(2, {u"B", kPlace64Bit});
+    list->SetRecord(3, {u"C", kPlaceCurrentUser});
     form->PushButton3_Click();
     EXPECT_EQ(CheckStates(), (std::vector<bool>{false, true, true}));
     EXPECT_EQ(desktop.queried_paths, (std::vector<Text>{u"C:\\Program Files (x86)\\Old\\uninst.exe",
@@ -200,8 +200,11 @@ TEST_F(OperationsTest, RemoveDeletesInTheRowsOwnPlaceOnly) {
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
-TEST_F(OperationsTest, RemoveDeletesNothingForAnUnknownLocation) {
+// The columns only show a record: a row that names a key in them but was
+// given no record deletes nothing.
+TEST_F(OperationsTest, RemoveDeletesNothingForARowWithoutARecord) {
     Fill({{u"1", u"", u"K1", u"", true}});
+    list->SetRecord(1, {});
     list->SetSubItem(1, 4, u"Elsewhere");
     form->PushButton2_Click();
     EXPECT_EQ(registry.delete_calls(), 0U);
@@ -347,7 +350,7 @@ TEST_P(RemoveFailures, GoOnWithoutDeletingForTheFailedEntry) {
 INSTANTIATE_TEST_SUITE_P(
     Steps, RemoveFailures,
     ::testing::Values(RemoveFailure{"CheckMarkUnreadable", "Checked", 2, {108}, {u"2"}, 2},
-                      RemoveFailure{"KeyNameUnreadable", "SubItem", 2, {110}, {u"2"}, 2},
+                      RemoveFailure{"RecordUnreadable", "Record", 2, {110}, {u"2"}, 2},
                       RemoveFailure{"RowNotRemoved", "Remove", 2, {114}, {u"2"}, 3},
                       // A failed count leaves no entry to work on: the first
                       // check fails at position 0, and the walk ends.

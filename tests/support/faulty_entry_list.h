@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string_view>
+#include <utility>
 
 #include "platform/entry_list.h"
 #include "platform/failure.h"
@@ -26,6 +27,8 @@ public:
     void SetSubItem(int p, int k, TextView t) override { Check("SetSubItem", p); EntryList::SetSubItem(p, k, t); }
     const Text& Command(int p) const override { Check("Command", p); return EntryList::Command(p); }
     void SetCommand(int p, TextView t) override { Check("SetCommand", p); EntryList::SetCommand(p, t); }
+    const RecordKey& Record(int p) const override { Check("Record", p); return EntryList::Record(p); }
+    void SetRecord(int p, RecordKey r) override { Check("SetRecord", p); EntryList::SetRecord(p, std::move(r)); }
     bool Checked(int p) const override { Check("Checked", p); return EntryList::Checked(p); }
     void SetChecked(int p, bool c) override { Check("SetChecked", p); EntryList::SetChecked(p, c); }
     bool Selected(int p) const override { Check("Selected", p); return EntryList::Selected(p); }

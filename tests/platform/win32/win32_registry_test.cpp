@@ -397,7 +397,7 @@ TEST_F(Win32RegistryTest, ListsTheSameNameInEveryPlaceAndRemovesEachInItsOwnPlac
 
     // Each place alone, last to first: the others stay.
     for (int removed = 2; removed >= 0; --removed) {
-        const RecordPlace place = *PlaceOfLocation(kPlaces[removed].location);
+        const RecordPlace place = RecordPlaces(m_registry)[static_cast<std::size_t>(removed)];
         EXPECT_EQ(m_registry.delete_tree(place.root, path, place.view), kErrorSuccess) << removed;
         for (int other = 0; other < 3; ++other)
             EXPECT_EQ(kPlaces[other].Exists(path), other < removed) << removed << " " << other;
@@ -442,8 +442,8 @@ TEST_F(Win32RegistryTest, ARemovalDeletesALinkNeverTheKeyItPointsAt) {
     EXPECT_EQ(shown, u"Link target");
     // Backed up as what the removal takes: the links themselves.
     RegEditExport backup;
-    ASSERT_EQ(backup.AppendRecord(m_registry, *PlaceOfLocation(kLocation64Bit), record), kErrorSuccess);
-    ASSERT_EQ(backup.AppendRecord(m_registry, *PlaceOfLocation(kLocation64Bit), holder), kErrorSuccess);
+    ASSERT_EQ(backup.AppendRecord(m_registry, {record, kPlace64Bit}), kErrorSuccess);
+    ASSERT_EQ(backup.AppendRecord(m_registry, {holder, kPlace64Bit}), kErrorSuccess);
     EXPECT_EQ(backup.key_count(), 3);
     EXPECT_NE(backup.text().find(record + u"]\r\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,67,00"), Text::npos)
         << ToUtf8(backup.text());

@@ -64,8 +64,8 @@ struct Backup {
         WinePrefixRegistry registry(std::make_shared<const Prefix>(prefix));
         const std::vector<RecordPlace> places = RecordPlaces(registry);
         RegEditExport backup;
-        EXPECT_EQ(backup.AppendRecord(registry, places[0], u"Odd\u00e9 Values"), kErrorSuccess);
-        EXPECT_EQ(backup.AppendRecord(registry, places[1], u"Old"), kErrorSuccess);
+        EXPECT_EQ(backup.AppendRecord(registry, {u"Odd\u00e9 Values", places[0]}), kErrorSuccess);
+        EXPECT_EQ(backup.AppendRecord(registry, {u"Old", places[1]}), kErrorSuccess);
         const std::vector<std::uint8_t> bytes = backup.Bytes();
         test::WriteBytes(file, std::string(bytes.begin(), bytes.end()));
     }

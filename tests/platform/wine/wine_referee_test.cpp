@@ -630,7 +630,7 @@ TEST_P(RealWine, SuggestFindsProgramsByWineShortNames) {
             ++seen;
             EXPECT_EQ(list.Checked(i), r.stale) << r.key << " target " << ToUtf8(list.SubItem(i, 2));
             if (!r.reason.empty()) {
-                EXPECT_EQ(JudgeTarget(desktop, list.SubItem(i, 2), list.SubItem(i, 4)).reason, r.reason) << r.key;
+                EXPECT_EQ(JudgeTarget(desktop, list.SubItem(i, 2), ViewOfPlace(list.Record(i).place)).reason, r.reason) << r.key;
             }
         }
     }

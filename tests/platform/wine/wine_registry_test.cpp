@@ -474,7 +474,7 @@ TEST_F(PrefixStore, ALinkRecordIsListedAsItsTargetButBackedUpAndRemovedAsTheLink
     // The backup holds what the removal takes: the links, not their target.
     RegEditExport backup;
     for (const TextView name : {u"Linked", u"Holder"})
-        ASSERT_EQ(backup.AppendRecord(registry, *PlaceOfLocation(kLocation64Bit), name), kErrorSuccess);
+        ASSERT_EQ(backup.AppendRecord(registry, {Text(name), kPlace64Bit}), kErrorSuccess);
     EXPECT_EQ(backup.key_count(), 3);
     const Text& text = backup.text();
     EXPECT_NE(text.find(u"\\Uninstall\\Linked]\r\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,67,00"), Text::npos);
