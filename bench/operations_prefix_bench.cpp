@@ -14,6 +14,7 @@
 #include "application/form1.h"
 #include "catalogue/listing.h"
 #include "doubles/scripted_desktop.h"
+#include "platform/wine/prefix_environment.h"
 #include "platform/wine/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
 
@@ -26,18 +27,20 @@ using namespace ssr;
 // looked up in the prefix. Counts the queries.
 class PrefixDesktop final : public ScriptedDesktop {
 public:
-    explicit PrefixDesktop(std::shared_ptr<const wine::Prefix> prefix) : m_prefix(std::move(prefix)) {}
+    PrefixDesktop(std::shared_ptr<const wine::Prefix> prefix, Registry& hives)
+        : m_prefix(std::move(prefix)), m_environment(wine::PrefixEnvironment::FromHives(hives)) {}
     FileAnswer QueryFileState(TextView path) noexcept override {
         ++queries;
         return m_prefix->WindowsPathState(path);
     }
     std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) override {
-        return m_prefix->EnvironmentVariable(name, view);
+        return m_environment.Value(name, view);
     }
     std::size_t queries = 0;
 
 private:
     std::shared_ptr<const wine::Prefix> m_prefix;
+    wine::PrefixEnvironment m_environment;
 };
 
 // Commands name their program either rooted ("C:\\Program Files\\...") or
@@ -76,7 +79,7 @@ void BM_SuggestOnPrefix(benchmark::State& state) {
     const fs::path folder = MakePrefix(entries, state.range(1) == 0 ? Paths::Rooted : Paths::Expandable);
     const auto prefix = std::make_shared<const wine::Prefix>(folder);
     WinePrefixRegistry registry(prefix);
-    PrefixDesktop desktop(prefix);
+    PrefixDesktop desktop(prefix, registry);
     RecordingSkinEngine skin;
     Form1 form(registry, desktop, skin);
     ListUninstallEntries(registry, form.ListView1(), desktop);
@@ -111,7 +114,7 @@ void BM_RemoveOnPrefix(benchmark::State& state) {
             writes += step == wine::WriteStep::Rename ? 1 : 0;
             return 0;
         });
-        PrefixDesktop desktop(prefix);
+        PrefixDesktop desktop(prefix, registry);
         RecordingSkinEngine skin;
         Form1 form(registry, desktop, skin);
         ListUninstallEntries(registry, form.ListView1(), desktop);

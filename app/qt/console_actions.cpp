@@ -76,7 +76,7 @@ public:
     Session(const Target& target, const fs::path& home, ReadScope scope)
         : m_prefix(std::make_shared<const wine::Prefix>(target.path)),
           m_registry(m_prefix, scope),
-          m_desktop(m_prefix),
+          m_desktop(m_prefix, m_registry),
           m_form(m_registry, m_desktop, m_skin),
           m_title(PrefixTitle(target.path, target.name, home).toStdString()) {
         ListUninstallEntries(m_registry, m_form.ListView1(), m_desktop);

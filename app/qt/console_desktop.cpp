@@ -7,7 +7,10 @@
 
 namespace ssr {
 
-ConsoleDesktop::ConsoleDesktop(std::shared_ptr<const wine::Prefix> prefix) : m_window_desktop(std::move(prefix)) {}
+ConsoleDesktop::ConsoleDesktop(std::shared_ptr<const wine::Prefix> prefix, Registry& hives)
+    : m_window_desktop(std::move(prefix)) {
+    m_window_desktop.UseEnvironmentOf(hives);
+}
 
 int ConsoleDesktop::MsgBox(TextView prompt, int /*style*/, std::optional<TextView> /*caption*/) {
     m_messages.push_back(MessageBoxText(prompt).toStdString());

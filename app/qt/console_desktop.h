@@ -14,7 +14,9 @@ namespace ssr {
 
 class ConsoleDesktop final : public Desktop {
 public:
-    explicit ConsoleDesktop(std::shared_ptr<const wine::Prefix> prefix);
+    // `hives`, the store of the prefix's registry, gives the environment
+    // and must outlive the desktop.
+    ConsoleDesktop(std::shared_ptr<const wine::Prefix> prefix, Registry& hives);
 
     // The texts the handlers showed, one line per line of the box, oldest first.
     [[nodiscard]] const std::vector<std::string>& Messages() const { return m_messages; }

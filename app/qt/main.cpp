@@ -116,6 +116,7 @@ int main(int argc, char* argv[]) {
     Print(stderr, "sweep-stale-records: Wine prefix " + prefix->path().string() + "\n");
     ssr::WinePrefixRegistry registry(prefix);
     ssr::QtDesktop desktop(prefix);
+    desktop.UseEnvironmentOf(registry);
     ssr::NullSkinEngine skin;
     ssr::Form1 form(registry, desktop, skin);
     ssr::MainWindow window(form);

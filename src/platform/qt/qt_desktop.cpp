@@ -256,7 +256,9 @@ FileAnswer QtDesktop::QueryFileState(TextView path) noexcept {
 }
 
 std::optional<Text> QtDesktop::EnvironmentVariable(TextView name, ProgramView view) {
-    return m_prefix->EnvironmentVariable(name, view);
+    if (!m_hives) return std::nullopt;
+    if (!m_environment) m_environment = wine::PrefixEnvironment::FromHives(*m_hives);
+    return m_environment->Value(name, view);
 }
 
 bool QtDesktop::IsPlainFile(TextView path) {

@@ -17,6 +17,8 @@
 
 #include "platform/desktop.h"
 #include "platform/qt/process_launcher.h"
+#include "platform/registry.h"
+#include "platform/wine/prefix_environment.h"
 #include "platform/wine/wine_prefix.h"
 
 namespace ssr {
@@ -57,6 +59,12 @@ public:
 
     [[nodiscard]] const wine::Prefix& prefix() const { return *m_prefix; }
 
+    // Where the environment Wine gives the prefix's programs is read from:
+    // the store of the prefix's registry, whose hives are parsed once for
+    // both. `hives` must outlive the desktop; until it is given, no
+    // variable is known.
+    void UseEnvironmentOf(Registry& hives) { m_hives = &hives; }
+
     int MsgBox(TextView prompt, int style, std::optional<TextView> caption) override;
     Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) override;
     // Runs the program under Wine in the prefix. A Wine that ends soon,
@@ -90,6 +98,10 @@ private:
     std::filesystem::path m_last_backup;
     std::unique_ptr<RandomSource> m_random;
     std::shared_ptr<ProcessLauncher> m_launcher;  // shared with what waits for programs
+    Registry* m_hives = nullptr;
+    // Read at the first question: a prefix's environment changes with its
+    // configuration, not while a window looks at it.
+    std::optional<wine::PrefixEnvironment> m_environment;
     Text m_title = u"sweep-stale-records";
 };
 

@@ -1,11 +1,9 @@
 // The environment Wine gives a prefix's programs, from the prefix itself.
 #include "platform/wine/prefix_environment.h"
 
-#include <memory>
-
-#include "platform/registry.h"
-#include "platform/wine/posix_file.h"
-#include "platform/wine/reg_file.h"
+#include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace ssr::wine {
 
@@ -16,36 +14,71 @@ constexpr TextView kWindowsVersion = u"Software\\Microsoft\\Windows\\CurrentVers
 constexpr TextView kWindowsNtVersion = u"Software\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr TextView kProfileList = u"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
+// Value names and data of this size are far beyond anything these keys hold.
+constexpr std::uint32_t kNameBuffer = 16384;
+
+struct StringValue {
+    Text name;
+    std::uint32_t type = 0;
+    Text text;
+};
+
 // A string value's text, cut at its first zero; nothing for other types.
-std::optional<Text> TextOf(const RegValue& value) {
-    if (value.type != kRegSz && value.type != kRegExpandSz) return std::nullopt;
-    Text text(value.data.size() / 2, u'\0');
+std::optional<Text> TextOf(std::uint32_t type, const std::vector<std::uint8_t>& data) {
+    if (type != kRegSz && type != kRegExpandSz) return std::nullopt;
+    Text text(data.size() / 2, u'\0');
     for (std::size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<char16_t>(value.data[2 * i] | (value.data[2 * i + 1] << 8));
+        text[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
     if (const std::size_t zero = text.find(u'\0'); zero != Text::npos) text.resize(zero);
     return text;
 }
 
-class Hive {
+// One key of a hive, opened in the view a program of the prefix's own
+// architecture sees, and closed when done.
+class Key {
 public:
-    explicit Hive(std::string bytes) : m_file(bytes.empty() ? nullptr : RegFile::Parse(std::move(bytes))) {}
+    Key(Registry& hives, RegHandle root, TextView path) : m_hives(hives) {
+        const std::uint32_t view = root == kHkeyLocalMachine && hives.has_32bit_view() ? kKeyWow64_64Key : 0;
+        if (hives.open_key(root, path, view, &m_key) != kErrorSuccess) m_key = 0;
+    }
+    ~Key() { (void)m_hives.close_key(m_key); }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
 
-    [[nodiscard]] RegFile::Node* Key(TextView path) const { return m_file ? m_file->Find(m_file->root(), path) : nullptr; }
-
-    [[nodiscard]] std::optional<Text> StringValue(TextView key, TextView name) const {
-        RegFile::Node* node = Key(key);
-        if (!node) return std::nullopt;
-        const RegValue* value = m_file->FindValue(node, name);
-        return value ? TextOf(*value) : std::nullopt;
+    [[nodiscard]] std::optional<Text> String(TextView name) const {
+        if (!m_key) return std::nullopt;
+        std::uint32_t type = 0, size = 0;
+        if (m_hives.query_value_ex(m_key, name, &type, nullptr, &size) != kErrorSuccess) return std::nullopt;
+        std::vector<std::uint8_t> data(size);
+        if (m_hives.query_value_ex(m_key, name, &type, data.data(), &size) != kErrorSuccess) return std::nullopt;
+        data.resize(size);
+        return TextOf(type, data);
     }
 
-    [[nodiscard]] const std::vector<RegValue>* Values(TextView key) const {
-        RegFile::Node* node = Key(key);
-        return node ? &m_file->Values(node) : nullptr;
+    // The string values in the store's order, which is the file's.
+    [[nodiscard]] std::vector<StringValue> Strings() const {
+        std::vector<StringValue> values;
+        if (!m_key) return values;
+        std::vector<char16_t> name(kNameBuffer);
+        std::vector<std::uint8_t> data;
+        for (std::uint32_t index = 0;; ++index) {
+            std::uint32_t name_length = kNameBuffer, type = 0, size = 0;
+            if (m_hives.enum_value(m_key, index, name.data(), &name_length, &type, nullptr, &size) != kErrorSuccess)
+                break;
+            data.resize(size);
+            name_length = kNameBuffer;
+            if (m_hives.enum_value(m_key, index, name.data(), &name_length, &type, data.data(), &size) != kErrorSuccess)
+                break;
+            data.resize(size);
+            if (std::optional<Text> text = TextOf(type, data))
+                values.push_back({Text(name.data(), name_length), type, std::move(*text)});
+        }
+        return values;
     }
 
 private:
-    std::unique_ptr<RegFile> m_file;
+    Registry& m_hives;
+    RegHandle m_key = 0;
 };
 
 class Builder {
@@ -63,20 +96,16 @@ public:
     // The values of one environment key, in the order Wine adds them: a
     // REG_EXPAND_SZ text is expanded with what is set so far, and the
     // user's PATH goes after the system's.
-    void AddKey(const Hive& hive, TextView key, bool user) {
-        const std::vector<RegValue>* values = hive.Values(key);
-        if (!values) return;
-        for (const RegValue& value : *values) {
+    void AddKey(const Key& key, bool user) {
+        for (StringValue& value : key.Strings()) {
             const Text lower = LowerCase(value.name);
             if (lower.empty() || lower == u"systemroot" || lower == u"systemdrive") continue;
-            std::optional<Text> text = TextOf(value);
-            if (!text) continue;
-            if (value.type == kRegExpandSz) text = Expand(*text);
-            if (text->empty()) continue;
+            Text text = value.type == kRegExpandSz ? Expand(value.text) : std::move(value.text);
+            if (text.empty()) continue;
             if (user && lower == u"path") {
-                if (const auto system = Get(u"PATH")) text = *system + u";" + *text;
+                if (const auto system = Get(u"PATH")) text = *system + u";" + text;
             }
-            Set(value.name, *text);
+            Set(value.name, text);
         }
     }
 
@@ -88,30 +117,30 @@ private:
 
 }  // namespace
 
-PrefixEnvironment PrefixEnvironment::FromFiles(std::string system_reg, std::string user_reg) {
-    const Hive machine(std::move(system_reg));
-    const Hive user(std::move(user_reg));
+PrefixEnvironment PrefixEnvironment::FromHives(Registry& hives) {
+    const Key version(hives, kHkeyLocalMachine, kWindowsVersion);
+    const Key profiles(hives, kHkeyLocalMachine, kProfileList);
     Builder env;
 
     // Wine's Windows folder is C:\windows unless the prefix says otherwise.
-    const Text root = machine.StringValue(kWindowsNtVersion, u"SystemRoot").value_or(u"C:\\windows");
+    const Text root = Key(hives, kHkeyLocalMachine, kWindowsNtVersion).String(u"SystemRoot").value_or(u"C:\\windows");
     env.Set(u"SystemRoot", root);
     env.Set(u"SystemDrive", root.substr(0, 2));
-    env.AddKey(machine, kSystemEnvironment, false);
-    env.AddKey(user, u"Environment", true);
-    env.AddKey(user, u"Volatile Environment", true);
-    if (const auto data = machine.StringValue(kProfileList, u"ProgramData")) {
+    env.AddKey(Key(hives, kHkeyLocalMachine, kSystemEnvironment), false);
+    env.AddKey(Key(hives, kHkeyCurrentUser, u"Environment"), true);
+    env.AddKey(Key(hives, kHkeyCurrentUser, u"Volatile Environment"), true);
+    if (const auto data = profiles.String(u"ProgramData")) {
         env.Set(u"ALLUSERSPROFILE", env.Expand(*data));
         env.Set(u"ProgramData", env.Expand(*data));
     }
-    if (const auto pub = machine.StringValue(kProfileList, u"Public")) env.Set(u"PUBLIC", env.Expand(*pub));
+    if (const auto pub = profiles.String(u"Public")) env.Set(u"PUBLIC", env.Expand(*pub));
 
     PrefixEnvironment result;
-    result.m_has_32bit_view = machine.Key(u"Software\\Wow6432Node") != nullptr;
-    const auto program = machine.StringValue(kWindowsVersion, u"ProgramFilesDir");
-    const auto program_x86 = machine.StringValue(kWindowsVersion, u"ProgramFilesDir (x86)");
-    const auto common = machine.StringValue(kWindowsVersion, u"CommonFilesDir");
-    const auto common_x86 = machine.StringValue(kWindowsVersion, u"CommonFilesDir (x86)");
+    result.m_has_32bit_view = hives.has_32bit_view();
+    const auto program = version.String(u"ProgramFilesDir");
+    const auto program_x86 = version.String(u"ProgramFilesDir (x86)");
+    const auto common = version.String(u"CommonFilesDir");
+    const auto common_x86 = version.String(u"CommonFilesDir (x86)");
     // The program folders depend on the program: a 32-bit one in a 64-bit
     // prefix is given the x86 folders under the plain names.
     if (result.m_has_32bit_view) {
@@ -129,13 +158,6 @@ PrefixEnvironment PrefixEnvironment::FromFiles(std::string system_reg, std::stri
         if (common_x86) result.m_32bit[u"commonprogramfiles"] = *common_x86;
     }
     return result;
-}
-
-PrefixEnvironment PrefixEnvironment::Read(const std::filesystem::path& prefix) {
-    ReadResult system_reg = ReadWholeFile(prefix / "system.reg");
-    ReadResult user_reg = ReadWholeFile(prefix / "user.reg");
-    return FromFiles(system_reg.error == IoError::None ? std::move(system_reg.bytes) : std::string(),
-                     user_reg.error == IoError::None ? std::move(user_reg.bytes) : std::string());
 }
 
 std::optional<Text> PrefixEnvironment::Value(TextView name, ProgramView view) const {

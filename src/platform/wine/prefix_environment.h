@@ -3,25 +3,25 @@
 // from the prefix itself: its registry's environment keys, the profile
 // folders and the program folders, per program view. The Linux program
 // expands a record's %ProgramFiles% and the like with it, as a program in
-// that prefix would.
+// that prefix would. It reads no file of its own: it asks the registry
+// store, which has parsed the hives once for the records.
 
-#include <filesystem>
 #include <map>
 #include <optional>
-#include <string>
 
 #include "platform/desktop.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 
 namespace ssr::wine {
 
 class PrefixEnvironment {
 public:
-    // From the text of system.reg and user.reg; either may be empty or not a
-    // registry file, and then gives nothing.
-    [[nodiscard]] static PrefixEnvironment FromFiles(std::string system_reg, std::string user_reg);
-    // Reads <prefix>/system.reg and <prefix>/user.reg.
-    [[nodiscard]] static PrefixEnvironment Read(const std::filesystem::path& prefix);
+    // From the prefix's registry as the store reads it, with its links
+    // followed and its architecture settled as wineserver does: the same
+    // hives, parsed once, that the records are listed from. A hive that
+    // cannot be read gives nothing.
+    [[nodiscard]] static PrefixEnvironment FromHives(Registry& hives);
 
     // The value of `name` (any case) in a program of `view`; nothing when
     // Wine would not set it.

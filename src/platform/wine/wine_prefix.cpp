@@ -17,7 +17,6 @@
 
 #include "platform/short_names.h"
 #include "platform/wine/posix_handles.h"
-#include "platform/wine/prefix_environment.h"
 #include "platform/wine/server_lock.h"
 
 namespace ssr::wine {
@@ -262,14 +261,6 @@ FileAnswer Prefix::WindowsPathState(TextView windows_path) const noexcept {
     } catch (...) {
         return FileAnswer{FileState::Unknown, FileDoubt::Unreadable};
     }
-}
-
-std::optional<Text> Prefix::EnvironmentVariable(TextView name, ProgramView view) const {
-    // The environment of a prefix changes with its configuration, not while
-    // a window looks at it; reading both hives once is enough.
-    std::call_once(m_environment_read,
-                   [this] { m_environment = std::make_unique<PrefixEnvironment>(PrefixEnvironment::Read(m_path)); });
-    return m_environment->Value(name, view);
 }
 
 bool Prefix::ServerRunning() const noexcept { return ServerRunningFor(m_path); }

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "platform/desktop.h"
@@ -16,7 +15,6 @@ namespace ssr::wine {
 [[nodiscard]] std::filesystem::path DefaultPrefix();
 
 class FolderIndex;
-class PrefixEnvironment;
 
 // One prefix folder and what is learnt about it. The registry store and the
 // desktop of a window share one; each prefix keeps its own folder listings,
@@ -52,10 +50,6 @@ public:
     // entry's Wine short name matches is Unknown too. Never fails.
     [[nodiscard]] FileAnswer WindowsPathState(TextView windows_path) const noexcept;
 
-    // The environment variable `name` as Wine sets it for a program of
-    // `view` in this prefix, from its registry (read once, at the first call).
-    [[nodiscard]] std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) const;
-
     // True while a wineserver holds the prefix (the lock on its server
     // folder's "lock" file), whether or not a socket is left over.
     [[nodiscard]] bool ServerRunning() const noexcept;
@@ -67,8 +61,6 @@ private:
     std::filesystem::path m_path;
     // Listings are a cache: reading them changes nothing the caller sees.
     std::unique_ptr<FolderIndex> m_folders;
-    mutable std::once_flag m_environment_read;
-    mutable std::unique_ptr<PrefixEnvironment> m_environment;
 };
 
 }  // namespace ssr::wine

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/wine/wine_prefix.h"
+#include "platform/wine/wine_registry.h"
+#include "prefix_files.h"
 
 namespace ssr::wine {
 namespace {
@@ -61,6 +63,16 @@ const std::string kUserReg = R"REG(WINE REGISTRY Version 2
 "USERPROFILE"="C:\\users\\me"
 )REG";
 
+// The environment of a prefix whose hives hold `system_reg` and `user_reg`
+// (no file for an empty text), as the window's store reads them.
+PrefixEnvironment FromFiles(const std::string& system_reg, const std::string& user_reg) {
+    const test::TempFolder folder("environment");
+    if (!system_reg.empty()) test::WriteBytes(folder.path() / "system.reg", system_reg);
+    if (!user_reg.empty()) test::WriteBytes(folder.path() / "user.reg", user_reg);
+    WinePrefixRegistry store(std::make_shared<const Prefix>(folder.path()));
+    return PrefixEnvironment::FromHives(store);
+}
+
 struct VariableCase {
     const char* behaviour;
     const char16_t* name;
@@ -73,7 +85,7 @@ void PrintTo(const VariableCase& c, std::ostream* os) { *os << c.behaviour; }
 class EnvironmentOfAPrefix : public ::testing::TestWithParam<VariableCase> {};
 
 TEST_P(EnvironmentOfAPrefix, IsWhatWineGivesAProgramOfThatView) {
-    const PrefixEnvironment environment = PrefixEnvironment::FromFiles(kSystemReg, kUserReg);
+    const PrefixEnvironment environment = FromFiles(kSystemReg, kUserReg);
     EXPECT_EQ(environment.Value(GetParam().name, GetParam().view), GetParam().value);
 }
 
@@ -109,14 +121,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(EnvironmentOfAPrefix, A32BitPrefixHasNoX86Names) {
     std::string system = kSystemReg;
+    system.replace(system.find("#arch=win64"), 11, "#arch=win32");
     system.erase(system.find("[Software\\\\Wow6432Node"), system.find("[System\\\\") - system.find("[Software\\\\Wow6432Node"));
-    const PrefixEnvironment environment = PrefixEnvironment::FromFiles(system, kUserReg);
+    const PrefixEnvironment environment = FromFiles(system, kUserReg);
     EXPECT_EQ(environment.Value(u"ProgramFiles", ProgramView::ThirtyTwoBit), Text(u"C:\\Program Files"));
     EXPECT_EQ(environment.Value(u"ProgramW6432", ProgramView::Native), std::nullopt);
 }
 
 TEST(EnvironmentOfAPrefix, MissingOrBrokenFilesGiveOnlyTheWindowsFolder) {
-    const PrefixEnvironment environment = PrefixEnvironment::FromFiles("", "not a registry");
+    const PrefixEnvironment environment = FromFiles("", "not a registry");
     EXPECT_EQ(environment.Value(u"SystemRoot", ProgramView::Native), Text(u"C:\\windows"));
     EXPECT_EQ(environment.Value(u"ProgramFiles", ProgramView::Native), std::nullopt);
 }
@@ -139,7 +152,8 @@ TEST(EnvironmentOfAPrefix, MatchesWhatWineGivesAProgram) {
         if (equals != std::string::npos) given[LowerCase(FromUtf8(text.substr(0, equals)))] = FromUtf8(text.substr(equals + 1));
     }
     if (::pclose(pipe) != 0 || given.empty()) GTEST_SKIP() << "Wine could not run cmd";
-    const PrefixEnvironment derived = PrefixEnvironment::Read(prefix);
+    WinePrefixRegistry store(std::make_shared<const Prefix>(prefix));
+    const PrefixEnvironment derived = PrefixEnvironment::FromHives(store);
     for (const char16_t* name : {u"ProgramFiles", u"ProgramFiles(x86)", u"ProgramW6432", u"CommonProgramFiles",
                                  u"CommonProgramFiles(x86)", u"CommonProgramW6432", u"SystemRoot", u"SystemDrive",
                                  u"windir", u"ComSpec", u"AppData", u"LocalAppData", u"UserProfile", u"ProgramData",

@@ -21,6 +21,7 @@
 #include "doubles/recording_skin_engine.h"
 #include "doubles/scripted_desktop.h"
 #include "platform/wine/reg_file.h"
+#include "platform/wine/prefix_environment.h"
 #include "platform/wine/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_files.h"
@@ -564,14 +565,16 @@ std::string WineShortNameOf(const Prefix& p, const std::string& folder, const st
 // A file test with the Linux build's rules: Windows paths looked up in the prefix.
 class PrefixDesktop final : public ScriptedDesktop {
 public:
-    explicit PrefixDesktop(const fs::path& prefix) : m_prefix(prefix) {}
+    PrefixDesktop(const fs::path& prefix, Registry& hives)
+        : m_prefix(prefix), m_environment(wine::PrefixEnvironment::FromHives(hives)) {}
     FileAnswer QueryFileState(TextView path) noexcept override { return m_prefix.WindowsPathState(path); }
     std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) override {
-        return m_prefix.EnvironmentVariable(name, view);
+        return m_environment.Value(name, view);
     }
 
 private:
     wine::Prefix m_prefix;
+    wine::PrefixEnvironment m_environment;
 };
 
 // A program named by the short names Wine itself gives is there; one named
@@ -617,7 +620,7 @@ TEST_P(RealWine, SuggestFindsProgramsByWineShortNames) {
     Shell(m_prefix.Env() + "wine cmd /c 'c:\\ssr-short.cmd'; " + m_prefix.Env() + "wineserver -w");
 
     WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(m_prefix.path));
-    PrefixDesktop desktop(m_prefix.path);
+    PrefixDesktop desktop(m_prefix.path, registry);
     RecordingSkinEngine skin;
     Form1 form(registry, desktop, skin);
     EntryList& list = form.ListView1();
