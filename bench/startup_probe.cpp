@@ -57,6 +57,7 @@ int main(int argc, char* argv[]) {
     const auto prefix = std::make_shared<const ssr::wine::Prefix>(folder);
     ssr::WinePrefixRegistry registry(prefix);
     ssr::QtDesktop desktop(prefix, std::make_unique<ssr::MersenneRandom>(), std::make_unique<NoLaunch>());
+    desktop.UseEnvironmentOf(registry);
     ssr::NullSkinEngine skin;
     ssr::Form1 form(registry, desktop, skin);
     ssr::MainWindow window(form);
