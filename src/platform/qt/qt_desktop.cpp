@@ -21,6 +21,7 @@
 #include "platform/failure.h"
 #include "platform/qt/cursor_file.h"
 #include "platform/wine/backup_file.h"
+#include "platform/wine/server_lock.h"
 #include "platform/wine/wine_prefix.h"
 
 namespace ssr {
@@ -304,25 +305,13 @@ void QtDesktop::Randomize() {
     m_random->Seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
 }
 
-Text ShellQuoted(TextView text) {
-    Text quoted = u"'";
-    for (const char16_t c : text) {
-        if (c == u'\'') quoted += u"'\\''";
-        else quoted += c;
-    }
-    return quoted + u"'";
-}
-
 Text QtDesktop::RegistryWriteAdvice(const WriteFailure& failure, RegHandle root) const {
     const Text prefix = FromUtf8(m_prefix->path().string());
     const Text file = failure.file.empty() ? prefix + (root == kHkeyCurrentUser ? u"/user.reg" : u"/system.reg")
                                            : failure.file;
     switch (failure.kind) {
     case WriteFailureKind::ServerRunning:
-        // Typed as shown, the command must stop this prefix's server, not the default prefix's.
-        return u"A Wine program is running in the Wine prefix " + prefix +
-               u", and Wine would write its own copy of the registry over the change. Close that program or run "
-               u"\"WINEPREFIX=" + ShellQuoted(prefix) + u" wineserver -k\", then try again.";
+        return FromUtf8(wine::ServerRunningAdvice(m_prefix->path()));
     case WriteFailureKind::OtherWriter:
         return u"Another copy of this program is changing the registry of the Wine prefix " + prefix +
                u" at this moment. Nothing was changed; try again in a moment.";

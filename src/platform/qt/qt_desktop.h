@@ -138,9 +138,6 @@ inline constexpr std::chrono::milliseconds kWineOpenWait{15000};
 // program ran.
 [[nodiscard]] QString WineOpenFailure(const ProcessOutcome& outcome);
 
-// `text` as one word for a POSIX shell, in single quotes.
-[[nodiscard]] Text ShellQuoted(TextView text);
-
 // Splits the parameters of a Windows command line into arguments the way
 // Windows programs do, so that Wine can hand them on unchanged: blanks
 // separate, double quotes group, a backslash escapes a quote.

@@ -13,6 +13,7 @@
 
 #include "platform/registry.h"
 #include "platform/wine/reg_file.h"
+#include "platform/wine/server_lock.h"
 
 namespace ssr::wine {
 
@@ -285,14 +286,14 @@ struct HiveWork {
 };
 
 struct CurrentCheck {
-    const Prefix* prefix;
+    const RegistryWriteLocks* locks;
     const HiveWork* hive;
 };
 
 bool StillCurrent(void* context) {
     const auto* check = static_cast<CurrentCheck*>(context);
     const auto now = IdentityOf(check->hive->path);
-    return now && *now == check->hive->read.identity && !check->prefix->ServerRunning();
+    return now && *now == check->hive->read.identity && !check->locks->server().ServerOutside();
 }
 
 }  // namespace
@@ -311,17 +312,28 @@ RestoreReport RestoreBackup(const Prefix& prefix, const fs::path& backup, const 
         return report;
     }
 
-    // Every writer of the prefix's files holds this lock from reading them to the rename.
-    WriterLock lock;
-    switch (lock.Acquire(prefix.path() / kWritersLockName, std::chrono::milliseconds(3000))) {
-        case IoError::None: break;
-        case IoError::Busy: report.problem = "another program is writing the registry of " + prefix.path().string() + "; try again"; return report;
-        default: report.problem = "the registry of " + prefix.path().string() + " cannot be locked for writing"; return report;
+    // Held from reading the files to the last rename, as the store's commit
+    // holds them: no other writer bases a file on the same old one, and no
+    // wineserver loads an old file meanwhile, to write it back later.
+    RegistryWriteLocks locks(prefix.path());
+    const std::string running = ServerRunningAdvice(prefix.path());
+    switch (locks.Acquire(std::chrono::milliseconds(3000))) {
+        case RegistryWriteLocks::Refusal::None: break;
+        case RegistryWriteLocks::Refusal::OtherWriter:
+            report.problem = "another program is writing the registry of " + prefix.path().string() + "; try again";
+            return report;
+        case RegistryWriteLocks::Refusal::LockNotOurs:
+            report.problem = "the lock file " + locks.file().string() + " is not a plain file of yours; remove it, then try again";
+            return report;
+        case RegistryWriteLocks::Refusal::ServerRunning:
+            report.problem = running;
+            return report;
+        case RegistryWriteLocks::Refusal::System:
+            report.problem = "the registry of " + prefix.path().string() + " cannot be locked for writing: " +
+                             SystemErrorText(locks.code());
+            return report;
     }
-    const std::string running = "A Wine program is running in the Wine prefix " + prefix.path().string() +
-                                ", and Wine would write its own copy of the registry over the change. Close that "
-                                "program or run \"wineserver -k\", then try again.";
-    if (prefix.ServerRunning()) {
+    if (locks.server().ServerOutside()) {
         report.problem = running;
         return report;
     }
@@ -414,15 +426,22 @@ RestoreReport RestoreBackup(const Prefix& prefix, const fs::path& backup, const 
         if (!hive.changes) continue;
         std::error_code error;
         const fs::path real = fs::canonical(hive.path, error);
-        CurrentCheck check{&prefix, &hive};
+        CurrentCheck check{&locks, &hive};
         const ReplaceOutcome outcome = ReplaceFile(error ? hive.path : real, bytes[h], hive.read.identity, &StillCurrent, &check, options.fault);
         if (outcome.result == ReplaceResult::Stale) {
-            report.problem = prefix.ServerRunning() ? running : hive.path.string() + " changed while the backup was being restored; try again";
+            report.problem = locks.server().ServerOutside() ? running : hive.path.string() + " changed while the backup was being restored; try again";
             report.written = h == kUser;
             return report;
         }
         if (outcome.result == ReplaceResult::Failed) {
             report.problem = "The registry file " + hive.path.string() + " was left unchanged: " + Words(outcome.error) + ".";
+            report.written = h == kUser;
+            return report;
+        }
+        // A server the lock cannot reach that runs now may have loaded the
+        // old file before the rename, and would write it back.
+        if (locks.server().ServerOutside()) {
+            report.problem = running;
             report.written = h == kUser;
             return report;
         }

@@ -209,4 +209,33 @@ bool ServerLock::ServerOutside() const {
     }
 }
 
+RegistryWriteLocks::Refusal RegistryWriteLocks::Acquire(std::chrono::milliseconds wait) {
+    m_file = m_prefix / kWritersLockName;
+    switch (m_writers.Acquire(m_file, wait)) {
+        case IoError::None: break;
+        case IoError::Busy: return Refusal::OtherWriter;
+        case IoError::AccessDenied: return Refusal::LockNotOurs;
+        default:
+            m_code = m_writers.code() ? m_writers.code() : EIO;
+            return Refusal::System;
+    }
+    m_file = m_prefix;
+    switch (m_server.Acquire()) {
+        case ServerLock::Result::Held: return Refusal::None;
+        case ServerLock::Result::ServerRunning: return Refusal::ServerRunning;
+        case ServerLock::Result::Failed: break;
+    }
+    m_code = m_server.code() ? m_server.code() : EIO;
+    return Refusal::System;
+}
+
+std::string ServerRunningAdvice(const fs::path& prefix) {
+    std::string quoted = "'";
+    for (const char c : prefix.native()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    quoted += "'";
+    return "A Wine program is running in the Wine prefix " + prefix.native() +
+           ", and Wine would write its own copy of the registry over the change. Close that program or run "
+           "\"WINEPREFIX=" + quoted + " wineserver -k\", then try again.";
+}
+
 }  // namespace ssr::wine

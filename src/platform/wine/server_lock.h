@@ -1,6 +1,7 @@
 #pragma once
-// Where a prefix's wineserver works, whether one runs, and the lock that
-// keeps one from starting while the registry files are being replaced.
+// Where a prefix's wineserver works, whether one runs, the locks that keep
+// one from starting while the registry files are being replaced, and what
+// the user is told to stop one.
 //
 // wineserver takes a write lock on byte 0 of the "lock" file in its server
 // folder, <root>/server-<dev>-<ino>, before it loads the registry; when
@@ -11,10 +12,12 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/wine/posix_file.h"
 #include "platform/wine/posix_handles.h"
 
 namespace ssr::wine {
@@ -52,5 +55,40 @@ private:
     std::vector<std::pair<dev_t, ino_t>> m_folders;  // the folders whose lock is held
     int m_code = 0;
 };
+
+// What a writer of the prefix's registry files holds from reading them to
+// the rename, taken the same way by every writer: the writers' lock (so no
+// two base their files on the same old one), then the server lock (so no
+// wineserver starts and loads the old files meanwhile, to write them back
+// later). Both go with the object.
+class RegistryWriteLocks {
+public:
+    enum class Refusal { None, OtherWriter, LockNotOurs, ServerRunning, System };
+
+    explicit RegistryWriteLocks(const std::filesystem::path& prefix) : m_prefix(prefix), m_server(prefix) {}
+
+    // Waits up to `wait` for another writer to finish.
+    [[nodiscard]] Refusal Acquire(std::chrono::milliseconds wait);
+    // The file a LockNotOurs or System refusal is about, and for System the
+    // errno behind it.
+    [[nodiscard]] const std::filesystem::path& file() const { return m_file; }
+    [[nodiscard]] int code() const { return m_code; }
+    // While held, the server check that means anything is its
+    // ServerOutside(): its own folders would look taken to the usual one.
+    [[nodiscard]] const ServerLock& server() const { return m_server; }
+
+private:
+    std::filesystem::path m_prefix;
+    WriterLock m_writers;
+    ServerLock m_server;
+    std::filesystem::path m_file;
+    int m_code = 0;
+};
+
+// What to tell the user when a wineserver of the prefix runs: close its
+// program, or stop it with a command that names this prefix, since a bare
+// "wineserver -k" stops the default prefix's server. UTF-8, as the path's
+// bytes are.
+[[nodiscard]] std::string ServerRunningAdvice(const std::filesystem::path& prefix);
 
 }  // namespace ssr::wine

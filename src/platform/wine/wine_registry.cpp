@@ -311,32 +311,24 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
 CommitResult WinePrefixRegistry::State::Commit() {
     const auto staged = [this](int h) { return hives[h].file && hives[h].file->HasStaged(); };
     if (!staged(kMachine) && !staged(kUser)) return {};
-    // Every writer of the prefix's files holds this lock from reading the
-    // file to the rename, so no two base their files on the same old one.
-    const std::filesystem::path lock_path = prefix->path() / wine::kWritersLockName;
-    wine::WriterLock lock;
+    // Held until both files are replaced: no other writer bases its file on
+    // the same old one, and no wineserver starts and loads the old files,
+    // to write its copy, with the removed keys, back later.
+    wine::RegistryWriteLocks locks(prefix->path());
     std::optional<WriteFailure> refused;
-    switch (lock.Acquire(lock_path, kLockWait)) {
-    case wine::IoError::None: break;
-    case wine::IoError::Busy: refused = WriteFailure{kErrorSharingViolation, WriteFailureKind::OtherWriter, PathText(prefix->path())}; break;
-    case wine::IoError::AccessDenied: refused = WriteFailure{kErrorAccessDenied, WriteFailureKind::LockNotOurs, PathText(lock_path)}; break;
-    default:
-        refused = WriteFailure{kErrorWriteFault, WriteFailureKind::System, PathText(lock_path),
-                               FromUtf8(wine::SystemErrorText(lock.code() ? lock.code() : EIO))};
+    switch (locks.Acquire(kLockWait)) {
+    case wine::RegistryWriteLocks::Refusal::None: break;
+    case wine::RegistryWriteLocks::Refusal::OtherWriter:
+        refused = WriteFailure{kErrorSharingViolation, WriteFailureKind::OtherWriter, PathText(prefix->path())};
         break;
-    }
-    // And no wineserver may start and load the old files until both are
-    // replaced: it would write its copy, with the removed keys, back later.
-    wine::ServerLock server_lock(prefix->path());
-    if (!refused) {
-        switch (server_lock.Acquire()) {
-        case wine::ServerLock::Result::Held: break;
-        case wine::ServerLock::Result::ServerRunning: refused = ServerFailure(); break;
-        case wine::ServerLock::Result::Failed:
-            refused = WriteFailure{kErrorWriteFault, WriteFailureKind::System, PathText(prefix->path()),
-                                   FromUtf8(wine::SystemErrorText(server_lock.code()))};
-            break;
-        }
+    case wine::RegistryWriteLocks::Refusal::LockNotOurs:
+        refused = WriteFailure{kErrorAccessDenied, WriteFailureKind::LockNotOurs, PathText(locks.file())};
+        break;
+    case wine::RegistryWriteLocks::Refusal::ServerRunning: refused = ServerFailure(); break;
+    case wine::RegistryWriteLocks::Refusal::System:
+        refused = WriteFailure{kErrorWriteFault, WriteFailureKind::System, PathText(locks.file()),
+                               FromUtf8(wine::SystemErrorText(locks.code()))};
+        break;
     }
     // Each file on its own: one that cannot be written keeps its keys, and
     // the other is still written, so that what is reported is what is on disk.
@@ -350,7 +342,7 @@ CommitResult WinePrefixRegistry::State::Commit() {
             // With the lock held, no living writer owns a temporary file.
             wine::RemoveLeftoverTemporaries(hives[h].path);
             last_failure = {};
-            if (CommitHive(h, server_lock) == kErrorSuccess) continue;
+            if (CommitHive(h, locks.server()) == kErrorSuccess) continue;
             result.failed.emplace_back(root, last_failure);
             if (!staged(h)) continue;  // written, but a server may have loaded the old file
         }

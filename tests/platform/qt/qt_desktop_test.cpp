@@ -562,10 +562,6 @@ TEST_F(DesktopFixture, ADiscardedBackupIsRemovedAndNoOtherFile) {
     EXPECT_FALSE(QFile::exists(ToQString(discarded.path)));
 }
 
-TEST(ShellQuoting, KeepsEveryCharacterOfAPath) {
-    EXPECT_EQ(ShellQuoted(u"/home/a b/it's"), u"'/home/a b/it'\\''s'");
-}
-
 struct StyleCase {
     std::string name;
     int style;

@@ -120,5 +120,57 @@ TEST(RestoreBackup, RefusesWhatItCannotPutBackAndWritesNothing) {
     EXPECT_EQ(test::ReadBytes(backup.prefix / "system.reg"), before);
 }
 
+// A wineserver of the prefix and a restore: one already running is named
+// with a stop command for this prefix; one that starts while the restored
+// file is about to replace the old one must not load the old file, to write
+// it back later over the restored records.
+struct ServerCase {
+    const char* behaviour;
+    bool running_before;
+};
+void PrintTo(const ServerCase& c, std::ostream* os) { *os << c.behaviour; }
+
+class RestoreBesideAServer : public ::testing::TestWithParam<ServerCase> {
+protected:
+    void SetUp() override {
+        if (test::Shell("command -v wineserver").empty()) GTEST_SKIP() << "Wine is not installed";
+        backup.RemoveRecords();
+        // A prefix that had a server once, so its server folder is known.
+        test::Shell(Env() + "wineserver -p30 && " + Env() + "wineserver -k");
+    }
+    void TearDown() override { test::Shell(Env() + "wineserver -k"); }
+    [[nodiscard]] std::string Env() const { return "WINEDEBUG=-all WINEPREFIX='" + backup.prefix.string() + "' "; }
+
+    Backup backup;
+};
+
+TEST_P(RestoreBesideAServer, NeverLetsItLoadTheOldFile) {
+    const Prefix prefix(backup.prefix);
+    if (GetParam().running_before) test::Shell(Env() + "wineserver -p30");
+    int started = -1;
+    RestoreOptions options;
+    options.fault = [&](WriteStep step) {
+        if (step == WriteStep::Rename && started < 0) test::Shell(Env() + "wineserver -p30", &started);
+        return 0;
+    };
+    const RestoreReport report = RestoreBackup(prefix, backup.file, options);
+    if (GetParam().running_before) {
+        EXPECT_FALSE(report.written);
+        EXPECT_NE(report.problem.find("\"WINEPREFIX='" + backup.prefix.string() + "' wineserver -k\""), std::string::npos)
+            << report.problem;
+        EXPECT_TRUE(ValuesIn(backup.prefix)[0].empty()) << "restored while a server runs";
+        return;
+    }
+    EXPECT_EQ(started, 2) << "wineserver gives up while another holds its lock";
+    EXPECT_TRUE(report.written) << report.problem;
+    EXPECT_FALSE(prefix.ServerRunning());
+    EXPECT_EQ(ValuesIn(backup.prefix)[0].size(), 9U);
+}
+
+INSTANTIATE_TEST_SUITE_P(RealServer, RestoreBesideAServer,
+                         ::testing::Values(ServerCase{"RunningBeforeIsNamedWithThisPrefix", true},
+                                           ServerCase{"StartingAtTheRenameIsHeldOff", false}),
+                         [](const auto& info) { return std::string(info.param.behaviour); });
+
 }  // namespace
 }  // namespace ssr::wine
