@@ -156,6 +156,8 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
             if (text.starts_with("#link")) node->link = file->m_has_links = true;
         }
     }
+    // The table stays as long as the file: without the room its growth left.
+    file->m_sections.shrink_to_fit();
     return file;
 }
 
@@ -276,7 +278,12 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) {
         while (cursor.Next(line)) {
             const std::string_view text = SkipSpace(line.text);
             if (text.empty() || (text[0] != '"' && text[0] != '@')) continue;
-            if (NamesValue(text, name, lower, m_lookups.name_scratch)) {
+            // Most value lines name another value from their first letter on,
+            // which settles it without a call.
+            const auto first = static_cast<unsigned char>(text.size() > 1 ? text[1] : '"');
+            const bool other = text[0] == '"' && !name.empty() && first < 0x80 && first != '\\' && first != '"' &&
+                               lower[first] != lower[name[0]];
+            if (!other && NamesValue(text, name, lower, m_lookups.name_scratch)) {
                 // A later line for the same name replaces an earlier one.
                 if (ParseValue(text, cursor, &m_lookups.scratch)) {
                     std::swap(m_lookups.value, m_lookups.scratch);

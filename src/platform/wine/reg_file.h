@@ -36,13 +36,53 @@ struct HeaderStamps {
 };
 [[nodiscard]] HeaderStamps HeaderStampsNow();
 
+// The sections of one key, as indices into the section table. Nearly every
+// key has exactly one: it is kept in place, and only further ones get a
+// list of their own, which spares a large hive an allocation per key.
+class SectionList {
+public:
+    void push_back(std::uint32_t section) {
+        if (m_count++ == 0) {
+            m_first = section;
+            return;
+        }
+        if (!m_more) m_more = std::make_unique<std::vector<std::uint32_t>>();
+        m_more->push_back(section);
+    }
+    [[nodiscard]] bool empty() const { return m_count == 0; }
+    [[nodiscard]] std::size_t size() const { return m_count; }
+    [[nodiscard]] std::uint32_t operator[](std::size_t i) const { return i == 0 ? m_first : (*m_more)[i - 1]; }
+
+    class Iterator {
+    public:
+        Iterator(const SectionList* list, std::size_t at) : m_list(list), m_at(at) {}
+        std::uint32_t operator*() const { return (*m_list)[m_at]; }
+        Iterator& operator++() {
+            ++m_at;
+            return *this;
+        }
+        bool operator!=(const Iterator& other) const { return m_at != other.m_at; }
+
+    private:
+        const SectionList* m_list;
+        std::size_t m_at;
+    };
+    [[nodiscard]] Iterator begin() const { return {this, 0}; }
+    [[nodiscard]] Iterator end() const { return {this, m_count}; }
+
+private:
+    std::uint32_t m_first = 0;
+    std::uint32_t m_count = 0;
+    std::unique_ptr<std::vector<std::uint32_t>> m_more;
+};
+
 class RegFile {
 public:
     struct Node {
         Text name;
         Node* parent = nullptr;
-        std::vector<Node*> children;          // in wineserver's order (CompareNames), never a staged one
-        std::vector<std::uint32_t> sections;  // indices into the section table
+        std::vector<Node*> children;  // in wineserver's order (CompareNames), never a staged one
+        SectionList sections;
         Text class_text;
         bool link = false;
         bool values_loaded = false;
