@@ -50,7 +50,8 @@ const std::vector<Record> kRecords = {
     {"SsrE2E.Present", "E2E Present App", R"("C:\Program Files\Present App\unins000.exe" /SILENT)", false},
     {"SsrE2E.PresentTwo", "E2E Present Two", R"(C:\Program Files\Present Two\uninstall.exe)", false},
     {"SsrE2E.GoneQuoted", "E2E Gone Quoted", R"("C:\Program Files\Gone App\unins000.exe" /S)", true},
-    {"SsrE2E.GoneUnquoted", "E2E Gone Unquoted", R"(C:\Program Files\Gone Two\uninst.exe /x)", true},
+    // Found gone only through the environment the desktop reads from the store.
+    {"SsrE2E.GoneUnquoted", "E2E Gone Unquoted", R"(%ProgramFiles%\Gone Two\uninst.exe /x)", true},
     {"SsrE2E.GoneWithSubkey", "E2E Gone With Subkey", R"(C:\Gone Three\remove.exe)", true},
     {"SsrE2E.Msi", "E2E Msi Package", "MsiExec.exe /X{11111111-2222-3333-4444-555555555555}", false},
     {"SsrE2E.Marker", "E2E Marker Uninstaller",
@@ -114,6 +115,7 @@ struct Program {
         : prefix(std::make_shared<const wine::Prefix>(path)), registry(prefix),
           desktop(prefix, std::make_unique<NoPromotion>()), form(registry, desktop, skin),
           window(form) {
+        desktop.UseEnvironmentOf(registry);
         window.Start();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
