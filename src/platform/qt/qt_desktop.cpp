@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -164,8 +165,26 @@ double MersenneRandom::Next() {
 }
 
 QtDesktop::QtDesktop(std::shared_ptr<const wine::Prefix> prefix, std::unique_ptr<RandomSource> random,
-                     std::shared_ptr<ProcessLauncher> launcher)
-    : m_prefix(std::move(prefix)), m_random(std::move(random)), m_launcher(std::move(launcher)) {}
+                     std::shared_ptr<ProcessLauncher> launcher, std::filesystem::path program)
+    : m_prefix(std::move(prefix)), m_random(std::move(random)), m_launcher(std::move(launcher)) {
+    std::error_code error;
+    if (program.empty()) program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error && !program.empty()) m_application_folder = ProgramFilesFolder(program);
+}
+
+std::optional<std::filesystem::path> QtDesktop::LocalPath(TextView path) const {
+    if (!m_application_folder.empty()) {
+        const Text folder = FromUtf8(m_application_folder.native());
+        if (path.starts_with(folder) &&
+            (path.size() == folder.size() || path[folder.size()] == u'\\' || path[folder.size()] == u'/')) {
+            std::string rest = ToUtf8(path.substr(folder.size()));
+            for (char& c : rest)
+                if (c == '\\') c = '/';
+            return std::filesystem::path(m_application_folder.native() + rest);
+        }
+    }
+    return LinuxPath(*m_prefix, path);
+}
 
 int QtDesktop::MsgBox(TextView prompt, int style, std::optional<TextView> caption) {
     QMessageBox box(IconOf(style), ToQString(caption ? *caption : TextView(m_title)), MessageBoxText(prompt),
@@ -205,7 +224,7 @@ ShellStart QtDesktop::ShellOpen(std::intptr_t /*owner*/, TextView file, TextView
     request.program = WineProgram(std::getenv("WINE"));
     request.arguments.push_back(ToUtf8(file));
     for (const QString& argument : SplitWindowsArguments(parameters)) request.arguments.push_back(argument.toStdString());
-    if (const auto folder = LinuxPath(*m_prefix, directory)) request.working_directory = folder->native();
+    if (const auto folder = LocalPath(directory)) request.working_directory = folder->native();
     request.environment.emplace_back("WINEPREFIX", m_prefix->path().native());
 
     // The registry is on disk once the prefix's wineserver is gone: it
@@ -245,7 +264,7 @@ FileAnswer QtDesktop::QueryFileState(TextView path) noexcept {
         if (path.starts_with(u"\\\\") || path.starts_with(u"//")) return FileAnswer{FileState::Unknown, FileDoubt::NetworkPath};
         // The program's own files have Linux paths ("/usr/share/...\\HAND-M.CUR").
         if (path.empty() || (path[0] != u'/' && path[0] != u'\\')) return FileAnswer{FileState::Unknown, FileDoubt::NotFullPath};
-        const auto mapped = LinuxPath(*m_prefix, path);
+        const auto mapped = LocalPath(path);
         if (!mapped) return FileAnswer{FileState::Unknown, FileDoubt::NotFullPath};
         struct stat status {};
         if (::stat(mapped->c_str(), &status) == 0) return FileAnswer{FileState::Exists};
@@ -263,7 +282,7 @@ std::optional<Text> QtDesktop::EnvironmentVariable(TextView name, ProgramView vi
 }
 
 bool QtDesktop::IsPlainFile(TextView path) {
-    const auto mapped = LinuxPath(*m_prefix, path);
+    const auto mapped = LocalPath(path);
     if (!mapped) return false;
     const std::string name = mapped->filename().string();
     if (name.empty() || name.front() == '.') return false;
@@ -272,10 +291,18 @@ bool QtDesktop::IsPlainFile(TextView path) {
 }
 
 std::shared_ptr<PointerPicture> QtDesktop::LoadPointer(TextView path) {
-    const auto mapped = LinuxPath(*m_prefix, path);
+    const auto mapped = LocalPath(path);
     if (!mapped) throw Failure(kFileNotFound);
-    QFile file(QString::fromStdString(mapped->string()));
-    if (!file.open(QIODevice::ReadOnly)) throw Failure(kFileNotFound);
+    // Opened by its bytes: as a QString its name may not spell them.
+    const int fd = ::open(mapped->c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw Failure(kFileNotFound);
+    QFile file;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw Failure(kFileNotFound);
+    }
     if (file.size() > kMaxPointerFileSize) throw Failure(kInvalidPicture);
     const std::optional<CursorImage> cursor = DecodeCursorFile(file.readAll());
     if (!cursor) throw Failure(kInvalidPicture);
@@ -283,12 +310,7 @@ std::shared_ptr<PointerPicture> QtDesktop::LoadPointer(TextView path) {
                                                cursor->hotspot.y()));
 }
 
-Text QtDesktop::ApplicationFolder() {
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return {};
-    return FromUtf8(ProgramFilesFolder(program).string());
-}
+Text QtDesktop::ApplicationFolder() { return FromUtf8(m_application_folder.native()); }
 
 std::filesystem::path ProgramFilesFolder(const std::filesystem::path& program) {
     const std::filesystem::path folder = program.parent_path();

@@ -55,7 +55,8 @@ class QtDesktop final : public Desktop {
 public:
     explicit QtDesktop(std::shared_ptr<const wine::Prefix> prefix,
                        std::unique_ptr<RandomSource> random = std::make_unique<MersenneRandom>(),
-                       std::shared_ptr<ProcessLauncher> launcher = std::make_shared<QProcessLauncher>());
+                       std::shared_ptr<ProcessLauncher> launcher = std::make_shared<QProcessLauncher>(),
+                       std::filesystem::path program = {});
 
     [[nodiscard]] const wine::Prefix& prefix() const { return *m_prefix; }
 
@@ -79,6 +80,8 @@ public:
     [[nodiscard]] std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) override;
     [[nodiscard]] bool IsPlainFile(TextView path) override;
     [[nodiscard]] std::shared_ptr<PointerPicture> LoadPointer(TextView path) override;
+    // As text, which may not spell its bytes; the paths built on it are
+    // mapped back to those bytes.
     [[nodiscard]] Text ApplicationFolder() override;
     [[nodiscard]] Text ApplicationTitle() const override { return m_title; }
     void SetApplicationTitle(TextView title) override { m_title = Text(title); }
@@ -92,7 +95,13 @@ public:
     [[noreturn]] void EndProcess() override;
 
 private:
+    // The file a path the core built names: one below the application
+    // folder keeps that folder's bytes; any other goes through LinuxPath.
+    [[nodiscard]] std::optional<std::filesystem::path> LocalPath(TextView path) const;
+
     std::shared_ptr<const wine::Prefix> m_prefix;
+    // The folder of the program's own files, as it is on disk.
+    std::filesystem::path m_application_folder;
     // The last backup written, with its name's bytes as they are on disk:
     // its path as text may not spell them.
     std::filesystem::path m_last_backup;

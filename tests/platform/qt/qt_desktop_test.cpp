@@ -505,6 +505,46 @@ TEST_F(DesktopFixture, ApplicationFolderIsTheProgramsFolder) {
     EXPECT_EQ(desktop->ApplicationFolder(), ToText(QCoreApplication::applicationDirPath()));
 }
 
+// The program run from a folder whose name is not UTF-8: every path the core
+// builds on the application folder's text still names that folder's files.
+struct OwnFileCase {
+    std::string use;
+    std::function<bool(QtDesktop&, const Text& folder, const std::vector<LaunchRequest>& started)> works;
+};
+void PrintTo(const OwnFileCase& c, std::ostream* os) { *os << c.use; }
+
+class FolderNotInUtf8 : public DesktopFixture, public ::testing::WithParamInterface<OwnFileCase> {};
+
+TEST_P(FolderNotInUtf8, StillNamesTheProgramsOwnFiles) {
+    const std::filesystem::path folder = Root() / "app\xff\xfe";
+    QFile hand(QStringLiteral(SSR_SOURCE_DIR "/assets/HAND-M.CUR"));
+    ASSERT_TRUE(hand.open(QIODevice::ReadOnly));
+    Touch(folder / "HAND-M.CUR", hand.readAll());
+    QtDesktop own(std::make_shared<const wine::Prefix>(Prefix()), std::make_unique<MersenneRandom>(),
+                  std::make_shared<RecordingLauncher>(&requests), folder / "sweep-stale-records");
+    EXPECT_TRUE(GetParam().works(own, own.ApplicationFolder(), requests));
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);  // QTemporaryDir cannot name it to remove it
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Uses, FolderNotInUtf8,
+    ::testing::Values(
+        OwnFileCase{"PointerFileIsFound",
+                    [](QtDesktop& d, const Text& f, const auto&) {
+                        return d.QueryFileState(f + u"\\HAND-M.CUR").state == FileState::Exists;
+                    }},
+        OwnFileCase{"PointerFileIsAPlainFile",
+                    [](QtDesktop& d, const Text& f, const auto&) { return d.IsPlainFile(f + u"\\HAND-M.CUR"); }},
+        OwnFileCase{"PointerLoads",
+                    [](QtDesktop& d, const Text& f, const auto&) { return d.LoadPointer(f + u"\\HAND-M.CUR") != nullptr; }},
+        OwnFileCase{"UninstallerStartsInIt",
+                    [](QtDesktop& d, const Text& f, const std::vector<LaunchRequest>& started) {
+                        return d.ShellOpen(0, u"C:\\a.exe", u"", f, ShowCommand::Normal, {}).started &&
+                               started.size() == 1 && started[0].working_directory.ends_with("/app\xff\xfe");
+                    }}),
+    [](const auto& info) { return info.param.use; });
+
 // One row per reason the prefix store gives: the words come from the
 // reason, name the file it concerns, and say what the user can do.
 struct AdviceCase {
