@@ -513,7 +513,14 @@ struct OwnFileCase {
 };
 void PrintTo(const OwnFileCase& c, std::ostream* os) { *os << c.use; }
 
-class FolderNotInUtf8 : public DesktopFixture, public ::testing::WithParamInterface<OwnFileCase> {};
+class FolderNotInUtf8 : public DesktopFixture, public ::testing::WithParamInterface<OwnFileCase> {
+protected:
+    // QTemporaryDir cannot name it to remove it.
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(Root() / "app\xff\xfe", ignored);
+    }
+};
 
 TEST_P(FolderNotInUtf8, StillNamesTheProgramsOwnFiles) {
     const std::filesystem::path folder = Root() / "app\xff\xfe";
@@ -523,8 +530,6 @@ TEST_P(FolderNotInUtf8, StillNamesTheProgramsOwnFiles) {
     QtDesktop own(std::make_shared<const wine::Prefix>(Prefix()), std::make_unique<MersenneRandom>(),
                   std::make_shared<RecordingLauncher>(&requests), folder / "sweep-stale-records");
     EXPECT_TRUE(GetParam().works(own, own.ApplicationFolder(), requests));
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);  // QTemporaryDir cannot name it to remove it
 }
 
 INSTANTIATE_TEST_SUITE_P(
