@@ -120,13 +120,19 @@ void RegFile::ApplyRewrite(Rewrite rewrite) {
     std::vector<std::pair<std::uint32_t, std::size_t>> added_upto;  // insertion point -> bytes added up to it
     running = 0;
     for (const auto& insertion : rewrite.insertions) added_upto.emplace_back(insertion.at, running += insertion.size);
+    // The sections come in the file's order, but for those a rewrite added
+    // at the table's end: the offsets mostly rise, so the cuts and
+    // insertions before each are found by walking on from the last one.
+    std::size_t cuts_before = 0;   // cuts ending at or before the offset
+    std::size_t added_before = 0;  // insertions strictly before it
+    std::uint32_t last = 0;
     const auto move = [&](std::uint32_t offset) {
-        const auto cut = std::upper_bound(cut_upto.begin(), cut_upto.end(), offset,
-                                          [](std::uint32_t o, const auto& r) { return o < r.first; });
-        const std::size_t gone = cut == cut_upto.begin() ? 0 : std::prev(cut)->second;
-        const auto add = std::lower_bound(added_upto.begin(), added_upto.end(), offset,
-                                          [](const auto& r, std::uint32_t o) { return r.first < o; });
-        const std::size_t added = add == added_upto.begin() ? 0 : std::prev(add)->second;
+        if (offset < last) cuts_before = added_before = 0;
+        last = offset;
+        while (cuts_before < cut_upto.size() && cut_upto[cuts_before].first <= offset) ++cuts_before;
+        while (added_before < added_upto.size() && added_upto[added_before].first < offset) ++added_before;
+        const std::size_t gone = cuts_before == 0 ? 0 : cut_upto[cuts_before - 1].second;
+        const std::size_t added = added_before == 0 ? 0 : added_upto[added_before - 1].second;
         return static_cast<std::uint32_t>(offset - gone + added);
     };
     for (Section& section : m_sections) {
