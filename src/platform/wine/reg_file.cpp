@@ -216,7 +216,8 @@ RegFile::Node* RegFile::Find(Node* base, TextView path) {
 }
 
 void RegFile::LoadValues(Node* node) {
-    node->values_loaded = true;
+    node->values = std::make_unique<std::vector<RegValue>>();
+    std::vector<RegValue>& values = *node->values;
     std::unordered_map<Text, std::size_t> index;  // only for keys with many values
     const auto& lower = NameTable();
     for (const std::uint32_t s : node->sections) {
@@ -230,39 +231,39 @@ void RegFile::LoadValues(Node* node) {
             if (!ParseValue(text, cursor, &value)) continue;
             // A later line for the same name replaces the data and keeps the first spelling.
             RegValue* existing = nullptr;
-            if (node->values.size() < 16) {
-                for (auto& v : node->values)
+            if (values.size() < 16) {
+                for (auto& v : values)
                     if (CompareNames(v.name, value.name) == 0) existing = &v;
             } else {
                 if (index.empty())
-                    for (std::size_t k = 0; k < node->values.size(); ++k) {
-                        Text key = node->values[k].name;
+                    for (std::size_t k = 0; k < values.size(); ++k) {
+                        Text key = values[k].name;
                         for (auto& c : key) c = lower[c];
                         index.emplace(std::move(key), k);
                     }
                 Text key = value.name;
                 for (auto& c : key) c = lower[c];
-                const auto [it, added] = index.emplace(std::move(key), node->values.size());
-                if (!added) existing = &node->values[it->second];
+                const auto [it, added] = index.emplace(std::move(key), values.size());
+                if (!added) existing = &values[it->second];
             }
             if (existing) {
                 existing->type = value.type;
                 existing->data = std::move(value.data);
             } else {
-                node->values.push_back(std::move(value));
+                values.push_back(std::move(value));
             }
         }
     }
 }
 
 const std::vector<RegValue>& RegFile::Values(Node* node) {
-    if (!node->values_loaded) LoadValues(node);
-    return node->values;
+    if (!node->values) LoadValues(node);
+    return *node->values;
 }
 
 const RegValue* RegFile::FindValue(Node* node, TextView name) {
-    if (node->values_loaded) {
-        for (const RegValue& v : node->values)
+    if (node->values) {
+        for (const RegValue& v : *node->values)
             if (CompareNames(v.name, name) == 0) return &v;
         return nullptr;
     }

@@ -85,9 +85,10 @@ public:
         SectionList sections;
         Text class_text;
         bool link = false;
-        bool values_loaded = false;
         bool removed = false;  // staged for deletion, itself or a key above it
-        std::vector<RegValue> values;
+        // Decoded the first time all of them are asked for (few keys ever
+        // are), so a key that never is costs one pointer.
+        std::unique_ptr<std::vector<RegValue>> values;
     };
 
     // Nothing when the first line is not wineserver's header: such a file
