@@ -37,6 +37,16 @@ bool HasDriveLetter(TextView path) {
            ((path[0] >= u'a' && path[0] <= u'z') || (path[0] >= u'A' && path[0] <= u'Z'));
 }
 
+// Why a program could not be started in `folder`, as an errno; 0 when it can
+// be (or none is asked for).
+int FolderEntryError(const std::string& folder) {
+    if (folder.empty()) return 0;
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0) return errno;
+    if (!S_ISDIR(status.st_mode)) return ENOTDIR;
+    return ::access(folder.c_str(), X_OK) == 0 ? 0 : errno;
+}
+
 QMessageBox::Icon IconOf(int style) {
     switch (style & 0x70) {
         case 16: return QMessageBox::Critical;
@@ -243,6 +253,13 @@ ShellStart QtDesktop::ShellOpen(std::intptr_t /*owner*/, TextView file, TextView
             ended({true, {}});
     };
     if (m_launcher->StartWatched(request, std::move(on_end))) return {true, {}};
+    // Wine is started inside that folder, so a folder that cannot be entered
+    // stops it whether Wine is there or not; blaming Wine would send the user
+    // to reinstall a Wine that works.
+    if (const int error = FolderEntryError(request.working_directory))
+        return {false, u"The folder " + Text(directory) + u" to start the uninstaller in cannot be entered: " +
+                           FromUtf8(std::strerror(error)) +
+                           u". Nothing was started; make sure the folder is there and yours to open, then try again."};
     return {false, u"Wine could not be started (\"" + FromUtf8(request.program) +
                        u"\"). Install Wine, or set WINE to the Wine program to use."};
 }

@@ -426,8 +426,12 @@ RestoreReport RestoreBackup(const Prefix& prefix, const fs::path& backup, const 
         if (!hive.changes) continue;
         std::error_code error;
         const fs::path real = fs::canonical(hive.path, error);
+        const fs::path target = error ? hive.path : real;
+        // With the lock held, no living writer owns a temporary file: any
+        // beside the file is a killed writer's, Remove's or an earlier restore's.
+        RemoveLeftoverTemporaries(target);
         CurrentCheck check{&locks, &hive};
-        const ReplaceOutcome outcome = ReplaceFile(error ? hive.path : real, bytes[h], hive.read.identity, &StillCurrent, &check, options.fault);
+        const ReplaceOutcome outcome = ReplaceFile(target, bytes[h], hive.read.identity, &StillCurrent, &check, options.fault);
         if (outcome.result == ReplaceResult::Stale) {
             report.problem = locks.server().ServerOutside() ? running : hive.path.string() + " changed while the backup was being restored; try again";
             report.written = h == kUser;

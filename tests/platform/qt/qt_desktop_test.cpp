@@ -159,20 +159,39 @@ TEST_F(DesktopFixture, ShellOpenOfNothingStartsNothing) {
     EXPECT_TRUE(requests.empty());
 }
 
-TEST_F(DesktopFixture, ShellOpenStartsTheWineOfTheVariableAndSaysWhyWhenItCannotStart) {
+// A start that fails names what stopped it: the Wine of the variable, or the
+// folder the uninstaller was to start in.
+struct StartFailureCase {
+    std::string behaviour;
+    const char* folder;  // below the test's folder; nullptr: none given
+    std::u16string reason_start;  // "<folder>" stands for the folder's path
+};
+
+class StartFailure : public DesktopFixture, public ::testing::WithParamInterface<StartFailureCase> {};
+
+TEST_P(StartFailure, SaysWhatStoppedIt) {
     const QByteArray saved = qgetenv("WINE");
     const bool was_set = qEnvironmentVariableIsSet("WINE");
     qputenv("WINE", "/nonexistent/runner/wine");
     launcher->succeed = false;
-    const ShellStart answer = desktop->ShellOpen(0, u"x.exe", u"", u"", ShowCommand::Normal, {});
+    const Text folder = GetParam().folder ? FromUtf8((Root() / GetParam().folder).string()) : Text();
+    const ShellStart answer = desktop->ShellOpen(0, u"x.exe", u"", folder, ShowCommand::Normal, {});
     if (was_set) qputenv("WINE", saved);
     else qunsetenv("WINE");
     ASSERT_EQ(requests.size(), 1U);
     EXPECT_EQ(requests.front().program, "/nonexistent/runner/wine");
     EXPECT_FALSE(answer.started);
-    EXPECT_TRUE(answer.reason.starts_with(u"Wine could not be started (\"/nonexistent/runner/wine\")"))
-        << ToUtf8(answer.reason);
+    Text expected = GetParam().reason_start;
+    if (const std::size_t at = expected.find(u"<folder>"); at != Text::npos) expected.replace(at, 8, folder);
+    EXPECT_TRUE(answer.reason.starts_with(expected)) << ToUtf8(answer.reason);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Start, StartFailure,
+    ::testing::Values(StartFailureCase{"WineOfTheVariableMissing", nullptr, u"Wine could not be started (\"/nonexistent/runner/wine\")"},
+                      StartFailureCase{"WorkingFolderMissing", "gone",
+                                       u"The folder <folder> to start the uninstaller in cannot be entered: "}),
+    [](const auto& info) { return info.param.behaviour; });
 
 // How the Wine of an Uninstall click ended, and what the click hears.
 struct EndCase {

@@ -82,11 +82,15 @@ TEST(RestoreBackup, GivesBackEveryValueExactlyAndLeavesWhatIsThereAlone) {
     ASSERT_EQ(before[0].size(), 9U);
     backup.RemoveRecords();
     ASSERT_TRUE(ValuesIn(backup.prefix)[0].empty());
+    // What a writer killed before its rename left behind.
+    const fs::path leftover = backup.prefix / ".system.reg.new-AbCdEf";
+    test::WriteBytes(leftover, "partial");
 
     const RestoreReport restored = RestoreBackup(Prefix(backup.prefix), backup.file, {});
     EXPECT_TRUE(restored.written) << restored.problem;
     EXPECT_EQ(restored.records.size(), 2U);  // the subkey goes with its record
     EXPECT_EQ(ValuesIn(backup.prefix), before);
+    EXPECT_FALSE(fs::exists(leftover));
     EXPECT_NE(test::ReadBytes(backup.prefix / "system.reg").find("[Software\\\\Classes\\\\.txt]"), std::string::npos);
 
     const std::string after = test::ReadBytes(backup.prefix / "system.reg");

@@ -493,7 +493,7 @@ TEST_P(RealWine, ListsALinkRecordAsItsTargetAndRemovesOnlyTheLinks) {
     EXPECT_TRUE(desktop.boxes.empty()) << ToUtf8(desktop.boxes.front().prompt);
 
     std::string check = "@echo off\r\n";
-    for (const std::string key : {"HKLM\\" + u + "SsrLinkRecord", "HKLM\\" + u + "SsrLinkHolder",
+    for (const std::string& key : {"HKLM\\" + u + "SsrLinkRecord", "HKLM\\" + u + "SsrLinkHolder",
                                   std::string("HKLM\\Software\\SsrLinkTarget\\Deep")})
         check += "reg query \"" + key + "\"" + view + " >nul 2>&1\r\necho %errorlevel%\r\n";
     WriteBytes(m_prefix.path / "drive_c" / "ssr-link-check.cmd", check);
