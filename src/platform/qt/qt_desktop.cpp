@@ -253,9 +253,9 @@ ShellStart QtDesktop::ShellOpen(std::intptr_t /*owner*/, TextView file, TextView
             ended({true, {}});
     };
     if (m_launcher->StartWatched(request, std::move(on_end))) return {true, {}};
-    // Wine is started inside that folder, so a folder that cannot be entered
-    // stops it whether Wine is there or not; blaming Wine would send the user
-    // to reinstall a Wine that works.
+    // Wine is started inside that folder, and one that cannot be entered
+    // stops the start on its own: blaming Wine would send the user to
+    // reinstall a Wine that works.
     if (const int error = FolderEntryError(request.working_directory))
         return {false, u"The folder " + Text(directory) + u" to start the uninstaller in cannot be entered: " +
                            FromUtf8(std::strerror(error)) +
