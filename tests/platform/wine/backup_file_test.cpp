@@ -63,8 +63,9 @@ TEST(BackupFile, LocalAppDataIsWhereTheUsersHiveSaysElseTheUsersFolder) {
     fs::create_symlink("../drive_c", prefix / "dosdevices" / "c:");
     const char* user = std::getenv("USER");
     const std::string fallback_user = user && *user ? user : "";
-    if (!fallback_user.empty())
+    if (!fallback_user.empty()) {
         EXPECT_EQ(LocalAppDataFolder(Prefix(prefix)), prefix / "drive_c" / "users" / fallback_user / "AppData" / "Local");
+    }
     test::WriteBytes(prefix / "user.reg",
                      "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21\n\n#arch=win64\n\n"
                      "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders] 1700000000\n"
