@@ -11,6 +11,19 @@ namespace {
 void CheckSubItemIndex(int k) {
     if (k < 1 || k > kSubItemCount) throw Failure(kIndexOutOfBounds);
 }
+
+// The "KeyName" column as the record's name, when it is that.
+void ShareKeyName(ListItem& item) {
+    if (item.key_name_is_record || item.record.name.empty() || item.sub_items[2] != item.record.name) return;
+    item.sub_items[2] = Text();
+    item.key_name_is_record = true;
+}
+
+void UnshareKeyName(ListItem& item) {
+    if (!item.key_name_is_record) return;
+    item.sub_items[2] = item.record.name;
+    item.key_name_is_record = false;
+}
 }  // namespace
 
 void EntryList::AddColumnHeader(TextView text) {
@@ -31,6 +44,7 @@ const ColumnHeader& EntryList::Column(int column) const {
 
 void EntryList::Clear() {
     m_rows.clear();
+    m_locations.clear();
     if (m_observer) m_observer->RowsCleared();
 }
 
@@ -59,24 +73,56 @@ const Text& EntryList::ItemText(int position) const { return At(position).text; 
 
 const Text& EntryList::SubItem(int position, int k) const {
     CheckSubItemIndex(k);
-    return At(position).sub_items[k - 1];
+    return At(position).SubItem(k);
 }
 
 void EntryList::SetSubItem(int position, int k, TextView text) {
     CheckSubItemIndex(k);
-    At(position).sub_items[k - 1] = Text(text);
+    ListItem& item = At(position);
+    switch (k) {
+        case 1:
+            // The command keeps what the column showed before.
+            if (item.command_is_column) {
+                item.command = std::move(item.sub_items[0]);
+                item.command_is_column = false;
+            }
+            item.sub_items[0] = Text(text);
+            break;
+        case 3:
+            item.key_name_is_record = false;
+            item.sub_items[2] = Text(text);
+            ShareKeyName(item);
+            break;
+        case 4: {
+            auto found = m_locations.find(text);
+            if (found == m_locations.end()) found = m_locations.emplace(text).first;
+            item.location = &*found;
+            break;
+        }
+        default:
+            item.sub_items[k - 1] = Text(text);
+    }
     if (m_observer) m_observer->RowChanged(position);
 }
 
-const Text& EntryList::Command(int position) const { return At(position).command; }
+const Text& EntryList::Command(int position) const { return At(position).Command(); }
 
 // Hidden, so no view needs to hear of it.
-void EntryList::SetCommand(int position, TextView command) { At(position).command = Text(command); }
+void EntryList::SetCommand(int position, TextView command) {
+    ListItem& item = At(position);
+    item.command_is_column = !command.empty() && command == item.sub_items[0];
+    item.command = item.command_is_column ? Text() : Text(command);
+}
 
 const RecordKey& EntryList::Record(int position) const { return At(position).record; }
 
 // Hidden too: the columns that show it are set on their own.
-void EntryList::SetRecord(int position, RecordKey record) { At(position).record = std::move(record); }
+void EntryList::SetRecord(int position, RecordKey record) {
+    ListItem& item = At(position);
+    UnshareKeyName(item);
+    item.record = std::move(record);
+    ShareKeyName(item);
+}
 
 bool EntryList::Checked(int position) const { return At(position).checked; }
 

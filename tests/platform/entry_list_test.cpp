@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/failure.h"
 
 namespace ssr {
@@ -58,6 +60,61 @@ TEST(EntryListTest, TellsTheViewAboutEveryChange) {
     EXPECT_EQ(observer.events, (std::vector<std::string>{"columns", "inserted 1", "changed 1", "changed 1", "changed 1",
                                                          "removed 1", "cleared"}));
 }
+
+// A row as the listing fills it, then one later change: the command, the
+// record and the columns must each read back what was last set for them,
+// whichever of them hold one text between them.
+struct HeldOnceCase {
+    const char* name;
+    std::function<void(EntryList&)> change;
+    const char16_t* uninstall_column;
+    const char16_t* command;
+    const char16_t* key_name_column;
+    const char16_t* record_name;
+    const char16_t* location_column;
+};
+
+void PrintTo(const HeldOnceCase& c, std::ostream* os) { *os << c.name; }
+
+class EntryListHeldOnceTest : public testing::TestWithParam<HeldOnceCase> {};
+
+TEST_P(EntryListHeldOnceTest, EachTextReadsBackWhatWasLastSetForIt) {
+    EntryList list;
+    list.Add(u"Product");
+    list.SetSubItem(1, 1, u"C:\\app\\unins000.exe");
+    list.SetCommand(1, u"C:\\app\\unins000.exe");
+    list.SetSubItem(1, 3, u"{KEY}");
+    list.SetSubItem(1, 4, u"Place");
+    list.SetRecord(1, RecordKey{u"{KEY}", RecordPlace{}});
+    GetParam().change(list);
+    EXPECT_EQ(list.SubItem(1, 1), GetParam().uninstall_column);
+    EXPECT_EQ(list.Command(1), GetParam().command);
+    EXPECT_EQ(list.SubItem(1, 3), GetParam().key_name_column);
+    EXPECT_EQ(list.Record(1).name, GetParam().record_name);
+    EXPECT_EQ(list.SubItem(1, 4), GetParam().location_column);
+    EXPECT_EQ(list.Row(1).SubItem(3), GetParam().key_name_column);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, EntryListHeldOnceTest,
+    testing::Values(
+        HeldOnceCase{"AsListed", [](EntryList&) {}, u"C:\\app\\unins000.exe", u"C:\\app\\unins000.exe", u"{KEY}",
+                     u"{KEY}", u"Place"},
+        HeldOnceCase{"RewrittenColumnKeepsTheCommand", [](EntryList& l) { l.SetSubItem(1, 1, u"C:\\app\\x.dll"); },
+                     u"C:\\app\\x.dll", u"C:\\app\\unins000.exe", u"{KEY}", u"{KEY}", u"Place"},
+        HeldOnceCase{"NewCommandKeepsTheColumn", [](EntryList& l) { l.SetCommand(1, u"other.exe"); },
+                     u"C:\\app\\unins000.exe", u"other.exe", u"{KEY}", u"{KEY}", u"Place"},
+        HeldOnceCase{"NewKeyNameColumnKeepsTheRecord", [](EntryList& l) { l.SetSubItem(1, 3, u"shown"); },
+                     u"C:\\app\\unins000.exe", u"C:\\app\\unins000.exe", u"shown", u"{KEY}", u"Place"},
+        HeldOnceCase{"NewRecordKeepsTheKeyNameColumn", [](EntryList& l) { l.SetRecord(1, RecordKey{u"{OTHER}", {}}); },
+                     u"C:\\app\\unins000.exe", u"C:\\app\\unins000.exe", u"{KEY}", u"{OTHER}", u"Place"},
+        HeldOnceCase{"LocationsOfOtherRowsStayApart",
+                     [](EntryList& l) {
+                         l.SetSubItem(l.Add(u"second"), 4, u"Elsewhere");
+                         l.SetSubItem(l.Add(u"third"), 4, u"Place");
+                     },
+                     u"C:\\app\\unins000.exe", u"C:\\app\\unins000.exe", u"{KEY}", u"{KEY}", u"Place"}),
+    [](const testing::TestParamInfo<HeldOnceCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ssr

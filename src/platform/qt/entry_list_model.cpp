@@ -49,7 +49,7 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
     const ListItem& item = m_list.Row(index.row() + 1);
     switch (role) {
         case Qt::DisplayRole:
-            return ToQString(index.column() == 0 ? item.text : item.sub_items[index.column() - 1]);
+            return ToQString(index.column() == 0 ? item.text : item.SubItem(index.column()));
         case Qt::CheckStateRole:
             if (index.column() == 0) return item.checked ? Qt::Checked : Qt::Unchecked;
             return {};

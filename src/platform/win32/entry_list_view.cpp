@@ -82,7 +82,7 @@ void EntryListView::OnGetDispInfo(NMLVDISPINFOW& info) const {
     const ListItem& row = m_list.Row(position);
     if (item.mask & LVIF_TEXT) {
         const int column = item.iSubItem;
-        const Text& text = column == 0 ? row.text : (column <= kSubItemCount ? row.sub_items[column - 1] : row.text);
+        const Text& text = column == 0 ? row.text : (column <= kSubItemCount ? row.SubItem(column) : row.text);
         CopyToBuffer(text, item.pszText, item.cchTextMax);
     }
     if (item.mask & LVIF_STATE) {

@@ -242,8 +242,8 @@ std::map<Text, ListedRow> RowsOfThisRun(const EntryList& list) {
     std::map<Text, ListedRow> rows;
     for (int i = 1; i <= list.Count(); ++i) {
         const ListItem& item = list.Row(i);
-        if (item.sub_items[2].starts_with(RunTag()))
-            rows[item.sub_items[2]] = {item.text, item.sub_items[0], item.sub_items[1]};
+        if (item.SubItem(3).starts_with(RunTag()))
+            rows[item.SubItem(3)] = {item.text, item.SubItem(1), item.SubItem(2)};
     }
     return rows;
 }
@@ -391,7 +391,7 @@ TEST_F(Win32RegistryTest, ListsTheSameNameInEveryPlaceAndRemovesEachInItsOwnPlac
     ListUninstallEntries(m_registry, list, desktop);
     std::vector<std::pair<Text, Text>> rows;  // display name, location
     for (int i = 1; i <= list.Count(); ++i)
-        if (list.Row(i).sub_items[2] == name) rows.emplace_back(list.Row(i).text, list.Row(i).sub_items[3]);
+        if (list.Row(i).SubItem(3) == name) rows.emplace_back(list.Row(i).text, list.Row(i).SubItem(4));
     EXPECT_EQ(rows, (std::vector<std::pair<Text, Text>>{
                         {u"In 64-bit", u"64-bit"}, {u"In 32-bit", u"32-bit"}, {u"In Current user", u"Current user"}}));
 
