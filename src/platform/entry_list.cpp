@@ -12,16 +12,16 @@ void CheckSubItemIndex(int k) {
     if (k < 1 || k > kSubItemCount) throw Failure(kIndexOutOfBounds);
 }
 
-// The "KeyName" column as the record's name, when it is that.
+// The "KeyName" column held as the record's name, when it is that.
 void ShareKeyName(ListItem& item) {
-    if (item.key_name_is_record || item.record.name.empty() || item.sub_items[2] != item.record.name) return;
-    item.sub_items[2] = Text();
+    if (!item.key_name || item.record.name.empty() || *item.key_name != item.record.name) return;
+    item.key_name.reset();
     item.key_name_is_record = true;
 }
 
 void UnshareKeyName(ListItem& item) {
     if (!item.key_name_is_record) return;
-    item.sub_items[2] = item.record.name;
+    item.key_name = std::make_unique<Text>(item.record.name);
     item.key_name_is_record = false;
 }
 }  // namespace
@@ -83,24 +83,24 @@ void EntryList::SetSubItem(int position, int k, TextView text) {
         case 1:
             // The command keeps what the column showed before.
             if (item.command_is_column) {
-                item.command = std::move(item.sub_items[0]);
+                item.command = std::make_unique<Text>(std::move(item.own_sub_items[0]));
                 item.command_is_column = false;
             }
-            item.sub_items[0] = Text(text);
+            item.own_sub_items[0] = Text(text);
+            break;
+        case 2:
+            item.own_sub_items[1] = Text(text);
             break;
         case 3:
             item.key_name_is_record = false;
-            item.sub_items[2] = Text(text);
+            item.key_name = text.empty() ? nullptr : std::make_unique<Text>(text);
             ShareKeyName(item);
             break;
-        case 4: {
+        default: {
             auto found = m_locations.find(text);
             if (found == m_locations.end()) found = m_locations.emplace(text).first;
             item.location = &*found;
-            break;
         }
-        default:
-            item.sub_items[k - 1] = Text(text);
     }
     if (m_observer) m_observer->RowChanged(position);
 }
@@ -110,8 +110,8 @@ const Text& EntryList::Command(int position) const { return At(position).Command
 // Hidden, so no view needs to hear of it.
 void EntryList::SetCommand(int position, TextView command) {
     ListItem& item = At(position);
-    item.command_is_column = !command.empty() && command == item.sub_items[0];
-    item.command = item.command_is_column ? Text() : Text(command);
+    item.command_is_column = !command.empty() && command == item.own_sub_items[0];
+    item.command = item.command_is_column || command.empty() ? nullptr : std::make_unique<Text>(command);
 }
 
 const RecordKey& EntryList::Record(int position) const { return At(position).record; }

@@ -24,37 +24,52 @@ namespace ssr {
 // SubItems(1) to SubItems(4): "Uninstall", "FileExists", "KeyName", "Location".
 inline constexpr int kSubItemCount = 4;
 
+// What a row holds, kept small: at 30,000 rows every pointer counts. A
+// text that one of the row's other texts already holds, or that many rows
+// share, is held once; read the columns and the command through SubItem and
+// Command.
 struct ListItem {
     Text text;
-    // The columns' own texts. A column shown from elsewhere is left empty
-    // here: read the columns through SubItem.
-    Text sub_items[kSubItemCount];
-    // The uninstall command as the registry gave it. Not a column: the
-    // "Uninstall" column may show a rewritten text (the DLL of a rundll32
-    // command), and Uninstall must start what the record itself names.
-    // Read it through Command: while it equals the "Uninstall" column it is
-    // held there only.
-    Text command;
+    // "Uninstall" and "FileExists", the columns each row has its own text for.
+    Text own_sub_items[2];
+    // "KeyName" when it differs from the record's key name (it never does
+    // for a listed row), and "Location", one text per place held by the list.
+    std::unique_ptr<Text> key_name;
+    const Text* location = nullptr;
+    // The uninstall command as the registry gave it, when it differs from
+    // the "Uninstall" column. Not a column: that column may show a rewritten
+    // text (the DLL of a rundll32 command), and Uninstall must start what
+    // the record itself names.
+    std::unique_ptr<Text> command;
     // The record the row stands for. Not a column either: the "KeyName" and
     // "Location" columns only show it.
     RecordKey record;
-    // The "Location" text, held once by the list for all the rows that show it.
-    const Text* location = nullptr;
     bool checked = false;
     bool selected = false;
-    // Held once rather than twice per row, which tells at 30,000 rows: the
-    // command while it is the "Uninstall" column's text, and the "KeyName"
-    // column while it is the record's key name.
     bool command_is_column = false;
     bool key_name_is_record = false;
 
     // SubItems(k), 1 to kSubItemCount, without a bounds check.
     [[nodiscard]] const Text& SubItem(int k) const {
-        if (k == 3 && key_name_is_record) return record.name;
-        if (k == 4 && location) return *location;
-        return sub_items[k - 1];
+        switch (k) {
+            case 1:
+            case 2:
+                return own_sub_items[k - 1];
+            case 3:
+                return key_name_is_record ? record.name : key_name ? *key_name : NoText();
+            default:
+                return location ? *location : NoText();
+        }
     }
-    [[nodiscard]] const Text& Command() const { return command_is_column ? sub_items[0] : command; }
+    [[nodiscard]] const Text& Command() const {
+        return command_is_column ? own_sub_items[0] : command ? *command : NoText();
+    }
+
+private:
+    [[nodiscard]] static const Text& NoText() {
+        static const Text none;
+        return none;
+    }
 };
 
 struct ColumnHeader {

@@ -151,7 +151,7 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
             Node* node = file->m_sections[static_cast<std::size_t>(current)].node;
             if (text.starts_with("#class=\"")) {
                 Text class_text;
-                if (Unescape(text.substr(8), '"', class_text)) node->class_text = std::move(class_text);
+                if (Unescape(text.substr(8), '"', class_text)) node->class_text = std::make_unique<Text>(std::move(class_text));
             }
             if (text.starts_with("#link")) node->link = file->m_has_links = true;
         }

@@ -83,12 +83,18 @@ public:
         Node* parent = nullptr;
         std::vector<Node*> children;  // in wineserver's order (CompareNames), never a staged one
         SectionList sections;
-        Text class_text;
+        // Few keys have a class: the many that do not cost one pointer.
+        std::unique_ptr<Text> class_text;
         bool link = false;
         bool removed = false;  // staged for deletion, itself or a key above it
         // Decoded the first time all of them are asked for (few keys ever
         // are), so a key that never is costs one pointer.
         std::unique_ptr<std::vector<RegValue>> values;
+
+        [[nodiscard]] const Text& ClassText() const {
+            static const Text none;
+            return class_text ? *class_text : none;
+        }
     };
 
     // Nothing when the first line is not wineserver's header: such a file

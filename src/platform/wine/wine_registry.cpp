@@ -442,7 +442,7 @@ long WinePrefixRegistry::enum_key_ex(RegHandle key, std::uint32_t index, char16_
     const auto& children = m_state->hives[hive].file->Children(node);
     if (index >= children.size()) return kErrorNoMoreItems;
     const State::Node& child = *children[index];
-    return CopyEnumeratedKey(child.name, child.class_text, name, name_length, class_text, class_length);
+    return CopyEnumeratedKey(child.name, child.ClassText(), name, name_length, class_text, class_length);
 }
 
 long WinePrefixRegistry::query_value_ex(RegHandle key, TextView value_name, std::uint32_t* type, std::uint8_t* data,

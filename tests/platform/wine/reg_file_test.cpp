@@ -175,7 +175,7 @@ TEST(RegFile, KeysAreImpliedMergedCaseInsensitiveAndInWineserversOrder) {
     EXPECT_EQ(names, (std::vector<Text>{u"[x", u"_x", u"Ax", u"ax2", u"zz", u"\u00c9a"}));
     auto* ax = file->Find(file->root(), u"A\\\\aX\\");
     ASSERT_TRUE(ax);
-    EXPECT_EQ(ax->class_text, u"Cls");
+    EXPECT_EQ(ax->ClassText(), u"Cls");
     EXPECT_TRUE(file->FindValue(ax, u"V"));
     EXPECT_TRUE(file->Find(ax, u"deep"));
     EXPECT_TRUE(file->FindValue(file->root(), u"root"));

@@ -36,7 +36,7 @@ inline std::string IndexDifference(RegFile& updated, RegFile& fresh) {
         pending.pop_back();
         const std::string where = ToUtf8(RegFile::PathOf(theirs));
         if (CompareNames(mine->name, theirs->name) != 0) return "name of " + where;
-        if (mine->class_text != theirs->class_text) return "class of " + where;
+        if (mine->ClassText() != theirs->ClassText()) return "class of " + where;
         const auto& a = updated.Values(mine);
         const auto& b = fresh.Values(theirs);
         if (a.size() != b.size()) return "value count of " + where;

@@ -335,7 +335,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // An implied key takes its spelling from the first section below it,
         // which may be one that went.
         Check(ssr::wine::CompareNames(same->name, node->name) == 0);
-        Check(same->class_text == node->class_text);
+        Check(same->ClassText() == node->ClassText());
         const auto& a = file->Values(node);
         const auto& b = after->Values(same);
         Check(a.size() == b.size());
