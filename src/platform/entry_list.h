@@ -1,7 +1,7 @@
 #pragma once
 // The entry list behind ListView1: columns with header texts and widths, and
-// rows with a text, four subitems, the record they stand for and the
-// checked and selected flags.
+// rows with a text, four subitems, the command and record they stand for and
+// the checked and selected flags.
 // Positions are 1-based. A position outside 1..Count() fails with
 // "Index out of bounds", as the list control does.
 //
@@ -11,9 +11,10 @@
 // access at a chosen call.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
-#include <set>
+#include <map>
 #include <vector>
 
 #include "platform/record_key.h"
@@ -24,52 +25,44 @@ namespace ssr {
 // SubItems(1) to SubItems(4): "Uninstall", "FileExists", "KeyName", "Location".
 inline constexpr int kSubItemCount = 4;
 
-// What a row holds, kept small: at 30,000 rows every pointer counts. A
-// text that one of the row's other texts already holds, or that many rows
-// share, is held once; read the columns and the command through SubItem and
-// Command.
-struct ListItem {
-    Text text;
-    // "Uninstall" and "FileExists", the columns each row has its own text for.
-    Text own_sub_items[2];
-    // "KeyName" when it differs from the record's key name (it never does
-    // for a listed row), and "Location", one text per place held by the list.
-    std::unique_ptr<Text> key_name;
-    const Text* location = nullptr;
-    // The uninstall command as the registry gave it, when it differs from
-    // the "Uninstall" column. Not a column: that column may show a rewritten
-    // text (the DLL of a rundll32 command), and Uninstall must start what
-    // the record itself names.
-    std::unique_ptr<Text> command;
-    // The record the row stands for. Not a column either: the "KeyName" and
-    // "Location" columns only show it.
-    RecordKey record;
+// A text as a row keeps it: Latin-1 units when every unit of the row fits in
+// one byte (nearly every row; half the bytes), else UTF-16. Views convert it
+// once into their own string type without a Text in between.
+struct RowText {
+    const void* data = nullptr;
+    std::size_t length = 0;
+    bool wide = false;
+
+    [[nodiscard]] Text ToText() const;
+};
+
+class EntryList;
+
+// One row as views and handlers read it, without a bounds check. The flags
+// are copied; the texts are read out of the row on demand, so the view stays
+// valid only until the list next changes.
+class ListItem {
+public:
     bool checked = false;
     bool selected = false;
-    bool command_is_column = false;
-    bool key_name_is_record = false;
 
-    // SubItems(k), 1 to kSubItemCount, without a bounds check.
-    [[nodiscard]] const Text& SubItem(int k) const {
-        switch (k) {
-            case 1:
-            case 2:
-                return own_sub_items[k - 1];
-            case 3:
-                return key_name_is_record ? record.name : key_name ? *key_name : NoText();
-            default:
-                return location ? *location : NoText();
-        }
-    }
-    [[nodiscard]] const Text& Command() const {
-        return command_is_column ? own_sub_items[0] : command ? *command : NoText();
-    }
+    [[nodiscard]] Text ItemText() const { return Piece(0).ToText(); }
+    // SubItems(k), 1 to kSubItemCount.
+    [[nodiscard]] Text SubItem(int k) const { return Piece(k).ToText(); }
+    [[nodiscard]] Text Command() const;
+    [[nodiscard]] RecordKey Record() const;
+    // The item's text (column 0) or SubItems(column), as stored.
+    [[nodiscard]] RowText Piece(int column) const;
+
+    // How the list stores a row; known to the list alone.
+    struct Block;
 
 private:
-    [[nodiscard]] static const Text& NoText() {
-        static const Text none;
-        return none;
-    }
+    friend class EntryList;
+    ListItem(const EntryList& list, const Block& block);
+
+    const EntryList* m_list;
+    const Block* m_block;
 };
 
 struct ColumnHeader {
@@ -105,12 +98,13 @@ public:
     // Appends a row with its text only and returns its position.
     virtual int Add(TextView text);
     [[nodiscard]] virtual int Count() const;
-    [[nodiscard]] virtual const Text& ItemText(int position) const;
-    [[nodiscard]] virtual const Text& SubItem(int position, int k) const;
+    // Texts come back by value: a row does not hold them as Text.
+    [[nodiscard]] virtual Text ItemText(int position) const;
+    [[nodiscard]] virtual Text SubItem(int position, int k) const;
     virtual void SetSubItem(int position, int k, TextView text);
-    [[nodiscard]] virtual const Text& Command(int position) const;
+    [[nodiscard]] virtual Text Command(int position) const;
     virtual void SetCommand(int position, TextView command);
-    [[nodiscard]] virtual const RecordKey& Record(int position) const;
+    [[nodiscard]] virtual RecordKey Record(int position) const;
     virtual void SetRecord(int position, RecordKey record);
     [[nodiscard]] virtual bool Checked(int position) const;
     virtual void SetChecked(int position, bool checked);
@@ -119,21 +113,38 @@ public:
     virtual void Remove(int position);
 
     // Direct read access for views; no bounds failure, no notification.
-    [[nodiscard]] const ListItem& Row(int position) const { return *m_rows[static_cast<std::size_t>(position - 1)]; }
+    [[nodiscard]] ListItem Row(int position) const {
+        return ListItem(*this, *m_rows[static_cast<std::size_t>(position - 1)]);
+    }
 
     void SetObserver(EntryListObserver* observer) { m_observer = observer; }
 
-protected:
-    [[nodiscard]] ListItem& At(int position);
-    [[nodiscard]] const ListItem& At(int position) const;
-
 private:
+    friend class ListItem;
+    using Block = ListItem::Block;
+    struct FreeBlock {
+        void operator()(Block* block) const;
+    };
+    using BlockPointer = std::unique_ptr<Block, FreeBlock>;
+
+    [[nodiscard]] Block& At(int position);
+    [[nodiscard]] const Block& At(int position) const;
+    // The row's block again with text `field` replaced (fields as in Block).
+    void Replace(int position, int field, TextView text);
+    [[nodiscard]] std::uint32_t LocationIndex(TextView text);
+    [[nodiscard]] std::uint32_t PlaceIndex(const RecordPlace& place);
+
     std::vector<ColumnHeader> m_columns;
+    // Each row is one block holding all its texts: at 30,000 rows a heap
+    // block per text, or a Text's own 32 bytes, would be most of the memory.
     // Rows by pointer: removing one of many moves pointers, not whole rows,
     // so a Remove click that takes thousands of rows stays quick.
-    std::vector<std::unique_ptr<ListItem>> m_rows;
-    // The "Location" texts the rows show: a handful of places for any number of rows.
-    std::set<Text, std::less<>> m_locations;
+    std::vector<BlockPointer> m_rows;
+    // The "Location" texts and record places the rows name by number: a
+    // handful for any number of rows. The map keeps each text where it is.
+    std::map<Text, std::uint32_t, std::less<>> m_location_texts;
+    std::vector<const Text*> m_locations;
+    std::vector<RecordPlace> m_places;
     EntryListObserver* m_observer = nullptr;
 };
 

@@ -73,7 +73,7 @@ protected:
     }
     std::vector<Text> Names() const {
         std::vector<Text> names;
-        for (int i = 1; i <= list->EntryList::Count(); ++i) names.push_back(list->Row(i).text);
+        for (int i = 1; i <= list->EntryList::Count(); ++i) names.push_back(list->Row(i).ItemText());
         return names;
     }
     std::vector<int> ReportLabels() const { return testing::ReportLabels(desktop); }

@@ -282,7 +282,7 @@ TEST_P(UninstallOutcome, WarnsOrRefreshesTheRow) {
     }
     EXPECT_TRUE(ReportLabels().empty());
     for (int i = 1; i <= list->EntryList::Count(); ++i)
-        EXPECT_EQ(list->Row(i).selected, list->Row(i).text == u"Alpha") << "no other row becomes selected";
+        EXPECT_EQ(list->Row(i).selected, list->Row(i).ItemText() == u"Alpha") << "no other row becomes selected";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -116,5 +116,44 @@ INSTANTIATE_TEST_SUITE_P(
                      u"C:\\app\\unins000.exe", u"C:\\app\\unins000.exe", u"{KEY}", u"{KEY}", u"Place"}),
     [](const testing::TestParamInfo<HeldOnceCase>& info) { return std::string(info.param.name); });
 
+// Rows keep their texts in one byte a unit while every unit fits: each
+// column must still read back exactly what was set, whatever the others hold.
+struct StoredTextCase {
+    const char* name;
+    const char16_t* first;   // "Uninstall", set first
+    const char16_t* second;  // "FileExists", set after it
+    const char16_t* replaced_first;
+};
+
+void PrintTo(const StoredTextCase& c, std::ostream* os) { *os << c.name; }
+
+class EntryListStoredTextTest : public testing::TestWithParam<StoredTextCase> {};
+
+TEST_P(EntryListStoredTextTest, EveryColumnReadsBackAsSet) {
+    EntryList list;
+    list.Add(u"Caf\u00e9 \u00ff");
+    list.SetSubItem(1, 1, GetParam().first);
+    list.SetSubItem(1, 2, GetParam().second);
+    list.SetRecord(1, RecordKey{u"{K\u00c9Y}", RecordPlace{}});
+    EXPECT_EQ(list.SubItem(1, 1), GetParam().first);
+    EXPECT_EQ(list.SubItem(1, 2), GetParam().second);
+    list.SetSubItem(1, 1, GetParam().replaced_first);
+    EXPECT_EQ(list.ItemText(1), u"Caf\u00e9 \u00ff");
+    EXPECT_EQ(list.SubItem(1, 1), GetParam().replaced_first);
+    EXPECT_EQ(list.Command(1), u"") << "no command was set";
+    EXPECT_EQ(list.SubItem(1, 2), GetParam().second);
+    EXPECT_EQ(list.Record(1).name, u"{K\u00c9Y}");
+    EXPECT_EQ(list.Row(1).Piece(2).ToText(), GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, EntryListStoredTextTest,
+    testing::Values(StoredTextCase{"Latin1Only", u"C:\\\u00e9t\u00e9.exe", u"x", u"y"},
+                    StoredTextCase{"BeyondLatin1InALaterColumn", u"a", u"\u0416\u65e5\U0001F600", u"b"},
+                    StoredTextCase{"BeyondLatin1ReplacedByLatin1", u"\u0100", u"\u00e9", u"plain"},
+                    StoredTextCase{"Latin1ReplacedByBeyond", u"plain", u"\u00e9", u"\u0100\u00ff"},
+                    StoredTextCase{"EmptyTexts", u"", u"", u""}),
+    [](const testing::TestParamInfo<StoredTextCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace ssr

@@ -22,12 +22,12 @@ public:
     void Clear() override { Check("Clear", 0); EntryList::Clear(); }
     int Add(TextView text) override { Check("Add", 0); return EntryList::Add(text); }
     int Count() const override { Check("Count", 0); return EntryList::Count(); }
-    const Text& ItemText(int p) const override { Check("ItemText", p); return EntryList::ItemText(p); }
-    const Text& SubItem(int p, int k) const override { Check("SubItem", p); return EntryList::SubItem(p, k); }
+    Text ItemText(int p) const override { Check("ItemText", p); return EntryList::ItemText(p); }
+    Text SubItem(int p, int k) const override { Check("SubItem", p); return EntryList::SubItem(p, k); }
     void SetSubItem(int p, int k, TextView t) override { Check("SetSubItem", p); EntryList::SetSubItem(p, k, t); }
-    const Text& Command(int p) const override { Check("Command", p); return EntryList::Command(p); }
+    Text Command(int p) const override { Check("Command", p); return EntryList::Command(p); }
     void SetCommand(int p, TextView t) override { Check("SetCommand", p); EntryList::SetCommand(p, t); }
-    const RecordKey& Record(int p) const override { Check("Record", p); return EntryList::Record(p); }
+    RecordKey Record(int p) const override { Check("Record", p); return EntryList::Record(p); }
     void SetRecord(int p, RecordKey r) override { Check("SetRecord", p); EntryList::SetRecord(p, std::move(r)); }
     bool Checked(int p) const override { Check("Checked", p); return EntryList::Checked(p); }
     void SetChecked(int p, bool c) override { Check("SetChecked", p); EntryList::SetChecked(p, c); }

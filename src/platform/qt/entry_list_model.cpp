@@ -7,6 +7,15 @@
 
 namespace ssr {
 
+namespace {
+// Straight from the row's own units: no Text in between.
+QString ToQString(const RowText& text) {
+    const auto length = static_cast<qsizetype>(text.length);
+    return text.wide ? QString::fromUtf16(static_cast<const char16_t*>(text.data), length)
+                     : QString::fromLatin1(static_cast<const char*>(text.data), length);
+}
+}  // namespace
+
 EntryListModel::EntryListModel(EntryList& list, QObject* parent)
     : QAbstractTableModel(parent), m_list(list), m_rows(list.Count()), m_columns(list.ColumnCount()) {
     m_list.SetObserver(this);
@@ -46,10 +55,10 @@ int EntryListModel::columnCount(const QModelIndex& parent) const { return parent
 QVariant EntryListModel::data(const QModelIndex& index, int role) const {
     // Inside a batch the list may already be shorter than what views were told.
     if (!index.isValid() || index.row() >= m_list.Count() || index.column() > kSubItemCount) return {};
-    const ListItem& item = m_list.Row(index.row() + 1);
+    const ListItem item = m_list.Row(index.row() + 1);
     switch (role) {
         case Qt::DisplayRole:
-            return ToQString(index.column() == 0 ? item.text : item.SubItem(index.column()));
+            return ToQString(item.Piece(index.column()));
         case Qt::CheckStateRole:
             if (index.column() == 0) return item.checked ? Qt::Checked : Qt::Unchecked;
             return {};
@@ -79,7 +88,7 @@ Qt::ItemFlags EntryListModel::flags(const QModelIndex& index) const {
 
 QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= m_list.ColumnCount()) return {};
-    if (role == Qt::DisplayRole) return ToQString(m_list.Column(section + 1).text);
+    if (role == Qt::DisplayRole) return ssr::ToQString(m_list.Column(section + 1).text);
     return {};
 }
 

@@ -79,10 +79,10 @@ void EntryListView::OnGetDispInfo(NMLVDISPINFOW& info) const {
     LVITEMW& item = info.item;
     const int position = item.iItem + 1;
     if (position < 1 || position > m_list.Count()) return;
-    const ListItem& row = m_list.Row(position);
+    const ListItem row = m_list.Row(position);
     if (item.mask & LVIF_TEXT) {
         const int column = item.iSubItem;
-        const Text& text = column == 0 ? row.text : (column <= kSubItemCount ? row.SubItem(column) : row.text);
+        const Text text = column >= 1 && column <= kSubItemCount ? row.SubItem(column) : row.ItemText();
         CopyToBuffer(text, item.pszText, item.cchTextMax);
     }
     if (item.mask & LVIF_STATE) {
@@ -102,7 +102,7 @@ LRESULT EntryListView::FindRow(const NMLVFINDITEMW& find) const {
     for (int step = 0; step < count; ++step) {
         const int row = (start + step) % count;
         if (step > 0 && row == 0 && !(find.lvfi.flags & LVFI_WRAP)) break;
-        const Text name = LowerCase(m_list.Row(row + 1).text);
+        const Text name = LowerCase(m_list.Row(row + 1).ItemText());
         if (whole ? name == wanted : name.starts_with(wanted)) return row;
     }
     return -1;

@@ -241,9 +241,9 @@ struct ListedRow {
 std::map<Text, ListedRow> RowsOfThisRun(const EntryList& list) {
     std::map<Text, ListedRow> rows;
     for (int i = 1; i <= list.Count(); ++i) {
-        const ListItem& item = list.Row(i);
+        const ListItem item = list.Row(i);
         if (item.SubItem(3).starts_with(RunTag()))
-            rows[item.SubItem(3)] = {item.text, item.SubItem(1), item.SubItem(2)};
+            rows[item.SubItem(3)] = {item.ItemText(), item.SubItem(1), item.SubItem(2)};
     }
     return rows;
 }
@@ -391,7 +391,7 @@ TEST_F(Win32RegistryTest, ListsTheSameNameInEveryPlaceAndRemovesEachInItsOwnPlac
     ListUninstallEntries(m_registry, list, desktop);
     std::vector<std::pair<Text, Text>> rows;  // display name, location
     for (int i = 1; i <= list.Count(); ++i)
-        if (list.Row(i).SubItem(3) == name) rows.emplace_back(list.Row(i).text, list.Row(i).SubItem(4));
+        if (list.Row(i).SubItem(3) == name) rows.emplace_back(list.Row(i).ItemText(), list.Row(i).SubItem(4));
     EXPECT_EQ(rows, (std::vector<std::pair<Text, Text>>{
                         {u"In 64-bit", u"64-bit"}, {u"In 32-bit", u"32-bit"}, {u"In Current user", u"Current user"}}));
 
