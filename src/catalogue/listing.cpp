@@ -38,7 +38,6 @@ void ReplaceAll(Text& text, TextView from, TextView to) {
 }  // namespace
 
 StepTable ListingSteps(ListingRun& r) {
-    const auto key_path = [&r]() -> const Text& { return RecordKeyPath(r.key_name, r.key_path); };
     const auto place = [&r]() -> const RecordPlace& { return r.places[r.place_index]; };
     const Next to_222 = Next::Jump(222);
     return StepTable{
@@ -93,13 +92,15 @@ StepTable ListingSteps(ListingRun& r) {
         {166, [&r] { r.class_buffer.resize(std::min<std::size_t>(r.class_length, r.class_buffer.size())); return Next::Advance(); }},
         // A value that cannot be read leaves the rest of the pass out, so no
         // row ever receives a value read for another subkey.
-        {168, [&r, key_path, place] {
-             r.display_name = ReadRegistryString(r.registry, place().root, key_path(), u"DisplayName", u"", place().view);
+        {168, [&r, place] {
+             r.CloseRecord();
+             // On failure the handle stays 0, and each value read gives its default.
+             (void)r.registry.open_key(r.key, r.key_name, place().view, &r.record);
+             ReadRegistryString(r.registry, r.record, u"DisplayName", u"", r.display_name);
              return Next::Advance();
          }, to_222},
-        {170, [&r, key_path, place] {
-             r.uninstall_command =
-                 ReadRegistryString(r.registry, place().root, key_path(), u"UninstallString", u"", place().view);
+        {170, [&r] {
+             ReadRegistryString(r.registry, r.record, u"UninstallString", u"", r.uninstall_command);
              return Next::Advance();
          }, to_222},
         {172, [&r] { r.working_copy = r.uninstall_command; return Next::Advance(); }, to_222},
@@ -139,8 +140,16 @@ StepTable ListingSteps(ListingRun& r) {
          }, to_222},
         {214, [&r] { r.list.SetSubItem(r.current_item, 2, r.working_copy); return Next::Jump(222); }, to_222},
         {216, [&r] { r.list.SetSubItem(r.current_item, 2, kIgnoreMe); return Next::Advance(); }, to_222},
-        {222, [&r] { ++r.index; return Next::Jump(152); }},
-        {224, [&r] { r.registry.close_key(r.key); return Next::Advance(); }},
+        {222, [&r] {
+             r.CloseRecord();
+             ++r.index;
+             return Next::Jump(152);
+         }},
+        {224, [&r] {
+             r.CloseRecord();
+             r.registry.close_key(r.key);
+             return Next::Advance();
+         }},
         // The next place, if any, from its opening on; the list keeps what
         // the places before it gave.
         {224, [&r] {
@@ -164,7 +173,10 @@ namespace ssr {
 std::optional<int> CountUninstallEntries(Registry& registry) noexcept {
     try {
         int count = 0;
-        Text path;
+        Text display_name;
+        Text command;
+        display_name.reserve(260);
+        command.reserve(260);
         std::vector<char16_t> name(kBufferLength + 1), class_text(kBufferLength + 1);
         for (const RecordPlace& place : RecordPlaces(registry)) {
             RegHandle key = 0;
@@ -176,10 +188,17 @@ std::optional<int> CountUninstallEntries(Registry& registry) noexcept {
                 if (registry.enum_key_ex(key, index, name.data(), &length, class_text.data(), &class_length) !=
                     kErrorSuccess)
                     break;
-                const Text& entry = RecordKeyPath(TextView(name.data(), length), path);
-                if (!ReadRegistryString(registry, place.root, entry, u"DisplayName", u"", place.view).empty() &&
-                    !ReadRegistryString(registry, place.root, entry, u"UninstallString", u"", place.view).empty())
-                    ++count;
+                struct Record {
+                    Registry& registry;
+                    RegHandle key = 0;
+                    ~Record() {
+                        if (key != 0) (void)registry.close_key(key);
+                    }
+                } record{registry};
+                (void)registry.open_key(key, TextView(name.data(), length), place.view, &record.key);
+                ReadRegistryString(registry, record.key, u"DisplayName", u"", display_name);
+                ReadRegistryString(registry, record.key, u"UninstallString", u"", command);
+                if (!display_name.empty() && !command.empty()) ++count;
             }
             (void)registry.close_key(key);
         }

@@ -26,7 +26,21 @@ class EntryList;
 
 // The working values of one listing run.
 struct ListingRun {
-    ListingRun(Registry& r, EntryList& l) : registry(r), list(l), places(RecordPlaces(r)) {}
+    ListingRun(Registry& r, EntryList& l) : registry(r), list(l), places(RecordPlaces(r)) {
+        // Room for a usual name and command, so that each is read in one call.
+        display_name.reserve(260);
+        uninstall_command.reserve(260);
+    }
+    ~ListingRun() { CloseRecord(); }
+    ListingRun(const ListingRun&) = delete;
+    ListingRun& operator=(const ListingRun&) = delete;
+
+    // The entry's own key stays open while its values are read: opened
+    // once, below the open uninstall key, not once per value from the root.
+    void CloseRecord() {
+        if (record != 0) (void)registry.close_key(record);
+        record = 0;
+    }
 
     Registry& registry;
     EntryList& list;
@@ -36,6 +50,7 @@ struct ListingRun {
     std::int32_t index = 0;
     long result = 0;
     RegHandle key = 0;
+    RegHandle record = 0;
     Text name_buffer;
     Text class_buffer;
     std::uint32_t name_length = 0;
@@ -44,8 +59,7 @@ struct ListingRun {
     Text display_name;
     Text uninstall_command;
     Text working_copy;
-    // Scratch texts whose buffers serve every entry in turn.
-    Text key_path;
+    // A scratch text whose buffer serves every entry in turn.
     Text lowered;
     std::int16_t extension_position = 0;
     int current_item = 0;

@@ -18,6 +18,12 @@ namespace ssr {
 [[nodiscard]] Text ReadRegistryString(Registry& registry, RegHandle root, TextView subkey_path,
                                       TextView value_name, TextView default_text, std::uint32_t view = 0);
 
+// The same from a key already open, into `result`, whose buffer serves
+// again and again: one call to the store when the text fits what `result`
+// already holds room for, which after the first few records it nearly
+// always does.
+void ReadRegistryString(Registry& registry, RegHandle key, TextView value_name, TextView default_text, Text& result);
+
 // The tail of `text` from the character before its last colon on, or empty
 // when there is no colon. Fails with "Invalid procedure call or argument"
 // when the last colon is the first character.

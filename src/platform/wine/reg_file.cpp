@@ -185,33 +185,40 @@ RegFile::Node* Walk(RegFile::Node* node, TextView path) {
 }  // namespace
 
 RegFile::Node* RegFile::Find(Node* base, TextView path) {
-    // Split off the last component and reuse the parent of the previous lookup.
+    // Split off the last component; its parent is `base` itself, or the
+    // parent of the previous lookup when the path up to it is the same.
     std::size_t last = path.size();
     while (last > 0 && path[last - 1] == u'\\') --last;
-    const std::size_t cut = path.rfind(u'\\', last == 0 ? 0 : last - 1);
-    if (cut == TextView::npos || last == 0) return Walk(base, path);
-    const TextView prefix = path.substr(0, cut);
-    if (m_lookups.find_base != base || !SameUnits(m_lookups.find_prefix, prefix)) {
-        m_lookups.find_base = base;
-        m_lookups.find_prefix.assign(prefix);
-        m_lookups.find_parent = Walk(base, prefix);
-        m_lookups.find_hint = 0;
+    if (last == 0) return base;
+    const std::size_t cut = path.rfind(u'\\', last - 1);
+    Node* parent = base;
+    if (cut != TextView::npos) {
+        const TextView prefix = path.substr(0, cut);
+        if (m_lookups.find_base != base || !SameUnits(m_lookups.find_prefix, prefix)) {
+            m_lookups.find_base = base;
+            m_lookups.find_prefix.assign(prefix);
+            m_lookups.find_parent = Walk(base, prefix);
+        }
+        parent = m_lookups.find_parent;
+        if (!parent) return nullptr;
     }
-    if (!m_lookups.find_parent) return nullptr;
     // Entries are opened in the order they were enumerated, by the names
     // the enumeration gave: the child after the last one found, spelt
     // exactly so, spares the search.
-    const TextView leaf = path.substr(cut + 1, last - cut - 1);
-    const auto& children = m_lookups.find_parent->children;
-    for (const std::size_t at : {m_lookups.find_hint + 1, m_lookups.find_hint})
-        if (at < children.size() && SameUnits(children[at]->name, leaf) && !children[at]->removed) {
-            m_lookups.find_hint = at;
-            return children[at];
-        }
+    const std::size_t first = cut == TextView::npos ? 0 : cut + 1;
+    const TextView leaf = path.substr(first, last - first);
+    const auto& children = parent->children;
+    if (m_lookups.hint_parent == parent)
+        for (const std::size_t at : {m_lookups.hint + 1, m_lookups.hint})
+            if (at < children.size() && SameUnits(children[at]->name, leaf) && !children[at]->removed) {
+                m_lookups.hint = at;
+                return children[at];
+            }
     const auto at = std::lower_bound(children.begin(), children.end(), leaf,
                                      [](const Node* n, TextView v) { return CompareNames(n->name, v) < 0; });
     if (at == children.end() || CompareNames((*at)->name, leaf) != 0 || (*at)->removed) return nullptr;
-    m_lookups.find_hint = static_cast<std::size_t>(at - children.begin());
+    m_lookups.hint_parent = parent;
+    m_lookups.hint = static_cast<std::size_t>(at - children.begin());
     return *at;
 }
 
@@ -284,9 +291,24 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) {
             const auto first = static_cast<unsigned char>(text.size() > 1 ? text[1] : '"');
             const bool other = text[0] == '"' && !name.empty() && first < 0x80 && first != '\\' && first != '"' &&
                                lower[first] != lower[name[0]];
-            if (!other && NamesValue(text, name, lower, m_lookups.name_scratch)) {
+            if (other) {
+                if (section.continued && IsHexValueLine(text) && text.find('\\') != std::string_view::npos)
+                    static_cast<void>(ParseValue(text, cursor, nullptr));  // skip its continuation lines
+                continue;
+            }
+            // Filled only when the name had to be decoded: a plain one is its own bytes.
+            m_lookups.name_scratch.clear();
+            const std::size_t name_end = ValueNameEnd(text, name, lower, m_lookups.name_scratch);
+            if (name_end != 0 && name.size() <= kLongestValueName) {
                 // A later line for the same name replaces an earlier one.
-                if (ParseValue(text, cursor, &m_lookups.scratch)) {
+                if (ParseValueData(text, name_end, cursor, &m_lookups.scratch)) {
+                    Text& spelt = m_lookups.scratch.name;
+                    if (!m_lookups.name_scratch.empty()) {
+                        spelt.swap(m_lookups.name_scratch);
+                    } else {
+                        spelt.resize(text[0] == '@' ? 0 : name.size());
+                        WidenAscii(text.data() + 1, spelt.size(), spelt.data());
+                    }
                     std::swap(m_lookups.value, m_lookups.scratch);
                     m_lookups.value_found = true;
                 }

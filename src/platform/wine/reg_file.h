@@ -183,7 +183,8 @@ private:
         const Node* find_base = nullptr;
         Text find_prefix;
         Node* find_parent = nullptr;
-        std::size_t find_hint = 0;  // the index below find_parent found last
+        const Node* hint_parent = nullptr;
+        std::size_t hint = 0;  // the index below hint_parent found last
         const Node* value_node = nullptr;
         Text value_name;
         bool value_found = false;
@@ -193,7 +194,8 @@ private:
         void Forget() {
             find_base = nullptr;
             find_parent = nullptr;
-            find_hint = 0;
+            hint_parent = nullptr;
+            hint = 0;
             value_node = nullptr;
         }
     };

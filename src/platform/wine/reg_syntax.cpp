@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -75,6 +76,10 @@ void AppendUtf16(std::vector<std::uint8_t>& bytes, TextView text) {
     const std::size_t at = bytes.size();
     bytes.resize(at + text.size() * 2);
     std::uint8_t* out = bytes.data() + at;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!text.empty()) std::memcpy(out, text.data(), text.size() * 2);
+        return;
+    }
     for (const char16_t unit : text) {
         *out++ = static_cast<std::uint8_t>(unit & 0xff);
         *out++ = static_cast<std::uint8_t>(unit >> 8);
@@ -83,7 +88,6 @@ void AppendUtf16(std::vector<std::uint8_t>& bytes, TextView text) {
 
 enum class Parse { Text, Dword, Hex };
 
-constexpr std::size_t kLongestValueName = 16383;  // wineserver refuses longer names
 
 // The data part of a value line, after its tag; false when wineserver's
 // loader rejects it. Continuation lines of hex data come from `cursor`, and
@@ -150,7 +154,7 @@ bool ParseData(std::string_view rest, LineCursor& cursor, std::uint32_t& type, s
                 const Converted number = StrToULHex(rest.substr(i));
                 const auto byte = static_cast<std::uint32_t>(number.value);
                 if (number.used == 0 || byte > 0xff) return false;
-                data.push_back(static_cast<std::uint8_t>(byte));
+                if (decode == Decode::Data) data.push_back(static_cast<std::uint8_t>(byte));
                 i += number.used;
                 while (i < rest.size() && IsSpace(rest[i])) ++i;
                 if (i < rest.size() && rest[i] == ',') ++i;
@@ -199,12 +203,6 @@ bool SameUnits(TextView a, TextView b) {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
 }
 
-std::string_view SkipSpace(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size() && IsSpace(s[i])) ++i;
-    return s.substr(i);
-}
-
 bool IsHexValueLine(std::string_view s) {
     std::size_t i = 1;
     if (s[0] == '"') {
@@ -228,22 +226,26 @@ bool IsHexValueLine(std::string_view s) {
 
 bool ParseValue(std::string_view s, LineCursor& cursor, RegValue* out) {
     Text unused_name;
-    std::vector<std::uint8_t> unused_data;
     Text& name = out ? out->name : unused_name;
-    std::vector<std::uint8_t>& data = out ? out->data : unused_data;
     name.clear();
-    data.clear();
     std::size_t res = 1;
     if (s[0] == '"') {
         const auto used = Unescape(s.substr(1), '"', name);
         if (!used) return false;
         res += *used;
     }
+    if (name.size() > kLongestValueName) return false;
+    return ParseValueData(s, res, cursor, out);
+}
+
+bool ParseValueData(std::string_view s, std::size_t res, LineCursor& cursor, RegValue* out) {
+    std::vector<std::uint8_t> unused_data;
+    std::vector<std::uint8_t>& data = out ? out->data : unused_data;
+    data.clear();
     while (res < s.size() && IsSpace(s[res])) ++res;
     if (res >= s.size() || s[res] != '=') return false;
     ++res;
     while (res < s.size() && IsSpace(s[res])) ++res;
-    if (name.size() > kLongestValueName) return false;
     std::uint32_t type = 0;
     if (!ParseData(s.substr(res), cursor, type, data, out ? Decode::Data : Decode::CheckOnly)) {
         type = 0;
@@ -362,24 +364,28 @@ bool PlainHeaderParts(std::string_view text, std::vector<std::string_view>& part
     return false;  // unterminated
 }
 
-bool NamesValue(std::string_view s, TextView name, const LowerCaseTable& lower, Text& scratch) {
-    if (s[0] == '@') return name.empty();
+std::size_t ValueNameEnd(std::string_view s, TextView name, const LowerCaseTable& lower, Text& scratch) {
+    if (s[0] == '@') return name.empty() ? 1 : 0;
     // A plain character stands for itself: the first one that differs
     // settles it, and most lines differ at their first letter.
     for (std::size_t i = 0;; ++i) {
         const std::size_t at = i + 1;
-        // An unterminated name makes no value; whatever is answered here,
-        // ParseValue rejects the line.
-        const auto c = at < s.size() ? static_cast<unsigned char>(s[at]) : static_cast<unsigned char>('"');
+        if (at >= s.size()) return 0;  // an unterminated name makes no value
+        const auto c = static_cast<unsigned char>(s[at]);
         if (c == '\\' || c >= 0x80) break;
-        if (c == '"') return i == name.size();
-        if (i >= name.size()) return false;
+        if (c == '"') return i == name.size() ? at + 1 : 0;
+        if (i >= name.size()) return 0;
         // Through the same table as every other comparison: a name may hold
         // a letter beyond ASCII that lowers to an ASCII one (KELVIN SIGN).
-        if (c != name[i] && lower[c] != lower[name[i]]) return false;
+        if (c != name[i] && lower[c] != lower[name[i]]) return 0;
     }
     scratch.clear();
-    return Unescape(s.substr(1), '"', scratch) && CompareNames(scratch, name, lower) == 0;
+    const auto used = Unescape(s.substr(1), '"', scratch);
+    return used && CompareNames(scratch, name, lower) == 0 ? 1 + *used : 0;
+}
+
+bool NamesValue(std::string_view s, TextView name, const LowerCaseTable& lower, Text& scratch) {
+    return ValueNameEnd(s, name, lower, scratch) != 0;
 }
 
 std::string EmptySection(const std::vector<TextView>& path, LineEnds ends, std::uint64_t unix_seconds,

@@ -16,8 +16,9 @@
 namespace ssr::wine {
 
 inline constexpr std::string_view kRegFileHeader = "WINE REGISTRY Version 2";
-// wineserver refuses longer key names.
+// wineserver refuses longer key names and value names.
 inline constexpr std::size_t kLongestKeyName = 256;
+inline constexpr std::size_t kLongestValueName = 16383;
 
 // Lines are only searched for NUL bytes, where wineserver's reader cuts
 // them, in a file that has any.
@@ -73,7 +74,11 @@ private:
     bool m_has_nul;
 };
 
-[[nodiscard]] std::string_view SkipSpace(std::string_view s);
+inline std::string_view SkipSpace(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size() && IsSpace(s[i])) ++i;
+    return s.substr(i);
+}
 
 // Exact equality, compared as memory: the character traits compare one unit at a time.
 [[nodiscard]] bool SameUnits(TextView a, TextView b);
@@ -106,11 +111,18 @@ inline void WidenAscii(const char* __restrict from, std::size_t count, char16_t*
 // `out`'s buffers are reused; on false it holds nothing of use. Without
 // `out` the line is only checked and its continuation lines skipped.
 [[nodiscard]] bool ParseValue(std::string_view line, LineCursor& cursor, RegValue* out);
+// The same from `at` on, just past the line's name, for a caller that has
+// already read the name (and fills `out->name` itself).
+[[nodiscard]] bool ParseValueData(std::string_view line, std::size_t at, LineCursor& cursor, RegValue* out);
 
 // Does the value line `line` (starting at '@' or '"') name `name`, compared
 // through `lower`? Plain names are compared where they stand; only names
 // with escapes or bytes beyond ASCII are decoded.
 [[nodiscard]] bool NamesValue(std::string_view line, TextView name, const LowerCaseTable& lower, Text& scratch);
+// The same, giving where the name ends on the line (just past its closing
+// quote, or past the '@'), or 0 when the line does not name `name`.
+[[nodiscard]] std::size_t ValueNameEnd(std::string_view line, TextView name, const LowerCaseTable& lower,
+                                       Text& scratch);
 
 // The keys of a header line (`text` after its '[') that needs no decoding:
 // ASCII only, no escape but the doubled backslash between two keys, no
