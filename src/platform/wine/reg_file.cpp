@@ -58,7 +58,9 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
     std::size_t chain_size = 0;
     // The same for headers read as plain bytes, by their bytes.
     std::vector<std::string_view> raw_parts;
-    std::vector<std::pair<std::string_view, Node*>> raw_chain;
+    // Each key's end within the previous plain header, `raw_header`.
+    std::string_view raw_header;
+    std::vector<std::pair<std::size_t, Node*>> raw_chain;
     Text name;
     // Any other header, decoded as wineserver decodes it; null when
     // wineserver makes no key of it.
@@ -101,23 +103,38 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
             if (current >= 0) file->m_sections[static_cast<std::size_t>(current)].end = static_cast<std::uint32_t>(line.begin);
             current = -1;
             Node* node = nullptr;
-            if (PlainHeaderParts(text.substr(1), raw_parts)) {
+            // The keys this header shares with the previous one are the
+            // whole keys, with what ends each, within their common bytes.
+            const std::string_view header = text.substr(1);
+            std::size_t reused = 0;
+            std::size_t from = 0;
+            if (!raw_chain.empty()) {
+                const std::size_t same = CommonPrefix(header, raw_header);
+                while (reused < raw_chain.size()) {
+                    const std::size_t end = raw_chain[reused].first;
+                    if (same < end + (reused + 1 == raw_chain.size() ? 1 : 2)) break;
+                    ++reused;
+                    from = end + 2;
+                }
+            }
+            const bool same_key = reused > 0 && reused == raw_chain.size();
+            if (same_key) raw_parts.clear();
+            if (same_key || PlainHeaderParts(header, from, raw_parts)) {
                 chain_size = 0;
                 node = file->root();
-                std::size_t depth = 0;
-                while (depth < raw_parts.size() && depth < raw_chain.size() && raw_chain[depth].first == raw_parts[depth]) {
+                for (std::size_t depth = 0; depth < reused; ++depth) {
                     node = raw_chain[depth].second;
                     file->m_below_link |= node->link;
-                    ++depth;
                 }
-                raw_chain.resize(depth);
-                for (; depth < raw_parts.size(); ++depth) {
-                    name.resize(raw_parts[depth].size());
-                    WidenAscii(raw_parts[depth].data(), name.size(), name.data());
+                raw_chain.resize(reused);
+                for (const std::string_view part : raw_parts) {
+                    name.resize(part.size());
+                    WidenAscii(part.data(), name.size(), name.data());
                     node = file->Child(node, name);
                     file->m_below_link |= node->link;
-                    raw_chain.emplace_back(raw_parts[depth], node);
+                    raw_chain.emplace_back(static_cast<std::size_t>(part.data() - header.data()) + part.size(), node);
                 }
+                raw_header = header;
             } else {
                 raw_chain.clear();
                 node = header_key(text);

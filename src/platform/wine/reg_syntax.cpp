@@ -46,7 +46,7 @@ Converted StrToULHex(std::string_view s) {
 // wineserver's UTF-8 decoding inside parse_strW: a sequence it does not
 // accept (a bad lead or continuation byte, too short a form, beyond U+10FFFF)
 // is dropped, and decoding goes on after the bytes it looked at.
-void DecodeUtf8Unit(std::string_view s, std::size_t& i, Text& out) {
+char16_t* DecodeUtf8Unit(std::string_view s, std::size_t& i, char16_t* out) {
     static constexpr unsigned char kMask[4] = {0x7f, 0x1f, 0x0f, 0x07};
     static constexpr std::uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
     const auto at = [&](std::size_t k) -> unsigned char {
@@ -54,22 +54,23 @@ void DecodeUtf8Unit(std::string_view s, std::size_t& i, Text& out) {
     };
     const unsigned char lead = at(i++);
     const int length = lead < 0xc2 ? 0 : lead < 0xe0 ? 1 : lead < 0xf0 ? 2 : lead < 0xf5 ? 3 : 0;
-    if (length == 0) return;
+    if (length == 0) return out;
     std::uint32_t res = lead & kMask[length];
     for (int k = 0; k < length; ++k) {
         const unsigned ch = at(i) ^ 0x80u;
-        if (ch >= 0x40) return;
+        if (ch >= 0x40) return out;
         res = (res << 6) | ch;
         ++i;
     }
-    if (res < kSmallest[length] || res > 0x10ffff) return;
+    if (res < kSmallest[length] || res > 0x10ffff) return out;
     if (res <= 0xffff) {
-        out += static_cast<char16_t>(res);
+        *out++ = static_cast<char16_t>(res);
     } else {
         res -= 0x10000;
-        out += static_cast<char16_t>(0xd800 | (res >> 10));
-        out += static_cast<char16_t>(0xdc00 | (res & 0x3ff));
+        *out++ = static_cast<char16_t>(0xd800 | (res >> 10));
+        *out++ = static_cast<char16_t>(0xdc00 | (res & 0x3ff));
     }
+    return out;
 }
 
 void AppendUtf16(std::vector<std::uint8_t>& bytes, TextView text) {
@@ -173,27 +174,23 @@ bool ParseData(std::string_view rest, LineCursor& cursor, std::uint32_t& type, s
     return true;
 }
 
-// Where a run of plain characters that starts before `i` ends: at a
-// backslash, a byte beyond ASCII, `end_char` or the end.
-std::size_t PlainRunEnd(std::string_view s, std::size_t i, char end_char) {
-    // Bytes that may end a run, looked up at once; the quote and the bracket
-    // are the end characters wineserver's strings and key names use.
-    static constexpr auto kMayEnd = [] {
-        std::array<bool, 256> table{};
-        for (std::size_t c = 0x80; c < table.size(); ++c) table[c] = true;
-        table['\\'] = table['"'] = table[']'] = true;
-        return table;
-    }();
-    const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
-    const auto stop = static_cast<unsigned char>(end_char);
-    if (!kMayEnd[stop]) {
-        while (i < s.size() && bytes[i] != stop && !(kMayEnd[bytes[i]] && bytes[i] != '"' && bytes[i] != ']')) ++i;
-        return i;
+// Where a run of plain characters from `i` on ends: at `stop`, a backslash,
+// a byte beyond ASCII or the end. Eight bytes are tested at a time, since
+// most texts are long runs with a few escapes between them.
+std::size_t PlainRunEnd(const unsigned char* bytes, std::size_t i, std::size_t size, unsigned char stop) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    const std::uint64_t stops = kOnes * stop;
+    const std::uint64_t slashes = kOnes * static_cast<unsigned char>('\\');
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        const std::uint64_t x = word ^ stops;
+        const std::uint64_t y = word ^ slashes;
+        // A byte of x or y is zero, or a byte has its high bit: some byte ends the run.
+        if ((((x - kOnes) & ~x) | ((y - kOnes) & ~y) | word) & kHigh) break;
     }
-    for (; i < s.size(); ++i) {
-        const unsigned char c = bytes[i];
-        if (kMayEnd[c] && (c == stop || c == '\\' || c >= 0x80)) break;
-    }
+    while (i < size && bytes[i] != stop && bytes[i] != '\\' && bytes[i] < 0x80) ++i;
     return i;
 }
 
@@ -256,62 +253,71 @@ bool ParseValueData(std::string_view s, std::size_t res, LineCursor& cursor, Reg
 }
 
 std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out) {
-    // Never more units than bytes: room for a usual name or text at once,
-    // however its escapes cut it into runs.
-    out.reserve(out.size() + std::min<std::size_t>(s.size(), 512));
+    // Never more units than bytes: the text is decoded straight into room
+    // for all of them, and cut to what it gave at the end.
+    const std::size_t start = out.size();
+    out.resize(start + s.size());
+    char16_t* const first = out.data() + start;
+    char16_t* w = first;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
+    const auto stop = static_cast<unsigned char>(end_char);
     std::size_t i = 0;
-    while (i < s.size() && s[i] != end_char) {
-        if (s[i] != '\\') {
-            if (static_cast<unsigned char>(s[i]) >= 0x80) {
-                DecodeUtf8Unit(s, i, out);
-                continue;
-            }
-            // A run of plain characters goes in at once.
-            const std::size_t end = PlainRunEnd(s, i + 1, end_char);
-            const std::size_t at = out.size();
-            out.resize(at + (end - i));
-            WidenAscii(s.data() + i, end - i, out.data() + at);
+    while (i < s.size()) {
+        const unsigned char c = bytes[i];
+        if (c == stop) break;
+        if (c < 0x80 && c != '\\') {
+            const std::size_t end = PlainRunEnd(bytes, i + 1, s.size(), stop);
+            WidenAscii(s.data() + i, end - i, w);
+            w += end - i;
             i = end;
+            continue;
+        }
+        if (c >= 0x80) {
+            w = DecodeUtf8Unit(s, i, w);
             continue;
         }
         // A backslash at the end of the line would make wineserver read past
         // it; the string is unterminated either way.
-        if (++i >= s.size()) return std::nullopt;
-        const char c = s[i];
-        switch (c) {
-        case 'a': out += u'\a'; ++i; break;
-        case 'b': out += u'\b'; ++i; break;
-        case 'e': out += char16_t{0x1b}; ++i; break;
-        case 'f': out += u'\f'; ++i; break;
-        case 'n': out += u'\n'; ++i; break;
-        case 'r': out += u'\r'; ++i; break;
-        case 't': out += u'\t'; ++i; break;
-        case 'v': out += u'\v'; ++i; break;
+        if (++i >= s.size()) {
+            out.resize(start + static_cast<std::size_t>(w - first));
+            return std::nullopt;
+        }
+        const char e = s[i];
+        switch (e) {
+        case 'a': *w++ = u'\a'; ++i; break;
+        case 'b': *w++ = u'\b'; ++i; break;
+        case 'e': *w++ = char16_t{0x1b}; ++i; break;
+        case 'f': *w++ = u'\f'; ++i; break;
+        case 'n': *w++ = u'\n'; ++i; break;
+        case 'r': *w++ = u'\r'; ++i; break;
+        case 't': *w++ = u'\t'; ++i; break;
+        case 'v': *w++ = u'\v'; ++i; break;
         case 'x': {
             ++i;
             if (i >= s.size() || !IsHex(s[i])) {
-                out += u'x';
+                *w++ = u'x';
                 break;
             }
             unsigned value = 0;
             for (int k = 0; k < 4 && i < s.size() && IsHex(s[i]); ++k) value = value * 16 + HexValue(s[i++]);
-            out += static_cast<char16_t>(value);
+            *w++ = static_cast<char16_t>(value);
             break;
         }
         case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
             unsigned value = static_cast<unsigned>(s[i++] - '0');
             for (int k = 0; k < 2 && i < s.size() && s[i] >= '0' && s[i] <= '7'; ++k)
                 value = value * 8 + static_cast<unsigned>(s[i++] - '0');
-            out += static_cast<char16_t>(value);
+            *w++ = static_cast<char16_t>(value);
             break;
         }
         default:
             // Any other escaped character stands for itself, UTF-8 included.
-            if (static_cast<unsigned char>(c) < 0x80) out += static_cast<char16_t>(s[i++]);
-            else DecodeUtf8Unit(s, i, out);
+            if (static_cast<unsigned char>(e) < 0x80) *w++ = static_cast<char16_t>(bytes[i++]);
+            else w = DecodeUtf8Unit(s, i, w);
             break;
         }
     }
+    out.resize(start + static_cast<std::size_t>(w - first));
     if (i >= s.size()) return std::nullopt;
     return i + 1;
 }
@@ -346,22 +352,36 @@ std::string Escape(TextView text, std::string_view specials) {
     return out;
 }
 
-bool PlainHeaderParts(std::string_view text, std::vector<std::string_view>& parts) {
+bool PlainHeaderParts(std::string_view text, std::size_t from, std::vector<std::string_view>& parts) {
     parts.clear();
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == ']' || c == '\\') {
-            if (i == start || i - start > kLongestKeyName) return false;
-            parts.push_back(text.substr(start, i - start));
-            if (c == ']') return true;
-            if (i + 1 >= text.size() || text[i + 1] != '\\') return false;
-            start = ++i + 1;
-        } else if (c >= 0x80) {
-            return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t start = from;
+    for (std::size_t i = from;;) {
+        i = PlainRunEnd(bytes, i, text.size(), ']');
+        if (i >= text.size() || bytes[i] >= 0x80) return false;  // unterminated, or beyond ASCII
+        if (i == start || i - start > kLongestKeyName) return false;
+        parts.push_back(text.substr(start, i - start));
+        if (bytes[i] == ']') return true;
+        if (i + 1 >= text.size() || bytes[i + 1] != '\\') return false;
+        i += 2;
+        start = i;
+    }
+}
+
+std::size_t CommonPrefix(std::string_view a, std::string_view b) {
+    const std::size_t size = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 8 <= size; i += 8) {
+            std::uint64_t x;
+            std::uint64_t y;
+            std::memcpy(&x, a.data() + i, 8);
+            std::memcpy(&y, b.data() + i, 8);
+            if (x != y) return i + static_cast<std::size_t>(std::countr_zero(x ^ y) / 8);
         }
     }
-    return false;  // unterminated
+    while (i < size && a[i] == b[i]) ++i;
+    return i;
 }
 
 std::size_t ValueNameEnd(std::string_view s, TextView name, const LowerCaseTable& lower, Text& scratch) {

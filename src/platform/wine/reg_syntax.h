@@ -128,8 +128,12 @@ inline void WidenAscii(const char* __restrict from, std::size_t count, char16_t*
 // ASCII only, no escape but the doubled backslash between two keys, no
 // empty or overlong name. Such a header names the keys its bytes spell,
 // which can be compared and copied as they stand. False for any other
-// header, which is then decoded.
-[[nodiscard]] bool PlainHeaderParts(std::string_view text, std::vector<std::string_view>& parts);
+// header, which is then decoded. `from` is where a key begins, just after
+// keys already known to be plain: only the keys from there on are given.
+[[nodiscard]] bool PlainHeaderParts(std::string_view text, std::size_t from, std::vector<std::string_view>& parts);
+
+// How many bytes `a` and `b` have in common from their start.
+[[nodiscard]] std::size_t CommonPrefix(std::string_view a, std::string_view b);
 
 // A section for the key at `path` with neither values nor subkeys, as
 // wineserver writes one, stamped with `unix_seconds` and `filetime`.
