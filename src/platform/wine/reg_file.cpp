@@ -8,9 +8,30 @@
 
 namespace ssr::wine {
 
-RegFile::Node* RegFile::NewNode(Node* parent, Text name) {
+KeyName NameStore::Keep(TextView name) {
+    if (name.empty()) return KeyName{};
+    if (name.size() > m_left) {
+        // A name too long for a block's rest gets a block of its own when
+        // it would waste much of a fresh one.
+        if (name.size() > kBlock / 4) {
+            m_blocks.push_back(std::make_unique_for_overwrite<char16_t[]>(name.size()));
+            std::memcpy(m_blocks.back().get(), name.data(), name.size() * sizeof(char16_t));
+            return KeyName(TextView(m_blocks.back().get(), name.size()));
+        }
+        m_blocks.push_back(std::make_unique_for_overwrite<char16_t[]>(kBlock));
+        m_next = m_blocks.back().get();
+        m_left = kBlock;
+    }
+    std::memcpy(m_next, name.data(), name.size() * sizeof(char16_t));
+    const KeyName kept(TextView(m_next, name.size()));
+    m_next += name.size();
+    m_left -= name.size();
+    return kept;
+}
+
+RegFile::Node* RegFile::NewNode(Node* parent, TextView name) {
     Node& node = m_nodes.emplace_back();
-    node.name = std::move(name);
+    node.name = m_names.Keep(name);
     node.parent = parent;
     return &node;
 }
@@ -25,12 +46,12 @@ RegFile::Node* RegFile::Child(Node* parent, TextView name) {
             const auto at = std::lower_bound(children.begin(), children.end(), name,
                                              [](const Node* n, TextView v) { return CompareNames(n->name, v) < 0; });
             if (at != children.end() && CompareNames((*at)->name, name) == 0) return *at;
-            Node* node = NewNode(parent, Text(name));
+            Node* node = NewNode(parent, name);
             children.insert(at, node);
             return node;
         }
     }
-    Node* node = NewNode(parent, Text(name));
+    Node* node = NewNode(parent, name);
     children.push_back(node);
     return node;
 }

@@ -36,6 +36,31 @@ struct HeaderStamps {
 };
 [[nodiscard]] HeaderStamps HeaderStampsNow();
 
+// A key's name, held in its file's store of names (one allocation for many
+// keys instead of one each). It reads as a TextView, and becomes a Text
+// where one is asked for.
+struct KeyName : TextView {
+    KeyName() = default;
+    explicit KeyName(TextView kept) : TextView(kept) {}
+    operator Text() const { return Text(static_cast<TextView>(*this)); }  // NOLINT: reads like the Text it was
+};
+inline Text operator+(Text path, const KeyName& name) {
+    path.append(name);
+    return path;
+}
+
+// The texts of a file's key names, in large blocks that live as long as the file.
+class NameStore {
+public:
+    [[nodiscard]] KeyName Keep(TextView name);
+
+private:
+    static constexpr std::size_t kBlock = 16384;  // units
+    std::vector<std::unique_ptr<char16_t[]>> m_blocks;
+    char16_t* m_next = nullptr;
+    std::size_t m_left = 0;
+};
+
 // The sections of one key, as indices into the section table. Nearly every
 // key has exactly one: it is kept in place, and only further ones get a
 // list of their own, which spares a large hive an allocation per key.
@@ -79,7 +104,7 @@ private:
 class RegFile {
 public:
     struct Node {
-        Text name;
+        KeyName name;
         Node* parent = nullptr;
         std::vector<Node*> children;  // in wineserver's order (CompareNames), never a staged one
         SectionList sections;
@@ -202,7 +227,7 @@ private:
 
     RegFile() = default;
     [[nodiscard]] std::vector<std::pair<std::uint32_t, std::uint32_t>> SubtreeRanges(const Node* node) const;
-    Node* NewNode(Node* parent, Text name);
+    Node* NewNode(Node* parent, TextView name);
     Node* Child(Node* parent, TextView name);  // found or made
     void LoadValues(Node* node);
 
@@ -210,6 +235,7 @@ private:
     std::vector<Node*> m_staged;
     NulBytes m_nul = NulBytes::Possible;
     std::deque<Node> m_nodes;  // stable addresses; front() is the root
+    NameStore m_names;
     std::vector<Section> m_sections;
     LineEnds m_line_ends = LineEnds::Lf;
     bool m_has_links = false;
