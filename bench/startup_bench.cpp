@@ -1,26 +1,40 @@
-// Start-up of the Linux program: from starting the process to the first
-// paint of its filled window (Qt offscreen), on one prefix whose system.reg
-// holds 0, 10,000 and 30,000 uninstall entries. Every iteration runs
-// startup_probe (the program's start, ending itself after that paint) as a
-// child process:
+// Start-up of the Linux program beside its peer, on one prefix whose
+// system.reg holds 0, 10,000 and 30,000 uninstall entries.
+//
+// BM_StartToFilledWindow runs startup_probe (the program's start, ending
+// itself as the program does once its filled window has painted, Qt
+// offscreen) as a child process per iteration:
 //   time     real time from spawning the child to its end
 //   cpu_ms   the child's processor time, user plus system
+//   peak_mb  the child's peak resident memory
+//   faults   the child's page faults
 //   rows     the rows the window listed
-//   faults   the child's page faults (its peak memory cannot be told here:
-//            a spawned child counts its parent's pages until it starts)
 // The second argument 1 starts it as the desktop entry does, with glibc's
 // huge-page setting for the heap.
+//
+// BM_PeerList runs `wine uninstaller --list` on the same prefix with its own
+// wineserver started cold (no server ran on the prefix before):
+//   time            from starting the server to the list's end
+//   uninstaller_mb  the uninstaller's peak resident memory
+//   server_mb       the server's
+//   peak_mb         both together, the figure to hold ours against
+//   rows            the lines it listed
+//
+// Children start through measured_run, so that their peak memory is their
+// own: a child made by this process would count this process's pages too.
 // Pin it to one core for figures that compare: `taskset -c 1 startup_bench`.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -38,61 +52,108 @@ struct ChildRun {
     double seconds = 0;
     double cpu_ms = 0;
     double faults = 0;
+    double peak_kb = 0;
     std::string output;
 };
 
-fs::path ProbePath() {
+fs::path BesideBench(const char* name) {
     std::error_code ec;
-    return fs::read_symlink("/proc/self/exe", ec).parent_path() / "startup_probe";
+    return fs::read_symlink("/proc/self/exe", ec).parent_path() / name;
 }
 
-ChildRun RunProbe(const fs::path& probe, const fs::path& prefix, bool huge_pages) {
-    ChildRun run;
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return run;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-
+// This process's environment without the variables a run sets itself.
+std::vector<std::string> BaseEnvironment() {
     std::vector<std::string> variables;
     for (char** e = environ; *e; ++e) {
         const std::string variable = *e;
         if (!variable.starts_with("WINEPREFIX=") && !variable.starts_with("QT_QPA_PLATFORM=") &&
-            !variable.starts_with("GLIBC_TUNABLES="))
+            !variable.starts_with("GLIBC_TUNABLES=") && !variable.starts_with("WINEDEBUG="))
             variables.push_back(variable);
     }
-    if (huge_pages) variables.push_back("GLIBC_TUNABLES=glibc.malloc.hugetlb=1");
-    variables.push_back("WINEPREFIX=" + prefix.string());
-    variables.push_back("QT_QPA_PLATFORM=offscreen");
-    std::vector<char*> env;
-    for (std::string& v : variables) env.push_back(v.data());
-    env.push_back(nullptr);
-    std::string program = probe.string();
-    char* argv[] = {program.data(), nullptr};
+    return variables;
+}
 
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, env.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (spawned != 0) {
-        ::close(out[0]);
+// One program started through measured_run; Finish waits for it and reads its figures.
+class MeasuredChild {
+public:
+    MeasuredChild(const std::vector<std::string>& command, std::vector<std::string> environment, bool capture) {
+        char figures[] = "/tmp/ssr-figures-XXXXXX";
+        const int fd = ::mkstemp(figures);
+        if (fd < 0) return;
+        ::close(fd);
+        m_figures = figures;
+        std::vector<std::string> arguments{BesideBench("measured_run").string(), m_figures};
+        arguments.insert(arguments.end(), command.begin(), command.end());
+        int out[2] = {-1, -1};
+        if (capture && ::pipe2(out, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (capture) posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        else posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        std::vector<char*> argv;
+        for (std::string& a : arguments) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<char*> env;
+        for (std::string& v : environment) env.push_back(v.data());
+        env.push_back(nullptr);
+        m_start = std::chrono::steady_clock::now();
+        const int spawned = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), env.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (capture) ::close(out[1]);
+        if (spawned != 0) {
+            m_pid = -1;
+            if (capture) ::close(out[0]);
+            return;
+        }
+        m_out = capture ? out[0] : -1;
+    }
+    MeasuredChild(const MeasuredChild&) = delete;
+    MeasuredChild& operator=(const MeasuredChild&) = delete;
+    ~MeasuredChild() {
+        if (m_out >= 0) ::close(m_out);
+        if (!m_figures.empty()) ::unlink(m_figures.c_str());
+    }
+
+    [[nodiscard]] ChildRun Finish() {
+        ChildRun run;
+        if (m_pid < 0) return run;
+        char buffer[4096];
+        if (m_out >= 0)
+            for (ssize_t n; (n = ::read(m_out, buffer, sizeof buffer)) > 0;) run.output.append(buffer, static_cast<std::size_t>(n));
+        int status = 0;
+        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+        long peak_kb = 0;
+        double cpu_ms = 0;
+        long faults = 0;
+        int child_status = -1;
+        if (std::FILE* figures = std::fopen(m_figures.c_str(), "r")) {
+            if (std::fscanf(figures, "%ld %lf %ld %d", &peak_kb, &cpu_ms, &faults, &child_status) != 4) child_status = -1;
+            std::fclose(figures);
+        }
+        run.peak_kb = static_cast<double>(peak_kb);
+        run.cpu_ms = cpu_ms;
+        run.faults = static_cast<double>(faults);
+        run.ok = child_status == 0;
         return run;
     }
-    int status = 0;
-    struct rusage usage {};
-    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    char buffer[256];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) run.output.append(buffer, static_cast<std::size_t>(n));
-    ::close(out[0]);
-    const auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
-    run.cpu_ms = ms(usage.ru_utime) + ms(usage.ru_stime);
-    run.faults = static_cast<double>(usage.ru_minflt + usage.ru_majflt);
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    std::string m_figures;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+ChildRun RunProbe(const fs::path& prefix, bool huge_pages) {
+    std::vector<std::string> environment = BaseEnvironment();
+    if (huge_pages) environment.push_back("GLIBC_TUNABLES=glibc.malloc.hugetlb=1");
+    environment.push_back("WINEPREFIX=" + prefix.string());
+    environment.push_back("QT_QPA_PLATFORM=offscreen");
+    MeasuredChild probe({BesideBench("startup_probe").string()}, std::move(environment), /*capture=*/true);
+    return probe.Finish();
 }
 
 void BM_StartToFilledWindow(benchmark::State& state) {
@@ -102,12 +163,12 @@ void BM_StartToFilledWindow(benchmark::State& state) {
         return;
     }
     prefix.Use(static_cast<int>(state.range(0)), /*warm=*/false);
-    const fs::path probe = ProbePath();
     double cpu_ms = 0;
     double faults = 0;
+    double peak_kb = 0;
     int rows = -1;
     for (auto _ : state) {
-        const ChildRun run = RunProbe(probe, prefix.path(), state.range(1) != 0);
+        const ChildRun run = RunProbe(prefix.path(), state.range(1) != 0);
         if (!run.ok || run.output.empty()) {
             state.SkipWithError("the program did not show its window");
             return;
@@ -115,11 +176,63 @@ void BM_StartToFilledWindow(benchmark::State& state) {
         state.SetIterationTime(run.seconds);
         cpu_ms += run.cpu_ms;
         faults += run.faults;
+        peak_kb = std::max(peak_kb, run.peak_kb);
         rows = std::atoi(run.output.c_str());
     }
     state.counters["cpu_ms"] = benchmark::Counter(cpu_ms, benchmark::Counter::kAvgIterations);
+    state.counters["peak_mb"] = peak_kb / 1024;
     state.counters["rows"] = rows;
     state.counters["faults"] = benchmark::Counter(faults, benchmark::Counter::kAvgIterations);
+}
+
+// Where the wineserver of `prefix` listens once it is ready.
+fs::path ServerSocket(const fs::path& prefix) {
+    struct stat info {};
+    if (::stat(prefix.c_str(), &info) != 0) return {};
+    char folder[128];
+    std::snprintf(folder, sizeof folder, "/tmp/.wine-%u/server-%llx-%llx", static_cast<unsigned>(::getuid()),
+                  static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino));
+    return fs::path(folder) / "socket";
+}
+
+void BM_PeerList(benchmark::State& state) {
+    BenchPrefix& prefix = BenchPrefix::Get();
+    if (!prefix.ok()) {
+        state.SkipWithError("no Wine prefix could be made");
+        return;
+    }
+    double uninstaller_kb = 0;
+    double server_kb = 0;
+    int rows = -1;
+    for (auto _ : state) {
+        prefix.Use(static_cast<int>(state.range(0)), /*warm=*/false);
+        std::vector<std::string> environment = BaseEnvironment();
+        environment.push_back("WINEPREFIX=" + prefix.path().string());
+        environment.push_back("WINEDEBUG=-all");
+        const fs::path socket = ServerSocket(prefix.path());
+        std::error_code ec;
+        fs::remove(socket, ec);  // a stale one from an earlier server would pass for ready
+        // In the foreground, so that it stays our child and its figures reach us.
+        MeasuredChild server({"wineserver", "-f", "-p0"}, environment, /*capture=*/false);
+        for (int wait = 0; wait < 500 && !fs::exists(socket, ec); ++wait) ::usleep(10000);
+        MeasuredChild uninstaller({"wine", "uninstaller", "--list"}, environment, /*capture=*/true);
+        const ChildRun listed = uninstaller.Finish();
+        Shell(prefix.Env() + "wineserver -k");
+        const ChildRun served = server.Finish();
+        if (listed.peak_kb == 0 || served.peak_kb == 0) {
+            state.SkipWithError("the uninstaller or its server did not run");
+            return;
+        }
+        state.SetIterationTime(served.seconds);
+        uninstaller_kb = std::max(uninstaller_kb, listed.peak_kb);
+        server_kb = std::max(server_kb, served.peak_kb);
+        rows = static_cast<int>(std::count(listed.output.begin(), listed.output.end(), '\n'));
+    }
+    prefix.Forget();
+    state.counters["uninstaller_mb"] = uninstaller_kb / 1024;
+    state.counters["server_mb"] = server_kb / 1024;
+    state.counters["peak_mb"] = (uninstaller_kb + server_kb) / 1024;
+    state.counters["rows"] = rows;
 }
 
 }  // namespace
@@ -128,5 +241,7 @@ BENCHMARK(BM_StartToFilledWindow)
     ->ArgsProduct({{0, 10000, 30000}, {0, 1}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+// Seconds an iteration at 30,000 records: a few iterations are enough.
+BENCHMARK(BM_PeerList)->Arg(0)->Arg(30000)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

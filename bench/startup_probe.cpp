@@ -1,7 +1,9 @@
 // The Linux program's start as app/qt/main.cpp does it on a prefix named by
 // $WINEPREFIX (no command line, no chooser), ending itself once the filled
-// window has painted for the first time. It prints the number of
-// rows, so the start-up benchmark can tell that the list was filled.
+// window has painted for the first time by closing the window, as the user
+// ends the program: the unload ends the process at once, with no destructor
+// run. It prints the number of rows, so the start-up benchmark can tell that
+// the list was filled.
 // It never starts another program: the promotion's one-in-a-hundred page
 // opening is only counted.
 
@@ -26,18 +28,18 @@ public:
     [[nodiscard]] bool StartWatched(const ssr::LaunchRequest&, ssr::ProcessWatch) override { return true; }
 };
 
-// After the window's first paint has finished: prints the rows and quits.
-// Quitting closes the window, whose unload ends the process.
-class QuitAfterPaint final : public QObject {
+// After the window's first paint has finished: prints the rows and closes
+// the window.
+class CloseAfterPaint final : public QObject {
 public:
-    explicit QuitAfterPaint(const ssr::Form1& form) : m_form(form) {}
+    CloseAfterPaint(const ssr::Form1& form, QWidget& window) : m_form(form), m_window(window) {}
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint && !m_painted) {
             m_painted = true;
             QTimer::singleShot(0, qApp, [this] {
                 std::printf("%d\n", m_form.ListView1().Count());
                 std::fflush(stdout);
-                QCoreApplication::quit();
+                m_window.close();
             });
         }
         return QObject::eventFilter(watched, event);
@@ -45,6 +47,7 @@ public:
 
 private:
     const ssr::Form1& m_form;
+    QWidget& m_window;
     bool m_painted = false;
 };
 
@@ -61,8 +64,8 @@ int main(int argc, char* argv[]) {
     ssr::NullSkinEngine skin;
     ssr::Form1 form(registry, desktop, skin);
     ssr::MainWindow window(form);
-    QuitAfterPaint quit(form);
-    window.installEventFilter(&quit);
+    CloseAfterPaint close(form, window);
+    window.installEventFilter(&close);
     // A window that never paints is a failed start, not a hung benchmark.
     QTimer::singleShot(10000, &application, [] { QCoreApplication::exit(3); });
     window.ShowPrefix(QString::fromStdString(prefix->path().string()));

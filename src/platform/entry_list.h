@@ -129,8 +129,9 @@ private:
 
     [[nodiscard]] Block& At(int position);
     [[nodiscard]] const Block& At(int position) const;
-    // The row's block again with text `field` replaced (fields as in Block).
+    // Sets text `field` (fields as in Block) of a row.
     void Replace(int position, int field, TextView text);
+    void Tighten();
     [[nodiscard]] std::uint32_t LocationIndex(TextView text);
     [[nodiscard]] std::uint32_t PlaceIndex(const RecordPlace& place);
 
@@ -140,6 +141,12 @@ private:
     // Rows by pointer: removing one of many moves pointers, not whole rows,
     // so a Remove click that takes thousands of rows stays quick.
     std::vector<BlockPointer> m_rows;
+    // The one row with spare room while the listing fills it (0 for none),
+    // and the room the row before it left, kept for the next row.
+    int m_filling = 0;
+    std::size_t m_filling_capacity = 0;
+    BlockPointer m_spare;
+    std::size_t m_spare_capacity = 0;
     // The "Location" texts and record places the rows name by number: a
     // handful for any number of rows. The map keeps each text where it is.
     std::map<Text, std::uint32_t, std::less<>> m_location_texts;
