@@ -183,9 +183,6 @@ std::vector<IconImage> ReadIconFile(std::span<const std::uint8_t> bytes) {
 
 std::span<const std::uint8_t> ProductIconFile() { return {kProductIconFile, kProductIconFileSize}; }
 
-const std::vector<IconImage>& ProductIcon() {
-    static const std::vector<IconImage> images = ReadIconFile(ProductIconFile());
-    return images;
-}
+std::vector<IconImage> ProductIcon() { return ReadIconFile(ProductIconFile()); }
 
 }  // namespace ssr

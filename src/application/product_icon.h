@@ -27,9 +27,11 @@ inline constexpr int kIconSizes[4] = {32, 48, 128, 256};
 // All four images: 32x32 at 24 bits, 48, 128 and 256 at 32 bits.
 [[nodiscard]] std::vector<IconImage> DrawProductIcon();
 
-// The four images as the program carries them, read once from the embedded
-// icon file; the same pixels as DrawProductIcon().
-[[nodiscard]] const std::vector<IconImage>& ProductIcon();
+// The four images as the program carries them, read from the embedded icon
+// file at each call; the same pixels as DrawProductIcon(). Not kept: the
+// window that shows them holds them already, and a copy here would stay for
+// the whole run.
+[[nodiscard]] std::vector<IconImage> ProductIcon();
 // The embedded file itself.
 [[nodiscard]] std::span<const std::uint8_t> ProductIconFile();
 

@@ -15,7 +15,7 @@ using Bytes = std::vector<std::uint8_t>;
 // The window gets the drawing, pixel for pixel, without drawing at start.
 TEST(ProductIcon, TheEmbeddedFileReadsBackAsTheDrawing) {
     const std::vector<IconImage> drawn = DrawProductIcon();
-    const std::vector<IconImage>& carried = ProductIcon();
+    const std::vector<IconImage> carried = ProductIcon();
     ASSERT_EQ(carried.size(), drawn.size());
     for (std::size_t i = 0; i < drawn.size(); ++i) {
         EXPECT_EQ(carried[i].size, drawn[i].size);
