@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace ssr::wine {
 
@@ -130,14 +131,15 @@ bool ParseData(std::string_view rest, LineCursor& cursor, std::uint32_t& type, s
 
     switch (parse) {
     case Parse::Text: {
-        // Decoded again and again while a listing reads its values: the
-        // buffer stays, its allocation with it.
-        thread_local Text text;
-        text.clear();
-        if (!Unescape(rest, '"', text)) return false;
+        // Never more units than bytes: a usual text is decoded on the stack.
+        char16_t local[512];
+        std::unique_ptr<char16_t[]> large;
+        char16_t* units = local;
+        if (rest.size() > std::size(local)) units = (large = std::make_unique_for_overwrite<char16_t[]>(rest.size())).get();
+        std::size_t count = 0;
+        if (!UnescapeInto(rest, '"', units, count)) return false;
         if (decode == Decode::CheckOnly) return true;
-        data.reserve((text.size() + 1) * 2);
-        AppendUtf16(data, text);
+        AppendUtf16(data, TextView(units, count));
         data.push_back(0);
         data.push_back(0);
         break;
@@ -152,6 +154,16 @@ bool ParseData(std::string_view rest, LineCursor& cursor, std::uint32_t& type, s
         for (;;) {
             std::size_t i = 0;
             while (i < rest.size() && IsHex(rest[i])) {
+                // Nearly every byte is two digits, which need no full conversion.
+                if (i + 2 < rest.size() && IsHex(rest[i + 1]) && !IsHex(rest[i + 2])) {
+                    if (decode == Decode::Data)
+                        data.push_back(static_cast<std::uint8_t>(HexValue(rest[i]) * 16 + HexValue(rest[i + 1])));
+                    i += 2;
+                    while (i < rest.size() && IsSpace(rest[i])) ++i;
+                    if (i < rest.size() && rest[i] == ',') ++i;
+                    while (i < rest.size() && IsSpace(rest[i])) ++i;
+                    continue;
+                }
                 const Converted number = StrToULHex(rest.substr(i));
                 const auto byte = static_cast<std::uint32_t>(number.value);
                 if (number.used == 0 || byte > 0xff) return false;
@@ -257,20 +269,54 @@ std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out
     // for all of them, and cut to what it gave at the end.
     const std::size_t start = out.size();
     out.resize(start + s.size());
-    char16_t* const first = out.data() + start;
-    char16_t* w = first;
+    std::size_t count = 0;
+    const auto used = UnescapeInto(s, end_char, out.data() + start, count);
+    out.resize(start + count);
+    return used;
+}
+
+std::optional<std::size_t> UnescapeInto(std::string_view s, char end_char, char16_t* out, std::size_t& count) {
+    char16_t* w = out;
     const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
     const auto stop = static_cast<unsigned char>(end_char);
+    const std::size_t size = s.size();
     std::size_t i = 0;
-    while (i < s.size()) {
+    for (;;) {
+        // Plain bytes eight at a time: widened all at once, and the first
+        // one that is not plain (the end, a backslash, UTF-8) found by its bit.
+        if constexpr (std::endian::native == std::endian::little) {
+            constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+            constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+            const std::uint64_t stops = kOnes * stop;
+            const std::uint64_t slashes = kOnes * static_cast<unsigned char>('\\');
+            const auto spread = [](std::uint64_t x) {
+                x = (x | (x << 16)) & 0x0000FFFF0000FFFFULL;
+                return (x | (x << 8)) & 0x00FF00FF00FF00FFULL;
+            };
+            while (i + 8 <= size) {
+                std::uint64_t word;
+                std::memcpy(&word, bytes + i, 8);
+                const std::uint64_t x = word ^ stops;
+                const std::uint64_t y = word ^ slashes;
+                const std::uint64_t ends = (((x - kOnes) & ~x) | ((y - kOnes) & ~y) | word) & kHigh;
+                const std::uint64_t low = spread(word & 0xFFFFFFFFULL);
+                const std::uint64_t high = spread(word >> 32);
+                std::memcpy(w, &low, 8);
+                std::memcpy(w + 4, &high, 8);
+                // Only bytes after one that ends the run can be marked by
+                // mistake, so the lowest mark is exact.
+                const std::size_t plain = ends == 0 ? 8 : static_cast<std::size_t>(std::countr_zero(ends)) / 8;
+                i += plain;
+                w += plain;
+                if (plain < 8) break;
+            }
+        }
+        while (i < size && bytes[i] != stop && bytes[i] != '\\' && bytes[i] < 0x80) *w++ = bytes[i++];
+        if (i >= size) break;
         const unsigned char c = bytes[i];
-        if (c == stop) break;
-        if (c < 0x80 && c != '\\') {
-            const std::size_t end = PlainRunEnd(bytes, i + 1, s.size(), stop);
-            WidenAscii(s.data() + i, end - i, w);
-            w += end - i;
-            i = end;
-            continue;
+        if (c == stop) {
+            count = static_cast<std::size_t>(w - out);
+            return i + 1;
         }
         if (c >= 0x80) {
             w = DecodeUtf8Unit(s, i, w);
@@ -278,10 +324,7 @@ std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out
         }
         // A backslash at the end of the line would make wineserver read past
         // it; the string is unterminated either way.
-        if (++i >= s.size()) {
-            out.resize(start + static_cast<std::size_t>(w - first));
-            return std::nullopt;
-        }
+        if (++i >= size) break;
         const char e = s[i];
         switch (e) {
         case 'a': *w++ = u'\a'; ++i; break;
@@ -294,18 +337,18 @@ std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out
         case 'v': *w++ = u'\v'; ++i; break;
         case 'x': {
             ++i;
-            if (i >= s.size() || !IsHex(s[i])) {
+            if (i >= size || !IsHex(s[i])) {
                 *w++ = u'x';
                 break;
             }
             unsigned value = 0;
-            for (int k = 0; k < 4 && i < s.size() && IsHex(s[i]); ++k) value = value * 16 + HexValue(s[i++]);
+            for (int k = 0; k < 4 && i < size && IsHex(s[i]); ++k) value = value * 16 + HexValue(s[i++]);
             *w++ = static_cast<char16_t>(value);
             break;
         }
         case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
             unsigned value = static_cast<unsigned>(s[i++] - '0');
-            for (int k = 0; k < 2 && i < s.size() && s[i] >= '0' && s[i] <= '7'; ++k)
+            for (int k = 0; k < 2 && i < size && s[i] >= '0' && s[i] <= '7'; ++k)
                 value = value * 8 + static_cast<unsigned>(s[i++] - '0');
             *w++ = static_cast<char16_t>(value);
             break;
@@ -317,9 +360,8 @@ std::optional<std::size_t> Unescape(std::string_view s, char end_char, Text& out
             break;
         }
     }
-    out.resize(start + static_cast<std::size_t>(w - first));
-    if (i >= s.size()) return std::nullopt;
-    return i + 1;
+    count = static_cast<std::size_t>(w - out);
+    return std::nullopt;
 }
 
 std::string Escape(TextView text, std::string_view specials) {

@@ -94,6 +94,10 @@ inline void WidenAscii(const char* __restrict from, std::size_t count, char16_t*
 // number of bytes consumed including it, or nothing when it never comes.
 // The result has no terminator appended.
 [[nodiscard]] std::optional<std::size_t> Unescape(std::string_view text, char end_char, Text& out);
+// The same into `out`, which has room for `text.size()` units (never more
+// are made); `count` is how many were.
+[[nodiscard]] std::optional<std::size_t> UnescapeInto(std::string_view text, char end_char, char16_t* out,
+                                                      std::size_t& count);
 
 // The inverse, lossless for any text: what a section header or a value name
 // needs so that Unescape gives back exactly `text`. `specials` are the
