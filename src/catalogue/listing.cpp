@@ -30,6 +30,19 @@ std::int16_t PositionOf(TextView text, TextView piece) {
     return static_cast<std::int16_t>(found + 1);
 }
 
+// Whether `text` lower-cased contains `piece` (ASCII, in lower case),
+// compared unit by unit instead of lower-casing a copy first. A unit
+// beyond ASCII can still lower to an ASCII letter (KELVIN SIGN to "k"); a
+// surrogate pair never lowers to one.
+bool ContainsLowered(TextView text, TextView piece) {
+    for (std::size_t i = 0; i + piece.size() <= text.size(); ++i) {
+        std::size_t k = 0;
+        while (k < piece.size() && LowerCaseUnit(text[i + k]) == piece[k]) ++k;
+        if (k == piece.size()) return true;
+    }
+    return false;
+}
+
 void ReplaceAll(Text& text, TextView from, TextView to) {
     for (std::size_t at = text.find(from); at != Text::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
@@ -114,9 +127,7 @@ StepTable ListingSteps(ListingRun& r) {
         {182, [&r, place] { r.list.SetSubItem(r.current_item, 4, place().location); return Next::Advance(); }},
         {182, [&r, place] { r.list.SetRecord(r.current_item, RecordKey{r.key_name, place()}); return Next::Advance(); }},
         {184, [&r] {
-             r.lowered.assign(r.working_copy);
-             LowerCaseInPlace(r.lowered);
-             return Contains(r.lowered, u"msiexec.exe") ? Next::Jump(216) : Next::Advance();
+             return ContainsLowered(r.working_copy, u"msiexec.exe") ? Next::Jump(216) : Next::Advance();
          }},
         {186, [&r] { std::erase(r.working_copy, u'"'); return Next::Advance(); }},
         {190, [&r] { LowerCaseInPlace(r.working_copy); return Next::Advance(); }},

@@ -59,8 +59,6 @@ struct ListingRun {
     Text display_name;
     Text uninstall_command;
     Text working_copy;
-    // A scratch text whose buffer serves every entry in turn.
-    Text lowered;
     std::int16_t extension_position = 0;
     int current_item = 0;
 };

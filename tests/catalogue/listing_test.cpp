@@ -65,6 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
         Reduction{"QuotedPathWithSwitchLosesQuotesCaseAndSwitch", kQuoted, kQuoted, u"c:\\program files\\foo\\unins000.exe"},
         Reduction{"MsiExecIsNeverSuggested", kMsi, kMsi, u"IGNORE ME"},
         Reduction{"MsiExecInAnyCase", u"\"C:\\WINDOWS\\MSIEXEC.EXE\" /x {X}", u"\"C:\\WINDOWS\\MSIEXEC.EXE\" /x {X}", u"IGNORE ME"},
+        Reduction{"MsiExecWithALetterThatLowersToAsciiIsNeverSuggested", u"MS\u0130EXEC.EXE /x {X}", u"MS\u0130EXEC.EXE /x {X}", u"IGNORE ME"},
         Reduction{"MsiexecWithoutExeKeepsThreeCharacters", u"msiexec /x {ABC}", u"msiexec /x {ABC}", u"msi"},
         Reduction{"NoKnownExtensionKeepsDriveRoot", u"C:\\Tools\\remove.bat", u"C:\\Tools\\remove.bat", u"c:\\"},
         Reduction{"ExeWinsOverAnEarlierDll", u"C:\\App\\setup.exe /uninstall C:\\App\\old.dll", u"C:\\App\\setup.exe /uninstall C:\\App\\old.dll", u"c:\\app\\setup.exe"},
