@@ -35,7 +35,10 @@ std::int16_t PositionOf(TextView text, TextView piece) {
 // beyond ASCII can still lower to an ASCII letter (KELVIN SIGN to "k"); a
 // surrogate pair never lowers to one.
 bool ContainsLowered(TextView text, TextView piece) {
+    if (piece.empty()) return true;
     for (std::size_t i = 0; i + piece.size() <= text.size(); ++i) {
+        // An ASCII unit that is not the first letter in either case settles it at once.
+        if (text[i] < 0x80 && (text[i] | 0x20) != piece[0]) continue;
         std::size_t k = 0;
         while (k < piece.size() && LowerCaseUnit(text[i + k]) == piece[k]) ++k;
         if (k == piece.size()) return true;
