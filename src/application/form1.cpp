@@ -20,7 +20,7 @@ Form1::Form1(Registry& registry, Desktop& desktop, SkinEngine& skin, std::unique
              std::vector<ControlDesign> controls)
     : m_registry(registry), m_desktop(desktop), m_skin(skin), m_list(std::move(list)), m_controls(std::move(controls)) {
     // The design gives the window the 32x32 image only; Form_Load sets all four.
-    if (std::vector<IconImage> images = ProductIcon(); !images.empty()) m_icon.push_back(std::move(images.front()));
+    if (std::vector<IconImage> images = ProductIcon(1); !images.empty()) m_icon.push_back(std::move(images.front()));
 }
 
 Form1::~Form1() = default;

@@ -161,14 +161,14 @@ std::optional<IconImage> ReadIconImage(std::span<const std::uint8_t> body, int d
 
 }  // namespace
 
-std::vector<IconImage> ReadIconFile(std::span<const std::uint8_t> bytes) {
+std::vector<IconImage> ReadIconFile(std::span<const std::uint8_t> bytes, std::size_t most) {
     constexpr std::size_t kDirectoryAt = 6;
     constexpr std::size_t kEntrySize = 16;
     if (bytes.size() < kDirectoryAt || Get16(bytes, 0) != 0 || Get16(bytes, 2) != 1) return {};
     const std::size_t count = Get16(bytes, 4);
     if (count == 0 || bytes.size() < kDirectoryAt + count * kEntrySize) return {};
     std::vector<IconImage> images;
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count && i < most; ++i) {
         const std::size_t entry = kDirectoryAt + i * kEntrySize;
         const int size = bytes[entry] == 0 ? 256 : bytes[entry];
         const std::size_t length = Get32(bytes, entry + 8);
@@ -183,6 +183,6 @@ std::vector<IconImage> ReadIconFile(std::span<const std::uint8_t> bytes) {
 
 std::span<const std::uint8_t> ProductIconFile() { return {kProductIconFile, kProductIconFileSize}; }
 
-std::vector<IconImage> ProductIcon() { return ReadIconFile(ProductIconFile()); }
+std::vector<IconImage> ProductIcon(std::size_t most) { return ReadIconFile(ProductIconFile(), most); }
 
 }  // namespace ssr

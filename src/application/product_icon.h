@@ -7,7 +7,9 @@
 // check keeps the file equal to the drawing) and embeds that file, and
 // ProductIcon() reads the images back from it.
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <span>
 #include <vector>
 
@@ -22,6 +24,7 @@ struct IconImage {
 
 // The sizes and colour depths of the product icon's images.
 inline constexpr int kIconSizes[4] = {32, 48, 128, 256};
+inline constexpr std::size_t kIconImageCount = std::size(kIconSizes);
 
 [[nodiscard]] IconImage DrawProductIconImage(int size);
 // All four images: 32x32 at 24 bits, 48, 128 and 256 at 32 bits.
@@ -31,13 +34,15 @@ inline constexpr int kIconSizes[4] = {32, 48, 128, 256};
 // file at each call; the same pixels as DrawProductIcon(). Not kept: the
 // window that shows them holds them already, and a copy here would stay for
 // the whole run.
-[[nodiscard]] std::vector<IconImage> ProductIcon();
+[[nodiscard]] std::vector<IconImage> ProductIcon(std::size_t most = kIconImageCount);
 // The embedded file itself.
 [[nodiscard]] std::span<const std::uint8_t> ProductIconFile();
 
 // The images of an icon file with uncompressed 24 or 32-bit images, in the
 // file's order: a 32-bit image's alpha comes from its pixels, a 24-bit one's
-// from the mask (opaque or transparent). Empty when the bytes are not such a file.
-[[nodiscard]] std::vector<IconImage> ReadIconFile(std::span<const std::uint8_t> bytes);
+// from the mask (opaque or transparent). Empty when the bytes are not such a
+// file. With `most`, only the first images are read (and checked).
+[[nodiscard]] std::vector<IconImage> ReadIconFile(std::span<const std::uint8_t> bytes,
+                                                  std::size_t most = static_cast<std::size_t>(-1));
 
 }  // namespace ssr

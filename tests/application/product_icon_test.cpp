@@ -24,6 +24,13 @@ TEST(ProductIcon, TheEmbeddedFileReadsBackAsTheDrawing) {
     }
 }
 
+// The window's first image comes without reading the three it does not show yet.
+TEST(ProductIcon, AskedForTheFirstImageReadsOnlyThat) {
+    const std::vector<IconImage> first = ProductIcon(1);
+    ASSERT_EQ(first.size(), 1U);
+    EXPECT_TRUE(first.front() == DrawProductIconImage(kIconSizes[0]));
+}
+
 void Put32(Bytes& bytes, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
