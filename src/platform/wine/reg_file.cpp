@@ -115,6 +115,28 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
         chain_size = parts.size();
         return node;
     };
+    // A line in a key's section that starts with '#': its class, or the mark of a link.
+    const auto key_line = [&](std::string_view text, Node* node) {
+        if (text.starts_with("#class=\"")) {
+            Text class_text;
+            if (Unescape(text.substr(8), '"', class_text)) node->class_text = std::make_unique<Text>(std::move(class_text));
+        }
+        if (text.starts_with("#link")) node->link = file->m_has_links = true;
+    };
+    const char* const base = all.data();
+    // Where the next line that starts with '[' (after spaces) begins, from
+    // `from` on, or the end: a '[' elsewhere in a line is no header.
+    const auto next_header = [&](std::size_t from) {
+        while (from < all.size()) {
+            const auto* bracket = static_cast<const char*>(std::memchr(base + from, '[', all.size() - from));
+            if (!bracket) break;
+            std::size_t start = static_cast<std::size_t>(bracket - base);
+            while (start > 0 && base[start - 1] != '\n' && IsSpace(base[start - 1])) --start;
+            if (start > 0 && base[start - 1] == '\n') return start;
+            from = static_cast<std::size_t>(bracket - base) + 1;
+        }
+        return all.size();
+    };
     std::int64_t current = -1;
     Architecture architecture = known;
     while (cursor.Next(line)) {
@@ -166,6 +188,33 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
                                                static_cast<std::uint32_t>(line.next),
                                                static_cast<std::uint32_t>(all.size()), node});
             node->sections.push_back(static_cast<std::uint32_t>(current));
+            // A section's lines matter only for hex data that runs over
+            // into the next lines (which can swallow a header) and for its
+            // '#' lines. Without "hex" anywhere up to the next header, no line
+            // runs over: only the '#' lines are looked at, and the rest is
+            // passed over at once. A file with NUL bytes cuts its lines
+            // elsewhere, and is read line by line.
+            if (file->m_nul == NulBytes::Absent) {
+                const std::size_t body = cursor.pos();
+                const std::size_t stop = next_header(body);
+                if (all.substr(body, stop - body).find("hex") == std::string_view::npos) {
+                    for (std::size_t at = body; at < stop;) {
+                        const auto* hash = static_cast<const char*>(std::memchr(base + at, '#', stop - at));
+                        if (!hash) break;
+                        const auto found = static_cast<std::size_t>(hash - base);
+                        std::size_t start = found;
+                        while (start > body && base[start - 1] != '\n' && IsSpace(base[start - 1])) --start;
+                        at = found + 1;
+                        if (start != body && base[start - 1] != '\n') continue;  // not the line's first sign
+                        LineCursor one(all, start, stop, file->m_nul);
+                        Line hash_line;
+                        static_cast<void>(one.Next(hash_line));
+                        key_line(SkipSpace(hash_line.text), node);
+                        at = hash_line.next;
+                    }
+                    cursor.Seek(stop);
+                }
+            }
         } else if (current < 0) {
             // Outside a key, only "#arch=" means something. wineserver stops
             // reading at an architecture it does not know or that contradicts
@@ -186,12 +235,7 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
                 if (cursor.pos() != before) file->m_sections[static_cast<std::size_t>(current)].continued = true;
             }
         } else if (first == '#') {
-            Node* node = file->m_sections[static_cast<std::size_t>(current)].node;
-            if (text.starts_with("#class=\"")) {
-                Text class_text;
-                if (Unescape(text.substr(8), '"', class_text)) node->class_text = std::make_unique<Text>(std::move(class_text));
-            }
-            if (text.starts_with("#link")) node->link = file->m_has_links = true;
+            key_line(text, file->m_sections[static_cast<std::size_t>(current)].node);
         }
     }
     // The table stays as long as the file: without the room its growth left.

@@ -66,6 +66,8 @@ public:
     }
 
     [[nodiscard]] std::size_t pos() const { return m_pos; }
+    // Goes on from `pos`, the start of a line.
+    void Seek(std::size_t pos) { m_pos = pos; }
 
 private:
     std::string_view m_bytes;

@@ -136,6 +136,8 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedRow{"hex(x without closing", "\"a\"=hex(2:00", {u"K"}, {}, 1},
         MalformedRow{"bad continuation swallows a header", "\"a\"=hex:01,\\\n[NotAKey]\n\"b\"=\"ok\"", {u"K"}, {u"NotAKey"}, 2},
         MalformedRow{"stray text", "garbage line\n\"b\"=\"ok\"", {u"K"}, {}, 1},
+        MalformedRow{"bracket inside a text is no header", "\"a\"=\"x [NotAKey]\"\n\"b\"=\"[Nor\\\\This]\"", {u"K"}, {u"NotAKey", u"Nor"}, 2},
+        MalformedRow{"indented header is a header", "\"b\"=\"ok\"\n \t[Indented] 0\n\"c\"=\"1\"", {u"K", u"Indented"}, {}, 1},
         MalformedRow{"comment and blank lines", "; a comment\n\n   \n\"b\"=\"ok\"", {u"K"}, {}, 1},
         MalformedRow{"unknown option", "#frobnicate=1\n\"b\"=\"ok\"", {u"K"}, {}, 1},
         MalformedRow{"header starting with a separator drops its values", "[\\\\Lead]\n\"b\"=\"ok\"", {u"K"}, {u"Lead"}, 0},
@@ -150,6 +152,21 @@ INSTANTIATE_TEST_SUITE_P(
         for (const char c : std::string(info.param.label)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
         return name;
     });
+
+// A key's '#' lines count where they start a line, after its values too;
+// the same signs inside a value's text are text.
+TEST(RegFile, ClassAndLinkLinesAreFoundAmongValues) {
+    const auto file = RegFile::Parse(kHeader + "\n[K] 1\n#time=1\n\"a\"=\"#link\"\n  #class=\"Cls\"\n"
+                                                "\"b\"=\"x #class=\\\"No\\\"\"\n\n[L] 1\n\"c\"=\"1\"\n\t#link\n");
+    ASSERT_TRUE(file);
+    auto* k = file->Find(file->root(), u"K");
+    auto* l = file->Find(file->root(), u"L");
+    ASSERT_TRUE(k && l);
+    EXPECT_EQ(k->ClassText(), u"Cls");
+    EXPECT_FALSE(k->link);
+    EXPECT_TRUE(l->link);
+    EXPECT_EQ(l->ClassText(), u"");
+}
 
 TEST(RegFile, OnlyWineserversHeaderMakesARegistry) {
     for (const std::string& bad : {std::string(""), std::string("WINE REGISTRY Version 1\n"),
