@@ -99,6 +99,24 @@ bool FitsLatin1(const RowText& text) {
 
 RowText Piece(TextView text) { return RowText{text.data(), text.size(), true}; }
 
+// `text` a byte a unit at `out`, telling on the way whether every unit fits
+// in Latin-1; when one does not, what was written is of no use.
+bool NarrowInto(char* out, TextView text) {
+    std::uint64_t all = 0;
+    std::size_t i = 0;
+    for (; i + 4 <= text.size(); i += 4) {
+        const std::uint64_t units = Load64(text.data() + i);
+        all |= units;
+        const std::uint32_t bytes = Narrow4(units);
+        std::memcpy(out + i, &bytes, 4);
+    }
+    for (; i < text.size(); ++i) {
+        all |= text[i];
+        out[i] = static_cast<char>(static_cast<unsigned char>(text[i]));
+    }
+    return (all & 0xFF00FF00FF00FF00ULL) == 0;
+}
+
 bool Equal(const RowText& a, const RowText& b) {
     if (a.length != b.length) return false;
     if (a.wide == b.wide) return a.length == 0 || std::memcmp(a.data, b.data, a.length * (a.wide ? 2 : 1)) == 0;
@@ -271,26 +289,31 @@ const Block& EntryList::At(int position) const {
 void EntryList::Replace(int position, int field, TextView text) {
     Block& row = At(position);
     const RowText piece = Piece(text);
+    const bool wide = row.Has(Block::kWide);
     const std::size_t used = row.Used();
-    if (row.Has(Block::kWide) || FitsLatin1(piece)) {
-        const std::size_t unit = row.Unit();
-        const std::size_t old_bytes = row.length[field] * unit;
-        const std::size_t new_bytes = text.size() * unit;
-        if (used - old_bytes + new_bytes <= (position == m_filling ? m_filling_capacity : used)) {
-            const std::size_t offset = row.Offset(field);
-            std::memmove(row.Data() + offset + new_bytes, row.Data() + offset + old_bytes, used - offset - old_bytes);
-            Write(row.Data() + offset, piece, row.Has(Block::kWide));
-            row.length[field] = static_cast<std::uint32_t>(text.size());
+    const std::size_t unit = row.Unit();
+    const std::size_t old_bytes = row.length[field] * unit;
+    const std::size_t new_bytes = text.size() * unit;
+    if (used - old_bytes + new_bytes <= (position == m_filling ? m_filling_capacity : used)) {
+        const std::size_t offset = row.Offset(field);
+        if (const std::size_t tail = used - offset - old_bytes; tail > 0 && new_bytes != old_bytes)
+            std::memmove(row.Data() + offset + new_bytes, row.Data() + offset + old_bytes, tail);
+        row.length[field] = static_cast<std::uint32_t>(text.size());
+        if (wide) {
+            Write(row.Data() + offset, piece, true);
             return;
         }
+        if (NarrowInto(row.Data() + offset, text)) return;
+        // A unit beyond Latin-1: the row is made again in UTF-16 below, from
+        // its texts where they now stand.
     }
     RowText fields[Block::kFieldCount];
     for (int f = 0; f < Block::kFieldCount; ++f) fields[f] = row.Field(f);
     fields[field] = piece;
     if (position != m_filling) Tighten();
-    bool wide = false;
-    const std::size_t bytes = Bytes(fields, wide);
-    m_rows[static_cast<std::size_t>(position - 1)].reset(Build(Allocate(bytes + kFillingRoom), row, fields, wide));
+    bool made_wide = false;
+    const std::size_t bytes = Bytes(fields, made_wide);
+    m_rows[static_cast<std::size_t>(position - 1)].reset(Build(Allocate(bytes + kFillingRoom), row, fields, made_wide));
     m_filling = position;
     m_filling_capacity = bytes + kFillingRoom;
 }
@@ -303,9 +326,10 @@ void EntryList::Tighten() {
     if (m_filling < 1 || m_filling > Count()) return;
     BlockPointer& row = m_rows[static_cast<std::size_t>(m_filling - 1)];
     m_filling = 0;
-    RowText fields[Block::kFieldCount];
-    for (int f = 0; f < Block::kFieldCount; ++f) fields[f] = row->Field(f);
-    BlockPointer tight(Build(Allocate(row->Used()), *row, fields, row->Has(Block::kWide)));
+    // The same header and texts, without the room: one copy.
+    const std::size_t used = row->Used();
+    BlockPointer tight(new (Allocate(used)) Block(*row));
+    std::memcpy(tight->Data(), row->Data(), used);
     m_spare = std::move(row);
     m_spare_capacity = m_filling_capacity;
     row = std::move(tight);

@@ -137,7 +137,11 @@ TEST_P(EntryListStoredTextTest, EveryColumnReadsBackAsSet) {
     list.SetRecord(1, RecordKey{u"{K\u00c9Y}", RecordPlace{}});
     EXPECT_EQ(list.SubItem(1, 1), GetParam().first);
     EXPECT_EQ(list.SubItem(1, 2), GetParam().second);
+    // Another row is filled first, so the change meets a row already packed.
+    list.SetSubItem(list.Add(u"next \u00e9"), 1, GetParam().first);
     list.SetSubItem(1, 1, GetParam().replaced_first);
+    EXPECT_EQ(list.ItemText(2), u"next \u00e9");
+    EXPECT_EQ(list.SubItem(2, 1), GetParam().first);
     EXPECT_EQ(list.ItemText(1), u"Caf\u00e9 \u00ff");
     EXPECT_EQ(list.SubItem(1, 1), GetParam().replaced_first);
     EXPECT_EQ(list.Command(1), u"") << "no command was set";
@@ -152,7 +156,8 @@ INSTANTIATE_TEST_SUITE_P(
                     StoredTextCase{"BeyondLatin1InALaterColumn", u"a", u"\u0416\u65e5\U0001F600", u"b"},
                     StoredTextCase{"BeyondLatin1ReplacedByLatin1", u"\u0100", u"\u00e9", u"plain"},
                     StoredTextCase{"Latin1ReplacedByBeyond", u"plain", u"\u00e9", u"\u0100\u00ff"},
-                    StoredTextCase{"EmptyTexts", u"", u"", u""}),
+                    StoredTextCase{"EmptyTexts", u"", u"", u""},
+                    StoredTextCase{"BeyondLatin1OfTheSameLength", u"abc", u"x", u"a\u0100c"}),
     [](const testing::TestParamInfo<StoredTextCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
