@@ -137,6 +137,37 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
         }
         return all.size();
     };
+    // A section's lines matter only for hex data that runs over into the
+    // next lines (which can swallow a header) and for its '#' lines. No
+    // line before the next "hex" runs over: of those, only the '#' lines are
+    // looked at, and the rest is passed over at once. A file with NUL bytes
+    // cuts its lines elsewhere, and is read line by line.
+    std::size_t header_at = 0;  // the next line that starts with '[', once found
+    const auto pass_over = [&](Node* node) {
+        if (file->m_nul != NulBytes::Absent) return;
+        const std::size_t from = cursor.pos();
+        if (header_at < from) header_at = next_header(from);
+        std::size_t upto = header_at;
+        if (const std::size_t hex = all.substr(from, upto - from).find("hex"); hex != std::string_view::npos) {
+            upto = from + hex;
+            while (upto > from && base[upto - 1] != '\n') --upto;  // the start of its line, read line by line
+        }
+        for (std::size_t at = from; at < upto;) {
+            const auto* hash = static_cast<const char*>(std::memchr(base + at, '#', upto - at));
+            if (!hash) break;
+            const auto found = static_cast<std::size_t>(hash - base);
+            std::size_t start = found;
+            while (start > from && base[start - 1] != '\n' && IsSpace(base[start - 1])) --start;
+            at = found + 1;
+            if (start != from && base[start - 1] != '\n') continue;  // not the line's first sign
+            LineCursor one(all, start, upto, file->m_nul);
+            Line hash_line;
+            static_cast<void>(one.Next(hash_line));
+            key_line(SkipSpace(hash_line.text), node);
+            at = hash_line.next;
+        }
+        cursor.Seek(upto);
+    };
     std::int64_t current = -1;
     Architecture architecture = known;
     while (cursor.Next(line)) {
@@ -188,33 +219,6 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
                                                static_cast<std::uint32_t>(line.next),
                                                static_cast<std::uint32_t>(all.size()), node});
             node->sections.push_back(static_cast<std::uint32_t>(current));
-            // A section's lines matter only for hex data that runs over
-            // into the next lines (which can swallow a header) and for its
-            // '#' lines. Without "hex" anywhere up to the next header, no line
-            // runs over: only the '#' lines are looked at, and the rest is
-            // passed over at once. A file with NUL bytes cuts its lines
-            // elsewhere, and is read line by line.
-            if (file->m_nul == NulBytes::Absent) {
-                const std::size_t body = cursor.pos();
-                const std::size_t stop = next_header(body);
-                if (all.substr(body, stop - body).find("hex") == std::string_view::npos) {
-                    for (std::size_t at = body; at < stop;) {
-                        const auto* hash = static_cast<const char*>(std::memchr(base + at, '#', stop - at));
-                        if (!hash) break;
-                        const auto found = static_cast<std::size_t>(hash - base);
-                        std::size_t start = found;
-                        while (start > body && base[start - 1] != '\n' && IsSpace(base[start - 1])) --start;
-                        at = found + 1;
-                        if (start != body && base[start - 1] != '\n') continue;  // not the line's first sign
-                        LineCursor one(all, start, stop, file->m_nul);
-                        Line hash_line;
-                        static_cast<void>(one.Next(hash_line));
-                        key_line(SkipSpace(hash_line.text), node);
-                        at = hash_line.next;
-                    }
-                    cursor.Seek(stop);
-                }
-            }
         } else if (current < 0) {
             // Outside a key, only "#arch=" means something. wineserver stops
             // reading at an architecture it does not know or that contradicts
@@ -237,6 +241,7 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
         } else if (first == '#') {
             key_line(text, file->m_sections[static_cast<std::size_t>(current)].node);
         }
+        if (current >= 0) pass_over(file->m_sections[static_cast<std::size_t>(current)].node);
     }
     // The table stays as long as the file: without the room its growth left.
     file->m_sections.shrink_to_fit();

@@ -157,15 +157,19 @@ INSTANTIATE_TEST_SUITE_P(
 // the same signs inside a value's text are text.
 TEST(RegFile, ClassAndLinkLinesAreFoundAmongValues) {
     const auto file = RegFile::Parse(kHeader + "\n[K] 1\n#time=1\n\"a\"=\"#link\"\n  #class=\"Cls\"\n"
-                                                "\"b\"=\"x #class=\\\"No\\\"\"\n\n[L] 1\n\"c\"=\"1\"\n\t#link\n");
+                                                "\"b\"=\"x #class=\\\"No\\\"\"\n\n[L] 1\n\"c\"=\"1\"\n\"h\"=hex:01,\\\n  02\n\t#link\n"
+                                                "\n[M] 1\n\"c\"=\"1\"\n\"h\"=hex:01,\\\n#link\n#class=\"Mc\"\n");
     ASSERT_TRUE(file);
     auto* k = file->Find(file->root(), u"K");
     auto* l = file->Find(file->root(), u"L");
-    ASSERT_TRUE(k && l);
+    auto* m = file->Find(file->root(), u"M");
+    ASSERT_TRUE(k && l && m);
     EXPECT_EQ(k->ClassText(), u"Cls");
     EXPECT_FALSE(k->link);
-    EXPECT_TRUE(l->link);
+    EXPECT_TRUE(l->link) << "after hex data that ran over one line";
     EXPECT_EQ(l->ClassText(), u"");
+    EXPECT_FALSE(m->link) << "a line that hex data runs over into is data";
+    EXPECT_EQ(m->ClassText(), u"Mc");
 }
 
 TEST(RegFile, OnlyWineserversHeaderMakesARegistry) {
