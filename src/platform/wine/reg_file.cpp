@@ -366,6 +366,16 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) {
     m_lookups.value_name.assign(name);
     m_lookups.value_found = false;
     const auto& lower = NameTable();
+    Lookups::Spelling* spelling = nullptr;
+    for (Lookups::Spelling& known : m_lookups.spellings)
+        if (SameUnits(known.name, name)) spelling = &known;
+    if (!spelling) {
+        spelling = &m_lookups.spellings[m_lookups.spelling_next];
+        m_lookups.spelling_next ^= 1;
+        spelling->name.assign(name);
+        spelling->plain = PlainSpelling(name, spelling->bytes);
+    }
+    const std::string_view plain = spelling->plain ? std::string_view(spelling->bytes) : std::string_view();
     for (const std::uint32_t s : node->sections) {
         const Section& section = m_sections[s];
         LineCursor cursor(m_bytes.view(), section.body, section.end, m_nul);
@@ -385,7 +395,7 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) {
             }
             // Filled only when the name had to be decoded: a plain one is its own bytes.
             m_lookups.name_scratch.clear();
-            const std::size_t name_end = ValueNameEnd(text, name, lower, m_lookups.name_scratch);
+            const std::size_t name_end = ValueNameEnd(text, name, plain, lower, m_lookups.name_scratch);
             if (name_end != 0 && name.size() <= kLongestValueName) {
                 // A later line for the same name replaces an earlier one.
                 if (ParseValueData(text, name_end, cursor, &m_lookups.scratch)) {

@@ -216,6 +216,15 @@ private:
         RegValue value;
         RegValue scratch;  // decoded into, then swapped with `value`: no allocation per lookup
         Text name_scratch;
+        // The plain spellings of the last two names asked for: the listing
+        // asks each entry for the same few.
+        struct Spelling {
+            Text name;
+            std::string bytes;
+            bool plain = false;
+        };
+        Spelling spellings[2];
+        std::size_t spelling_next = 0;
         void Forget() {
             find_base = nullptr;
             find_parent = nullptr;

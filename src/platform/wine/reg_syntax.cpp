@@ -139,9 +139,9 @@ bool ParseData(std::string_view rest, LineCursor& cursor, std::uint32_t& type, s
         std::size_t count = 0;
         if (!UnescapeInto(rest, '"', units, count)) return false;
         if (decode == Decode::CheckOnly) return true;
-        AppendUtf16(data, TextView(units, count));
-        data.push_back(0);
-        data.push_back(0);
+        // The closing quote made no unit: its room takes the terminator.
+        units[count] = u'\0';
+        AppendUtf16(data, TextView(units, count + 1));
         break;
     }
     case Parse::Dword: {
@@ -426,11 +426,30 @@ std::size_t CommonPrefix(std::string_view a, std::string_view b) {
     return i;
 }
 
-std::size_t ValueNameEnd(std::string_view s, TextView name, const LowerCaseTable& lower, Text& scratch) {
+bool PlainSpelling(TextView name, std::string& bytes) {
+    bytes.resize(name.size());
+    bool plain = true;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i];
+        plain &= c < 0x80 && c != u'"' && c != u'\\';
+        bytes[i] = static_cast<char>(c);
+    }
+    return plain;
+}
+
+std::size_t ValueNameEnd(std::string_view s, TextView name, std::string_view plain, const LowerCaseTable& lower,
+                         Text& scratch) {
     if (s[0] == '@') return name.empty() ? 1 : 0;
+    // The bytes that spell the name exactly are plain characters equal to
+    // it; past them, a quote right after the whole name ends it.
+    std::size_t same = 0;
+    if (!plain.empty()) {
+        same = CommonPrefix(s.substr(1), plain);
+        if (same == plain.size() && same + 1 < s.size() && s[same + 1] == '"') return same + 2;
+    }
     // A plain character stands for itself: the first one that differs
     // settles it, and most lines differ at their first letter.
-    for (std::size_t i = 0;; ++i) {
+    for (std::size_t i = same;; ++i) {
         const std::size_t at = i + 1;
         if (at >= s.size()) return 0;  // an unterminated name makes no value
         const auto c = static_cast<unsigned char>(s[at]);
@@ -447,7 +466,9 @@ std::size_t ValueNameEnd(std::string_view s, TextView name, const LowerCaseTable
 }
 
 bool NamesValue(std::string_view s, TextView name, const LowerCaseTable& lower, Text& scratch) {
-    return ValueNameEnd(s, name, lower, scratch) != 0;
+    std::string bytes;
+    return ValueNameEnd(s, name, PlainSpelling(name, bytes) ? std::string_view(bytes) : std::string_view(), lower,
+                        scratch) != 0;
 }
 
 std::string EmptySection(const std::vector<TextView>& path, LineEnds ends, std::uint64_t unix_seconds,

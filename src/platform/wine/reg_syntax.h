@@ -126,9 +126,14 @@ inline void WidenAscii(const char* __restrict from, std::size_t count, char16_t*
 // with escapes or bytes beyond ASCII are decoded.
 [[nodiscard]] bool NamesValue(std::string_view line, TextView name, const LowerCaseTable& lower, Text& scratch);
 // The same, giving where the name ends on the line (just past its closing
-// quote, or past the '@'), or 0 when the line does not name `name`.
-[[nodiscard]] std::size_t ValueNameEnd(std::string_view line, TextView name, const LowerCaseTable& lower,
-                                       Text& scratch);
+// quote, or past the '@'), or 0 when the line does not name `name`. `plain`
+// is the name's plain spelling (PlainSpelling) or empty: the bytes that
+// spell it exactly are then passed over many at a time.
+[[nodiscard]] std::size_t ValueNameEnd(std::string_view line, TextView name, std::string_view plain,
+                                       const LowerCaseTable& lower, Text& scratch);
+// Into `bytes`, the bytes a value line spells `name` with as they stand
+// (ASCII without a quote or backslash); false when it has no such spelling.
+[[nodiscard]] bool PlainSpelling(TextView name, std::string& bytes);
 
 // The keys of a header line (`text` after its '[') that needs no decoding:
 // ASCII only, no escape but the doubled backslash between two keys, no

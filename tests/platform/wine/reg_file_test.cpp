@@ -274,7 +274,13 @@ INSTANTIATE_TEST_SUITE_P(
                       NameRow{"CaseDiffers", R"("DisplayName"="1")", u"dISPLAYnAME"},
                       NameRow{"OtherLetter", R"("a"="1")", u"b"},
                       NameRow{"LongerName", R"("ab"="1")", u"a"},
-                      NameRow{"ShorterName", R"("a"="1")", u"ab"}),
+                      NameRow{"ShorterName", R"("a"="1")", u"ab"},
+                      NameRow{"SameSpellingOfALongName", R"("UninstallString"="1")", u"UninstallString"},
+                      NameRow{"LongNameEndsEarlier", R"("Display"="1")", u"DisplayName"},
+                      NameRow{"LongNameGoesOn", R"("DisplayNameX"="1")", u"DisplayName"},
+                      NameRow{"CaseDiffersPastTheFirstWord", R"("DisplayNAME"="1")", u"DisplayName"},
+                      NameRow{"EscapePastTheFirstWord", R"("Display\x4eame"="1")", u"DisplayName"},
+                      NameRow{"QuoteInTheName", R"("a\"b"="1")", u"a\"b"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 struct DeletionRow {
