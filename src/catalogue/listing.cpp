@@ -15,11 +15,11 @@ namespace {
 // The longest key name the registry allows, 255 characters, and its terminator.
 constexpr int kBufferLength = 256;
 
-// What step 154 puts in the buffers: copied, it costs a memory copy instead
-// of a fill, once per entry.
-const Text& BlankBuffer() {
-    static const Text blank(kBufferLength, u' ');
-    return blank;
+// What step 154 puts in the buffers. Only their length matters (the
+// enumeration writes what is read back), so a buffer already that long is
+// left as it is rather than blanked again for every record.
+void Blank(Text& buffer) {
+    if (buffer.size() != kBufferLength) buffer.assign(kBufferLength, u' ');
 }
 
 // A 1-based position of `piece` in `text`, 0 when absent, held in 16 bits.
@@ -76,8 +76,8 @@ StepTable ListingSteps(ListingRun& r) {
          }},
         {152, [&r] { return r.result != kErrorSuccess ? Next::Jump(224) : Next::Advance(); }},
         {154, [&r] {
-             r.name_buffer = BlankBuffer();
-             r.class_buffer = BlankBuffer();
+             Blank(r.name_buffer);
+             Blank(r.class_buffer);
              return Next::Advance();
          }},
         {156, [&r] { r.name_length = kBufferLength; return Next::Advance(); }},
@@ -128,7 +128,12 @@ StepTable ListingSteps(ListingRun& r) {
         {180, [&r] { r.list.SetCommand(r.current_item, r.uninstall_command); return Next::Advance(); }},
         {182, [&r] { r.list.SetSubItem(r.current_item, 3, r.key_name); return Next::Advance(); }},
         {182, [&r, place] { r.list.SetSubItem(r.current_item, 4, place().location); return Next::Advance(); }},
-        {182, [&r, place] { r.list.SetRecord(r.current_item, RecordKey{r.key_name, place()}); return Next::Advance(); }},
+        {182, [&r, place] {
+             r.record_key.name.assign(r.key_name);
+             r.record_key.place = place();
+             r.list.SetRecord(r.current_item, r.record_key);
+             return Next::Advance();
+         }},
         {184, [&r] {
              return ContainsLowered(r.working_copy, u"msiexec.exe") ? Next::Jump(216) : Next::Advance();
          }},

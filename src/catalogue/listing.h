@@ -56,6 +56,9 @@ struct ListingRun {
     std::uint32_t name_length = 0;
     std::uint32_t class_length = 0;
     Text key_name;
+    // Reused for every row, so that handing a row its record copies no text
+    // into a new allocation.
+    RecordKey record_key;
     Text display_name;
     Text uninstall_command;
     Text working_copy;

@@ -50,17 +50,12 @@ namespace {
 
 using Block = ListItem::Block;
 
-// Room a row being filled gets for the texts still to come, so that setting
-// its columns one by one moves bytes inside one block instead of making a new
-// block each time. Only the row being filled has it; see Tighten.
-constexpr std::size_t kFillingRoom = 256;
-
 void CheckSubItemIndex(int k) {
     if (k < 1 || k > kSubItemCount) throw Failure(kIndexOutOfBounds);
 }
 
 // Texts are converted four units at a time: filling 30,000 rows passes
-// every character through these a few times.
+// every character through these.
 static_assert(std::endian::native == std::endian::little, "four units are packed in memory order");
 
 std::uint64_t Load64(const void* at) {
@@ -87,16 +82,6 @@ std::uint64_t Widen4(std::uint32_t bytes) {
     return (units | (units << 8)) & 0x00FF00FF00FF00FFULL;
 }
 
-bool FitsLatin1(const RowText& text) {
-    if (!text.wide) return true;
-    const auto* units = static_cast<const char16_t*>(text.data);
-    std::uint64_t all = 0;
-    std::size_t i = 0;
-    for (; i + 4 <= text.length; i += 4) all |= Load64(units + i);
-    for (; i < text.length; ++i) all |= units[i];
-    return (all & 0xFF00FF00FF00FF00ULL) == 0;
-}
-
 RowText Piece(TextView text) { return RowText{text.data(), text.size(), true}; }
 
 // `text` a byte a unit at `out`, telling on the way whether every unit fits
@@ -104,6 +89,13 @@ RowText Piece(TextView text) { return RowText{text.data(), text.size(), true}; }
 bool NarrowInto(char* out, TextView text) {
     std::uint64_t all = 0;
     std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        const std::uint64_t low = Load64(text.data() + i);
+        const std::uint64_t high = Load64(text.data() + i + 4);
+        all |= low | high;
+        const std::uint64_t bytes = Narrow4(low) | (std::uint64_t{Narrow4(high)} << 32);
+        std::memcpy(out + i, &bytes, 8);
+    }
     for (; i + 4 <= text.size(); i += 4) {
         const std::uint64_t units = Load64(text.data() + i);
         all |= units;
@@ -117,79 +109,46 @@ bool NarrowInto(char* out, TextView text) {
     return (all & 0xFF00FF00FF00FF00ULL) == 0;
 }
 
-bool Equal(const RowText& a, const RowText& b) {
-    if (a.length != b.length) return false;
-    if (a.wide == b.wide) return a.length == 0 || std::memcmp(a.data, b.data, a.length * (a.wide ? 2 : 1)) == 0;
-    const auto* bytes = static_cast<const unsigned char*>(a.wide ? b.data : a.data);
-    const auto* units = static_cast<const char16_t*>(a.wide ? a.data : b.data);
-    std::size_t i = 0;
-    for (; i + 4 <= a.length; i += 4)
-        if (Widen4(Load32(bytes + i)) != Load64(units + i)) return false;
-    for (; i < a.length; ++i)
-        if (bytes[i] != units[i]) return false;
-    return true;
-}
-
-// `text` at `out` in the row's width; a Latin-1 row gets only texts that fit.
-void Write(char* out, const RowText& text, bool wide) {
+// A stored text back into `out`, reusing its room.
+void AssignTo(Text& out, const RowText& text) {
+    out.resize(text.length);
     if (text.length == 0) return;
-    if (wide == text.wide) {
-        std::memcpy(out, text.data, text.length * (wide ? 2 : 1));
+    if (text.wide) {
+        std::memcpy(out.data(), text.data, text.length * 2);
         return;
     }
+    const auto* in = static_cast<const unsigned char*>(text.data);
     std::size_t i = 0;
-    if (wide) {
-        const auto* in = static_cast<const unsigned char*>(text.data);
-        for (; i + 4 <= text.length; i += 4) {
-            const std::uint64_t units = Widen4(Load32(in + i));
-            std::memcpy(out + 2 * i, &units, 8);
-        }
-        for (; i < text.length; ++i) {
-            const char16_t unit = in[i];
-            std::memcpy(out + 2 * i, &unit, 2);
-        }
-    } else {
-        const auto* in = static_cast<const char16_t*>(text.data);
-        for (; i + 4 <= text.length; i += 4) {
-            const std::uint32_t bytes = Narrow4(Load64(in + i));
-            std::memcpy(out + i, &bytes, 4);
-        }
-        for (; i < text.length; ++i) out[i] = static_cast<char>(static_cast<unsigned char>(in[i]));
+    for (; i + 4 <= text.length; i += 4) {
+        const std::uint64_t units = Widen4(Load32(in + i));
+        std::memcpy(out.data() + i, &units, 8);
     }
+    for (; i < text.length; ++i) out[i] = in[i];
 }
 
-// The bytes `fields` take in one row, and whether that row needs UTF-16.
-std::size_t Bytes(const RowText (&fields)[Block::kFieldCount], bool& wide) {
-    wide = false;
-    std::size_t units = 0;
-    for (const RowText& field : fields) {
-        wide = wide || !FitsLatin1(field);
-        units += field.length;
-    }
-    return units * (wide ? 2 : 1);
+// Whether a text repeats another, so a block can hold it once. A memory
+// compare: the texts' own comparison goes a unit at a time.
+bool Repeats(const Text& text, const Text& other) {
+    return !text.empty() && text.size() == other.size() &&
+           std::memcmp(text.data(), other.data(), text.size() * sizeof(char16_t)) == 0;
 }
 
-void* Allocate(std::size_t bytes) {
+Block* Allocate(std::size_t bytes) {
     void* memory = std::malloc(sizeof(Block) + bytes);
     if (!memory) throw std::bad_alloc();
-    return memory;
-}
-
-// A block in `memory` with the header `head` and the texts `fields`, which
-// may point into the block it replaces.
-Block* Build(void* memory, const Block& head, const RowText (&fields)[Block::kFieldCount], bool wide) {
-    auto* block = new (memory) Block(head);
-    block->Set(Block::kWide, wide);
-    char* out = block->Data();
-    for (int f = 0; f < Block::kFieldCount; ++f) {
-        block->length[f] = static_cast<std::uint32_t>(fields[f].length);
-        Write(out, fields[f], wide);
-        out += fields[f].length * (wide ? 2 : 1);
-    }
-    return block;
+    return static_cast<Block*>(memory);
 }
 
 }  // namespace
+
+// The open row's texts as the columns and the command show them; the flags
+// that let a block hold one text for two are worked out when it is packed.
+struct EntryList::OpenRow {
+    Block head;
+    Text texts[Block::kFieldCount];
+};
+
+void EntryList::FreeOpenRow::operator()(OpenRow* row) const { delete row; }
 
 Text RowText::ToText() const {
     if (wide) return Text(static_cast<const char16_t*>(data), length);
@@ -244,104 +203,133 @@ const ColumnHeader& EntryList::Column(int column) const {
 
 void EntryList::Clear() {
     m_rows.clear();
-    m_spare.reset();
-    m_filling = 0;
+    m_open_position = 0;
     m_location_texts.clear();
     m_locations.clear();
     m_places.clear();
+    m_last_location = 0;
     if (m_observer) m_observer->RowsCleared();
 }
 
 int EntryList::Add(TextView text) {
-    Block head;
-    head.place = PlaceIndex(RecordPlace{});
-    const RowText fields[Block::kFieldCount] = {Piece(text)};
-    Tighten();
-    bool wide = false;
-    const std::size_t bytes = Bytes(fields, wide);
-    void* memory = nullptr;
-    if (m_spare && m_spare_capacity >= bytes + kFillingRoom) {
-        memory = m_spare.release();
-        m_filling_capacity = m_spare_capacity;
-    } else {
-        memory = Allocate(bytes + kFillingRoom);
-        m_filling_capacity = bytes + kFillingRoom;
-    }
-    m_rows.emplace_back(Build(memory, head, fields, wide));
+    Close();
+    if (!m_open) m_open.reset(new OpenRow);
+    OpenRow& row = *m_open;
+    row.head = Block{};
+    row.head.place = PlaceIndex(RecordPlace{});
+    for (Text& field : row.texts) field.clear();
+    row.texts[Block::kText].assign(text);
+    m_rows.emplace_back(nullptr);
     const int position = static_cast<int>(m_rows.size());
-    m_filling = position;
+    m_open_position = position;
     if (m_observer) m_observer->RowInserted(position);
     return position;
 }
 
 int EntryList::Count() const { return static_cast<int>(m_rows.size()); }
 
+ListItem EntryList::Row(int position) const {
+    if (position == m_open_position) Close();
+    return ListItem(*this, *m_rows[static_cast<std::size_t>(position - 1)]);
+}
+
 Block& EntryList::At(int position) {
     if (position < 1 || position > Count()) throw Failure(kIndexOutOfBounds);
+    if (position == m_open_position) Close();
     return *m_rows[static_cast<std::size_t>(position - 1)];
 }
 
 const Block& EntryList::At(int position) const {
     if (position < 1 || position > Count()) throw Failure(kIndexOutOfBounds);
+    if (position == m_open_position) Close();
     return *m_rows[static_cast<std::size_t>(position - 1)];
 }
 
-void EntryList::Replace(int position, int field, TextView text) {
-    Block& row = At(position);
-    const RowText piece = Piece(text);
-    const bool wide = row.Has(Block::kWide);
-    const std::size_t used = row.Used();
-    const std::size_t unit = row.Unit();
-    const std::size_t old_bytes = row.length[field] * unit;
-    const std::size_t new_bytes = text.size() * unit;
-    if (used - old_bytes + new_bytes <= (position == m_filling ? m_filling_capacity : used)) {
-        const std::size_t offset = row.Offset(field);
-        if (const std::size_t tail = used - offset - old_bytes; tail > 0 && new_bytes != old_bytes)
-            std::memmove(row.Data() + offset + new_bytes, row.Data() + offset + old_bytes, tail);
-        row.length[field] = static_cast<std::uint32_t>(text.size());
-        if (wide) {
-            Write(row.Data() + offset, piece, true);
-            return;
-        }
-        if (NarrowInto(row.Data() + offset, text)) return;
-        // A unit beyond Latin-1: the row is made again in UTF-16 below, from
-        // its texts where they now stand.
-    }
-    RowText fields[Block::kFieldCount];
-    for (int f = 0; f < Block::kFieldCount; ++f) fields[f] = row.Field(f);
-    fields[field] = piece;
-    if (position != m_filling) Tighten();
-    bool made_wide = false;
-    const std::size_t bytes = Bytes(fields, made_wide);
-    m_rows[static_cast<std::size_t>(position - 1)].reset(Build(Allocate(bytes + kFillingRoom), row, fields, made_wide));
-    m_filling = position;
-    m_filling_capacity = bytes + kFillingRoom;
+EntryList::OpenRow& EntryList::Open(int position) {
+    if (position < 1 || position > Count()) throw Failure(kIndexOutOfBounds);
+    if (position == m_open_position) return *m_open;
+    Close();
+    if (!m_open) m_open.reset(new OpenRow);
+    OpenRow& row = *m_open;
+    const Block& block = *m_rows[static_cast<std::size_t>(position - 1)];
+    const ListItem item(*this, block);
+    row.head = block;
+    row.head.Set(Block::kCommandIsColumn, false);
+    row.head.Set(Block::kKeyNameIsRecord, false);
+    AssignTo(row.texts[Block::kText], item.Piece(0));
+    AssignTo(row.texts[Block::kUninstall], item.Piece(1));
+    AssignTo(row.texts[Block::kFileExists], item.Piece(2));
+    AssignTo(row.texts[Block::kKeyName], item.Piece(3));
+    AssignTo(row.texts[Block::kCommand],
+             block.Field(block.Has(Block::kCommandIsColumn) ? Block::kUninstall : Block::kCommand));
+    AssignTo(row.texts[Block::kRecordName], block.Field(Block::kRecordName));
+    m_open_position = position;
+    return row;
 }
 
-// The row being filled moves to a block of its own size once another row is
-// filled. Its roomy block is kept for the next row rather than shrunk: a
-// shrunk block leaves a small free piece behind per row, which the allocator
-// keeps apart and seldom gives out again.
-void EntryList::Tighten() {
-    if (m_filling < 1 || m_filling > Count()) return;
-    BlockPointer& row = m_rows[static_cast<std::size_t>(m_filling - 1)];
-    m_filling = 0;
-    // The same header and texts, without the room: one copy.
-    const std::size_t used = row->Used();
-    BlockPointer tight(new (Allocate(used)) Block(*row));
-    std::memcpy(tight->Data(), row->Data(), used);
-    m_spare = std::move(row);
-    m_spare_capacity = m_filling_capacity;
-    row = std::move(tight);
+// One block of the row's exact size, Latin-1 unless a unit needs more; the
+// "KeyName" column and the command are held once where they repeat the
+// record's name or the "Uninstall" column.
+void EntryList::Close() const {
+    if (m_open_position == 0 || !m_open) {
+        m_open_position = 0;
+        return;
+    }
+    const OpenRow& row = *m_open;
+    const Text& key_name = row.texts[Block::kKeyName];
+    const Text& command = row.texts[Block::kCommand];
+    const bool key_name_is_record = Repeats(key_name, row.texts[Block::kRecordName]);
+    const bool command_is_column = Repeats(command, row.texts[Block::kUninstall]);
+    TextView fields[Block::kFieldCount];
+    std::size_t units = 0;
+    for (int f = 0; f < Block::kFieldCount; ++f) {
+        fields[f] = row.texts[f];
+        units += fields[f].size();
+    }
+    if (key_name_is_record) units -= fields[Block::kKeyName].size(), fields[Block::kKeyName] = {};
+    if (command_is_column) units -= fields[Block::kCommand].size(), fields[Block::kCommand] = {};
+
+    Block* block = Allocate(units);
+    const auto make = [&](Block* into, bool wide) {
+        new (into) Block(row.head);
+        into->Set(Block::kKeyNameIsRecord, key_name_is_record);
+        into->Set(Block::kCommandIsColumn, command_is_column);
+        into->Set(Block::kWide, wide);
+        for (int f = 0; f < Block::kFieldCount; ++f) into->length[f] = static_cast<std::uint32_t>(fields[f].size());
+    };
+    make(block, false);
+    char* out = block->Data();
+    bool narrow = true;
+    for (const TextView field : fields) {
+        if (!NarrowInto(out, field)) {
+            narrow = false;
+            break;
+        }
+        out += field.size();
+    }
+    if (!narrow) {
+        std::free(block);
+        block = Allocate(units * 2);
+        make(block, true);
+        out = block->Data();
+        for (const TextView field : fields) {
+            if (!field.empty()) std::memcpy(out, field.data(), field.size() * 2);
+            out += field.size() * 2;
+        }
+    }
+    m_rows[static_cast<std::size_t>(m_open_position - 1)].reset(block);
+    m_open_position = 0;
 }
 
 std::uint32_t EntryList::LocationIndex(TextView text) {
     if (text.empty()) return 0;
+    if (m_last_location != 0 && *m_locations[m_last_location - 1] == text) return m_last_location;
     auto found = m_location_texts.find(text);
     if (found == m_location_texts.end()) {
         found = m_location_texts.emplace(Text(text), static_cast<std::uint32_t>(m_locations.size() + 1)).first;
         m_locations.push_back(&found->first);
     }
+    m_last_location = found->second;
     return found->second;
 }
 
@@ -362,29 +350,12 @@ Text EntryList::SubItem(int position, int k) const {
 
 void EntryList::SetSubItem(int position, int k, TextView text) {
     CheckSubItemIndex(k);
-    Block& item = At(position);
+    OpenRow& row = Open(position);
     switch (k) {
-        case 1:
-            // The command keeps what the column showed before.
-            if (item.Has(Block::kCommandIsColumn)) {
-                const Text command = item.Field(Block::kUninstall).ToText();
-                item.Set(Block::kCommandIsColumn, false);
-                Replace(position, Block::kCommand, command);
-            }
-            Replace(position, Block::kUninstall, text);
-            break;
-        case 2:
-            Replace(position, Block::kFileExists, text);
-            break;
-        case 3: {
-            // Held as the record's name when it is that.
-            const bool is_record = !text.empty() && Equal(Piece(text), item.Field(Block::kRecordName));
-            item.Set(Block::kKeyNameIsRecord, is_record);
-            Replace(position, Block::kKeyName, is_record ? TextView() : text);
-            break;
-        }
-        default:
-            item.location = LocationIndex(text);
+        case 1: row.texts[Block::kUninstall].assign(text); break;
+        case 2: row.texts[Block::kFileExists].assign(text); break;
+        case 3: row.texts[Block::kKeyName].assign(text); break;
+        default: row.head.location = LocationIndex(text);
     }
     if (m_observer) m_observer->RowChanged(position);
 }
@@ -393,31 +364,16 @@ Text EntryList::Command(int position) const { return ListItem(*this, At(position
 
 // Hidden, so no view needs to hear of it.
 void EntryList::SetCommand(int position, TextView command) {
-    Block& item = At(position);
-    const bool is_column = !command.empty() && Equal(Piece(command), item.Field(Block::kUninstall));
-    item.Set(Block::kCommandIsColumn, is_column);
-    Replace(position, Block::kCommand, is_column ? TextView() : command);
+    Open(position).texts[Block::kCommand].assign(command);
 }
 
 RecordKey EntryList::Record(int position) const { return ListItem(*this, At(position)).Record(); }
 
 // Hidden too: the columns that show it are set on their own.
-void EntryList::SetRecord(int position, RecordKey record) {
-    Block& row = At(position);
-    row.place = PlaceIndex(record.place);
-    // The "KeyName" column keeps its text: it is held as the record's name
-    // exactly while it is that.
-    const RowText column = ListItem(*this, row).Piece(3);
-    const bool is_record = column.length > 0 && Equal(column, Piece(record.name));
-    if (row.Has(Block::kKeyNameIsRecord) && !is_record) {
-        const Text shown = column.ToText();
-        row.Set(Block::kKeyNameIsRecord, false);
-        Replace(position, Block::kKeyName, shown);
-    } else if (!row.Has(Block::kKeyNameIsRecord) && is_record) {
-        row.Set(Block::kKeyNameIsRecord, true);
-        Replace(position, Block::kKeyName, {});
-    }
-    Replace(position, Block::kRecordName, record.name);
+void EntryList::SetRecord(int position, const RecordKey& record) {
+    OpenRow& row = Open(position);
+    row.head.place = PlaceIndex(record.place);
+    row.texts[Block::kRecordName].assign(record.name);
 }
 
 bool EntryList::Checked(int position) const { return At(position).Has(Block::kChecked); }
@@ -439,10 +395,10 @@ void EntryList::SetSelected(int position, bool selected) {
 }
 
 void EntryList::Remove(int position) {
-    (void)At(position);  // bounds
+    if (position < 1 || position > Count()) throw Failure(kIndexOutOfBounds);
+    if (m_open_position == position) m_open_position = 0;
+    else if (m_open_position > position) --m_open_position;
     m_rows.erase(m_rows.begin() + (position - 1));
-    if (m_filling == position) m_filling = 0;
-    else if (m_filling > position) --m_filling;
     if (m_observer) m_observer->RowRemoved(position);
 }
 

@@ -105,7 +105,7 @@ public:
     [[nodiscard]] virtual Text Command(int position) const;
     virtual void SetCommand(int position, TextView command);
     [[nodiscard]] virtual RecordKey Record(int position) const;
-    virtual void SetRecord(int position, RecordKey record);
+    virtual void SetRecord(int position, const RecordKey& record);
     [[nodiscard]] virtual bool Checked(int position) const;
     virtual void SetChecked(int position, bool checked);
     [[nodiscard]] virtual bool Selected(int position) const;
@@ -113,9 +113,7 @@ public:
     virtual void Remove(int position);
 
     // Direct read access for views; no bounds failure, no notification.
-    [[nodiscard]] ListItem Row(int position) const {
-        return ListItem(*this, *m_rows[static_cast<std::size_t>(position - 1)]);
-    }
+    [[nodiscard]] ListItem Row(int position) const;
 
     void SetObserver(EntryListObserver* observer) { m_observer = observer; }
 
@@ -126,12 +124,17 @@ private:
         void operator()(Block* block) const;
     };
     using BlockPointer = std::unique_ptr<Block, FreeBlock>;
+    struct OpenRow;
+    struct FreeOpenRow {
+        void operator()(OpenRow* row) const;
+    };
 
+    // Reading a row packs it first if it is the open one.
     [[nodiscard]] Block& At(int position);
     [[nodiscard]] const Block& At(int position) const;
-    // Sets text `field` (fields as in Block) of a row.
-    void Replace(int position, int field, TextView text);
-    void Tighten();
+    // Makes `position` the open row, packing the one before.
+    OpenRow& Open(int position);
+    void Close() const;
     [[nodiscard]] std::uint32_t LocationIndex(TextView text);
     [[nodiscard]] std::uint32_t PlaceIndex(const RecordPlace& place);
 
@@ -140,18 +143,23 @@ private:
     // block per text, or a Text's own 32 bytes, would be most of the memory.
     // Rows by pointer: removing one of many moves pointers, not whole rows,
     // so a Remove click that takes thousands of rows stays quick.
-    std::vector<BlockPointer> m_rows;
-    // The one row with spare room while the listing fills it (0 for none),
-    // and the room the row before it left, kept for the next row.
-    int m_filling = 0;
-    std::size_t m_filling_capacity = 0;
-    BlockPointer m_spare;
-    std::size_t m_spare_capacity = 0;
+    // Mutable because a read packs the open row into its place here.
+    mutable std::vector<BlockPointer> m_rows;
+    // The row whose texts are being set (0 for none) keeps them apart, in
+    // buffers that serve row after row, and is packed into a block of its
+    // exact size once: when another row is set or anything reads it. The
+    // listing sets each row's columns one by one, and packing at each would
+    // move the row's bytes five times.
+    std::unique_ptr<OpenRow, FreeOpenRow> m_open;
+    mutable int m_open_position = 0;
     // The "Location" texts and record places the rows name by number: a
     // handful for any number of rows. The map keeps each text where it is.
     std::map<Text, std::uint32_t, std::less<>> m_location_texts;
     std::vector<const Text*> m_locations;
     std::vector<RecordPlace> m_places;
+    // The location found last: rows come place by place, so nearly every
+    // row names the one before it.
+    std::uint32_t m_last_location = 0;
     EntryListObserver* m_observer = nullptr;
 };
 

@@ -61,6 +61,32 @@ TEST(EntryListTest, TellsTheViewAboutEveryChange) {
                                                          "removed 1", "cleared"}));
 }
 
+// A view that reads each row as it hears of it, as a widget drawing it would.
+struct ReadingObserver : EntryListObserver {
+    explicit ReadingObserver(EntryList& l) : list(l) {}
+    EntryList& list;
+    std::vector<Text> seen;
+    void RowInserted(int p) override { seen.push_back(list.Row(p).ItemText()); }
+    void RowChanged(int p) override { seen.push_back(list.Row(p).SubItem(1)); }
+};
+
+TEST(EntryListTest, AViewReadingEachChangeSeesItAndTheRowsStayWhole) {
+    EntryList list;
+    ReadingObserver observer(list);
+    list.SetObserver(&observer);
+    for (const char16_t* name : {u"one", u"two \u0416"}) {
+        const int p = list.Add(name);
+        list.SetSubItem(p, 1, Text(name) + u".exe");
+        list.SetCommand(p, Text(name) + u".exe");
+    }
+    list.Remove(2);
+    EXPECT_EQ(observer.seen, (std::vector<Text>{u"one", u"one.exe", u"two \u0416", u"two \u0416.exe"}));
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.Command(1), u"one.exe");
+    list.SetSubItem(list.Add(u"three"), 2, u"x");
+    EXPECT_EQ(list.Row(2).SubItem(2), u"x");
+}
+
 // A row as the listing fills it, then one later change: the command, the
 // record and the columns must each read back what was last set for them,
 // whichever of them hold one text between them.
@@ -108,6 +134,25 @@ INSTANTIATE_TEST_SUITE_P(
                      u"C:\\app\\unins000.exe", u"C:\\app\\unins000.exe", u"shown", u"{KEY}", u"Place"},
         HeldOnceCase{"NewRecordKeepsTheKeyNameColumn", [](EntryList& l) { l.SetRecord(1, RecordKey{u"{OTHER}", {}}); },
                      u"C:\\app\\unins000.exe", u"C:\\app\\unins000.exe", u"{KEY}", u"{OTHER}", u"Place"},
+        HeldOnceCase{"ReadBetweenChangesOfOneRow",
+                     [](EntryList& l) {
+                         (void)l.Row(1).Piece(1);
+                         l.SetSubItem(1, 1, u"C:\\app\\x.dll");
+                         (void)l.Row(1).Piece(1);
+                         l.SetSubItem(1, 3, u"shown");
+                     },
+                     u"C:\\app\\x.dll", u"C:\\app\\unins000.exe", u"shown", u"{KEY}", u"Place"},
+        HeldOnceCase{"EarlierRowRemovedWhileFilling",
+                     [](EntryList& l) {
+                         const int second = l.Add(u"second");
+                         l.SetSubItem(second, 1, u"second.exe");
+                         l.Remove(1);
+                         l.SetSubItem(1, 4, u"Place");
+                         l.SetRecord(1, RecordKey{u"{KEY}", {}});
+                         l.SetSubItem(1, 3, u"{KEY}");
+                         l.SetCommand(1, u"second.exe");
+                     },
+                     u"second.exe", u"second.exe", u"{KEY}", u"{KEY}", u"Place"},
         HeldOnceCase{"LocationsOfOtherRowsStayApart",
                      [](EntryList& l) {
                          l.SetSubItem(l.Add(u"second"), 4, u"Elsewhere");

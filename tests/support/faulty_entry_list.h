@@ -28,7 +28,7 @@ public:
     Text Command(int p) const override { Check("Command", p); return EntryList::Command(p); }
     void SetCommand(int p, TextView t) override { Check("SetCommand", p); EntryList::SetCommand(p, t); }
     RecordKey Record(int p) const override { Check("Record", p); return EntryList::Record(p); }
-    void SetRecord(int p, RecordKey r) override { Check("SetRecord", p); EntryList::SetRecord(p, std::move(r)); }
+    void SetRecord(int p, const RecordKey& r) override { Check("SetRecord", p); EntryList::SetRecord(p, r); }
     bool Checked(int p) const override { Check("Checked", p); return EntryList::Checked(p); }
     void SetChecked(int p, bool c) override { Check("SetChecked", p); EntryList::SetChecked(p, c); }
     bool Selected(int p) const override { Check("Selected", p); return EntryList::Selected(p); }
