@@ -406,7 +406,9 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) {
                         spelt.resize(text[0] == '@' ? 0 : name.size());
                         WidenAscii(text.data() + 1, spelt.size(), spelt.data());
                     }
-                    std::swap(m_lookups.value, m_lookups.scratch);
+                    m_lookups.value.name.swap(m_lookups.scratch.name);
+                    m_lookups.value.data.swap(m_lookups.scratch.data);
+                    m_lookups.value.type = m_lookups.scratch.type;
                     m_lookups.value_found = true;
                 }
             } else if (section.continued && IsHexValueLine(text) && text.find('\\') != std::string_view::npos) {
