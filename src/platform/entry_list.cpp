@@ -64,22 +64,10 @@ std::uint64_t Load64(const void* at) {
     return x;
 }
 
-std::uint32_t Load32(const void* at) {
-    std::uint32_t x;
-    std::memcpy(&x, at, 4);
-    return x;
-}
-
-// Four UTF-16 units below 0x100 as four bytes, and back.
+// Four UTF-16 units below 0x100 as four bytes.
 std::uint32_t Narrow4(std::uint64_t units) {
     units = (units | (units >> 8)) & 0x0000FFFF0000FFFFULL;
     return static_cast<std::uint32_t>(units | (units >> 16));
-}
-
-std::uint64_t Widen4(std::uint32_t bytes) {
-    std::uint64_t units = bytes;
-    units = (units | (units << 16)) & 0x0000FFFF0000FFFFULL;
-    return (units | (units << 8)) & 0x00FF00FF00FF00FFULL;
 }
 
 RowText Piece(TextView text) { return RowText{text.data(), text.size(), true}; }
@@ -117,13 +105,7 @@ void AssignTo(Text& out, const RowText& text) {
         std::memcpy(out.data(), text.data, text.length * 2);
         return;
     }
-    const auto* in = static_cast<const unsigned char*>(text.data);
-    std::size_t i = 0;
-    for (; i + 4 <= text.length; i += 4) {
-        const std::uint64_t units = Widen4(Load32(in + i));
-        std::memcpy(out.data() + i, &units, 8);
-    }
-    for (; i < text.length; ++i) out[i] = in[i];
+    WidenLatin1(static_cast<const unsigned char*>(text.data), text.length, out.data());
 }
 
 // Whether a text repeats another, so a block can hold it once. A memory

@@ -3,7 +3,10 @@
 // positions count UTF-16 code units. These helpers are the only place that
 // converts to and from other encodings or maps letter case.
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,6 +17,24 @@ namespace ssr {
 
 using Text = std::u16string;
 using TextView = std::u16string_view;
+
+// Latin-1 bytes (ASCII among them) to UTF-16 units, one for one. Four at a
+// time, each byte spread into the low half of its unit: names and row texts
+// pass through here by the thousand.
+inline void WidenLatin1(const unsigned char* __restrict from, std::size_t count, char16_t* __restrict to) {
+    std::size_t k = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; k + 4 <= count; k += 4) {
+            std::uint32_t four;
+            std::memcpy(&four, from + k, 4);
+            std::uint64_t x = four;
+            x = (x | (x << 16)) & 0x0000FFFF0000FFFFULL;
+            x = (x | (x << 8)) & 0x00FF00FF00FF00FFULL;
+            std::memcpy(to + k, &x, 8);
+        }
+    }
+    for (; k < count; ++k) to[k] = from[k];
+}
 
 // Lower-cases by the simple lower-case mapping of Unicode (one code point to
 // one code point, no context: "İ" becomes "i", final and medial sigma stay as

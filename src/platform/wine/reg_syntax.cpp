@@ -289,20 +289,13 @@ std::optional<std::size_t> UnescapeInto(std::string_view s, char end_char, char1
             constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
             const std::uint64_t stops = kOnes * stop;
             const std::uint64_t slashes = kOnes * static_cast<unsigned char>('\\');
-            const auto spread = [](std::uint64_t x) {
-                x = (x | (x << 16)) & 0x0000FFFF0000FFFFULL;
-                return (x | (x << 8)) & 0x00FF00FF00FF00FFULL;
-            };
             while (i + 8 <= size) {
                 std::uint64_t word;
                 std::memcpy(&word, bytes + i, 8);
                 const std::uint64_t x = word ^ stops;
                 const std::uint64_t y = word ^ slashes;
                 const std::uint64_t ends = (((x - kOnes) & ~x) | ((y - kOnes) & ~y) | word) & kHigh;
-                const std::uint64_t low = spread(word & 0xFFFFFFFFULL);
-                const std::uint64_t high = spread(word >> 32);
-                std::memcpy(w, &low, 8);
-                std::memcpy(w + 4, &high, 8);
+                WidenLatin1(bytes + i, 8, w);
                 // Only bytes after one that ends the run can be marked by
                 // mistake, so the lowest mark is exact.
                 const std::size_t plain = ends == 0 ? 8 : static_cast<std::size_t>(std::countr_zero(ends)) / 8;

@@ -86,21 +86,9 @@ inline std::string_view SkipSpace(std::string_view s) {
 // Exact equality, compared as memory: the character traits compare one unit at a time.
 [[nodiscard]] bool SameUnits(TextView a, TextView b);
 
-// ASCII bytes to UTF-16 units, one for one; four at a time, each byte
-// spread into the low half of its unit, since names are read by the thousand.
-inline void WidenAscii(const char* __restrict from, std::size_t count, char16_t* __restrict to) {
-    std::size_t k = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        for (; k + 4 <= count; k += 4) {
-            std::uint32_t four;
-            std::memcpy(&four, from + k, 4);
-            std::uint64_t x = four;
-            x = (x | (x << 16)) & 0x0000FFFF0000FFFFULL;
-            x = (x | (x << 8)) & 0x00FF00FF00FF00FFULL;
-            std::memcpy(to + k, &x, 8);
-        }
-    }
-    for (; k < count; ++k) to[k] = static_cast<unsigned char>(from[k]);
+// ASCII bytes to UTF-16 units, one for one.
+inline void WidenAscii(const char* from, std::size_t count, char16_t* to) {
+    WidenLatin1(reinterpret_cast<const unsigned char*>(from), count, to);
 }
 
 // wineserver's string unescaping: \\ \" \[ \] \a \b \e \f \n \r \t \v, \x with
