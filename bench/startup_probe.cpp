@@ -54,11 +54,13 @@ private:
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
+    // As the program does: the hives are read while Qt starts.
     const std::filesystem::path folder = ssr::wine::DefaultPrefix();
     if (!ssr::wine::IsPrefix(folder)) return 5;
     const auto prefix = std::make_shared<const ssr::wine::Prefix>(folder);
     ssr::WinePrefixRegistry registry(prefix);
+    registry.Preload();
+    QApplication application(argc, argv);
     ssr::QtDesktop desktop(prefix, std::make_unique<ssr::MersenneRandom>(), std::make_unique<NoLaunch>());
     desktop.UseEnvironmentOf(registry);
     ssr::NullSkinEngine skin;

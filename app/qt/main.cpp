@@ -35,6 +35,15 @@ fs::path HomeFolder() {
     return "/";
 }
 
+// A prefix folder named as people write it: "." as the current folder's
+// path, "/x/" as "/x".
+fs::path Normalised(fs::path folder) {
+    std::error_code error;
+    if (const fs::path absolute = fs::absolute(folder, error); !error) folder = absolute.lexically_normal();
+    if (!folder.has_filename() && folder.has_relative_path()) folder = folder.parent_path();
+    return folder;
+}
+
 // While Qt connects to the display, its messages are held back: when the
 // connection fails (a DISPLAY that names no running server), the user gets
 // one line from us instead of Qt's abort.
@@ -80,6 +89,28 @@ int main(int argc, char* argv[]) {
         return ssr::kExitFailure;
     }
 
+    // The prefix is settled before Qt starts when no one has to choose it, so
+    // that its hives are read while Qt connects and the window is built.
+    const fs::path home = HomeFolder();
+    const bool choose = options.action == ssr::CommandLineOptions::Action::Choose;
+    ssr::wine::PrefixRequest request;
+    fs::path chosen;
+    if (!choose) {
+        request = ssr::wine::RequestedPrefix(options.prefix, std::getenv("WINEPREFIX"), home);
+        chosen = ssr::wine::PrefixFolder(request.path);
+    }
+    const bool settled = !choose && ssr::wine::IsPrefix(chosen);
+    std::shared_ptr<const ssr::wine::Prefix> prefix;
+    std::unique_ptr<ssr::WinePrefixRegistry> registry;
+    const auto open = [&](const fs::path& folder) {
+        prefix = std::make_shared<const ssr::wine::Prefix>(Normalised(folder));
+        registry = std::make_unique<ssr::WinePrefixRegistry>(prefix);
+    };
+    if (settled) {
+        open(chosen);
+        registry->Preload();
+    }
+
     // Qt sees none of our arguments: a prefix path must never be taken for one of its options.
     int qt_argc = 1;
     g_qt_handler = qInstallMessageHandler(StartupMessages);
@@ -89,36 +120,20 @@ int main(int argc, char* argv[]) {
     for (const QString& message : g_held) Print(stderr, message.toStdString() + "\n");
     g_held.clear();
 
-    const fs::path home = HomeFolder();
-    std::optional<QString> reason;
-    fs::path chosen;
-    if (options.action == ssr::CommandLineOptions::Action::Choose) {
-        reason = QString();
-    } else {
-        const ssr::wine::PrefixRequest request = ssr::wine::RequestedPrefix(options.prefix, std::getenv("WINEPREFIX"), home);
-        chosen = ssr::wine::PrefixFolder(request.path);
-        if (!ssr::wine::IsPrefix(chosen)) reason = ssr::ChooserReason(request, home);
-    }
-    if (reason) {
-        ssr::PrefixChooser chooser(*reason, ssr::wine::DiscoverPrefixes(home), home);
+    if (!settled) {
+        ssr::PrefixChooser chooser(choose ? QString() : ssr::ChooserReason(request, home),
+                                   ssr::wine::DiscoverPrefixes(home), home);
         if (chooser.exec() != QDialog::Accepted || !chooser.Chosen()) {
             Print(stderr, "sweep-stale-records: no Wine prefix chosen\n");
             return ssr::kExitFailure;
         }
-        chosen = *chooser.Chosen();
+        open(*chooser.Chosen());
     }
-    // Named as people write it: "." as the current folder's path, "/x/" as "/x".
-    std::error_code error;
-    if (const fs::path absolute = fs::absolute(chosen, error); !error) chosen = absolute.lexically_normal();
-    if (!chosen.has_filename() && chosen.has_relative_path()) chosen = chosen.parent_path();
-
-    const auto prefix = std::make_shared<const ssr::wine::Prefix>(chosen);
     Print(stderr, "sweep-stale-records: Wine prefix " + prefix->path().string() + "\n");
-    ssr::WinePrefixRegistry registry(prefix);
     ssr::QtDesktop desktop(prefix);
-    desktop.UseEnvironmentOf(registry);
+    desktop.UseEnvironmentOf(*registry);
     ssr::NullSkinEngine skin;
-    ssr::Form1 form(registry, desktop, skin);
+    ssr::Form1 form(*registry, desktop, skin);
     ssr::MainWindow window(form);
     window.ShowPrefix(QString::fromStdString(prefix->path().string()),
                       ssr::PrefixTitle(prefix->path(), ssr::wine::PrefixName(prefix->path(), home), home));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/registry_buffers.h"
+#include "platform/wine/hive_preload.h"
 #include "platform/wine/posix_file.h"
 #include "platform/wine/record_sections.h"
 #include "platform/wine/reg_file.h"
@@ -69,6 +70,8 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
     wine::WriteFaultHook fault;
     ReadScope scope = ReadScope::Whole;
     Hive hives[2];
+    // Both hives being read in the background, when the program asked for that.
+    std::unique_ptr<wine::HivePreload> preload;
     // Why the last call that failed to read or change a hive did, in full.
     WriteFailure last_failure;
 
@@ -116,6 +119,14 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
         // A hive that could not be parsed says so, with its file, every time.
         if (hive.loaded)
             return hive.load_error == kErrorSuccess ? kErrorSuccess : Fail(ReadFailure(hive.path, wine::IoError::Other));
+        if (preload) {
+            if (std::optional<wine::PreloadedHive> read = preload->Take(h)) {
+                hive.loaded = true;
+                hive.identity = read->identity;
+                hive.file = std::move(read->file);
+                return hive.load_error = kErrorSuccess;
+            }
+        }
         wine::HiveRead read = wine::ReadHiveFile(hive.path);
         if (read.error == wine::IoError::NotFound) {
             hive.loaded = true;
@@ -415,6 +426,15 @@ WinePrefixRegistry::WinePrefixRegistry(std::shared_ptr<const wine::Prefix> prefi
 WinePrefixRegistry::~WinePrefixRegistry() = default;
 
 const wine::Prefix& WinePrefixRegistry::prefix() const { return *m_state->prefix; }
+
+void WinePrefixRegistry::Preload() {
+    // Only the whole file is read ahead; a hive already read stays as it is.
+    if (m_state->scope != ReadScope::Whole || m_state->preload || m_state->hives[State::kMachine].loaded ||
+        m_state->hives[State::kUser].loaded)
+        return;
+    m_state->preload = std::make_unique<wine::HivePreload>(m_state->hives[State::kMachine].path,
+                                                           m_state->hives[State::kUser].path);
+}
 
 long WinePrefixRegistry::open_key_ex(RegHandle root, TextView subkey, std::uint32_t options,
                                      std::uint32_t access, RegHandle* result) {

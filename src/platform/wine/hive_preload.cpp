@@ -1,0 +1,67 @@
+// HivePreload: the two hives read and parsed on a thread of their own.
+#include "platform/wine/hive_preload.h"
+
+#include <utility>
+
+namespace ssr::wine {
+
+namespace {
+
+std::optional<PreloadedHive> ReadAndParse(const std::filesystem::path& path, Architecture known, bool& missing) {
+    HiveRead read = ReadHiveFile(path);
+    missing = read.error == IoError::NotFound;
+    if (read.error != IoError::None) return std::nullopt;
+    std::unique_ptr<RegFile> file = RegFile::Parse(std::move(read.bytes), known);
+    if (!file) return std::nullopt;
+    return PreloadedHive{read.identity, std::move(file)};
+}
+
+}  // namespace
+
+HivePreload::HivePreload(std::filesystem::path machine, std::filesystem::path user) {
+    for (int h = 0; h < 2; ++h) m_results[h] = m_promised[h].get_future();
+    try {
+        m_thread = std::thread(&HivePreload::Run, this, std::move(machine), std::move(user));
+    } catch (...) {
+        // No thread to be had: each hive is read where it is first used.
+        for (auto& promised : m_promised) promised.set_value(std::nullopt);
+    }
+}
+
+HivePreload::~HivePreload() {
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void HivePreload::Run(std::filesystem::path machine, std::filesystem::path user) {
+    int h = 0;
+    try {
+        bool missing = false;
+        std::optional<PreloadedHive> read = ReadAndParse(machine, Architecture::Unknown, missing);
+        // The architecture as the store settles it: the "#arch=" line, none
+        // meaning a 32-bit prefix, no system.reg meaning a 64-bit one. A
+        // system.reg that could not be read leaves user.reg to the store,
+        // which reads them in that order.
+        std::optional<Architecture> known;
+        if (read) {
+            const Architecture arch = read->file->architecture();
+            known = arch == Architecture::Unknown ? Architecture::Win32 : arch;
+        } else if (missing) {
+            known = Architecture::Win64;
+        }
+        m_promised[h].set_value(std::move(read));
+        ++h;
+        std::optional<PreloadedHive> user_read = known ? ReadAndParse(user, *known, missing) : std::nullopt;
+        m_promised[h].set_value(std::move(user_read));
+        ++h;
+    } catch (...) {
+        // Out of memory, most likely: the store tries again itself.
+        for (; h < 2; ++h) m_promised[h].set_value(std::nullopt);
+    }
+}
+
+std::optional<PreloadedHive> HivePreload::Take(int hive) {
+    if (hive < 0 || hive > 1 || !m_results[hive].valid()) return std::nullopt;
+    return m_results[hive].get();
+}
+
+}  // namespace ssr::wine
