@@ -355,6 +355,27 @@ const std::vector<RegValue>& RegFile::Values(Node* node) {
     return *node->values;
 }
 
+void RegFile::NoteValueLines(const Node* node) {
+    m_lookups.lines_node = node;
+    auto& lines = m_lookups.lines;
+    lines.clear();
+    const std::string_view all = m_bytes.view();
+    for (const std::uint32_t s : node->sections) {
+        const Section& section = m_sections[s];
+        LineCursor cursor(all, section.body, section.end, m_nul);
+        Line line;
+        while (cursor.Next(line)) {
+            const std::string_view text = SkipSpace(line.text);
+            if (text.empty() || (text[0] != '"' && text[0] != '@')) continue;
+            lines.push_back({static_cast<std::uint32_t>(text.data() - all.data()), static_cast<std::uint32_t>(text.size()),
+                             static_cast<std::uint32_t>(cursor.pos()), section.end});
+            // Its continuation lines are its data, whatever they look like.
+            if (section.continued && IsHexValueLine(text) && text.find('\\') != std::string_view::npos)
+                static_cast<void>(ParseValue(text, cursor, nullptr));
+        }
+    }
+}
+
 const RegValue* RegFile::FindValue(Node* node, TextView name) {
     if (node->values) {
         for (const RegValue& v : *node->values)
@@ -376,45 +397,39 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) {
         spelling->plain = PlainSpelling(name, spelling->bytes);
     }
     const std::string_view plain = spelling->plain ? std::string_view(spelling->bytes) : std::string_view();
-    for (const std::uint32_t s : node->sections) {
-        const Section& section = m_sections[s];
-        LineCursor cursor(m_bytes.view(), section.body, section.end, m_nul);
-        Line line;
-        while (cursor.Next(line)) {
-            const std::string_view text = SkipSpace(line.text);
-            if (text.empty() || (text[0] != '"' && text[0] != '@')) continue;
-            // Most value lines name another value from their first letter on,
-            // which settles it without a call.
-            const auto first = static_cast<unsigned char>(text.size() > 1 ? text[1] : '"');
-            const bool other = text[0] == '"' && !name.empty() && first < 0x80 && first != '\\' && first != '"' &&
-                               lower[first] != lower[name[0]];
-            if (other) {
-                if (section.continued && IsHexValueLine(text) && text.find('\\') != std::string_view::npos)
-                    static_cast<void>(ParseValue(text, cursor, nullptr));  // skip its continuation lines
-                continue;
-            }
-            // Filled only when the name had to be decoded: a plain one is its own bytes.
-            m_lookups.name_scratch.clear();
-            const std::size_t name_end = ValueNameEnd(text, name, plain, lower, m_lookups.name_scratch);
-            if (name_end != 0 && name.size() <= kLongestValueName) {
-                // A later line for the same name replaces an earlier one.
-                if (ParseValueData(text, name_end, cursor, &m_lookups.scratch)) {
-                    Text& spelt = m_lookups.scratch.name;
-                    if (!m_lookups.name_scratch.empty()) {
-                        spelt.swap(m_lookups.name_scratch);
-                    } else {
-                        spelt.resize(text[0] == '@' ? 0 : name.size());
-                        WidenAscii(text.data() + 1, spelt.size(), spelt.data());
-                    }
-                    m_lookups.value.name.swap(m_lookups.scratch.name);
-                    m_lookups.value.data.swap(m_lookups.scratch.data);
-                    m_lookups.value.type = m_lookups.scratch.type;
-                    m_lookups.value_found = true;
-                }
-            } else if (section.continued && IsHexValueLine(text) && text.find('\\') != std::string_view::npos) {
-                static_cast<void>(ParseValue(text, cursor, nullptr));  // skip its continuation lines
-            }
+    if (m_lookups.lines_node != node) NoteValueLines(node);
+    // A later line for the same name replaces an earlier one: the last line
+    // that names the value and makes one is the value, so the lines are
+    // read from the last, and only that one is decoded.
+    const char* const bytes = m_bytes.view().data();
+    const auto& lines = m_lookups.lines;
+    for (std::size_t k = lines.size(); k-- > 0;) {
+        const Lookups::ValueLine& at = lines[k];
+        const std::string_view text(bytes + at.at, at.size);
+        // Most value lines name another value from their first letter on,
+        // which settles it without a call.
+        const auto first = static_cast<unsigned char>(text.size() > 1 ? text[1] : '"');
+        if (text[0] == '"' && !name.empty() && first < 0x80 && first != '\\' && first != '"' &&
+            lower[first] != lower[name[0]])
+            continue;
+        // Filled only when the name had to be decoded: a plain one is its own bytes.
+        m_lookups.name_scratch.clear();
+        const std::size_t name_end = ValueNameEnd(text, name, plain, lower, m_lookups.name_scratch);
+        if (name_end == 0 || name.size() > kLongestValueName) continue;
+        LineCursor cursor(m_bytes.view(), at.next, at.end, m_nul);
+        if (!ParseValueData(text, name_end, cursor, &m_lookups.scratch)) continue;
+        Text& spelt = m_lookups.scratch.name;
+        if (!m_lookups.name_scratch.empty()) {
+            spelt.swap(m_lookups.name_scratch);
+        } else {
+            spelt.resize(text[0] == '@' ? 0 : name.size());
+            WidenAscii(text.data() + 1, spelt.size(), spelt.data());
         }
+        m_lookups.value.name.swap(m_lookups.scratch.name);
+        m_lookups.value.data.swap(m_lookups.scratch.data);
+        m_lookups.value.type = m_lookups.scratch.type;
+        m_lookups.value_found = true;
+        break;
     }
     return m_lookups.value_found ? &m_lookups.value : nullptr;
 }

@@ -225,12 +225,26 @@ private:
         };
         Spelling spellings[2];
         std::size_t spelling_next = 0;
+        // The value lines of the key asked last, so that the next name asked
+        // of it (the listing asks each entry for a few) needs no new pass
+        // over its sections. Offsets into the bytes: where the line's text
+        // starts after its spaces, its size, the next line and the end of
+        // its section (where data running over lines must stop).
+        struct ValueLine {
+            std::uint32_t at;
+            std::uint32_t size;
+            std::uint32_t next;
+            std::uint32_t end;
+        };
+        const Node* lines_node = nullptr;
+        std::vector<ValueLine> lines;
         void Forget() {
             find_base = nullptr;
             find_parent = nullptr;
             hint_parent = nullptr;
             hint = 0;
             value_node = nullptr;
+            lines_node = nullptr;
         }
     };
 
@@ -239,6 +253,7 @@ private:
     Node* NewNode(Node* parent, TextView name);
     Node* Child(Node* parent, TextView name);  // found or made
     void LoadValues(Node* node);
+    void NoteValueLines(const Node* node);
 
     HiveBytes m_bytes;
     std::vector<Node*> m_staged;

@@ -289,19 +289,36 @@ std::optional<std::size_t> UnescapeInto(std::string_view s, char end_char, char1
             constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
             const std::uint64_t stops = kOnes * stop;
             const std::uint64_t slashes = kOnes * static_cast<unsigned char>('\\');
+            bool ended = false;
             while (i + 8 <= size) {
                 std::uint64_t word;
                 std::memcpy(&word, bytes + i, 8);
                 const std::uint64_t x = word ^ stops;
                 const std::uint64_t y = word ^ slashes;
                 const std::uint64_t ends = (((x - kOnes) & ~x) | ((y - kOnes) & ~y) | word) & kHigh;
-                WidenLatin1(bytes + i, 8, w);
+                WidenEight(bytes + i, w);
                 // Only bytes after one that ends the run can be marked by
                 // mistake, so the lowest mark is exact.
                 const std::size_t plain = ends == 0 ? 8 : static_cast<std::size_t>(std::countr_zero(ends)) / 8;
                 i += plain;
                 w += plain;
-                if (plain < 8) break;
+                if ((ended = plain < 8)) break;
+            }
+            // The last few bytes of a text of eight or more are read as the
+            // eight that end it, shifted down, rather than one at a time.
+            if (!ended && i < size && size >= 8) {
+                const std::size_t left = size - i;
+                std::uint64_t word;
+                std::memcpy(&word, bytes + size - 8, 8);
+                word >>= (8 - left) * 8;
+                const std::uint64_t x = word ^ stops;
+                const std::uint64_t y = word ^ slashes;
+                const std::uint64_t ends =
+                    ((((x - kOnes) & ~x) | ((y - kOnes) & ~y) | word) & kHigh) | (0x80ULL << (left * 8));
+                const auto plain = static_cast<std::size_t>(std::countr_zero(ends)) / 8;
+                WidenLatin1(bytes + i, plain, w);
+                i += plain;
+                w += plain;
             }
         }
         while (i < size && bytes[i] != stop && bytes[i] != '\\' && bytes[i] < 0x80) *w++ = bytes[i++];
