@@ -362,6 +362,18 @@ void RegFile::NoteValueLines(const Node* node) {
     const std::string_view all = m_bytes.view();
     for (const std::uint32_t s : node->sections) {
         const Section& section = m_sections[s];
+        // Where no data runs over lines and no NUL cuts one, a line is what
+        // lies between two line feeds: they are all found in one pass.
+        if (!section.continued && m_nul == NulBytes::Absent) {
+            ForEachLine(all, section.body, section.end, [&](std::size_t begin, std::string_view text) {
+                text = SkipSpace(text);
+                if (!text.empty() && (text[0] == '"' || text[0] == '@'))
+                    lines.push_back({static_cast<std::uint32_t>(text.data() - all.data()),
+                                     static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(begin),
+                                     section.end});
+            });
+            continue;
+        }
         LineCursor cursor(all, section.body, section.end, m_nul);
         Line line;
         while (cursor.Next(line)) {
