@@ -90,12 +90,81 @@ INSTANTIATE_TEST_SUITE_P(
         ValueRow{"rejected data leaves an empty REG_NONE", R"("A"=bogus:1)", u"A", 0, Bytes{}},
         ValueRow{"rejected data replaces an earlier line", "\"A\"=\"1\"\n\"a\"=hex:zz", u"A", 0, Bytes{}},
         ValueRow{"any white space around the equals sign", "\"A\"\v=\f\"x\"", u"A", 1, WideBytes(u"x")},
-        ValueRow{"later line wins, first spelling stays", "\"Name\"=\"1\"\n\"NAME\"=dword:2", u"name", 4, Dword(2)}),
+        ValueRow{"later line wins, first spelling stays", "\"Name\"=\"1\"\n\"NAME\"=dword:2", u"name", 4, Dword(2)},
+        ValueRow{"long text ending in escapes", R"("S"="0123456789\\a\"")", u"S", 1, WideBytes(u"0123456789\\a\"")},
+        ValueRow{"long text ending in UTF-8", "\"S\"=\"0123456789\xc3\x91\"", u"S", 1, WideBytes(u"0123456789\u00d1")},
+        ValueRow{"text of eight bytes", R"("S"="01234567")", u"S", 1, WideBytes(u"01234567")}),
     [](const auto& info) {
         std::string name;
         for (const char c : std::string(info.param.label)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
         return name;
     });
+
+struct AskedRow {
+    const char* label;
+    std::string sections;     // after the header; key K is asked
+    std::vector<Text> names;  // asked one after another, then again from the last
+    friend void PrintTo(const AskedRow& row, std::ostream* out) { *out << row.label; }
+};
+
+class ValuesAskedInTurn : public ::testing::TestWithParam<AskedRow> {};
+
+// The names asked of a key one after another are answered from one pass
+// over its lines: each answer is what decoding all its values gives.
+TEST_P(ValuesAskedInTurn, AnswerAsTheWholeKeyDecoded) {
+    const AskedRow& row = GetParam();
+    for (const bool crlf : {false, true}) {
+        std::string text = kHeader + row.sections;
+        if (crlf) {
+            std::string converted;
+            for (const char c : text) converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
+            text = converted;
+        }
+        const auto whole = RegFile::Parse(text);
+        const auto asked = RegFile::Parse(text);
+        ASSERT_TRUE(whole && asked);
+        auto* all_of_k = whole->Find(whole->root(), u"K");
+        auto* k = asked->Find(asked->root(), u"K");
+        ASSERT_TRUE(all_of_k && k) << row.label;
+        const auto& values = whole->Values(all_of_k);
+        std::vector<Text> order = row.names;
+        order.insert(order.end(), row.names.rbegin(), row.names.rend());
+        for (const Text& name : order) {
+            const RegValue* expected = nullptr;
+            for (const RegValue& v : values)
+                if (CompareNames(v.name, name) == 0) expected = &v;
+            const RegValue* found = asked->FindValue(k, name);
+            const std::string where = std::string(row.label) + (crlf ? " (CR LF)" : "");
+            ASSERT_EQ(found != nullptr, expected != nullptr) << where;
+            if (!found) continue;
+            EXPECT_EQ(found->type, expected->type) << where;
+            EXPECT_EQ(found->data, expected->data) << where;
+            EXPECT_EQ(CompareNames(found->name, name), 0) << where;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, ValuesAskedInTurn,
+    ::testing::Values(
+        AskedRow{"NamesInAnotherCase", "\n[K] 0\n\"DisplayName\"=\"a\"\n\"UninstallString\"=\"b\"\n",
+                 {u"displayname", u"UNINSTALLSTRING", u"Missing"}},
+        AskedRow{"EscapeInAName", "\n[K] 0\n\"Display\\x4eame\"=\"a\"\n\"\\x55ninstallString\"=\"b\"\n",
+                 {u"DisplayName", u"UninstallString"}},
+        AskedRow{"DuplicateValueLastWins", "\n[K] 0\n\"A\"=\"1\"\n\"B\"=\"2\"\n\"a\"=dword:3\n\"A\"=bogus\n\"A\" no value\n\"C\"=\"4\"\n",
+                 {u"B", u"A", u"C"}},
+        AskedRow{"ValueLineAfterHexContinuation",
+                 "\n[K] 0\n\"H\"=hex:01,\\\n  02,\\\n  03\n\"A\"=\"after\"\n\"G\"=hex:04,\\\n\"A\"=\"swallowed\"\n",
+                 {u"A", u"H", u"G"}},
+        AskedRow{"KeyWithNoValues", "\n[K] 0\n#time=1\n\n[K\\\\Sub] 0\n\"A\"=\"1\"\n", {u"A", u""}},
+        AskedRow{"LastLineWithoutNewline", "\n[K] 0\n\"A\"=\"1\"\n\"B\"=\"a text longer than sixteen bytes\"", {u"B", u"A"}},
+        AskedRow{"ShortLastSection", "\n[K] 0\n@=\"1\"", {u"", u"A"}},
+        AskedRow{"KeyInTwoSections", "\n[K] 0\n\"A\"=\"1\"\n\n[L] 0\n\"A\"=\"x\"\n\n[K] 0\n\"B\"=\"2\"\n\"a\"=\"3\"\n",
+                 {u"A", u"B"}},
+        AskedRow{"IndentedLinesAndLongSection",
+                 "\n[K] 0\n  \"A\"=\"" + std::string(40, 'x') + "\"\n\t\"B\"=\"" + std::string(70, 'y') + "\"\n",
+                 {u"A", u"B"}}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 struct MalformedRow {
     const char* label;
