@@ -258,6 +258,25 @@ RegFile::Node* ChildNamed(RegFile::Node* node, TextView part) {
     return *at;
 }
 
+// Where the last separator before `end` is, or npos. A path asked for is
+// mostly one long name with no separator at all: four units are ruled out
+// at a time.
+std::size_t LastSeparator(TextView path, std::size_t end) {
+    constexpr std::uint64_t kOnes = 0x0001000100010001ULL;
+    constexpr std::uint64_t kHigh = 0x8000800080008000ULL;
+    constexpr std::uint64_t kSeparators = kOnes * u'\\';
+    std::size_t i = end;
+    for (; i >= 4; i -= 4) {
+        std::uint64_t word;
+        std::memcpy(&word, path.data() + i - 4, sizeof word);
+        const std::uint64_t x = word ^ kSeparators;
+        if (((x - kOnes) & ~x & kHigh) != 0) break;  // one of the four is a separator
+    }
+    for (; i > 0; --i)
+        if (path[i - 1] == u'\\') return i - 1;
+    return TextView::npos;
+}
+
 RegFile::Node* Walk(RegFile::Node* node, TextView path) {
     std::size_t start = 0;
     while (node && start < path.size()) {
@@ -277,7 +296,7 @@ RegFile::Node* RegFile::Find(Node* base, TextView path) {
     std::size_t last = path.size();
     while (last > 0 && path[last - 1] == u'\\') --last;
     if (last == 0) return base;
-    const std::size_t cut = path.rfind(u'\\', last - 1);
+    const std::size_t cut = LastSeparator(path, last);
     Node* parent = base;
     if (cut != TextView::npos) {
         const TextView prefix = path.substr(0, cut);
