@@ -302,7 +302,16 @@ std::optional<std::size_t> UnescapeInto(std::string_view s, char end_char, char1
                 const std::size_t plain = ends == 0 ? 8 : static_cast<std::size_t>(std::countr_zero(ends)) / 8;
                 i += plain;
                 w += plain;
-                if ((ended = plain < 8)) break;
+                if (plain == 8) continue;
+                // The escapes paths and commands are full of stand for the
+                // byte after them, and need not leave the run.
+                if (bytes[i] == '\\' && i + 1 < size && (bytes[i + 1] == '\\' || bytes[i + 1] == '"')) {
+                    *w++ = bytes[i + 1];
+                    i += 2;
+                    continue;
+                }
+                ended = true;
+                break;
             }
             // The last few bytes of a text of eight or more are read as the
             // eight that end it, shifted down, rather than one at a time.
