@@ -24,30 +24,14 @@ void Blank(Text& buffer) {
 
 // A 1-based position of `piece` in `text`, 0 when absent, held in 16 bits.
 std::int16_t PositionOf(TextView text, TextView piece) {
-    const std::size_t found = text.find(piece);
+    const std::size_t found = Find(text, piece);
     if (found == TextView::npos) return 0;
     if (found + 1 > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max())) throw Failure(kOverflow);
     return static_cast<std::int16_t>(found + 1);
 }
 
-// Whether `text` lower-cased contains `piece` (ASCII, in lower case),
-// compared unit by unit instead of lower-casing a copy first. A unit
-// beyond ASCII can still lower to an ASCII letter (KELVIN SIGN to "k"); a
-// surrogate pair never lowers to one.
-bool ContainsLowered(TextView text, TextView piece) {
-    if (piece.empty()) return true;
-    for (std::size_t i = 0; i + piece.size() <= text.size(); ++i) {
-        // An ASCII unit that is not the first letter in either case settles it at once.
-        if (text[i] < 0x80 && (text[i] | 0x20) != piece[0]) continue;
-        std::size_t k = 0;
-        while (k < piece.size() && LowerCaseUnit(text[i + k]) == piece[k]) ++k;
-        if (k == piece.size()) return true;
-    }
-    return false;
-}
-
 void ReplaceAll(Text& text, TextView from, TextView to) {
-    for (std::size_t at = text.find(from); at != Text::npos; at = text.find(from, at + to.size()))
+    for (std::size_t at = Find(text, from); at != Text::npos; at = Find(text, from, at + to.size()))
         text.replace(at, from.size(), to);
 }
 
@@ -137,7 +121,7 @@ StepTable ListingSteps(ListingRun& r) {
         {184, [&r] {
              return ContainsLowered(r.working_copy, u"msiexec.exe") ? Next::Jump(216) : Next::Advance();
          }},
-        {186, [&r] { std::erase(r.working_copy, u'"'); return Next::Advance(); }},
+        {186, [&r] { EraseUnit(r.working_copy, u'"'); return Next::Advance(); }},
         {190, [&r] { LowerCaseInPlace(r.working_copy); return Next::Advance(); }},
         {192, [&r] { ReplaceAll(r.working_copy, u"rundll32.exe", u"rundll32"); return Next::Advance(); }},
         {196, [&r] { r.extension_position = PositionOf(r.working_copy, u".exe"); return Next::Advance(); }},

@@ -2,9 +2,7 @@
 #include "catalogue/reg.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 
 #include "catalogue/target_verdict.h"
 #include "platform/desktop.h"
@@ -16,32 +14,12 @@ namespace {
 // Positions of the first zero are held in a signed 16-bit counter.
 constexpr std::size_t kMaxPosition = 32767;
 
-// Where the first zero unit of `text` is, or npos. A text read from the
-// registry ends with its zero: four units are tested at a time.
-std::size_t FirstZero(TextView text) {
-    std::size_t i = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        constexpr std::uint64_t kOnes = 0x0001000100010001ULL;
-        constexpr std::uint64_t kHigh = 0x8000800080008000ULL;
-        for (; i + 4 <= text.size(); i += 4) {
-            std::uint64_t word;
-            std::memcpy(&word, text.data() + i, sizeof word);
-            // Only lanes above a zero one can be marked by mistake: the lowest mark is exact.
-            if (const std::uint64_t zero = (word - kOnes) & ~word & kHigh)
-                return i + static_cast<std::size_t>(std::countr_zero(zero)) / 16;
-        }
-    }
-    for (; i < text.size(); ++i)
-        if (text[i] == 0) return i;
-    return TextView::npos;
-}
-
 // The text that fills `size` bytes of a buffer of blank characters, cut
 // before its first zero: an odd last byte is a character of its own.
 void CutText(Text& text, std::uint32_t size) {
     text.resize((static_cast<std::size_t>(size) + 1) / 2);
     if (size % 2 != 0) text.back() = static_cast<char16_t>(text.back() & 0x00ff);
-    const std::size_t zero = FirstZero(text);
+    const std::size_t zero = Find(text, u'\0');
     if (zero == Text::npos) return;
     if (zero + 1 > kMaxPosition) throw Failure(kOverflow);
     text.resize(zero);

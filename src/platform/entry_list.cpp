@@ -2,7 +2,6 @@
 #include "platform/entry_list.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -54,48 +53,7 @@ void CheckSubItemIndex(int k) {
     if (k < 1 || k > kSubItemCount) throw Failure(kIndexOutOfBounds);
 }
 
-// Texts are converted four units at a time: filling 30,000 rows passes
-// every character through these.
-static_assert(std::endian::native == std::endian::little, "four units are packed in memory order");
-
-std::uint64_t Load64(const void* at) {
-    std::uint64_t x;
-    std::memcpy(&x, at, 8);
-    return x;
-}
-
-// Four UTF-16 units below 0x100 as four bytes.
-std::uint32_t Narrow4(std::uint64_t units) {
-    units = (units | (units >> 8)) & 0x0000FFFF0000FFFFULL;
-    return static_cast<std::uint32_t>(units | (units >> 16));
-}
-
 RowText Piece(TextView text) { return RowText{text.data(), text.size(), true}; }
-
-// `text` a byte a unit at `out`, telling on the way whether every unit fits
-// in Latin-1; when one does not, what was written is of no use.
-bool NarrowInto(char* out, TextView text) {
-    std::uint64_t all = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        const std::uint64_t low = Load64(text.data() + i);
-        const std::uint64_t high = Load64(text.data() + i + 4);
-        all |= low | high;
-        const std::uint64_t bytes = Narrow4(low) | (std::uint64_t{Narrow4(high)} << 32);
-        std::memcpy(out + i, &bytes, 8);
-    }
-    for (; i + 4 <= text.size(); i += 4) {
-        const std::uint64_t units = Load64(text.data() + i);
-        all |= units;
-        const std::uint32_t bytes = Narrow4(units);
-        std::memcpy(out + i, &bytes, 4);
-    }
-    for (; i < text.size(); ++i) {
-        all |= text[i];
-        out[i] = static_cast<char>(static_cast<unsigned char>(text[i]));
-    }
-    return (all & 0xFF00FF00FF00FF00ULL) == 0;
-}
 
 // A stored text back into `out`, reusing its room.
 void AssignTo(Text& out, const RowText& text) {
@@ -283,7 +241,7 @@ void EntryList::Close() const {
     char* out = block->Data();
     bool narrow = true;
     for (const TextView field : fields) {
-        if (!NarrowInto(out, field)) {
+        if (!NarrowLatin1(field.data(), field.size(), reinterpret_cast<unsigned char*>(out))) {
             narrow = false;
             break;
         }

@@ -2,7 +2,9 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 
 #include "platform/lower_case_table.inc"
@@ -13,6 +15,71 @@ namespace {
 
 constexpr bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 constexpr bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Eight units side by side: searching and lower-casing a command looks at a
+// stretch at once instead of unit by unit. One vector register where the
+// machine has them (every x86-64 does), plain words elsewhere.
+using Units8 = std::uint16_t __attribute__((vector_size(16)));
+using Words2 = std::uint64_t __attribute__((vector_size(16)));
+constexpr std::size_t kLanes = 8;
+
+inline Units8 Load8(const char16_t* at) {
+    Units8 units;
+    std::memcpy(&units, at, sizeof units);
+    return units;
+}
+inline void Store8(char16_t* at, Units8 units) { std::memcpy(at, &units, sizeof units); }
+inline Units8 Spread(char16_t unit) { return Units8{} + static_cast<std::uint16_t>(unit); }
+
+// A comparison of eight lanes (each all ones or all zeros) as two words.
+template <class Lanes>
+inline Words2 Bits(Lanes lanes) {
+    return std::bit_cast<Words2>(lanes);
+}
+template <class Lanes>
+inline bool Any(Lanes lanes) {
+    const Words2 words = Bits(lanes);
+    return (words[0] | words[1]) != 0;
+}
+
+// The first lane, in order, that a comparison holds in and `confirm`
+// accepts, or kLanes.
+template <class Confirm>
+inline std::size_t FirstLane(Words2 words, Confirm confirm) {
+    for (std::size_t half = 0; half < 2; ++half) {
+        for (std::uint64_t bits = words[half] & 0x0001000100010001ULL; bits != 0; bits &= bits - 1) {
+            const std::size_t lane = half * 4 + static_cast<std::size_t>(std::countr_zero(bits)) / 16;
+            if (confirm(lane)) return lane;
+        }
+    }
+    return kLanes;
+}
+
+// The first position from `from` on where `candidates(at)` (eight lanes for
+// the eight positions from `at`) holds and `confirm(position)` accepts, up
+// to position `last`, or npos. A stretch shorter than eight positions goes
+// unit by unit through `confirm` alone; the final eight positions overlap
+// the eight before instead of leaving a tail (a position seen twice was
+// refused the first time).
+template <class Candidates, class Confirm>
+std::size_t Scan(std::size_t from, std::size_t last, Candidates candidates, Confirm confirm) {
+    if (from > last) return TextView::npos;
+    if (last - from + 1 < kLanes) {
+        for (std::size_t at = from; at <= last; ++at)
+            if (confirm(at)) return at;
+        return TextView::npos;
+    }
+    const std::size_t final_start = last + 1 - kLanes;
+    for (std::size_t at = from;; at += kLanes) {
+        if (at > final_start) at = final_start;
+        const Words2 words = Bits(candidates(at));
+        if ((words[0] | words[1]) != 0) {
+            const std::size_t lane = FirstLane(words, [&](std::size_t k) { return confirm(at + k); });
+            if (lane != kLanes) return at + lane;
+        }
+        if (at == final_start) return TextView::npos;
+    }
+}
 
 inline char16_t LowerInPlane(char16_t c) {
     using namespace lower_case_table;
@@ -43,6 +110,16 @@ inline char32_t CodePointAt(TextView text, std::size_t i, std::size_t& units) {
 }
 
 }  // namespace
+
+std::size_t Find(TextView text, char16_t unit, std::size_t from) {
+    if (text.empty()) return TextView::npos;
+    const char16_t* p = text.data();
+    const Units8 wanted = Spread(unit);
+    return Scan(
+        from, text.size() - 1, [&](std::size_t at) { return Load8(p + at) == wanted; },
+        [&](std::size_t at) { return p[at] == unit; });
+}
+
 
 char16_t LowerCaseUnitBeyondAscii(char16_t c) { return LowerInPlane(c); }
 
@@ -89,19 +166,19 @@ void LowerCaseInPlace(Text& out) {
     char16_t* p = out.data();
     const std::size_t n = out.size();
     // Commands and names are mostly ASCII: that path needs neither the table
-    // nor a branch on the letter (written as a select, it compiles to a
-    // conditional move; upper and lower case mix unpredictably).
-    // Eight units at a time, in loops of a fixed length the compiler turns
-    // into vector instructions; the first unit beyond ASCII hands the rest
-    // over to the table.
+    // nor a branch on the letter, eight units at a time. The last eight may
+    // overlap the eight before, as lowering ASCII twice changes nothing; the
+    // first unit beyond ASCII hands the rest over to the table.
     std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        char16_t beyond_ascii = 0;
-        for (std::size_t k = 0; k < 8; ++k) beyond_ascii |= static_cast<char16_t>(p[i + k] & 0xFF80);
-        if (beyond_ascii != 0) break;
-        for (std::size_t k = 0; k < 8; ++k) {
-            const char16_t c = p[i + k];
-            p[i + k] = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+    if (n >= kLanes) {
+        const Units8 beyond_ascii = Spread(0xFF80), upper_first = Spread(u'A'), upper_last = Spread(u'Z');
+        for (;; i += kLanes) {
+            if (i > n - kLanes) i = n - kLanes;
+            Units8 units = Load8(p + i);
+            if (Any((units & beyond_ascii) != 0)) break;
+            units += Units8((units >= upper_first) & (units <= upper_last)) & Spread(0x20);
+            Store8(p + i, units);
+            if (i == n - kLanes) return;
         }
     }
     for (; i < n && p[i] < 0x80; ++i) {
@@ -125,7 +202,83 @@ bool EqualsIgnoringCase(TextView a, TextView b) {
     return true;
 }
 
-bool Contains(TextView text, TextView piece) { return text.find(piece) != TextView::npos; }
+bool NarrowLatin1(const char16_t* __restrict from, std::size_t count, unsigned char* __restrict to) {
+    using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
+    Units8 all{};
+    std::size_t i = 0;
+    for (; i + 2 * kLanes <= count; i += 2 * kLanes) {
+        const Units8 low = Load8(from + i);
+        const Units8 high = Load8(from + i + kLanes);
+        all |= low | high;
+        // The low byte of each unit, in order (one pack instruction where there is one).
+        const Bytes16 bytes = __builtin_shufflevector(Bytes16(low), Bytes16(high), 0, 2, 4, 6, 8, 10, 12, 14, 16, 18,
+                                                      20, 22, 24, 26, 28, 30);
+        std::memcpy(to + i, &bytes, sizeof bytes);
+    }
+    char16_t rest = 0;
+    for (; i < count; ++i) {
+        rest |= from[i];
+        to[i] = static_cast<unsigned char>(from[i]);
+    }
+    return !Any((all & Spread(0xFF00)) != 0) && rest < 0x100;
+}
+
+bool Contains(TextView text, TextView piece) { return Find(text, piece) != TextView::npos; }
+
+std::size_t Find(TextView text, TextView piece, std::size_t from) {
+    const std::size_t n = piece.size();
+    if (from > text.size()) return TextView::npos;
+    if (n == 0) return from;
+    if (text.size() - from < n) return TextView::npos;
+    const char16_t* p = text.data();
+    // Only where the first and the last unit both agree is the piece compared whole.
+    const Units8 first = Spread(piece.front());
+    const Units8 end = Spread(piece.back());
+    return Scan(
+        from, text.size() - n,
+        [&](std::size_t at) { return (Load8(p + at) == first) & (Load8(p + at + n - 1) == end); },
+        [&](std::size_t at) { return std::memcmp(p + at, piece.data(), n * sizeof(char16_t)) == 0; });
+}
+
+bool ContainsLowered(TextView text, TextView piece) {
+    const std::size_t n = piece.size();
+    if (n == 0) return true;
+    if (text.size() < n) return false;
+    const char16_t* p = text.data();
+    // A unit lowers to an ASCII letter only if it is that letter in either
+    // case or lies beyond ASCII; setting the case bit on both sides covers
+    // the ASCII units that are not letters too.
+    const Units8 case_bit = Spread(0x20), beyond_ascii = Spread(0xFF80);
+    const Units8 first = Spread(static_cast<char16_t>(piece.front() | 0x20));
+    const Units8 end = Spread(static_cast<char16_t>(piece.back() | 0x20));
+    const auto may_lower_to = [&](Units8 units, Units8 lower) {
+        return ((units | case_bit) == lower) | ((units & beyond_ascii) != 0);
+    };
+    return Scan(
+               0, text.size() - n,
+               [&](std::size_t at) { return may_lower_to(Load8(p + at), first) & may_lower_to(Load8(p + at + n - 1), end); },
+               [&](std::size_t at) {
+                   for (std::size_t k = 0; k < n; ++k)
+                       if (LowerCaseUnit(p[at + k]) != piece[k]) return false;
+                   return true;
+               }) != TextView::npos;
+}
+
+void EraseUnit(Text& text, char16_t unit) {
+    std::size_t found = Find(text, unit, 0);
+    if (found == TextView::npos) return;
+    // Each stretch between two of them moves down once.
+    char16_t* p = text.data();
+    std::size_t kept = found;
+    while (found != TextView::npos) {
+        const std::size_t start = found + 1;
+        found = Find(text, unit, start);
+        const std::size_t end = found == TextView::npos ? text.size() : found;
+        std::memmove(p + kept, p + start, (end - start) * sizeof(char16_t));
+        kept += end - start;
+    }
+    text.resize(kept);
+}
 
 Text DecimalText(long long value) {
     const std::string digits = std::to_string(value);

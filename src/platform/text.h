@@ -36,6 +36,11 @@ inline void WidenLatin1(const unsigned char* __restrict from, std::size_t count,
     for (; k < count; ++k) to[k] = from[k];
 }
 
+// The other way: UTF-16 units to one byte each, sixteen at a time, telling
+// whether every unit fits in Latin-1. When one does not, what was written is
+// of no use.
+[[nodiscard]] bool NarrowLatin1(const char16_t* __restrict from, std::size_t count, unsigned char* __restrict to);
+
 // Lower-cases by the simple lower-case mapping of Unicode (one code point to
 // one code point, no context: "İ" becomes "i", final and medial sigma stay as
 // they are), the same on every system. Letters beyond the Basic Multilingual
@@ -66,6 +71,16 @@ struct UnicodeVersion {
 [[nodiscard]] bool EqualsIgnoringCase(TextView a, TextView b);
 
 [[nodiscard]] bool Contains(TextView text, TextView piece);
+// The first position of `piece` in `text` at or after `from`, or npos, as
+// TextView::find answers; eight positions are looked at together.
+[[nodiscard]] std::size_t Find(TextView text, TextView piece, std::size_t from = 0);
+[[nodiscard]] std::size_t Find(TextView text, char16_t unit, std::size_t from = 0);
+// Whether `text`, each unit lower-cased on its own (LowerCaseUnit), contains
+// `piece`, which is ASCII in lower case. A unit beyond ASCII can still lower
+// to an ASCII letter (KELVIN SIGN to "k"); half a surrogate pair never does.
+[[nodiscard]] bool ContainsLowered(TextView text, TextView piece);
+// Removes every `unit` from `text`; a text without one is left untouched.
+void EraseUnit(Text& text, char16_t unit);
 
 // Decimal digits without sign padding: "106".
 [[nodiscard]] Text DecimalText(long long value);

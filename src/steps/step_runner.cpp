@@ -1,8 +1,9 @@
 // Running a handler's labelled steps under the one rule: report a failure and go on.
 #include "steps/step_runner.h"
 
+#include <algorithm>
 #include <exception>
-#include <unordered_map>
+#include <vector>
 
 #include "platform/failure.h"
 #include "steps/error_report.h"
@@ -28,27 +29,41 @@ Text DescribeCurrentFailure() {
 }  // namespace
 
 void RunSteps(Desktop& desktop, TextView location, const StepTable& steps) noexcept {
-    std::unordered_map<int, std::size_t> row_of_label;
-    for (std::size_t i = steps.size(); i-- > 0;) {
-        row_of_label[steps[i].label] = i;
-        if (steps[i].anchor != 0) row_of_label[steps[i].anchor] = i;
+    const std::size_t count = steps.size();
+    // The row of each label, by the label's distance from the lowest one:
+    // labels are a handful of small numbers, and a loop jumps back to its
+    // head once per record. A label used twice means its first row.
+    int lowest = count != 0 ? steps.front().label : 0;
+    int highest = lowest;
+    const auto take = [&](int label) {
+        lowest = std::min(lowest, label);
+        highest = std::max(highest, label);
+    };
+    for (const Step& step : steps) {
+        take(step.label);
+        if (step.anchor != 0) take(step.anchor);
+    }
+    std::vector<std::size_t> row_of_label(static_cast<std::size_t>(highest - lowest) + 1, count);
+    for (std::size_t i = count; i-- > 0;) {
+        row_of_label[static_cast<std::size_t>(steps[i].label - lowest)] = i;
+        if (steps[i].anchor != 0) row_of_label[static_cast<std::size_t>(steps[i].anchor - lowest)] = i;
     }
 
-    auto follow = [&](std::size_t row, Next next) -> std::size_t {
+    const auto follow = [&](std::size_t row, Next next) -> std::size_t {
         switch (next.kind) {
             case Next::Kind::Advance: return row + 1;
-            case Next::Kind::End: return steps.size();
-            case Next::Kind::Jump: {
-                const auto it = row_of_label.find(next.label);
-                return it == row_of_label.end() ? steps.size() : it->second;
-            }
+            case Next::Kind::End: return count;
+            case Next::Kind::Jump:
+                if (next.label < lowest || next.label > highest) return count;
+                return row_of_label[static_cast<std::size_t>(next.label - lowest)];
         }
-        return steps.size();
+        return count;
     };
 
+    const Step* const table = steps.data();
     std::size_t row = 0;
-    while (row < steps.size()) {
-        const Step& step = steps[row];
+    while (row < count) {
+        const Step& step = table[row];
         Next next;
         try {
             next = step.action();

@@ -130,5 +130,117 @@ INSTANTIATE_TEST_SUITE_P(
                       ExpansionCase{"TrailingPercent", u"%a%%", u"<A>%", true}),
     [](const auto& info) { return std::string(info.param.behaviour); });
 
+// ---- Searching: eight positions at a time, so the rows put pieces at the
+// stretch's edges and in texts shorter than a stretch ----
+
+struct SearchRow {
+    const char* behaviour;
+    Text text;
+    Text piece;
+    std::size_t from;
+    std::size_t found;  // where TextView::find finds it too
+};
+
+void PrintTo(const SearchRow& row, std::ostream* os) { *os << row.behaviour; }
+
+class Searching : public ::testing::TestWithParam<SearchRow> {};
+
+TEST_P(Searching, FindsTheFirstPlaceAsTextViewDoes) {
+    const SearchRow& row = GetParam();
+    EXPECT_EQ(Find(row.text, row.piece, row.from), row.found);
+    EXPECT_EQ(TextView(row.text).find(row.piece, row.from), row.found);
+}
+
+constexpr std::size_t kNone = TextView::npos;
+
+INSTANTIATE_TEST_SUITE_P(
+    Pieces, Searching,
+    ::testing::Values(
+        SearchRow{"PieceAtTheVeryEnd", u"c:\\program files\\vendor\\setup.exe", u".exe", 0, 29},
+        SearchRow{"PieceAcrossTheEdgeOfEightUnits", u"abcdefg.exe and more", u".exe", 0, 7},
+        SearchRow{"PieceInTheLastStretchThatOverlapsTheOneBefore", u"0123456789abcdef.dll", u".dll", 0, 16},
+        SearchRow{"FirstAndLastUnitsAgreeButNotTheMiddle", u"rundll64.exe rundll32.exe", u"rundll32.exe", 0, 13},
+        SearchRow{"TextShorterThanThePiece", u"exe", u".exe", 0, kNone},
+        SearchRow{"EmptyText", u"", u".exe", 0, kNone},
+        SearchRow{"EmptyPieceIsWhereTheSearchStarts", u"abc", u"", 2, 2},
+        SearchRow{"StartPastTheEnd", u"abc", u"c", 4, kNone},
+        SearchRow{"NonAsciiUnitsAroundThePiece", u"\u00DC\u0416\u0416\u0416\u0416\u0416\u0416.exe\u0416\u0416", u".exe", 0, 7},
+        SearchRow{"OnlyFromTheStartOn", u"a.exe b.exe c.exe d.exe e.exe", u".exe", 2, 7},
+        SearchRow{"OneUnitPiece", u"abcdefghijklmnopqrstuvwxyz", u"z", 0, 25},
+        SearchRow{"HalfAPairIsAUnitLikeAnother", u"x\U00010400\U00010401yyyyyyyyyy", Text(u"\xDC01"), 0, 4}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+// Every length and place, against TextView::find and lower-casing a copy.
+TEST(Searching, AgreesWithTheUnitByUnitAnswerWhereverThePieceStands) {
+    for (const TextView piece : {TextView(u"m"), TextView(u".exe"), TextView(u"msiexec.exe")})
+        for (std::size_t length = 0; length <= 27; ++length)
+            for (std::size_t at = 0; at <= length; ++at) {
+                Text text;
+                for (std::size_t i = 0; i < length; ++i) text += static_cast<char16_t>(u'a' + i % 11);
+                text.replace(at, std::min(piece.size(), length - at), LowerCase(piece) == piece ? Text(piece) : Text());
+                Text upper = text;
+                for (char16_t& unit : upper)
+                    if (unit >= u'a' && unit <= u'z') unit = static_cast<char16_t>(unit - 32);
+                const std::size_t expected = TextView(text).find(piece);
+                EXPECT_EQ(Find(text, piece), expected) << "length " << length << ", at " << at;
+                EXPECT_EQ(ContainsLowered(upper, piece), expected != kNone) << "length " << length << ", at " << at;
+            }
+}
+
+struct LoweredRow {
+    const char* behaviour;
+    Text text;
+    Text piece;
+    bool contained;
+};
+
+void PrintTo(const LoweredRow& row, std::ostream* os) { *os << row.behaviour; }
+
+class ContainingLowered : public ::testing::TestWithParam<LoweredRow> {};
+
+TEST_P(ContainingLowered, ComparesEachUnitLowered) {
+    EXPECT_EQ(ContainsLowered(GetParam().text, GetParam().piece), GetParam().contained);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pieces, ContainingLowered,
+    ::testing::Values(
+        LoweredRow{"AnyCaseAtTheVeryEnd", u"\"C:\\WINDOWS\\SYSTEM32\\MsiExec.EXE", u"msiexec.exe", true},
+        LoweredRow{"KelvinSignLowersToK", u"c:\\\u212Aits\\x", u"\\kits", true},
+        LoweredRow{"DottedCapitalILowersToI", u"MS\u0130EXEC.EXE /x", u"msiexec.exe", true},
+        LoweredRow{"NonLetterIsNotTakenForItsCaseBitTwin", u"abc|mdefghijk", u"\\m", false},
+        LoweredRow{"PairNeverLowersToAscii", u"\U00010400\U00010400\U00010400\U00010400\U00010400", u"msiexec.exe", false},
+        LoweredRow{"NonAsciiNextToThePiece", u"\u0416\u0416\u0416\u0416\u0416\u0416\u0416MSIEXEC.EXE\u0416", u"msiexec.exe", true},
+        LoweredRow{"LastUnitDiffers", u"msiexec.exx and msiexec.ex", u"msiexec.exe", false},
+        LoweredRow{"TextShorterThanThePiece", u"MSIEXEC", u"msiexec.exe", false},
+        LoweredRow{"EmptyText", u"", u"msiexec.exe", false}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+struct EraseRow {
+    const char* behaviour;
+    Text text;
+    Text erased;
+};
+
+void PrintTo(const EraseRow& row, std::ostream* os) { *os << row.behaviour; }
+
+class ErasingQuotes : public ::testing::TestWithParam<EraseRow> {};
+
+TEST_P(ErasingQuotes, LeavesEveryOtherUnitInOrder) {
+    Text text = GetParam().text;
+    EraseUnit(text, u'"');
+    EXPECT_EQ(text, GetParam().erased);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ErasingQuotes,
+    ::testing::Values(EraseRow{"QuotedPathWithSwitch", u"\"C:\\Program Files\\A\\unins000.exe\" /S", u"C:\\Program Files\\A\\unins000.exe /S"},
+                      EraseRow{"NoQuote", u"C:\\Program Files\\A\\unins000.exe", u"C:\\Program Files\\A\\unins000.exe"},
+                      EraseRow{"OnlyQuotes", u"\"\"\"\"\"\"\"\"\"", u""},
+                      EraseRow{"QuoteOnTheEdgeOfEightUnits", u"abcdefgh\"ijklmnop\"", u"abcdefghijklmnop"},
+                      EraseRow{"NonAsciiAroundQuotes", u"\u0416\"\u0416\"\U00010400\"", u"\u0416\u0416\U00010400"},
+                      EraseRow{"EmptyText", u"", u""}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
 }  // namespace
 }  // namespace ssr
