@@ -10,6 +10,8 @@
 
 namespace ssr {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 // The longest key name the registry allows, 255 characters, and its terminator.
@@ -89,18 +91,18 @@ StepTable ListingSteps(ListingRun& r) {
              return r.result != kErrorSuccess ? Next::Jump(222) : Next::Advance();
          }, to_222},
         {164, [&r] { r.key_name.assign(r.name_buffer, 0, r.name_length); return Next::Advance(); }},
-        {166, [&r] { r.class_buffer.resize(std::min<std::size_t>(r.class_length, r.class_buffer.size())); return Next::Advance(); }},
+        {166, [&r] { r.class_text = TextView(r.class_buffer).substr(0, r.class_length); return Next::Advance(); }},
         // A value that cannot be read leaves the rest of the pass out, so no
         // row ever receives a value read for another subkey.
         {168, [&r, place] {
              r.CloseRecord();
              // On failure the handle stays 0, and each value read gives its default.
              (void)r.registry.open_key(r.key, r.key_name, place().view, &r.record);
-             ReadRegistryString(r.registry, r.record, u"DisplayName", u"", r.display_name);
+             ReadRegistryString(r.registry, r.record, u"DisplayName"sv, u""sv, r.display_name);
              return Next::Advance();
          }, to_222},
         {170, [&r] {
-             ReadRegistryString(r.registry, r.record, u"UninstallString", u"", r.uninstall_command);
+             ReadRegistryString(r.registry, r.record, u"UninstallString"sv, u""sv, r.uninstall_command);
              return Next::Advance();
          }, to_222},
         {172, [&r] { r.working_copy = r.uninstall_command; return Next::Advance(); }, to_222},
@@ -111,7 +113,7 @@ StepTable ListingSteps(ListingRun& r) {
         {180, [&r] { r.list.SetSubItem(r.current_item, 1, r.uninstall_command); return Next::Advance(); }},
         {180, [&r] { r.list.SetCommand(r.current_item, r.uninstall_command); return Next::Advance(); }},
         {182, [&r] { r.list.SetSubItem(r.current_item, 3, r.key_name); return Next::Advance(); }},
-        {182, [&r, place] { r.list.SetSubItem(r.current_item, 4, place().location); return Next::Advance(); }},
+        {182, [&r] { r.list.SetSubItem(r.current_item, 4, r.locations[r.place_index]); return Next::Advance(); }},
         {182, [&r, place] {
              r.record_key.name.assign(r.key_name);
              r.record_key.place = place();
@@ -119,23 +121,23 @@ StepTable ListingSteps(ListingRun& r) {
              return Next::Advance();
          }},
         {184, [&r] {
-             return ContainsLowered(r.working_copy, u"msiexec.exe") ? Next::Jump(216) : Next::Advance();
+             return ContainsLowered(r.working_copy, u"msiexec.exe"sv) ? Next::Jump(216) : Next::Advance();
          }},
         {186, [&r] { EraseUnit(r.working_copy, u'"'); return Next::Advance(); }},
         {190, [&r] { LowerCaseInPlace(r.working_copy); return Next::Advance(); }},
-        {192, [&r] { ReplaceAll(r.working_copy, u"rundll32.exe", u"rundll32"); return Next::Advance(); }},
-        {196, [&r] { r.extension_position = PositionOf(r.working_copy, u".exe"); return Next::Advance(); }},
+        {192, [&r] { ReplaceAll(r.working_copy, u"rundll32.exe"sv, u"rundll32"sv); return Next::Advance(); }},
+        {196, [&r] { r.extension_position = PositionOf(r.working_copy, u".exe"sv); return Next::Advance(); }},
         {198, [&r] { return r.extension_position != 0 ? Next::Jump(206) : Next::Advance(); }},
-        {200, [&r] { r.extension_position = PositionOf(r.working_copy, u".inf"); return Next::Advance(); }},
+        {200, [&r] { r.extension_position = PositionOf(r.working_copy, u".inf"sv); return Next::Advance(); }},
         {202, [&r] { return r.extension_position != 0 ? Next::Jump(206) : Next::Advance(); }},
-        {204, [&r] { r.extension_position = PositionOf(r.working_copy, u".dll"); return Next::Advance(); }},
+        {204, [&r] { r.extension_position = PositionOf(r.working_copy, u".dll"sv); return Next::Advance(); }},
         {206, [&r] {
              const int keep = r.extension_position + 3;
              if (keep > std::numeric_limits<std::int16_t>::max()) throw Failure(kOverflow);
              r.working_copy.resize(std::min<std::size_t>(static_cast<std::size_t>(keep), r.working_copy.size()));
              return Next::Advance();
          }},
-        {208, [&r] { return Contains(r.working_copy, u"rundll32") ? Next::Advance() : Next::Jump(214); }},
+        {208, [&r] { return Contains(r.working_copy, u"rundll32"sv) ? Next::Advance() : Next::Jump(214); }},
         {210, [&r] { r.list.SetSubItem(r.current_item, 2, DrivePathFrom(r.working_copy)); return Next::Advance(); }},
         {212, [&r] {
              r.list.SetSubItem(r.current_item, 1, DrivePathFrom(r.working_copy));

@@ -27,6 +27,7 @@ class EntryList;
 // The working values of one listing run.
 struct ListingRun {
     ListingRun(Registry& r, EntryList& l) : registry(r), list(l), places(RecordPlaces(r)) {
+        for (const RecordPlace& place : places) locations.emplace_back(place.location);
         // Room for a usual name and command, so that each is read in one call.
         display_name.reserve(260);
         uninstall_command.reserve(260);
@@ -45,6 +46,8 @@ struct ListingRun {
     Registry& registry;
     EntryList& list;
     std::vector<RecordPlace> places;
+    // Each place's "Location" text, measured once rather than once a row.
+    std::vector<TextView> locations;
     std::size_t place_index = 0;
 
     std::int32_t index = 0;
@@ -55,6 +58,9 @@ struct ListingRun {
     Text class_buffer;
     std::uint32_t name_length = 0;
     std::uint32_t class_length = 0;
+    // The class the enumeration gave, in the buffer: cut to its length
+    // without shortening the buffer, which serves every record at its size.
+    TextView class_text;
     Text key_name;
     // Reused for every row, so that handing a row its record copies no text
     // into a new allocation.

@@ -263,7 +263,11 @@ void EntryList::Close() const {
 
 std::uint32_t EntryList::LocationIndex(TextView text) {
     if (text.empty()) return 0;
-    if (m_last_location != 0 && *m_locations[m_last_location - 1] == text) return m_last_location;
+    if (m_last_location != 0) {
+        const Text& last = *m_locations[m_last_location - 1];
+        if (last.size() == text.size() && std::memcmp(last.data(), text.data(), text.size() * sizeof(char16_t)) == 0)
+            return m_last_location;
+    }
     auto found = m_location_texts.find(text);
     if (found == m_location_texts.end()) {
         found = m_location_texts.emplace(Text(text), static_cast<std::uint32_t>(m_locations.size() + 1)).first;

@@ -46,11 +46,14 @@ inline bool Any(Lanes lanes) {
 // accepts, or kLanes.
 template <class Confirm>
 inline std::size_t FirstLane(Words2 words, Confirm confirm) {
-    for (std::size_t half = 0; half < 2; ++half) {
-        for (std::uint64_t bits = words[half] & 0x0001000100010001ULL; bits != 0; bits &= bits - 1) {
-            const std::size_t lane = half * 4 + static_cast<std::size_t>(std::countr_zero(bits)) / 16;
-            if (confirm(lane)) return lane;
-        }
+    std::uint64_t low = words[0] & 0x0001000100010001ULL;
+    std::uint64_t high = words[1] & 0x0001000100010001ULL;
+    while ((low | high) != 0) {
+        const std::size_t lane = low != 0 ? static_cast<std::size_t>(std::countr_zero(low)) / 16
+                                          : 4 + static_cast<std::size_t>(std::countr_zero(high)) / 16;
+        if (confirm(lane)) return lane;
+        if (low != 0) low &= low - 1;
+        else high &= high - 1;
     }
     return kLanes;
 }
@@ -215,12 +218,29 @@ bool NarrowLatin1(const char16_t* __restrict from, std::size_t count, unsigned c
                                                       20, 22, 24, 26, 28, 30);
         std::memcpy(to + i, &bytes, sizeof bytes);
     }
-    char16_t rest = 0;
+    // The tail in a stretch of eight, one of four and single units, not unit by unit.
+    if (i + kLanes <= count) {
+        const Units8 units = Load8(from + i);
+        all |= units;
+        const auto bytes = __builtin_shufflevector(Bytes16(units), Bytes16(units), 0, 2, 4, 6, 8, 10, 12, 14);
+        std::memcpy(to + i, &bytes, sizeof bytes);
+        i += kLanes;
+    }
+    std::uint64_t rest = 0;
+    if (i + 4 <= count) {
+        std::uint64_t four;
+        std::memcpy(&four, from + i, sizeof four);
+        rest = four;
+        four = (four | (four >> 8)) & 0x0000FFFF0000FFFFULL;
+        const auto bytes = static_cast<std::uint32_t>(four | (four >> 16));
+        std::memcpy(to + i, &bytes, sizeof bytes);
+        i += 4;
+    }
     for (; i < count; ++i) {
         rest |= from[i];
         to[i] = static_cast<unsigned char>(from[i]);
     }
-    return !Any((all & Spread(0xFF00)) != 0) && rest < 0x100;
+    return !Any((all & Spread(0xFF00)) != 0) && (rest & 0xFF00FF00FF00FF00ULL) == 0;
 }
 
 bool Contains(TextView text, TextView piece) { return Find(text, piece) != TextView::npos; }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -241,6 +242,21 @@ INSTANTIATE_TEST_SUITE_P(
                       EraseRow{"NonAsciiAroundQuotes", u"\u0416\"\u0416\"\U00010400\"", u"\u0416\u0416\U00010400"},
                       EraseRow{"EmptyText", u"", u""}),
     [](const auto& info) { return std::string(info.param.behaviour); });
+
+// Sixteen units are narrowed at a time: a unit beyond Latin-1 anywhere, in a
+// full stretch or in the tail, makes the whole text refuse.
+TEST(NarrowingToLatin1, RefusesATextWithAUnitBeyondLatin1WhereverItStands) {
+    for (std::size_t length = 0; length <= 40; ++length)
+        for (std::size_t at = 0; at <= length; ++at) {
+            Text text;
+            for (std::size_t i = 0; i < length; ++i) text += static_cast<char16_t>(i == at ? u'\u0100' : 0xA0 + i);
+            std::vector<unsigned char> bytes(length);
+            const bool narrow = NarrowLatin1(text.data(), text.size(), bytes.data());
+            EXPECT_EQ(narrow, at == length) << "length " << length << ", wide unit at " << at;
+            if (!narrow) continue;
+            for (std::size_t i = 0; i < length; ++i) EXPECT_EQ(bytes[i], text[i]) << "length " << length;
+        }
+}
 
 }  // namespace
 }  // namespace ssr
