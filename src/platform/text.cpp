@@ -45,7 +45,7 @@ inline bool Any(Lanes lanes) {
 // The first lane, in order, that a comparison holds in and `confirm`
 // accepts, or kLanes.
 template <class Confirm>
-inline std::size_t FirstLane(Words2 words, Confirm confirm) {
+[[gnu::always_inline]] inline std::size_t FirstLane(Words2 words, Confirm confirm) {
     std::uint64_t low = words[0] & 0x0001000100010001ULL;
     std::uint64_t high = words[1] & 0x0001000100010001ULL;
     while ((low | high) != 0) {
@@ -64,8 +64,9 @@ inline std::size_t FirstLane(Words2 words, Confirm confirm) {
 // unit by unit through `confirm` alone; the final eight positions overlap
 // the eight before instead of leaving a tail (a position seen twice was
 // refused the first time).
+// Inlined into each search, so that its lambdas' values stay in registers.
 template <class Candidates, class Confirm>
-std::size_t Scan(std::size_t from, std::size_t last, Candidates candidates, Confirm confirm) {
+[[gnu::always_inline]] inline std::size_t Scan(std::size_t from, std::size_t last, Candidates candidates, Confirm confirm) {
     if (from > last) return TextView::npos;
     if (last - from + 1 < kLanes) {
         for (std::size_t at = from; at <= last; ++at)
