@@ -241,7 +241,7 @@ void EntryList::Close() const {
     char* out = block->Data();
     bool narrow = true;
     for (const TextView field : fields) {
-        if (!NarrowLatin1(field.data(), field.size(), reinterpret_cast<unsigned char*>(out))) {
+        if (!field.empty() && !NarrowLatin1(field.data(), field.size(), reinterpret_cast<unsigned char*>(out))) {
             narrow = false;
             break;
         }

@@ -208,40 +208,42 @@ bool EqualsIgnoringCase(TextView a, TextView b) {
 
 bool NarrowLatin1(const char16_t* __restrict from, std::size_t count, unsigned char* __restrict to) {
     using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
-    Units8 all{};
-    std::size_t i = 0;
-    for (; i + 2 * kLanes <= count; i += 2 * kLanes) {
-        const Units8 low = Load8(from + i);
-        const Units8 high = Load8(from + i + kLanes);
+    // The low byte of each of sixteen units, in order (one pack instruction where there is one).
+    const auto narrow16 = [&](std::size_t at, Units8& all) {
+        const Units8 low = Load8(from + at);
+        const Units8 high = Load8(from + at + kLanes);
         all |= low | high;
-        // The low byte of each unit, in order (one pack instruction where there is one).
         const Bytes16 bytes = __builtin_shufflevector(Bytes16(low), Bytes16(high), 0, 2, 4, 6, 8, 10, 12, 14, 16, 18,
                                                       20, 22, 24, 26, 28, 30);
-        std::memcpy(to + i, &bytes, sizeof bytes);
-    }
-    // The tail in a stretch of eight, one of four and single units, not unit by unit.
-    if (i + kLanes <= count) {
-        const Units8 units = Load8(from + i);
-        all |= units;
-        const auto bytes = __builtin_shufflevector(Bytes16(units), Bytes16(units), 0, 2, 4, 6, 8, 10, 12, 14);
-        std::memcpy(to + i, &bytes, sizeof bytes);
-        i += kLanes;
-    }
-    std::uint64_t rest = 0;
-    if (i + 4 <= count) {
+        std::memcpy(to + at, &bytes, sizeof bytes);
+    };
+    const auto narrow4 = [&](std::size_t at, std::uint64_t& all) {
         std::uint64_t four;
-        std::memcpy(&four, from + i, sizeof four);
-        rest = four;
+        std::memcpy(&four, from + at, sizeof four);
+        all |= four;
         four = (four | (four >> 8)) & 0x0000FFFF0000FFFFULL;
         const auto bytes = static_cast<std::uint32_t>(four | (four >> 16));
-        std::memcpy(to + i, &bytes, sizeof bytes);
-        i += 4;
+        std::memcpy(to + at, &bytes, sizeof bytes);
+    };
+    // The last stretch overlaps the one before rather than leaving a tail:
+    // it writes the same bytes again.
+    if (count >= 2 * kLanes) {
+        Units8 all{};
+        for (std::size_t at = 0; at + 2 * kLanes < count; at += 2 * kLanes) narrow16(at, all);
+        narrow16(count - 2 * kLanes, all);
+        return !Any((all & Spread(0xFF00)) != 0);
     }
-    for (; i < count; ++i) {
-        rest |= from[i];
-        to[i] = static_cast<unsigned char>(from[i]);
+    std::uint64_t all = 0;
+    if (count >= 4) {
+        for (std::size_t at = 0; at + 4 < count; at += 4) narrow4(at, all);
+        narrow4(count - 4, all);
+    } else {
+        for (std::size_t at = 0; at < count; ++at) {
+            all |= from[at];
+            to[at] = static_cast<unsigned char>(from[at]);
+        }
     }
-    return !Any((all & Spread(0xFF00)) != 0) && (rest & 0xFF00FF00FF00FF00ULL) == 0;
+    return (all & 0xFF00FF00FF00FF00ULL) == 0;
 }
 
 bool Contains(TextView text, TextView piece) { return Find(text, piece) != TextView::npos; }
