@@ -49,8 +49,8 @@ namespace {
 
 using Block = ListItem::Block;
 
-void CheckSubItemIndex(int k) {
-    if (k < 1 || k > kSubItemCount) throw Failure(kIndexOutOfBounds);
+inline void CheckSubItemIndex(int k) {
+    if (k < 1 || k > kSubItemCount) [[unlikely]] throw Failure(kIndexOutOfBounds);
 }
 
 RowText Piece(TextView text) { return RowText{text.data(), text.size(), true}; }
@@ -148,6 +148,8 @@ void EntryList::Clear() {
     m_locations.clear();
     m_places.clear();
     m_last_location = 0;
+    m_last_place = 0;
+    m_no_place = 0;
     if (m_observer) m_observer->RowsCleared();
 }
 
@@ -156,7 +158,9 @@ int EntryList::Add(TextView text) {
     if (!m_open) m_open.reset(new OpenRow);
     OpenRow& row = *m_open;
     row.head = Block{};
-    row.head.place = PlaceIndex(RecordPlace{});
+    // Every new row starts with no place of its own; the listing sets one next.
+    if (m_no_place == 0) m_no_place = PlaceIndex(RecordPlace{}) + 1;
+    row.head.place = m_no_place - 1;
     for (Text& field : row.texts) field.clear();
     row.texts[Block::kText].assign(text);
     m_rows.emplace_back(nullptr);
@@ -174,19 +178,19 @@ ListItem EntryList::Row(int position) const {
 }
 
 Block& EntryList::At(int position) {
-    if (position < 1 || position > Count()) throw Failure(kIndexOutOfBounds);
+    if (position < 1 || static_cast<std::size_t>(position) > m_rows.size()) [[unlikely]] throw Failure(kIndexOutOfBounds);
     if (position == m_open_position) Close();
     return *m_rows[static_cast<std::size_t>(position - 1)];
 }
 
 const Block& EntryList::At(int position) const {
-    if (position < 1 || position > Count()) throw Failure(kIndexOutOfBounds);
+    if (position < 1 || static_cast<std::size_t>(position) > m_rows.size()) [[unlikely]] throw Failure(kIndexOutOfBounds);
     if (position == m_open_position) Close();
     return *m_rows[static_cast<std::size_t>(position - 1)];
 }
 
 EntryList::OpenRow& EntryList::Open(int position) {
-    if (position < 1 || position > Count()) throw Failure(kIndexOutOfBounds);
+    if (position < 1 || static_cast<std::size_t>(position) > m_rows.size()) [[unlikely]] throw Failure(kIndexOutOfBounds);
     if (position == m_open_position) return *m_open;
     Close();
     if (!m_open) m_open.reset(new OpenRow);
@@ -279,10 +283,12 @@ std::uint32_t EntryList::LocationIndex(TextView text) {
 
 std::uint32_t EntryList::PlaceIndex(const RecordPlace& place) {
     const auto same = [&](const RecordPlace& p) { return p == place && p.location == place.location; };
+    // Rows come place by place: nearly every row names the place the one before named.
+    if (m_last_place < m_places.size() && same(m_places[m_last_place])) return m_last_place;
     const auto found = std::find_if(m_places.begin(), m_places.end(), same);
-    if (found != m_places.end()) return static_cast<std::uint32_t>(found - m_places.begin());
-    m_places.push_back(place);
-    return static_cast<std::uint32_t>(m_places.size() - 1);
+    m_last_place = static_cast<std::uint32_t>(found - m_places.begin());
+    if (found == m_places.end()) m_places.push_back(place);
+    return m_last_place;
 }
 
 Text EntryList::ItemText(int position) const { return At(position).Field(Block::kText).ToText(); }
@@ -339,7 +345,7 @@ void EntryList::SetSelected(int position, bool selected) {
 }
 
 void EntryList::Remove(int position) {
-    if (position < 1 || position > Count()) throw Failure(kIndexOutOfBounds);
+    if (position < 1 || static_cast<std::size_t>(position) > m_rows.size()) [[unlikely]] throw Failure(kIndexOutOfBounds);
     if (m_open_position == position) m_open_position = 0;
     else if (m_open_position > position) --m_open_position;
     m_rows.erase(m_rows.begin() + (position - 1));

@@ -160,6 +160,9 @@ private:
     // The location found last: rows come place by place, so nearly every
     // row names the one before it.
     std::uint32_t m_last_location = 0;
+    // The place found last, and 1 + the index of no place (0 until a row needs it).
+    std::uint32_t m_last_place = 0;
+    std::uint32_t m_no_place = 0;
     EntryListObserver* m_observer = nullptr;
 };
 
