@@ -14,16 +14,20 @@ namespace {
 // Positions of the first zero are held in a signed 16-bit counter.
 constexpr std::size_t kMaxPosition = 32767;
 
-// The text that fills `size` bytes of a buffer of blank characters, cut
-// before its first zero: an odd last byte is a character of its own.
-void CutText(Text& text, std::uint32_t size) {
-    text.resize((static_cast<std::size_t>(size) + 1) / 2);
-    if (size % 2 != 0) text.back() = static_cast<char16_t>(text.back() & 0x00ff);
+// The text that fills `size` bytes of `room`, cut before its first zero:
+// an odd last byte is a character of its own.
+TextView CutText(Text& room, std::uint32_t size) {
+    const std::size_t units = (static_cast<std::size_t>(size) + 1) / 2;
+    if (size % 2 != 0) room[units - 1] = static_cast<char16_t>(room[units - 1] & 0x00ff);
+    const TextView text(room.data(), units);
     const std::size_t zero = Find(text, u'\0');
-    if (zero == Text::npos) return;
+    if (zero == TextView::npos) return text;
     if (zero + 1 > kMaxPosition) throw Failure(kOverflow);
-    text.resize(zero);
+    return text.substr(0, zero);
 }
+
+// What the store is offered at first: a usual name or command fits.
+constexpr std::size_t kRoom = 512;
 
 }  // namespace
 
@@ -44,22 +48,27 @@ Text ReadRegistryString(Registry& registry, RegHandle root, TextView subkey_path
 }
 
 void ReadRegistryString(Registry& registry, RegHandle key, TextView value_name, TextView default_text, Text& result) {
-    // Whatever room the buffer has is offered at once; only a larger text
-    // needs a second call, with the size the first one gave.
-    if (result.size() < result.capacity()) result.resize(result.capacity());
+    // The store writes into room of this thread's that is never blanked;
+    // only a larger text makes it grow, and the text is then copied once
+    // into `result`, whose own room serves again. A second call, with the
+    // size the first one gave, only for a text larger than the room.
+    thread_local Text room(kRoom, u'\0');
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::uint32_t type = 0;
-        auto size = static_cast<std::uint32_t>(std::min<std::size_t>(result.size() * 2, UINT32_MAX));
+        auto size = static_cast<std::uint32_t>(std::min<std::size_t>(room.size() * 2, UINT32_MAX));
         const long status =
-            registry.query_value_ex(key, value_name, &type, reinterpret_cast<std::uint8_t*>(result.data()), &size);
+            registry.query_value_ex(key, value_name, &type, reinterpret_cast<std::uint8_t*>(room.data()), &size);
         if (status == kErrorMoreData && attempt == 0) {
-            result.resize((static_cast<std::size_t>(size) + 1) / 2);
+            room.resize((static_cast<std::size_t>(size) + 1) / 2);
             continue;
         }
         if (status != kErrorSuccess || (type != kRegSz && type != kRegExpandSz)) break;
-        CutText(result, size);
+        result.assign(CutText(room, size));
+        // A rare huge text does not keep its room for the rest of the run.
+        if (room.size() > 16 * kRoom) Text(kRoom, u'\0').swap(room);
         return;
     }
+    if (room.size() > 16 * kRoom) Text(kRoom, u'\0').swap(room);
     result.assign(default_text);
 }
 

@@ -19,9 +19,8 @@ namespace ssr {
                                       TextView value_name, TextView default_text, std::uint32_t view = 0);
 
 // The same from a key already open, into `result`, whose buffer serves
-// again and again: one call to the store when the text fits what `result`
-// already holds room for, which after the first few records it nearly
-// always does.
+// again and again: one call to the store, into room that is never blanked,
+// unless the text is larger than any read before.
 void ReadRegistryString(Registry& registry, RegHandle key, TextView value_name, TextView default_text, Text& result);
 
 // The tail of `text` from the character before its last colon on, or empty

@@ -288,18 +288,27 @@ bool ContainsLowered(TextView text, TextView piece) {
 }
 
 void EraseUnit(Text& text, char16_t unit) {
-    std::size_t found = Find(text, unit, 0);
-    if (found == TextView::npos) return;
-    // Each stretch between two of them moves down once.
+    std::size_t at = Find(text, unit, 0);
+    if (at == TextView::npos) return;
+    // One pass from the first on: a stretch of eight without one moves down
+    // whole (it was read before anything is written over it), a stretch
+    // with one goes unit by unit.
     char16_t* p = text.data();
-    std::size_t kept = found;
-    while (found != TextView::npos) {
-        const std::size_t start = found + 1;
-        found = Find(text, unit, start);
-        const std::size_t end = found == TextView::npos ? text.size() : found;
-        std::memmove(p + kept, p + start, (end - start) * sizeof(char16_t));
-        kept += end - start;
+    const std::size_t n = text.size();
+    const Units8 wanted = Spread(unit);
+    std::size_t kept = at++;
+    for (; at + kLanes <= n; at += kLanes) {
+        const Units8 units = Load8(p + at);
+        if (!Any(units == wanted)) {
+            Store8(p + kept, units);
+            kept += kLanes;
+            continue;
+        }
+        for (std::size_t k = at; k < at + kLanes; ++k)
+            if (p[k] != unit) p[kept++] = p[k];
     }
+    for (; at < n; ++at)
+        if (p[at] != unit) p[kept++] = p[at];
     text.resize(kept);
 }
 

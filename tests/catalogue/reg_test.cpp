@@ -49,6 +49,9 @@ INSTANTIATE_TEST_SUITE_P(
         StoredValue{"NonAsciiSurvives", [](MemoryRegistry& r) { r.SetText(kKey, u"Value", u"Ünï 😀"); }, u"Ünï 😀"},
         StoredValue{"LongestReadableText",
                     [](MemoryRegistry& r) { r.SetText(kKey, u"Value", Text(32766, u'x')); }, Text(32766, u'x')},
+        // Read into the room the long text above left behind: its units must not show through.
+        StoredValue{"OddLastByteIsACharacterOfItsOwn",
+                    [](MemoryRegistry& r) { r.SetRaw(kKey, u"Value", kRegSz, {'a', 0, 'b'}); }, u"ab"},
         StoredValue{"DwordGivesDefault", [](MemoryRegistry& r) { r.SetDword(kKey, u"Value", 1); }, u"default"},
         StoredValue{"MultiTextGivesDefault", [](MemoryRegistry& r) { r.SetMultiText(kKey, u"Value", {u"a"}); }, u"default"},
         StoredValue{"BinaryGivesDefault", [](MemoryRegistry& r) { r.SetRaw(kKey, u"Value", kRegBinary, {1, 2}); }, u"default"},
