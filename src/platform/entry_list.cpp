@@ -189,9 +189,8 @@ const Block& EntryList::At(int position) const {
     return *m_rows[static_cast<std::size_t>(position - 1)];
 }
 
-EntryList::OpenRow& EntryList::Open(int position) {
+EntryList::OpenRow& EntryList::Reopen(int position) {
     if (position < 1 || static_cast<std::size_t>(position) > m_rows.size()) [[unlikely]] throw Failure(kIndexOutOfBounds);
-    if (position == m_open_position) return *m_open;
     Close();
     if (!m_open) m_open.reset(new OpenRow);
     OpenRow& row = *m_open;

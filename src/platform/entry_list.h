@@ -132,8 +132,13 @@ private:
     // Reading a row packs it first if it is the open one.
     [[nodiscard]] Block& At(int position);
     [[nodiscard]] const Block& At(int position) const;
-    // Makes `position` the open row, packing the one before.
-    OpenRow& Open(int position);
+    // Makes `position` the open row, packing the one before. The row being
+    // filled is open already: that answer costs no call.
+    OpenRow& Open(int position) {
+        if (position != 0 && position == m_open_position) return *m_open;
+        return Reopen(position);
+    }
+    OpenRow& Reopen(int position);
     void Close() const;
     [[nodiscard]] std::uint32_t LocationIndex(TextView text);
     [[nodiscard]] std::uint32_t PlaceIndex(const RecordPlace& place);
