@@ -260,7 +260,13 @@ std::size_t Find(TextView text, TextView piece, std::size_t from) {
     return Scan(
         from, text.size() - n,
         [&](std::size_t at) { return (Load8(p + at) == first) & (Load8(p + at + n - 1) == end); },
-        [&](std::size_t at) { return std::memcmp(p + at, piece.data(), n * sizeof(char16_t)) == 0; });
+        [&](std::size_t at) {
+            // Unit by unit rather than a library call: the pieces are short,
+            // and the search's values stay in registers across it.
+            for (std::size_t k = 0; k < n; ++k)
+                if (p[at + k] != piece[k]) return false;
+            return true;
+        });
 }
 
 bool ContainsLowered(TextView text, TextView piece) {
