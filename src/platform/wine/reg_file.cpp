@@ -29,8 +29,16 @@ KeyName NameStore::Keep(TextView name) {
     return kept;
 }
 
+RegFile::Node* RegFile::AddNode() {
+    if (m_node_used == kNodeBlock) {
+        m_node_blocks.push_back(std::make_unique<Node[]>(kNodeBlock));
+        m_node_used = 0;
+    }
+    return &m_node_blocks.back()[m_node_used++];
+}
+
 RegFile::Node* RegFile::NewNode(Node* parent, TextView name) {
-    Node& node = m_nodes.emplace_back();
+    Node& node = *AddNode();
     node.name = m_names.Keep(name);
     node.parent = parent;
     return &node;
@@ -63,7 +71,7 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
 std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
     std::unique_ptr<RegFile> file(new RegFile);
     file->m_bytes = std::move(bytes);
-    file->m_nodes.emplace_back();
+    static_cast<void>(file->AddNode());  // the root
     const std::string_view all = file->m_bytes.view();
     file->m_nul = std::memchr(all.data(), 0, all.size()) ? NulBytes::Possible : NulBytes::Absent;
     LineCursor cursor(all, 0, all.size(), file->m_nul);

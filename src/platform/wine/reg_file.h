@@ -10,7 +10,6 @@
 // for, so opening a large hive costs little more than reading it.
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -132,8 +131,8 @@ public:
     [[nodiscard]] Architecture architecture() const { return m_architecture; }
 
     [[nodiscard]] std::string_view bytes() const { return m_bytes.view(); }
-    [[nodiscard]] Node* root() { return &m_nodes.front(); }
-    [[nodiscard]] const Node* root() const { return &m_nodes.front(); }
+    [[nodiscard]] Node* root() { return &m_node_blocks.front()[0]; }
+    [[nodiscard]] const Node* root() const { return &m_node_blocks.front()[0]; }
 
     // Lookups remember what they found last, so that the next one (usually
     // the entry after it below the same key) costs little; that is why they
@@ -258,7 +257,12 @@ private:
     HiveBytes m_bytes;
     std::vector<Node*> m_staged;
     NulBytes m_nul = NulBytes::Possible;
-    std::deque<Node> m_nodes;  // stable addresses; front() is the root
+    // The keys, in blocks of many: their addresses stay, and a large hive
+    // costs an allocation per block rather than per few keys. The first is the root.
+    static constexpr std::size_t kNodeBlock = 512;
+    std::vector<std::unique_ptr<Node[]>> m_node_blocks;
+    std::size_t m_node_used = kNodeBlock;  // of the last block
+    Node* AddNode();
     NameStore m_names;
     std::vector<Section> m_sections;
     LineEnds m_line_ends = LineEnds::Lf;
