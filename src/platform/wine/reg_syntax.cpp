@@ -9,6 +9,10 @@
 #include <cstring>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ssr::wine {
 
 namespace {
@@ -190,6 +194,17 @@ bool ParseData(std::string_view rest, LineCursor& cursor, std::uint32_t& type, s
 // a byte beyond ASCII or the end. Eight bytes are tested at a time, since
 // most texts are long runs with a few escapes between them.
 std::size_t PlainRunEnd(const unsigned char* bytes, std::size_t i, std::size_t size, unsigned char stop) {
+#if defined(__SSE2__)
+    const __m128i stop16 = _mm_set1_epi8(static_cast<char>(stop));
+    const __m128i slash16 = _mm_set1_epi8('\\');
+    for (; i + 16 <= size; i += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        // A byte beyond ASCII has its high bit, which the mask takes as it is.
+        const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, stop16), _mm_cmpeq_epi8(chunk, slash16)), chunk);
+        if (const int mask = _mm_movemask_epi8(ends); mask != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+    }
+#endif
     constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
     constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
     const std::uint64_t stops = kOnes * stop;
@@ -432,6 +447,14 @@ bool PlainHeaderParts(std::string_view text, std::size_t from, std::vector<std::
 std::size_t CommonPrefix(std::string_view a, std::string_view b) {
     const std::size_t size = std::min(a.size(), b.size());
     std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= size; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a.data() + i));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.data() + i));
+        if (const int same = _mm_movemask_epi8(_mm_cmpeq_epi8(x, y)); same != 0xffff)
+            return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(~same)));
+    }
+#endif
     if constexpr (std::endian::native == std::endian::little) {
         for (; i + 8 <= size; i += 8) {
             std::uint64_t x;
