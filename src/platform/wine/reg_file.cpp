@@ -421,11 +421,6 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) {
             if (CompareNames(v.name, name) == 0) return &v;
         return nullptr;
     }
-    if (m_lookups.value_node == node && SameUnits(m_lookups.value_name, name)) return m_lookups.value_found ? &m_lookups.value : nullptr;
-    m_lookups.value_node = node;
-    m_lookups.value_name.assign(name);
-    m_lookups.value_found = false;
-    const auto& lower = NameTable();
     Lookups::Spelling* spelling = nullptr;
     for (Lookups::Spelling& known : m_lookups.spellings)
         if (SameUnits(known.name, name)) spelling = &known;
@@ -434,7 +429,16 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) {
         m_lookups.spelling_next ^= 1;
         spelling->name.assign(name);
         spelling->plain = PlainSpelling(name, spelling->bytes);
+        // The value found last may have been asked by the name this one replaces.
+        if (m_lookups.value_spelling == spelling) m_lookups.value_node = nullptr;
     }
+    // The same name asked again of the same key: the same answer.
+    if (m_lookups.value_node == node && m_lookups.value_spelling == spelling)
+        return m_lookups.value_found ? &m_lookups.value : nullptr;
+    m_lookups.value_node = node;
+    m_lookups.value_spelling = spelling;
+    m_lookups.value_found = false;
+    const auto& lower = NameTable();
     const std::string_view plain = spelling->plain ? std::string_view(spelling->bytes) : std::string_view();
     if (m_lookups.lines_node != node) NoteValueLines(node);
     // A later line for the same name replaces an earlier one: the last line

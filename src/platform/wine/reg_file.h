@@ -210,7 +210,6 @@ private:
         const Node* hint_parent = nullptr;
         std::size_t hint = 0;  // the index below hint_parent found last
         const Node* value_node = nullptr;
-        Text value_name;
         bool value_found = false;
         RegValue value;
         RegValue scratch;  // decoded into, then swapped with `value`: no allocation per lookup
@@ -224,6 +223,7 @@ private:
         };
         Spelling spellings[2];
         std::size_t spelling_next = 0;
+        const Spelling* value_spelling = nullptr;  // of the name `value` was asked by
         // The value lines of the key asked last, so that the next name asked
         // of it (the listing asks each entry for a few) needs no new pass
         // over its sections. Offsets into the bytes: where the line's text

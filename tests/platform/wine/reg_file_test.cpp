@@ -156,6 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
         AskedRow{"ValueLineAfterHexContinuation",
                  "\n[K] 0\n\"H\"=hex:01,\\\n  02,\\\n  03\n\"A\"=\"after\"\n\"G\"=hex:04,\\\n\"A\"=\"swallowed\"\n",
                  {u"A", u"H", u"G"}},
+        AskedRow{"NamesAskedAgainAndNew", "\n[K] 0\n\"A\"=\"1\"\n\"B\"=\"2\"\n\"C\"=\"3\"\n", {u"A", u"B", u"A", u"C"}},
         AskedRow{"KeyWithNoValues", "\n[K] 0\n#time=1\n\n[K\\\\Sub] 0\n\"A\"=\"1\"\n", {u"A", u""}},
         AskedRow{"LastLineWithoutNewline", "\n[K] 0\n\"A\"=\"1\"\n\"B\"=\"a text longer than sixteen bytes\"", {u"B", u"A"}},
         AskedRow{"ShortLastSection", "\n[K] 0\n@=\"1\"", {u"", u"A"}},
