@@ -460,17 +460,17 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) {
         const std::size_t name_end = ValueNameEnd(text, name, plain, lower, m_lookups.name_scratch);
         if (name_end == 0 || name.size() > kLongestValueName) continue;
         LineCursor cursor(m_bytes.view(), at.next, at.end, m_nul);
-        if (!ParseValueData(text, name_end, cursor, &m_lookups.scratch)) continue;
-        Text& spelt = m_lookups.scratch.name;
+        // The first line that makes a value is the answer, so it is decoded
+        // where the answer is kept; what a line that makes none left there
+        // is never read.
+        if (!ParseValueData(text, name_end, cursor, &m_lookups.value)) continue;
+        Text& spelt = m_lookups.value.name;
         if (!m_lookups.name_scratch.empty()) {
             spelt.swap(m_lookups.name_scratch);
         } else {
             spelt.resize(text[0] == '@' ? 0 : name.size());
             WidenAscii(text.data() + 1, spelt.size(), spelt.data());
         }
-        m_lookups.value.name.swap(m_lookups.scratch.name);
-        m_lookups.value.data.swap(m_lookups.scratch.data);
-        m_lookups.value.type = m_lookups.scratch.type;
         m_lookups.value_found = true;
         break;
     }

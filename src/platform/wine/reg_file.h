@@ -212,7 +212,6 @@ private:
         const Node* value_node = nullptr;
         bool value_found = false;
         RegValue value;
-        RegValue scratch;  // decoded into, then swapped with `value`: no allocation per lookup
         Text name_scratch;
         // The plain spellings of the last two names asked for: the listing
         // asks each entry for the same few.
