@@ -299,6 +299,13 @@ RegFile::Node* Walk(RegFile::Node* node, TextView path) {
 }  // namespace
 
 RegFile::Node* RegFile::Find(Node* base, TextView path) {
+    // The entry after the one found last below `base`, named exactly: a
+    // name holds no separator, so the path is that one key.
+    if (m_lookups.hint_parent == base && !path.empty() && m_lookups.hint + 1 < base->children.size())
+        if (Node* next = base->children[m_lookups.hint + 1]; !next->removed && SameUnits(next->name, path)) {
+            ++m_lookups.hint;
+            return next;
+        }
     // Split off the last component; its parent is `base` itself, or the
     // parent of the previous lookup when the path up to it is the same.
     std::size_t last = path.size();

@@ -272,6 +272,32 @@ TEST(RegFile, KeysAreImpliedMergedCaseInsensitiveAndInWineserversOrder) {
     EXPECT_TRUE(file->FindValue(file->root(), u"root"));
 }
 
+// Entries are opened one after another below the key that holds them, as
+// they were listed: each path still finds exactly the key it names.
+TEST(RegFile, PathsAskedInTurnFindTheKeysTheyName) {
+    const auto file = RegFile::Parse(kHeader + "\n[K\\\\a] 0\n\n[K\\\\b] 0\n\n[K\\\\b\\\\x] 0\n\n[K\\\\c] 0\n");
+    ASSERT_TRUE(file);
+    RegFile::Node* k = file->Find(file->root(), u"K");
+    ASSERT_TRUE(k);
+    const struct {
+        const char16_t* path;
+        const char16_t* found;  // its path below the root, or null
+    } rows[] = {
+        {u"a", u"K\\a"},   {u"d", nullptr},         {u"b", u"K\\b"},   {u"c", u"K\\c"},   {u"a", u"K\\a"},  {u"B", u"K\\b"},
+        {u"c\\", u"K\\c"}, {u"", u"K"},           {u"a", u"K\\a"},   {u"b\\x", u"K\\b\\x"}, {u"bx", nullptr},
+        {u"a", u"K\\a"},   {u"b\\\\x", u"K\\b\\x"}, {u"d", nullptr},    {u"c", u"K\\c"},  {u"a\\b", nullptr},
+    };
+    for (const auto& row : rows) {
+        const RegFile::Node* found = file->Find(k, row.path);
+        if (!row.found) {
+            EXPECT_FALSE(found) << ToUtf8(row.path);
+            continue;
+        }
+        ASSERT_TRUE(found) << ToUtf8(row.path);
+        EXPECT_EQ(RegFile::PathOf(found), Text(row.found)) << ToUtf8(row.path);
+    }
+}
+
 TEST(RegFile, KeyNamesUpToWineserversLimitAreKeys) {
     const std::string name(256, 'n');
     const auto file = RegFile::Parse(kHeader + "\n[P\\\\" + name + "] 0\n");
