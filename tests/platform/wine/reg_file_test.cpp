@@ -93,7 +93,10 @@ INSTANTIATE_TEST_SUITE_P(
         ValueRow{"later line wins, first spelling stays", "\"Name\"=\"1\"\n\"NAME\"=dword:2", u"name", 4, Dword(2)},
         ValueRow{"long text ending in escapes", R"("S"="0123456789\\a\"")", u"S", 1, WideBytes(u"0123456789\\a\"")},
         ValueRow{"long text ending in UTF-8", "\"S\"=\"0123456789\xc3\x91\"", u"S", 1, WideBytes(u"0123456789\u00d1")},
-        ValueRow{"text of eight bytes", R"("S"="01234567")", u"S", 1, WideBytes(u"01234567")}),
+        ValueRow{"text of eight bytes", R"("S"="01234567")", u"S", 1, WideBytes(u"01234567")},
+        ValueRow{"long runs between escapes and UTF-8",
+                 "\"S\"=\"C:\\\\Program Files (x86)\\\\Vendor\\\"0123456789abcdef\xc3\x91ghijklmnopqrstuv\\tw\"", u"S", 1,
+                 WideBytes(u"C:\\Program Files (x86)\\Vendor\"0123456789abcdef\u00d1ghijklmnopqrstuv\tw")}),
     [](const auto& info) {
         std::string name;
         for (const char c : std::string(info.param.label)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
