@@ -79,13 +79,15 @@ char16_t* DecodeUtf8Unit(std::string_view s, std::size_t& i, char16_t* out) {
 }
 
 void AppendUtf16(std::vector<std::uint8_t>& bytes, TextView text) {
+    if constexpr (std::endian::native == std::endian::little) {
+        // Copied as they lie, into room that is not blanked first.
+        const auto* units = reinterpret_cast<const std::uint8_t*>(text.data());
+        bytes.insert(bytes.end(), units, units + text.size() * 2);
+        return;
+    }
     const std::size_t at = bytes.size();
     bytes.resize(at + text.size() * 2);
     std::uint8_t* out = bytes.data() + at;
-    if constexpr (std::endian::native == std::endian::little) {
-        if (!text.empty()) std::memcpy(out, text.data(), text.size() * 2);
-        return;
-    }
     for (const char16_t unit : text) {
         *out++ = static_cast<std::uint8_t>(unit & 0xff);
         *out++ = static_cast<std::uint8_t>(unit >> 8);
