@@ -18,11 +18,19 @@ namespace ssr {
 using Text = std::u16string;
 using TextView = std::u16string_view;
 
-// Latin-1 bytes (ASCII among them) to UTF-16 units, one for one. Four at a
-// time, each byte spread into the low half of its unit: names and row texts
-// pass through here by the thousand.
+// Latin-1 bytes (ASCII among them) to UTF-16 units, one for one. Eight at a
+// time in a few instructions, then four, each byte spread into the low half
+// of its unit: names, texts and row texts pass through here by the thousand.
 inline void WidenLatin1(const unsigned char* __restrict from, std::size_t count, char16_t* __restrict to) {
     std::size_t k = 0;
+    using Bytes8 = unsigned char __attribute__((vector_size(8)));
+    using Units8 = unsigned short __attribute__((vector_size(16)));
+    for (; k + 8 <= count; k += 8) {
+        Bytes8 bytes;
+        std::memcpy(&bytes, from + k, sizeof bytes);
+        const Units8 units = __builtin_convertvector(bytes, Units8);
+        std::memcpy(to + k, &units, sizeof units);
+    }
     if constexpr (std::endian::native == std::endian::little) {
         for (; k + 4 <= count; k += 4) {
             std::uint32_t four;

@@ -37,17 +37,10 @@ void HivePreload::Run(std::filesystem::path machine, std::filesystem::path user)
     try {
         bool missing = false;
         std::optional<PreloadedHive> read = ReadAndParse(machine, Architecture::Unknown, missing);
-        // The architecture as the store settles it: the "#arch=" line, none
-        // meaning a 32-bit prefix, no system.reg meaning a 64-bit one. A
-        // system.reg that could not be read leaves user.reg to the store,
-        // which reads them in that order.
+        // The architecture as the store settles it. A system.reg that could
+        // not be read leaves user.reg to the store, which reads them in that order.
         std::optional<Architecture> known;
-        if (read) {
-            const Architecture arch = read->file->architecture();
-            known = arch == Architecture::Unknown ? Architecture::Win32 : arch;
-        } else if (missing) {
-            known = Architecture::Win64;
-        }
+        if (read || missing) known = PrefixArchitectureOf(read ? read->file.get() : nullptr);
         m_promised[h].set_value(std::move(read));
         ++h;
         std::optional<PreloadedHive> user_read = known ? ReadAndParse(user, *known, missing) : std::nullopt;

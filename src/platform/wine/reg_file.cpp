@@ -495,4 +495,10 @@ Text RegFile::PathOf(const Node* node) {
     return path;
 }
 
+Architecture PrefixArchitectureOf(const RegFile* machine) {
+    if (!machine) return Architecture::Win64;
+    const Architecture arch = machine->architecture();
+    return arch == Architecture::Unknown ? Architecture::Win32 : arch;
+}
+
 }  // namespace ssr::wine

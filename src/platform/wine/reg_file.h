@@ -271,4 +271,10 @@ private:
     Lookups m_lookups;
 };
 
+// The prefix's architecture as wineserver settles it from system.reg,
+// `machine` (null when there is no such file): the file's "#arch=" line; a
+// system.reg without one is a 32-bit prefix; without system.reg the
+// server's own, 64-bit for Wine on x86-64.
+[[nodiscard]] Architecture PrefixArchitectureOf(const RegFile* machine);
+
 }  // namespace ssr::wine

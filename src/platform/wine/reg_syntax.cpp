@@ -342,7 +342,7 @@ std::optional<std::size_t> UnescapeInto(std::string_view s, char end_char, char1
                 const std::uint64_t x = word ^ stops;
                 const std::uint64_t y = word ^ slashes;
                 const std::uint64_t ends = (((x - kOnes) & ~x) | ((y - kOnes) & ~y) | word) & kHigh;
-                WidenEight(bytes + i, w);
+                WidenLatin1(bytes + i, 8, w);
                 // Only bytes after one that ends the run can be marked by
                 // mistake, so the lowest mark is exact.
                 const std::size_t plain = ends == 0 ? 8 : static_cast<std::size_t>(std::countr_zero(ends)) / 8;

@@ -126,23 +126,9 @@ inline std::string_view SkipSpace(std::string_view s) {
 // Exact equality, compared as memory: the character traits compare one unit at a time.
 [[nodiscard]] bool SameUnits(TextView a, TextView b);
 
-// Eight bytes to eight UTF-16 units, one for one, in a few instructions:
-// names and texts are widened eight bytes at a time.
-inline void WidenEight(const unsigned char* from, char16_t* to) {
-    using Bytes = unsigned char __attribute__((vector_size(8)));
-    using Units = unsigned short __attribute__((vector_size(16)));
-    Bytes bytes;
-    std::memcpy(&bytes, from, sizeof bytes);
-    const Units units = __builtin_convertvector(bytes, Units);
-    std::memcpy(to, &units, sizeof units);
-}
-
 // ASCII bytes to UTF-16 units, one for one.
 inline void WidenAscii(const char* from, std::size_t count, char16_t* to) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(from);
-    std::size_t k = 0;
-    for (; k + 8 <= count; k += 8) WidenEight(bytes + k, to + k);
-    WidenLatin1(bytes + k, count - k, to + k);
+    WidenLatin1(reinterpret_cast<const unsigned char*>(from), count, to);
 }
 
 // wineserver's string unescaping: \\ \" \[ \] \a \b \e \f \n \r \t \v, \x with

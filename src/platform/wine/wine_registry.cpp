@@ -102,14 +102,9 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
         return error;
     }
 
-    // The prefix's architecture as wineserver settles it from system.reg:
-    // the file's "#arch=" line; a system.reg without one is a 32-bit prefix;
-    // without system.reg the server's own, 64-bit for Wine on x86-64.
+    // The prefix's architecture; a system.reg that cannot be read counts as none.
     wine::Architecture PrefixArchitecture() {
-        Hive& machine = hives[kMachine];
-        if (Load(kMachine) != kErrorSuccess || !machine.file) return wine::Architecture::Win64;
-        const auto arch = machine.file->architecture();
-        return arch == wine::Architecture::Unknown ? wine::Architecture::Win32 : arch;
+        return wine::PrefixArchitectureOf(Load(kMachine) == kErrorSuccess ? hives[kMachine].file.get() : nullptr);
     }
 
     // Reads a hive the first time it is used; a missing file is an empty
