@@ -4,13 +4,22 @@
 // BM_StartToFilledWindow runs startup_probe (the program's start, ending
 // itself as the program does once its filled window has painted, Qt
 // offscreen) as a child process per iteration:
-//   time     real time from spawning the child to its end
+//   time     real time from spawning the child to the end of its first paint
+//            (the probe writes its row count then)
+//   exit_ms  real time from spawning the child to its end
 //   cpu_ms   the child's processor time, user plus system
 //   peak_mb  the child's peak resident memory
 //   faults   the child's page faults
 //   rows     the rows the window listed
 // The second argument 1 starts it as the desktop entry does, with glibc's
 // huge-page setting for the heap.
+//
+// BM_ListCommand runs the program's own console listing, `sweep-stale-records
+// --list PREFIX` (each record with its verdict, no window), the like of the
+// peer's below:
+//   time     real time from spawning it to its end
+//   cpu_ms, peak_mb  as above
+//   lines    the lines it wrote
 //
 // BM_PeerList runs `wine uninstaller --list` on the same prefix with its own
 // wineserver started cold (no server ran on the prefix before):
@@ -50,6 +59,8 @@ using namespace ssr::bench;
 struct ChildRun {
     bool ok = false;
     double seconds = 0;
+    // Until the child first wrote to its output, when capturing it.
+    double first_output_seconds = 0;
     double cpu_ms = 0;
     double faults = 0;
     double peak_kb = 0;
@@ -120,7 +131,12 @@ public:
         if (m_pid < 0) return run;
         char buffer[4096];
         if (m_out >= 0)
-            for (ssize_t n; (n = ::read(m_out, buffer, sizeof buffer)) > 0;) run.output.append(buffer, static_cast<std::size_t>(n));
+            for (ssize_t n; (n = ::read(m_out, buffer, sizeof buffer)) > 0;) {
+                if (run.output.empty())
+                    run.first_output_seconds =
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+                run.output.append(buffer, static_cast<std::size_t>(n));
+            }
         int status = 0;
         while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
         }
@@ -164,6 +180,7 @@ void BM_StartToFilledWindow(benchmark::State& state) {
     }
     prefix.Use(static_cast<int>(state.range(0)), /*warm=*/false);
     double cpu_ms = 0;
+    double exit_ms = 0;
     double faults = 0;
     double peak_kb = 0;
     int rows = -1;
@@ -173,16 +190,45 @@ void BM_StartToFilledWindow(benchmark::State& state) {
             state.SkipWithError("the program did not show its window");
             return;
         }
-        state.SetIterationTime(run.seconds);
+        state.SetIterationTime(run.first_output_seconds);
+        exit_ms += run.seconds * 1000;
         cpu_ms += run.cpu_ms;
         faults += run.faults;
         peak_kb = std::max(peak_kb, run.peak_kb);
         rows = std::atoi(run.output.c_str());
     }
     state.counters["cpu_ms"] = benchmark::Counter(cpu_ms, benchmark::Counter::kAvgIterations);
+    state.counters["exit_ms"] = benchmark::Counter(exit_ms, benchmark::Counter::kAvgIterations);
     state.counters["peak_mb"] = peak_kb / 1024;
     state.counters["rows"] = rows;
     state.counters["faults"] = benchmark::Counter(faults, benchmark::Counter::kAvgIterations);
+}
+
+void BM_ListCommand(benchmark::State& state) {
+    BenchPrefix& prefix = BenchPrefix::Get();
+    if (!prefix.ok()) {
+        state.SkipWithError("no Wine prefix could be made");
+        return;
+    }
+    prefix.Use(static_cast<int>(state.range(0)), /*warm=*/false);
+    double cpu_ms = 0;
+    double peak_kb = 0;
+    int lines = -1;
+    for (auto _ : state) {
+        MeasuredChild listing({SSR_PROGRAM, "--list", prefix.path().string()}, BaseEnvironment(), /*capture=*/true);
+        const ChildRun run = listing.Finish();
+        if (!run.ok) {
+            state.SkipWithError("the program's listing failed");
+            return;
+        }
+        state.SetIterationTime(run.seconds);
+        cpu_ms += run.cpu_ms;
+        peak_kb = std::max(peak_kb, run.peak_kb);
+        lines = static_cast<int>(std::count(run.output.begin(), run.output.end(), '\n'));
+    }
+    state.counters["cpu_ms"] = benchmark::Counter(cpu_ms, benchmark::Counter::kAvgIterations);
+    state.counters["peak_mb"] = peak_kb / 1024;
+    state.counters["lines"] = lines;
 }
 
 // Where the wineserver of `prefix` listens once it is ready.
@@ -243,6 +289,7 @@ BENCHMARK(BM_StartToFilledWindow)
     ->ArgsProduct({{0, 10000, 30000}, {0, 1}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListCommand)->Arg(0)->Arg(30000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 // Seconds an iteration at 30,000 records: a few iterations are enough.
 BENCHMARK(BM_PeerList)->Arg(0)->Arg(30000)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 
