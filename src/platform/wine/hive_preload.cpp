@@ -3,17 +3,17 @@
 
 #include <utility>
 
+#include "platform/wine/hive_pieces.h"
+
 namespace ssr::wine {
 
 namespace {
 
 std::optional<PreloadedHive> ReadAndParse(const std::filesystem::path& path, Architecture known, bool& missing) {
-    HiveRead read = ReadHiveFile(path);
-    missing = read.error == IoError::NotFound;
-    if (read.error != IoError::None) return std::nullopt;
-    std::unique_ptr<RegFile> file = RegFile::Parse(std::move(read.bytes), known);
-    if (!file) return std::nullopt;
-    return PreloadedHive{read.identity, std::move(file)};
+    LoadedHive loaded = LoadHive(path, known);
+    missing = loaded.error == IoError::NotFound;
+    if (loaded.error != IoError::None || !loaded.file) return std::nullopt;
+    return PreloadedHive{loaded.identity, std::move(loaded.file)};
 }
 
 }  // namespace

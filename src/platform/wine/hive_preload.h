@@ -1,7 +1,8 @@
 #pragma once
 // Reads and parses a prefix's two hives on a thread of their own, so that
 // the work overlaps what the program does before it first asks for them
-// (starting the toolkit and building the window).
+// (starting the toolkit and building the window). A large system.reg is
+// read and parsed in pieces on more threads still (LoadHive).
 
 #include <filesystem>
 #include <future>

@@ -170,6 +170,46 @@ HiveRead ReadHiveFile(const std::filesystem::path& path) {
     return result;
 }
 
+int RangedFile::Open(const std::filesystem::path& path) {
+    // As ReadHiveFile opens a hive: never blocking on a FIFO in its place.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return errno;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    if (st.st_size > kLargestFile) return EFBIG;
+    m_fd = std::move(fd);
+    m_opened = IdentityFrom(st);
+    m_size = static_cast<std::size_t>(st.st_size);
+    return 0;
+}
+
+int RangedFile::Read(char* into, std::size_t at, std::size_t n) const {
+    while (n > 0) {
+        const ssize_t got = ::pread(m_fd.get(), into, n, static_cast<off_t>(at));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (got == 0) return ENODATA;
+        into += got;
+        at += static_cast<std::size_t>(got);
+        n -= static_cast<std::size_t>(got);
+    }
+    return 0;
+}
+
+bool RangedFile::Unchanged(FileIdentity& identity) const {
+    char beyond = 0;
+    ssize_t more = 0;
+    do more = ::pread(m_fd.get(), &beyond, 1, static_cast<off_t>(m_size));
+    while (more < 0 && errno == EINTR);
+    struct stat after {};
+    if (more != 0 || ::fstat(m_fd.get(), &after) != 0) return false;
+    identity = IdentityFrom(after);
+    return identity == m_opened && static_cast<std::size_t>(after.st_size) == m_size;
+}
+
 ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view bytes, const FileIdentity& original,
                            bool (*still_current)(void*), void* context, const WriteFaultHook& fault) {
     const auto injected = [&fault](WriteStep step) { return fault ? fault(step) : 0; };

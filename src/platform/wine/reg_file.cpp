@@ -69,15 +69,25 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
 }
 
 std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
-    std::unique_ptr<RegFile> file(new RegFile);
+    std::unique_ptr<RegFile> file = ParsePiece(bytes.view(), 0, known);
+    if (!file) return nullptr;
     file->m_bytes = std::move(bytes);
+    // The table stays as long as the file: without the room its growth left.
+    file->m_sections.shrink_to_fit();
+    return file;
+}
+
+std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t from, Architecture known) {
+    std::unique_ptr<RegFile> file(new RegFile);
     static_cast<void>(file->AddNode());  // the root
-    const std::string_view all = file->m_bytes.view();
-    file->m_nul = std::memchr(all.data(), 0, all.size()) ? NulBytes::Possible : NulBytes::Absent;
-    LineCursor cursor(all, 0, all.size(), file->m_nul);
+    file->m_nul = std::memchr(all.data() + from, 0, all.size() - from) ? NulBytes::Possible : NulBytes::Absent;
+    LineCursor cursor(all, from, all.size(), file->m_nul);
     Line line;
-    if (!cursor.Next(line) || line.text != kRegFileHeader) return nullptr;
-    if (line.next >= 2 && all[line.next - 2] == '\r') file->m_line_ends = LineEnds::CrLf;
+    // Only the file's beginning has the header line; a later piece starts at a section.
+    if (from == 0) {
+        if (!cursor.Next(line) || line.text != kRegFileHeader) return nullptr;
+        if (line.next >= 2 && all[line.next - 2] == '\r') file->m_line_ends = LineEnds::CrLf;
+    }
 
     Text path;
     std::vector<TextView> parts;
@@ -232,10 +242,15 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
             // reading at an architecture it does not know or that contradicts
             // an earlier one; the rest of the file is kept but never read.
             if (first == '#' && text.starts_with("#arch=")) {
+                file->m_piece_read_arch = true;
                 const std::string_view name = text.substr(6);
-                if (name != "win32" && name != "win64") break;
-                const Architecture arch = name == "win32" ? Architecture::Win32 : Architecture::Win64;
-                if (architecture != Architecture::Unknown && architecture != arch) break;
+                const Architecture arch = name == "win32"   ? Architecture::Win32
+                                          : name == "win64" ? Architecture::Win64
+                                                            : Architecture::Unknown;
+                if (arch == Architecture::Unknown || (architecture != Architecture::Unknown && architecture != arch)) {
+                    file->m_piece_stopped = true;
+                    break;
+                }
                 architecture = arch;
                 if (file->m_architecture == Architecture::Unknown) file->m_architecture = arch;
             }
@@ -251,8 +266,6 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
         }
         if (current >= 0) pass_over(file->m_sections[static_cast<std::size_t>(current)].node);
     }
-    // The table stays as long as the file: without the room its growth left.
-    file->m_sections.shrink_to_fit();
     return file;
 }
 

@@ -52,6 +52,8 @@ inline Text operator+(Text path, const KeyName& name) {
 class NameStore {
 public:
     [[nodiscard]] KeyName Keep(TextView name);
+    // Takes over another store's blocks: the names kept there stay where they are.
+    void Absorb(NameStore&& other);
 
 private:
     static constexpr std::size_t kBlock = 16384;  // units
@@ -126,6 +128,29 @@ public:
     // `known` is the prefix's architecture from the files read before.
     [[nodiscard]] static std::unique_ptr<RegFile> Parse(HiveBytes bytes, Architecture known = Architecture::Unknown);
     [[nodiscard]] static std::unique_ptr<RegFile> Parse(std::string bytes, Architecture known = Architecture::Unknown);
+
+    // A large file is read in pieces on several threads, each indexed on
+    // its own from a header that no reading of the bytes before it can
+    // reach, and the pieces are joined in file order into the index one
+    // reading makes.
+    //
+    // Where a piece may start within [from, to): the first '[' that begins
+    // a line after an empty one (which ends any hex data running over
+    // lines), with those lines inside the range; 0 when there is none.
+    [[nodiscard]] static std::size_t SafeSplit(std::string_view bytes, std::size_t from, std::size_t to);
+    // The index of `all` from `from` on (0, or where SafeSplit allows), of
+    // a piece that ends where `all` does, without the bytes. Nothing when
+    // `from` is 0 and the first line is not wineserver's header.
+    [[nodiscard]] static std::unique_ptr<RegFile> ParsePiece(std::string_view all, std::size_t from,
+                                                             Architecture known = Architecture::Unknown);
+    // The pieces of `bytes`, in file order and together covering them,
+    // joined into one index that takes the bytes over. `joined` is false
+    // (and `bytes` left as they were) when some piece cannot be read apart
+    // from the bytes before it: a NUL byte, or an "#arch=" line outside a
+    // key, which acts on what was read before it. Nothing, and `joined`,
+    // when the file is no registry.
+    [[nodiscard]] static std::unique_ptr<RegFile> Join(std::vector<std::unique_ptr<RegFile>> pieces, HiveBytes& bytes,
+                                                       bool& joined);
 
     // The architecture the file itself names first, or Unknown.
     [[nodiscard]] Architecture architecture() const { return m_architecture; }
@@ -248,6 +273,9 @@ private:
 
     RegFile() = default;
     [[nodiscard]] std::vector<std::pair<std::uint32_t, std::uint32_t>> SubtreeRanges(const Node* node) const;
+    // Takes in the index of the piece read after this one's.
+    void Append(RegFile& next);
+    void MergeKey(Node* mine, Node* theirs, std::vector<std::pair<const Node*, Node*>>& same);
     Node* NewNode(Node* parent, TextView name);
     Node* Child(Node* parent, TextView name);  // found or made
     void LoadValues(Node* node);
@@ -268,7 +296,11 @@ private:
     bool m_has_links = false;
     bool m_below_link = false;
     Architecture m_architecture = Architecture::Unknown;
+    // Read as a piece: an "#arch=" line outside a key was read; one ended the reading.
+    bool m_piece_read_arch = false;
+    bool m_piece_stopped = false;
     Lookups m_lookups;
+    friend struct RegFileInspector;  // tests compare the section tables of two readings
 };
 
 // The prefix's architecture as wineserver settles it from system.reg,

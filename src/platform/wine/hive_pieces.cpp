@@ -1,0 +1,181 @@
+// LoadHive: one hive file read and parsed, a large one in pieces at once.
+#include "platform/wine/hive_pieces.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <thread>
+#include <utility>
+
+namespace ssr::wine {
+
+namespace {
+
+// Below this a thread more costs about what it saves; an empty prefix's
+// system.reg (about 3 MB) is read as it always was.
+constexpr std::size_t kPiecesFrom = std::size_t{4} << 20;
+constexpr unsigned kMostPieces = 4;
+
+LoadedHive LoadWhole(const std::filesystem::path& path, Architecture known, HiveReading reading) {
+    HiveRead read = ReadHiveFile(path);
+    LoadedHive loaded;
+    loaded.reading = reading;
+    loaded.error = read.error;
+    loaded.code = read.code;
+    if (read.error != IoError::None) return loaded;
+    loaded.identity = read.identity;
+    loaded.file = RegFile::Parse(std::move(read.bytes), known);
+    return loaded;
+}
+
+// What a piece published once its bytes were read: where its index starts.
+constexpr std::int64_t kPending = -1;
+constexpr std::int64_t kFailed = -2;   // its bytes could not be read, or it could not be indexed
+constexpr std::int64_t kNoStart = -3;  // no place in it to start: the piece before reads on through it
+
+class Pieces {
+public:
+    Pieces(const RangedFile& file, HiveBytes& bytes, std::vector<std::size_t> bounds, Architecture known)
+        : m_file(file),
+          m_data(bytes.data()),
+          m_all(bytes.view()),
+          m_bounds(std::move(bounds)),
+          m_known(known),
+          m_count(m_bounds.size() - 1),
+          m_published(std::make_unique<std::atomic<std::int64_t>[]>(m_count)),
+          m_parsed(m_count),
+          m_failed(m_count, 0) {
+        for (std::size_t i = 0; i < m_count; ++i) m_published[i].store(kPending, std::memory_order_relaxed);
+    }
+
+    [[nodiscard]] std::size_t count() const { return m_count; }
+
+    // Reads piece `i`, says where it starts, and indexes it up to the start
+    // of the next piece that has one. Later pieces never wait for earlier
+    // ones, so any order of threads finishes.
+    void Run(std::size_t i) noexcept {
+        std::int64_t start = kFailed;
+        if (m_file.Read(m_data + m_bounds[i], m_bounds[i], m_bounds[i + 1] - m_bounds[i]) == 0) {
+            const std::size_t at = i == 0 ? 0 : RegFile::SafeSplit(m_all, m_bounds[i], m_bounds[i + 1]);
+            start = i == 0 || at != 0 ? static_cast<std::int64_t>(at) : kNoStart;
+        }
+        Publish(i, start);
+        if (start < 0) {
+            m_failed[i] = start == kFailed;
+            return;
+        }
+        std::size_t end = m_all.size();
+        for (std::size_t j = i + 1; j < m_count; ++j) {
+            const std::int64_t next = Await(j);
+            if (next == kFailed) return;  // piece j says so itself
+            if (next >= 0) {
+                end = static_cast<std::size_t>(next);
+                break;
+            }
+        }
+        try {
+            m_parsed[i] = RegFile::ParsePiece(m_all.substr(0, end), static_cast<std::size_t>(start), m_known);
+        } catch (...) {
+            m_failed[i] = 1;
+        }
+    }
+
+    // For a piece no thread will run.
+    void Abandon(std::size_t i) {
+        m_failed[i] = 1;
+        Publish(i, kFailed);
+    }
+
+    [[nodiscard]] bool Failed() const { return std::find(m_failed.begin(), m_failed.end(), 1) != m_failed.end(); }
+
+    // The indexed pieces in file order. Only after every thread is done.
+    [[nodiscard]] std::vector<std::unique_ptr<RegFile>> Take() {
+        std::vector<std::unique_ptr<RegFile>> taken;
+        for (std::size_t i = 0; i < m_count; ++i)
+            if (m_published[i].load(std::memory_order_relaxed) >= 0) taken.push_back(std::move(m_parsed[i]));
+        return taken;
+    }
+
+private:
+    void Publish(std::size_t i, std::int64_t start) {
+        m_published[i].store(start, std::memory_order_release);
+        m_published[i].notify_all();
+    }
+    std::int64_t Await(std::size_t i) {
+        std::int64_t start;
+        while ((start = m_published[i].load(std::memory_order_acquire)) == kPending)
+            m_published[i].wait(kPending, std::memory_order_acquire);
+        return start;
+    }
+
+    const RangedFile& m_file;
+    char* m_data;
+    std::string_view m_all;
+    std::vector<std::size_t> m_bounds;  // piece i's bytes are [m_bounds[i], m_bounds[i + 1])
+    Architecture m_known;
+    std::size_t m_count;
+    std::unique_ptr<std::atomic<std::int64_t>[]> m_published;
+    std::vector<std::unique_ptr<RegFile>> m_parsed;
+    std::vector<char> m_failed;  // each written by its own piece's thread
+};
+
+std::vector<std::size_t> Bounds(std::size_t size, const HivePieceHook* hook) {
+    std::vector<std::size_t> bounds{0};
+    if (hook) {
+        for (const std::size_t start : hook->starts)
+            if (start > bounds.back() && start < size) bounds.push_back(start);
+    } else if (size >= kPiecesFrom) {
+        const std::size_t count = std::min(std::max(std::thread::hardware_concurrency(), 1U), kMostPieces);
+        for (std::size_t i = 1; i < count; ++i) bounds.push_back(size / count * i);
+    }
+    bounds.push_back(size);
+    return bounds;
+}
+
+}  // namespace
+
+LoadedHive LoadHive(const std::filesystem::path& path, Architecture known, const HivePieceHook* hook) {
+    RangedFile file;
+    // What the ranged open refuses, the one reading refuses with its own error.
+    if (file.Open(path) != 0) return LoadWhole(path, known, HiveReading::Whole);
+    std::vector<std::size_t> bounds = Bounds(file.size(), hook);
+    if (bounds.size() < 3) return LoadWhole(path, known, HiveReading::Whole);
+
+    HiveBytes bytes;
+    if (!bytes.Reserve(file.size())) return LoadWhole(path, known, HiveReading::Whole);
+    bytes.SetSize(file.size());
+    if (hook && hook->before_read) hook->before_read();
+    Pieces pieces(file, bytes, std::move(bounds), known);
+    {
+        std::vector<std::jthread> threads;
+        threads.reserve(pieces.count() - 1);
+        std::size_t started = 1;
+        try {
+            for (; started < pieces.count(); ++started) threads.emplace_back([&pieces, started] { pieces.Run(started); });
+        } catch (...) {
+            // No thread to be had: the pieces it would have run fail, and the file is read in one.
+            for (std::size_t i = started; i < pieces.count(); ++i) pieces.Abandon(i);
+        }
+        // This thread reads the first piece.
+        pieces.Run(0);
+    }
+    LoadedHive loaded;
+    loaded.reading = HiveReading::Pieces;
+    if (pieces.Failed() || !file.Unchanged(loaded.identity)) {
+        // Someone wrote while we read, or a read failed: the one reading
+        // retries, and meets any failure with its own error.
+        bytes = HiveBytes();
+        static_cast<void>(pieces.Take());
+        return LoadWhole(path, known, HiveReading::ReadAgain);
+    }
+    bool joined = false;
+    loaded.file = RegFile::Join(pieces.Take(), bytes, joined);
+    if (!joined) {
+        loaded.reading = HiveReading::PiecesParsedWhole;
+        loaded.file = RegFile::Parse(std::move(bytes), known);
+    }
+    return loaded;
+}
+
+}  // namespace ssr::wine
