@@ -44,9 +44,9 @@ std::unique_ptr<RegFile> RegFile::Join(std::vector<std::unique_ptr<RegFile>> pie
             return nullptr;
         }
     }
-    std::unique_ptr<RegFile> file = std::move(pieces.front());
     std::size_t sections = 0;
-    for (const auto& piece : pieces) sections += piece ? piece->m_sections.size() : 0;
+    for (const auto& piece : pieces) sections += piece->m_sections.size();
+    std::unique_ptr<RegFile> file = std::move(pieces.front());
     file->m_sections.reserve(sections);
     for (std::size_t k = 1; k < pieces.size(); ++k) file->Append(*pieces[k]);
     // The table stays as long as the file: without the room its growth left.
@@ -64,9 +64,11 @@ void RegFile::MergeKey(Node* mine, Node* theirs, std::vector<std::pair<const Nod
     // Its "#class" lines in the later piece come later, and the last one read wins.
     if (theirs->class_text) mine->class_text = std::move(theirs->class_text);
     if (theirs->children.empty()) return;
-    if (mine->children.empty()) {
+    // Wineserver writes keys in order, so a later piece's children mostly
+    // all come after this one's.
+    if (mine->children.empty() || CompareNames(mine->children.back()->name, theirs->children.front()->name) < 0) {
         for (Node* child : theirs->children) child->parent = mine;
-        mine->children = std::move(theirs->children);
+        mine->children.insert(mine->children.end(), theirs->children.begin(), theirs->children.end());
         theirs->children.clear();
         return;
     }
