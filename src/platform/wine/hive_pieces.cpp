@@ -15,7 +15,9 @@ namespace {
 // Below this a thread more costs about what it saves; an empty prefix's
 // system.reg (about 3 MB) is read as it always was.
 constexpr std::size_t kPiecesFrom = std::size_t{4} << 20;
-constexpr unsigned kMostPieces = 4;
+constexpr unsigned kMostThreads = 4;
+constexpr std::size_t kPiecesPerThread = 4;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 LoadedHive LoadWhole(const std::filesystem::path& path, Architecture known, HiveReading reading) {
     HiveRead read = ReadHiveFile(path);
@@ -31,9 +33,12 @@ LoadedHive LoadWhole(const std::filesystem::path& path, Architecture known, Hive
 
 // What a piece published once its bytes were read: where its index starts.
 constexpr std::int64_t kPending = -1;
-constexpr std::int64_t kFailed = -2;   // its bytes could not be read, or it could not be indexed
+constexpr std::int64_t kFailed = -2;   // its bytes could not be read
 constexpr std::int64_t kNoStart = -3;  // no place in it to start: the piece before reads on through it
 
+// The pieces are more than the threads, and each thread takes the next
+// piece to read, then the next to index, until none is left: a thread that
+// gets less of the machine (the toolkit starts beside them) does less.
 class Pieces {
 public:
     Pieces(const RangedFile& file, HiveBytes& bytes, std::vector<std::size_t> bounds, Architecture known)
@@ -44,50 +49,21 @@ public:
           m_known(known),
           m_count(m_bounds.size() - 1),
           m_published(std::make_unique<std::atomic<std::int64_t>[]>(m_count)),
-          m_parsed(m_count),
-          m_failed(m_count, 0) {
+          m_parsed(m_count) {
         for (std::size_t i = 0; i < m_count; ++i) m_published[i].store(kPending, std::memory_order_relaxed);
     }
 
     [[nodiscard]] std::size_t count() const { return m_count; }
 
-    // Reads piece `i`, says where it starts, and indexes it up to the start
-    // of the next piece that has one. Later pieces never wait for earlier
-    // ones, so any order of threads finishes.
-    void Run(std::size_t i) noexcept {
-        std::int64_t start = kFailed;
-        if (m_file.Read(m_data + m_bounds[i], m_bounds[i], m_bounds[i + 1] - m_bounds[i]) == 0) {
-            const std::size_t at = i == 0 ? 0 : RegFile::SafeSplit(m_all, m_bounds[i], m_bounds[i + 1]);
-            start = i == 0 || at != 0 ? static_cast<std::int64_t>(at) : kNoStart;
-        }
-        Publish(i, start);
-        if (start < 0) {
-            m_failed[i] = start == kFailed;
-            return;
-        }
-        std::size_t end = m_all.size();
-        for (std::size_t j = i + 1; j < m_count; ++j) {
-            const std::int64_t next = Await(j);
-            if (next == kFailed) return;  // piece j says so itself
-            if (next >= 0) {
-                end = static_cast<std::size_t>(next);
-                break;
-            }
-        }
-        try {
-            m_parsed[i] = RegFile::ParsePiece(m_all.substr(0, end), static_cast<std::size_t>(start), m_known);
-        } catch (...) {
-            m_failed[i] = 1;
-        }
+    // What each thread runs. Every piece is taken to be read before any is
+    // indexed, and reading one never waits, so an index that waits for the
+    // start of a later piece waits for a read under way.
+    void Work() noexcept {
+        for (std::size_t i; (i = m_next_read.fetch_add(1)) < m_count;) Read(i);
+        for (std::size_t i; (i = m_next_index.fetch_add(1)) < m_count;) Index(i);
     }
 
-    // For a piece no thread will run.
-    void Abandon(std::size_t i) {
-        m_failed[i] = 1;
-        Publish(i, kFailed);
-    }
-
-    [[nodiscard]] bool Failed() const { return std::find(m_failed.begin(), m_failed.end(), 1) != m_failed.end(); }
+    [[nodiscard]] bool Failed() const { return m_failed.load(); }
 
     // The indexed pieces in file order. Only after every thread is done.
     [[nodiscard]] std::vector<std::unique_ptr<RegFile>> Take() {
@@ -98,10 +74,39 @@ public:
     }
 
 private:
-    void Publish(std::size_t i, std::int64_t start) {
+    // Reads piece `i` and says where its index starts.
+    void Read(std::size_t i) {
+        std::int64_t start = kFailed;
+        if (m_file.Read(m_data + m_bounds[i], m_bounds[i], m_bounds[i + 1] - m_bounds[i]) == 0) {
+            const std::size_t at = i == 0 ? 0 : RegFile::SafeSplit(m_all, m_bounds[i], m_bounds[i + 1]);
+            start = i == 0 || at != 0 ? static_cast<std::int64_t>(at) : kNoStart;
+        } else {
+            m_failed.store(true);
+        }
         m_published[i].store(start, std::memory_order_release);
         m_published[i].notify_all();
     }
+
+    // Indexes piece `i` up to the start of the next piece that has one.
+    void Index(std::size_t i) {
+        const std::int64_t start = Await(i);
+        if (start < 0) return;
+        std::size_t end = m_all.size();
+        for (std::size_t j = i + 1; j < m_count; ++j) {
+            const std::int64_t next = Await(j);
+            if (next == kFailed) return;
+            if (next >= 0) {
+                end = static_cast<std::size_t>(next);
+                break;
+            }
+        }
+        try {
+            m_parsed[i] = RegFile::ParsePiece(m_all.substr(0, end), static_cast<std::size_t>(start), m_known);
+        } catch (...) {
+            m_failed.store(true);
+        }
+    }
+
     std::int64_t Await(std::size_t i) {
         std::int64_t start;
         while ((start = m_published[i].load(std::memory_order_acquire)) == kPending)
@@ -116,18 +121,23 @@ private:
     Architecture m_known;
     std::size_t m_count;
     std::unique_ptr<std::atomic<std::int64_t>[]> m_published;
-    std::vector<std::unique_ptr<RegFile>> m_parsed;
-    std::vector<char> m_failed;  // each written by its own piece's thread
+    std::vector<std::unique_ptr<RegFile>> m_parsed;  // each written by the thread that indexed it
+    std::atomic<std::size_t> m_next_read{0};
+    std::atomic<std::size_t> m_next_index{0};
+    std::atomic<bool> m_failed{false};
 };
+
+unsigned Threads() { return std::min(std::max(std::thread::hardware_concurrency(), 1U), kMostThreads); }
 
 std::vector<std::size_t> Bounds(std::size_t size, const HivePieceHook* hook) {
     std::vector<std::size_t> bounds{0};
     if (hook) {
         for (const std::size_t start : hook->starts)
             if (start > bounds.back() && start < size) bounds.push_back(start);
-    } else if (size >= kPiecesFrom) {
-        const std::size_t count = std::min(std::max(std::thread::hardware_concurrency(), 1U), kMostPieces);
-        for (std::size_t i = 1; i < count; ++i) bounds.push_back(size / count * i);
+    } else if (size >= kPiecesFrom && Threads() > 1) {
+        // Whole huge pages each, so that no two threads fault in the same one.
+        const std::size_t step = std::max(kHugePage, size / (Threads() * kPiecesPerThread) / kHugePage * kHugePage);
+        for (std::size_t at = step; at < size; at += step) bounds.push_back(at);
     }
     bounds.push_back(size);
     return bounds;
@@ -148,17 +158,15 @@ LoadedHive LoadHive(const std::filesystem::path& path, Architecture known, const
     if (hook && hook->before_read) hook->before_read();
     Pieces pieces(file, bytes, std::move(bounds), known);
     {
+        const std::size_t helpers = std::min<std::size_t>(Threads(), pieces.count()) - 1;
         std::vector<std::jthread> threads;
-        threads.reserve(pieces.count() - 1);
-        std::size_t started = 1;
+        threads.reserve(helpers);
         try {
-            for (; started < pieces.count(); ++started) threads.emplace_back([&pieces, started] { pieces.Run(started); });
+            while (threads.size() < helpers) threads.emplace_back([&pieces] { pieces.Work(); });
         } catch (...) {
-            // No thread to be had: the pieces it would have run fail, and the file is read in one.
-            for (std::size_t i = started; i < pieces.count(); ++i) pieces.Abandon(i);
+            // Fewer threads: the ones there are take more pieces each.
         }
-        // This thread reads the first piece.
-        pieces.Run(0);
+        pieces.Work();
     }
     LoadedHive loaded;
     loaded.reading = HiveReading::Pieces;
