@@ -49,28 +49,38 @@ public:
           m_known(known),
           m_count(m_bounds.size() - 1),
           m_published(std::make_unique<std::atomic<std::int64_t>[]>(m_count)),
+          m_indexed(std::make_unique<std::atomic<bool>[]>(m_count)),
           m_parsed(m_count) {
-        for (std::size_t i = 0; i < m_count; ++i) m_published[i].store(kPending, std::memory_order_relaxed);
+        for (std::size_t i = 0; i < m_count; ++i) {
+            m_published[i].store(kPending, std::memory_order_relaxed);
+            m_indexed[i].store(false, std::memory_order_relaxed);
+        }
     }
 
     [[nodiscard]] std::size_t count() const { return m_count; }
 
     // What each thread runs. Every piece is taken to be read before any is
     // indexed, and reading one never waits, so an index that waits for the
-    // start of a later piece waits for a read under way.
+    // start of a later piece waits for a read under way. Each indexed piece
+    // is joined to those before it as soon as they are all indexed, by
+    // whichever thread finds it so, while the others index on.
     void Work() noexcept {
         for (std::size_t i; (i = m_next_read.fetch_add(1)) < m_count;) Read(i);
-        for (std::size_t i; (i = m_next_index.fetch_add(1)) < m_count;) Index(i);
+        for (std::size_t i; (i = m_next_index.fetch_add(1)) < m_count;) {
+            Index(i);
+            m_indexed[i].store(true);
+            JoinReady();
+        }
     }
 
     [[nodiscard]] bool Failed() const { return m_failed.load(); }
 
-    // The indexed pieces in file order. Only after every thread is done.
-    [[nodiscard]] std::vector<std::unique_ptr<RegFile>> Take() {
-        std::vector<std::unique_ptr<RegFile>> taken;
-        for (std::size_t i = 0; i < m_count; ++i)
-            if (m_published[i].load(std::memory_order_relaxed) >= 0) taken.push_back(std::move(m_parsed[i]));
-        return taken;
+    // Only after every thread is done: the first piece with all the others
+    // joined to it, and whether they could be; nothing when the file is no registry.
+    [[nodiscard]] std::unique_ptr<RegFile> Joined(bool& apart) {
+        JoinReady();
+        apart = m_apart;
+        return std::move(m_joined_file);
     }
 
 private:
@@ -107,6 +117,34 @@ private:
         }
     }
 
+    // Joins the pieces indexed so far in file order, unless another thread
+    // is at it: that one then sees the piece this thread has just marked.
+    void JoinReady() noexcept {
+        for (;;) {
+            if (m_joining.test_and_set()) return;
+            std::size_t next = m_joined.load();
+            for (; next < m_count && m_indexed[next].load(); m_joined.store(++next)) JoinOne(next);
+            m_joining.clear();
+            if (next == m_count || !m_indexed[next].load()) return;
+        }
+    }
+
+    void JoinOne(std::size_t i) noexcept {
+        // A piece with no start of its own was indexed with the one before.
+        if (!m_apart || m_published[i].load() < 0) return;
+        std::unique_ptr<RegFile> piece = std::move(m_parsed[i]);
+        if (i == 0) {
+            m_joined_file = std::move(piece);  // nothing when the file is no registry
+        } else if (m_joined_file && piece) {
+            try {
+                m_apart = m_joined_file->Join(*piece);
+            } catch (...) {
+                m_failed.store(true);  // out of memory, half joined
+                m_apart = false;
+            }
+        }
+    }
+
     std::int64_t Await(std::size_t i) {
         std::int64_t start;
         while ((start = m_published[i].load(std::memory_order_acquire)) == kPending)
@@ -121,10 +159,16 @@ private:
     Architecture m_known;
     std::size_t m_count;
     std::unique_ptr<std::atomic<std::int64_t>[]> m_published;
+    std::unique_ptr<std::atomic<bool>[]> m_indexed;
     std::vector<std::unique_ptr<RegFile>> m_parsed;  // each written by the thread that indexed it
     std::atomic<std::size_t> m_next_read{0};
     std::atomic<std::size_t> m_next_index{0};
     std::atomic<bool> m_failed{false};
+    // The joining, by one thread at a time: the pieces before m_joined are in m_joined_file.
+    std::atomic_flag m_joining;
+    std::atomic<std::size_t> m_joined{0};
+    std::unique_ptr<RegFile> m_joined_file;
+    bool m_apart = true;
 };
 
 unsigned Threads() { return std::min(std::max(std::thread::hardware_concurrency(), 1U), kMostThreads); }
@@ -174,14 +218,15 @@ LoadedHive LoadHive(const std::filesystem::path& path, Architecture known, const
         // Someone wrote while we read, or a read failed: the one reading
         // retries, and meets any failure with its own error.
         bytes = HiveBytes();
-        static_cast<void>(pieces.Take());
         return LoadWhole(path, known, HiveReading::ReadAgain);
     }
-    bool joined = false;
-    loaded.file = RegFile::Join(pieces.Take(), bytes, joined);
-    if (!joined) {
+    bool apart = false;
+    loaded.file = pieces.Joined(apart);
+    if (!apart) {
         loaded.reading = HiveReading::PiecesParsedWhole;
         loaded.file = RegFile::Parse(std::move(bytes), known);
+    } else if (loaded.file) {
+        loaded.file->TakeBytes(std::move(bytes));
     }
     return loaded;
 }

@@ -143,14 +143,14 @@ public:
     // `from` is 0 and the first line is not wineserver's header.
     [[nodiscard]] static std::unique_ptr<RegFile> ParsePiece(std::string_view all, std::size_t from,
                                                              Architecture known = Architecture::Unknown);
-    // The pieces of `bytes`, in file order and together covering them,
-    // joined into one index that takes the bytes over. `joined` is false
-    // (and `bytes` left as they were) when some piece cannot be read apart
-    // from the bytes before it: a NUL byte, or an "#arch=" line outside a
-    // key, which acts on what was read before it. Nothing, and `joined`,
-    // when the file is no registry.
-    [[nodiscard]] static std::unique_ptr<RegFile> Join(std::vector<std::unique_ptr<RegFile>> pieces, HiveBytes& bytes,
-                                                       bool& joined);
+    // Takes in the index of the piece after the last one joined to this
+    // one, the file's first. False when it cannot be read apart from the
+    // bytes before it: a NUL byte in either, or an "#arch=" line outside a
+    // key, which acts on the architecture read before it and may end the
+    // reading. Both are spent then, and the file is read whole.
+    [[nodiscard]] bool Join(RegFile& next);
+    // Once every piece is joined: the bytes they were read from.
+    void TakeBytes(HiveBytes bytes);
 
     // The architecture the file itself names first, or Unknown.
     [[nodiscard]] Architecture architecture() const { return m_architecture; }

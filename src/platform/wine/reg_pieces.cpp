@@ -30,29 +30,20 @@ std::size_t RegFile::SafeSplit(std::string_view bytes, std::size_t from, std::si
     return 0;
 }
 
-std::unique_ptr<RegFile> RegFile::Join(std::vector<std::unique_ptr<RegFile>> pieces, HiveBytes& bytes, bool& joined) {
-    joined = true;
-    if (pieces.empty() || !pieces.front()) return nullptr;
+bool RegFile::Join(RegFile& next) {
     // Lines are cut around NUL bytes where only a reading of the whole file
-    // can tell. An "#arch=" line outside a key acts on the architecture read
-    // before it and may end the reading: in the first piece, where it is
-    // usual, only one that ends the reading stops the join; later, any.
-    for (std::size_t k = 0; k < pieces.size() && pieces.size() > 1; ++k) {
-        const RegFile& piece = *pieces[k];
-        if (piece.m_nul != NulBytes::Absent || (k > 0 && piece.m_piece_read_arch) || piece.m_piece_stopped) {
-            joined = false;
-            return nullptr;
-        }
-    }
-    std::size_t sections = 0;
-    for (const auto& piece : pieces) sections += piece->m_sections.size();
-    std::unique_ptr<RegFile> file = std::move(pieces.front());
-    file->m_sections.reserve(sections);
-    for (std::size_t k = 1; k < pieces.size(); ++k) file->Append(*pieces[k]);
+    // can tell. An "#arch=" line outside a key is usual at the file's
+    // start, where only one that ends the reading stops the join.
+    if (m_nul != NulBytes::Absent || m_piece_stopped || next.m_nul != NulBytes::Absent || next.m_piece_read_arch)
+        return false;
+    Append(next);
+    return true;
+}
+
+void RegFile::TakeBytes(HiveBytes bytes) {
+    m_bytes = std::move(bytes);
     // The table stays as long as the file: without the room its growth left.
-    file->m_sections.shrink_to_fit();
-    file->m_bytes = std::move(bytes);
-    return file;
+    m_sections.shrink_to_fit();
 }
 
 void RegFile::MergeKey(Node* mine, Node* theirs, std::vector<std::pair<const Node*, Node*>>& same) {

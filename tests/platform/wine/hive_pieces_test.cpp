@@ -234,15 +234,19 @@ INSTANTIATE_TEST_SUITE_P(
                       ChangeRow{"shrunk within the last piece", kUninstall.substr(0, kUninstall.size() - 5)}),
     [](const auto& info) { return "Row" + std::to_string(info.index); });
 
-// What the ranged reading cannot open is refused as one reading refuses it.
-TEST(HivePiecesErrors, MissingFileAndFolderAsOneReading) {
+// What the ranged reading cannot open is refused as one reading refuses
+// it, and a file in pieces whose first line is no registry's is none.
+TEST(HivePiecesErrors, AsOneReading) {
     test::TempFolder folder{"pieces"};
-    for (const auto& path : {folder.path() / "none.reg", folder.path()}) {
-        LoadedHive loaded = LoadHive(path, Architecture::Unknown);
+    const auto other = folder.path() / "other.reg";
+    test::WriteBytes(other, "REGEDIT4\n" + kUninstall.substr(kUninstall.find('\n')));
+    const HivePieceHook hook{{kUninstall.size() / 2}, {}};
+    for (const auto& path : {folder.path() / "none.reg", folder.path(), other}) {
+        LoadedHive loaded = LoadHive(path, Architecture::Unknown, &hook);
         const HiveRead read = ReadHiveFile(path);
         EXPECT_EQ(loaded.error, read.error) << path;
         EXPECT_EQ(loaded.code, read.code) << path;
-        EXPECT_FALSE(loaded.file);
+        EXPECT_FALSE(loaded.file) << path;
     }
 }
 
