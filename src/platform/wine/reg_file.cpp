@@ -404,7 +404,10 @@ const std::vector<RegValue>& RegFile::Values(Node* node) {
 
 void RegFile::NoteValueLines(const Node* node) {
     m_lookups.lines_node = node;
-    auto& lines = m_lookups.lines;
+    ValueLinesOf(node, m_lookups.lines);
+}
+
+void RegFile::ValueLinesOf(const Node* node, std::vector<ValueLine>& lines) const {
     lines.clear();
     const std::string_view all = m_bytes.view();
     for (const std::uint32_t s : node->sections) {
@@ -435,6 +438,43 @@ void RegFile::NoteValueLines(const Node* node) {
     }
 }
 
+bool RegFile::ValueFromLines(const std::vector<ValueLine>& lines, TextView name, std::string_view plain,
+                             Text& scratch, RegValue& out) const {
+    const auto& lower = NameTable();
+    // A later line for the same name replaces an earlier one: the last line
+    // that names the value and makes one is the value, so the lines are
+    // read from the last, and only that one is decoded.
+    const char* const bytes = m_bytes.view().data();
+    for (std::size_t k = lines.size(); k-- > 0;) {
+        const ValueLine& at = lines[k];
+        const std::string_view text(bytes + at.at, at.size);
+        // Most value lines name another value from their first letter on,
+        // which settles it without a call.
+        const auto first = static_cast<unsigned char>(text.size() > 1 ? text[1] : '"');
+        if (text[0] == '"' && !name.empty() && first < 0x80 && first != '\\' && first != '"' &&
+            lower[first] != lower[name[0]])
+            continue;
+        // Filled only when the name had to be decoded: a plain one is its own bytes.
+        scratch.clear();
+        const std::size_t name_end = ValueNameEnd(text, name, plain, lower, scratch);
+        if (name_end == 0 || name.size() > kLongestValueName) continue;
+        LineCursor cursor(m_bytes.view(), at.next, at.end, m_nul);
+        // The first line that makes a value is the answer, so it is decoded
+        // where the answer is kept; what a line that makes none left there
+        // is never read.
+        if (!ParseValueData(text, name_end, cursor, &out)) continue;
+        Text& spelt = out.name;
+        if (!scratch.empty()) {
+            spelt.swap(scratch);
+        } else {
+            spelt.resize(text[0] == '@' ? 0 : name.size());
+            WidenAscii(text.data() + 1, spelt.size(), spelt.data());
+        }
+        return true;
+    }
+    return false;
+}
+
 const RegValue* RegFile::FindValue(Node* node, TextView name) {
     if (node->values) {
         for (const RegValue& v : *node->values)
@@ -458,42 +498,19 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) {
     m_lookups.value_node = node;
     m_lookups.value_spelling = spelling;
     m_lookups.value_found = false;
-    const auto& lower = NameTable();
+    // A child of the key being read ahead may have its answer waiting.
+    if (m_ahead && node->parent && m_lookups.hint_parent == node->parent &&
+        m_lookups.hint < node->parent->children.size() &&
+        node->parent->children[m_lookups.hint] == node) {
+        switch (AskAhead(node->parent, m_lookups.hint, *spelling)) {
+        case AheadAnswer::Found: m_lookups.value_found = true; return &m_lookups.value;
+        case AheadAnswer::Absent: return nullptr;
+        case AheadAnswer::Unknown: break;
+        }
+    }
     const std::string_view plain = spelling->plain ? std::string_view(spelling->bytes) : std::string_view();
     if (m_lookups.lines_node != node) NoteValueLines(node);
-    // A later line for the same name replaces an earlier one: the last line
-    // that names the value and makes one is the value, so the lines are
-    // read from the last, and only that one is decoded.
-    const char* const bytes = m_bytes.view().data();
-    const auto& lines = m_lookups.lines;
-    for (std::size_t k = lines.size(); k-- > 0;) {
-        const Lookups::ValueLine& at = lines[k];
-        const std::string_view text(bytes + at.at, at.size);
-        // Most value lines name another value from their first letter on,
-        // which settles it without a call.
-        const auto first = static_cast<unsigned char>(text.size() > 1 ? text[1] : '"');
-        if (text[0] == '"' && !name.empty() && first < 0x80 && first != '\\' && first != '"' &&
-            lower[first] != lower[name[0]])
-            continue;
-        // Filled only when the name had to be decoded: a plain one is its own bytes.
-        m_lookups.name_scratch.clear();
-        const std::size_t name_end = ValueNameEnd(text, name, plain, lower, m_lookups.name_scratch);
-        if (name_end == 0 || name.size() > kLongestValueName) continue;
-        LineCursor cursor(m_bytes.view(), at.next, at.end, m_nul);
-        // The first line that makes a value is the answer, so it is decoded
-        // where the answer is kept; what a line that makes none left there
-        // is never read.
-        if (!ParseValueData(text, name_end, cursor, &m_lookups.value)) continue;
-        Text& spelt = m_lookups.value.name;
-        if (!m_lookups.name_scratch.empty()) {
-            spelt.swap(m_lookups.name_scratch);
-        } else {
-            spelt.resize(text[0] == '@' ? 0 : name.size());
-            WidenAscii(text.data() + 1, spelt.size(), spelt.data());
-        }
-        m_lookups.value_found = true;
-        break;
-    }
+    m_lookups.value_found = ValueFromLines(m_lookups.lines, name, plain, m_lookups.name_scratch, m_lookups.value);
     return m_lookups.value_found ? &m_lookups.value : nullptr;
 }
 

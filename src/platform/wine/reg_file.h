@@ -152,6 +152,10 @@ public:
     // Once every piece is joined: the bytes they were read from.
     void TakeBytes(HiveBytes bytes);
 
+    ~RegFile();
+    RegFile(const RegFile&) = delete;
+    RegFile& operator=(const RegFile&) = delete;
+
     // The architecture the file itself names first, or Unknown.
     [[nodiscard]] Architecture architecture() const { return m_architecture; }
 
@@ -169,6 +173,13 @@ public:
     // One value, decoded on its own. The result stays valid until the next
     // call; asking twice for the same value (size, then data) decodes once.
     [[nodiscard]] const RegValue* FindValue(Node* node, TextView name);
+    // Starts reading the values of `parent`'s children on a second thread,
+    // in their order and a bounded stretch ahead of the asks, when it has
+    // many: FindValue then finds an answer there for the names it was asked
+    // of the children before. Nothing changes in what any call answers.
+    // Whatever changes the file stops it first, and so does a new call.
+    void ReadAheadBelow(const Node* parent);
+    void StopReadingAhead();
     // A key's children without the staged ones.
     [[nodiscard]] const std::vector<Node*>& Children(const Node* node) const { return node->children; }
     // The path below the root with the case as stored, separated by '\'.
@@ -226,6 +237,16 @@ private:
         bool continued = false;   // some hex data in it runs over several lines
     };
 
+    // A value line of a key: offsets into the bytes of where the line's
+    // text starts after its spaces, its size, the next line and the end of
+    // its section (where data running over lines must stop).
+    struct ValueLine {
+        std::uint32_t at;
+        std::uint32_t size;
+        std::uint32_t next;
+        std::uint32_t end;
+    };
+
     // What the last lookups found. Entries are opened one after another
     // below the same key, and a value is often asked for twice in a row.
     struct Lookups {
@@ -250,15 +271,7 @@ private:
         const Spelling* value_spelling = nullptr;  // of the name `value` was asked by
         // The value lines of the key asked last, so that the next name asked
         // of it (the listing asks each entry for a few) needs no new pass
-        // over its sections. Offsets into the bytes: where the line's text
-        // starts after its spaces, its size, the next line and the end of
-        // its section (where data running over lines must stop).
-        struct ValueLine {
-            std::uint32_t at;
-            std::uint32_t size;
-            std::uint32_t next;
-            std::uint32_t end;
-        };
+        // over its sections.
         const Node* lines_node = nullptr;
         std::vector<ValueLine> lines;
         void Forget() {
@@ -271,7 +284,7 @@ private:
         }
     };
 
-    RegFile() = default;
+    RegFile();
     [[nodiscard]] std::vector<std::pair<std::uint32_t, std::uint32_t>> SubtreeRanges(const Node* node) const;
     // Takes in the index of the piece read after this one's.
     void Append(RegFile& next);
@@ -280,6 +293,14 @@ private:
     Node* Child(Node* parent, TextView name);  // found or made
     void LoadValues(Node* node);
     void NoteValueLines(const Node* node);
+    // The value lines of `node`'s sections, in file order. Reads only what
+    // parsing left, so the second thread may call it as the first does.
+    void ValueLinesOf(const Node* node, std::vector<ValueLine>& lines) const;
+    // Of `lines`, the last that names `name` and makes a value, decoded into
+    // `out`; `plain` is the name's plain spelling or empty, `scratch` a
+    // buffer of the caller's. Reads only what parsing left, like ValueLinesOf.
+    [[nodiscard]] bool ValueFromLines(const std::vector<ValueLine>& lines, TextView name, std::string_view plain,
+                                      Text& scratch, RegValue& out) const;
 
     HiveBytes m_bytes;
     std::vector<Node*> m_staged;
@@ -301,6 +322,13 @@ private:
     bool m_piece_stopped = false;
     Lookups m_lookups;
     friend struct RegFileInspector;  // tests compare the section tables of two readings
+    // Reading ahead; last, so that it stops before anything it reads goes.
+    class Ahead;
+    enum class AheadAnswer { Unknown, Found, Absent };
+    // The answer read ahead for `parent`'s child `index`, into
+    // m_lookups.value when found; Unknown when it is not read ahead.
+    [[nodiscard]] AheadAnswer AskAhead(const Node* parent, std::size_t index, const Lookups::Spelling& spelling);
+    std::unique_ptr<Ahead> m_ahead;
 };
 
 // The prefix's architecture as wineserver settles it from system.reg,

@@ -434,8 +434,15 @@ void WinePrefixRegistry::Preload() {
 long WinePrefixRegistry::open_key_ex(RegHandle root, TextView subkey, std::uint32_t options,
                                      std::uint32_t access, RegHandle* result) {
     Text storage;
-    return m_state->Open(root, ViewPath(root, subkey, access, has_32bit_view(), storage),
-                         (options & kRegOptionOpenLink) != 0, result);
+    const long error = m_state->Open(root, ViewPath(root, subkey, access, has_32bit_view(), storage),
+                                     (options & kRegOptionOpenLink) != 0, result);
+    // A key opened to list its children is usually asked next for each
+    // child's values, one after another: they are read ahead meanwhile.
+    if (error == kErrorSuccess && (access & kKeyEnumerateSubKeys) != 0) {
+        const State::OpenKey& opened = m_state->handles.back().second;
+        m_state->hives[opened.hive].file->ReadAheadBelow(opened.node);
+    }
+    return error;
 }
 
 long WinePrefixRegistry::open_key(RegHandle root, TextView subkey, std::uint32_t view, RegHandle* result) {

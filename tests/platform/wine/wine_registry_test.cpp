@@ -123,6 +123,38 @@ TEST_F(PrefixStore, ListsEntriesThroughTheCoresListing) {
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
+// Many records, whose values the store reads ahead while the listing goes
+// through them: every row as the records say, also after a deletion that
+// stops the reading ahead midway and a listing that starts it again.
+TEST_F(PrefixStore, ListsManyRecordsAgainAfterADeletionMeanwhile) {
+    std::string hive = kHeader;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string n = std::to_string(10000 + i);
+        hive += Entry("App" + n, "App " + n, "C:\\\\Apps\\\\" + n + "\\\\uninst.exe");
+    }
+    WriteBytes(SystemReg(), hive);
+    WinePrefixRegistry registry(m_prefix);
+    ScriptedDesktop desktop;
+    const auto check = [&](int removed) {
+        EntryList list;
+        ListUninstallEntries(registry, list, desktop);
+        ASSERT_EQ(list.Count(), 2000 - removed);
+        for (int row = 1; row <= list.Count(); ++row) {
+            const int i = row - 1 + (removed && row > 1000 ? 1 : 0);
+            const std::string n = std::to_string(10000 + i);
+            EXPECT_EQ(list.ItemText(row), FromUtf8("App " + n));
+            EXPECT_EQ(list.SubItem(row, 2), FromUtf8("c:\\apps\\" + n + "\\uninst.exe"));
+        }
+    };
+    check(0);
+    RegHandle key = 0;
+    ASSERT_EQ(registry.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyRead, &key), kErrorSuccess);
+    ASSERT_EQ(DeleteNow(registry, kHkeyLocalMachine, kU + u"\\App11000"), kErrorSuccess);
+    static_cast<void>(registry.close_key(key));
+    check(1);
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
 TEST_F(PrefixStore, DeletesTheSubtreeAndKeepsEveryOtherByte) {
     WinePrefixRegistry registry(m_prefix);
     ASSERT_EQ(DeleteNow(registry, kHkeyLocalMachine, kU + u"\\ALPHA"), kErrorSuccess);
