@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <limits>
@@ -28,6 +29,8 @@ constexpr std::size_t kSlotBytes = 1024 - 128;
 constexpr std::size_t kTellEvery = 32;
 // How many children the first thread reads itself when the second is behind.
 constexpr std::size_t kStretch = 16;
+// How long the thread waits busily before it sleeps.
+constexpr std::chrono::microseconds kSpin{2000};
 constexpr std::size_t kNobody = std::numeric_limits<std::size_t>::max();
 
 }  // namespace
@@ -133,19 +136,40 @@ private:
         return !m_stop.load();
     }
 
+    // The same, asking `done` over and over for a short while first: a
+    // thread put to sleep takes longer to wake than the first thread takes
+    // to need what it makes (much longer in a virtual machine), and this
+    // thread's processor would otherwise idle anyway. False when it
+    // should sleep after all.
+    template <class Done>
+    bool SpinFor(Done done) {
+        const auto until = std::chrono::steady_clock::now() + kSpin;
+        for (unsigned i = 1;; ++i) {
+            if (done() || m_stop.load(std::memory_order_relaxed)) return true;
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+            if (i % 256 == 0 && std::chrono::steady_clock::now() > until) return false;
+        }
+    }
+
     void Run() {
         const std::vector<Node*>& children = m_parent->children;
         std::vector<ValueLine> lines;
         Text scratch;
         RegValue value;
-        if (!WaitFor([this] { return m_published.load(std::memory_order_acquire) > 0; })) return;
+        const auto named = [this] { return m_published.load(std::memory_order_acquire) > 0; };
+        if (!SpinFor(named) && !WaitFor(named)) return;
+        if (m_stop.load()) return;
         for (std::size_t k = 0; k < children.size() && !m_stop.load(std::memory_order_relaxed);) {
             const std::size_t asked = m_position.load();
             // Children the first thread has passed, or reads itself, are of no use to it.
             k = std::max({k, asked, m_skip_to.load(std::memory_order_relaxed)});
             if (k >= children.size()) break;
             if (k >= asked + kSlots) {
-                // Far enough ahead: wait until half the slots are free again.
+                // Far enough ahead: on as soon as a slot is free, or after
+                // a sleep until half of them are.
+                if (SpinFor([this, k] { return m_position.load() + kSlots > k; })) continue;
                 const std::size_t resume = k - kSlots / 2;
                 m_wake_at.store(resume);
                 const bool go = WaitFor([this, resume] { return m_position.load() >= resume; });
