@@ -34,9 +34,9 @@ struct LoadedHive {
 };
 
 // For tests: where each piece after the first starts to be read (rising,
-// inside the file), in place of equal stretches for as many threads as
-// the machine has; and a call once the file's size is known and before
-// any of it is read.
+// inside the file), in place of whole huge pages, a few for each processor
+// the process may run on; and a call once the file's size is known and
+// before any of it is read.
 struct HivePieceHook {
     std::vector<std::size_t> starts;
     std::function<void()> before_read;
