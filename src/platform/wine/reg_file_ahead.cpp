@@ -20,11 +20,11 @@ namespace {
 constexpr std::size_t kFewestChildren = 256;
 // How many children's answers are kept at a time: the memory it costs
 // stays small whatever the key holds.
-constexpr std::size_t kSlots = 512;
+constexpr std::size_t kSlots = 1024;
 // The names the thread answers, the first ones asked of the children.
 constexpr std::size_t kNames = 4;
 // Room for a child's answers: its names and their data.
-constexpr std::size_t kSlotBytes = 1024 - 128;
+constexpr std::size_t kSlotBytes = 512 - 128;
 // How many children the first thread goes on before it tells the second.
 constexpr std::size_t kTellEvery = 32;
 // How many children the first thread reads itself when the second is behind.
@@ -146,10 +146,10 @@ private:
         const auto until = std::chrono::steady_clock::now() + kSpin;
         for (unsigned i = 1;; ++i) {
             if (done() || m_stop.load(std::memory_order_relaxed)) return true;
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-            if (i % 256 == 0 && std::chrono::steady_clock::now() > until) return false;
+            // Any other thread that wants this processor has it first: on
+            // a busy machine the first thread itself may be waiting for it.
+            std::this_thread::yield();
+            if (i % 16 == 0 && std::chrono::steady_clock::now() > until) return false;
         }
     }
 
@@ -225,7 +225,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::array<Slot, kSlots> m_slots;
+    std::unique_ptr<Slot[]> m_slots{new Slot[kSlots]};
     std::thread m_thread;  // last: it starts when everything above is ready
 };
 
