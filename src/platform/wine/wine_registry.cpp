@@ -109,7 +109,14 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
 
     // Reads a hive the first time it is used; a missing file is an empty
     // hive (as for wineserver), an unreadable one fails every call on it.
+    // Asked at every call that names a key: a hive read before answers at once.
     long Load(int h) {
+        const Hive& hive = hives[h];
+        if (hive.loaded && hive.load_error == kErrorSuccess) [[likely]]
+            return kErrorSuccess;
+        return LoadFirst(h);
+    }
+    long LoadFirst(int h) {
         Hive& hive = hives[h];
         // A hive that could not be parsed says so, with its file, every time.
         if (hive.loaded)
