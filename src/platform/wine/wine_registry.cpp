@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/registry_buffers.h"
+#include "platform/wine/hive_pieces.h"
 #include "platform/wine/hive_preload.h"
 #include "platform/wine/posix_file.h"
 #include "platform/wine/record_sections.h"
@@ -129,7 +130,7 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
                 return hive.load_error = kErrorSuccess;
             }
         }
-        wine::HiveRead read = wine::ReadHiveFile(hive.path);
+        FreshHive read = ReadAndParse(h, scope == ReadScope::Records);
         if (read.error == wine::IoError::NotFound) {
             hive.loaded = true;
             return hive.load_error = kErrorSuccess;
@@ -137,15 +138,42 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
         if (read.error != wine::IoError::None) return Fail(ReadFailure(hive.path, read.error));  // try again next call
         hive.loaded = true;
         hive.identity = read.identity;
-        if (scope == ReadScope::Records && h == kMachine)
-            if (std::optional<std::string> cut = wine::RecordSections(read.bytes.view())) read.bytes = wine::HiveBytes(std::move(*cut));
-        hive.file = Parse(h, std::move(read.bytes));
+        hive.file = std::move(read.file);
         if (!hive.file) return hive.load_error = Fail(ReadFailure(hive.path, wine::IoError::Other));
         return hive.load_error = kErrorSuccess;
     }
 
-    // user.reg is read as wineserver reads it after system.reg: an "#arch="
-    // line that contradicts the prefix's ends what it reads of the file.
+    struct FreshHive {
+        wine::IoError error = wine::IoError::None;
+        wine::FileIdentity identity;
+        std::unique_ptr<wine::RegFile> file;  // nothing when the file is no registry
+    };
+    // A hive's file read and parsed as it is now. system.reg read whole is
+    // read in pieces on several threads when it is large (the usual hive of
+    // a prefix with many programs); `records_only` keeps only the sections
+    // that hold records of it. user.reg is read as wineserver reads it
+    // after system.reg: an "#arch=" line that contradicts the prefix's ends
+    // what it reads of the file.
+    FreshHive ReadAndParse(int h, bool records_only) {
+        const Hive& hive = hives[h];
+        FreshHive fresh;
+        if (h == kMachine && !records_only) {
+            wine::LoadedHive loaded = wine::LoadHive(hive.path, wine::Architecture::Unknown);
+            fresh.error = loaded.error;
+            fresh.identity = loaded.identity;
+            fresh.file = std::move(loaded.file);
+            return fresh;
+        }
+        wine::HiveRead read = wine::ReadHiveFile(hive.path);
+        fresh.error = read.error;
+        if (read.error != wine::IoError::None) return fresh;
+        fresh.identity = read.identity;
+        if (h == kMachine)
+            if (std::optional<std::string> cut = wine::RecordSections(read.bytes.view())) read.bytes = wine::HiveBytes(std::move(*cut));
+        fresh.file = Parse(h, std::move(read.bytes));
+        return fresh;
+    }
+
     std::unique_ptr<wine::RegFile> Parse(int h, wine::HiveBytes bytes) {
         if (h == kMachine) return wine::RegFile::Parse(std::move(bytes));
         return wine::RegFile::Parse(std::move(bytes), PrefixArchitecture());
@@ -261,13 +289,13 @@ long WinePrefixRegistry::State::Refresh(int h) {
     const auto now_identity = wine::IdentityOf(hive.path);
     if (!now_identity) return kErrorFileNotFound;
     if (*now_identity == hive.identity) return kErrorSuccess;
-    wine::HiveRead read = wine::ReadHiveFile(hive.path);
+    FreshHive read = ReadAndParse(h, false);
     if (read.error == wine::IoError::NotFound) return kErrorFileNotFound;
     if (read.error != wine::IoError::None) return Fail(ReadFailure(hive.path, read.error));
-    auto fresh = Parse(h, std::move(read.bytes));
-    if (!fresh) return Fail(ReadFailure(hive.path, wine::IoError::Other));  // never write over what is no longer a registry
+    // Never written over what is no longer a registry.
+    if (!read.file) return Fail(ReadFailure(hive.path, wine::IoError::Other));
     const std::vector<Text> staged = hive.file ? hive.file->StagedPaths() : std::vector<Text>{};
-    Adopt(h, std::move(fresh), read.identity, false);
+    Adopt(h, std::move(read.file), read.identity, false);
     wine::RegFile& file = *hive.file;
     for (const Text& path : staged)
         if (Node* node = file.Find(file.root(), path)) file.Stage(node);

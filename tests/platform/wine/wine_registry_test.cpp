@@ -125,13 +125,17 @@ TEST_F(PrefixStore, ListsEntriesThroughTheCoresListing) {
 
 // Many records, whose values the store reads ahead while the listing goes
 // through them: every row as the records say, also after a deletion that
-// stops the reading ahead midway and a listing that starts it again.
+// stops the reading ahead midway and a listing that starts it again. The
+// hive is large enough to be read in pieces, and the deletion reads it
+// again, as someone else changed it meanwhile.
 TEST_F(PrefixStore, ListsManyRecordsAgainAfterADeletionMeanwhile) {
     std::string hive = kHeader;
+    const std::string comments = "\"Comments\"=\"" + std::string(2200, 'c') + "\"\n";
     for (int i = 0; i < 2000; ++i) {
         const std::string n = std::to_string(10000 + i);
-        hive += Entry("App" + n, "App " + n, "C:\\\\Apps\\\\" + n + "\\\\uninst.exe");
+        hive += Entry("App" + n, "App " + n, "C:\\\\Apps\\\\" + n + "\\\\uninst.exe") + comments;
     }
+    ASSERT_GT(hive.size(), std::size_t{4} << 20);
     WriteBytes(SystemReg(), hive);
     WinePrefixRegistry registry(m_prefix);
     ScriptedDesktop desktop;
@@ -147,9 +151,12 @@ TEST_F(PrefixStore, ListsManyRecordsAgainAfterADeletionMeanwhile) {
         }
     };
     check(0);
+    hive += "\n[Software\\\\Outside] 1\n";
+    WriteBytes(SystemReg(), hive);
     RegHandle key = 0;
     ASSERT_EQ(registry.open_key_ex(kHkeyLocalMachine, kU, 0, kKeyRead, &key), kErrorSuccess);
     ASSERT_EQ(DeleteNow(registry, kHkeyLocalMachine, kU + u"\\App11000"), kErrorSuccess);
+    EXPECT_NE(ReadBytes(SystemReg()).find("[Software\\\\Outside]"), std::string::npos);
     static_cast<void>(registry.close_key(key));
     check(1);
     EXPECT_TRUE(desktop.boxes.empty());
