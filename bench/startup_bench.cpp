@@ -172,20 +172,28 @@ ChildRun RunProbe(const fs::path& prefix, bool huge_pages) {
     return probe.Finish();
 }
 
-void BM_StartToFilledWindow(benchmark::State& state) {
+// The shared prefix with state.range(0) records and no server running on
+// it, or nothing (the run skipped) when no prefix could be made.
+BenchPrefix* ColdPrefix(benchmark::State& state) {
     BenchPrefix& prefix = BenchPrefix::Get();
     if (!prefix.ok()) {
         state.SkipWithError("no Wine prefix could be made");
-        return;
+        return nullptr;
     }
     prefix.Use(static_cast<int>(state.range(0)), /*warm=*/false);
+    return &prefix;
+}
+
+void BM_StartToFilledWindow(benchmark::State& state) {
+    const BenchPrefix* prefix = ColdPrefix(state);
+    if (!prefix) return;
     double cpu_ms = 0;
     double exit_ms = 0;
     double faults = 0;
     double peak_kb = 0;
     int rows = -1;
     for (auto _ : state) {
-        const ChildRun run = RunProbe(prefix.path(), state.range(1) != 0);
+        const ChildRun run = RunProbe(prefix->path(), state.range(1) != 0);
         if (!run.ok || run.output.empty()) {
             state.SkipWithError("the program did not show its window");
             return;
@@ -205,17 +213,13 @@ void BM_StartToFilledWindow(benchmark::State& state) {
 }
 
 void BM_ListCommand(benchmark::State& state) {
-    BenchPrefix& prefix = BenchPrefix::Get();
-    if (!prefix.ok()) {
-        state.SkipWithError("no Wine prefix could be made");
-        return;
-    }
-    prefix.Use(static_cast<int>(state.range(0)), /*warm=*/false);
+    const BenchPrefix* prefix = ColdPrefix(state);
+    if (!prefix) return;
     double cpu_ms = 0;
     double peak_kb = 0;
     int lines = -1;
     for (auto _ : state) {
-        MeasuredChild listing({SSR_PROGRAM, "--list", prefix.path().string()}, BaseEnvironment(), /*capture=*/true);
+        MeasuredChild listing({SSR_PROGRAM, "--list", prefix->path().string()}, BaseEnvironment(), /*capture=*/true);
         const ChildRun run = listing.Finish();
         if (!run.ok) {
             state.SkipWithError("the program's listing failed");

@@ -107,19 +107,26 @@ struct HiveSink {
     void Truncate(std::size_t size) { bytes.SetSize(size); }
 };
 
+// Opens a file to be read whole: the errno of the step that failed, or 0.
+// Without blocking: a FIFO in a hive's place would hold the program before
+// any window; it is refused like any other non-file.
+int OpenToRead(const std::filesystem::path& path, UniqueFd& fd, struct stat& opened) {
+    fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return errno;
+    if (::fstat(fd.get(), &opened) != 0) return errno;
+    if (!S_ISREG(opened.st_mode)) return EINVAL;
+    if (opened.st_size > kLargestFile) return EFBIG;
+    return 0;
+}
+
 // Reads the whole file into `sink`, retrying when it changed while being
 // read; the errno of the step that failed, or 0.
 template <class Sink>
 int ReadInto(const std::filesystem::path& path, Sink sink, FileIdentity& identity) {
     for (int attempt = 0; attempt < 4; ++attempt) {
-        // Without blocking: a FIFO in a hive's place would hold the program
-        // before any window; it is refused below like any other non-file.
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (!fd) return errno;
+        UniqueFd fd;
         struct stat before {};
-        if (::fstat(fd.get(), &before) != 0) return errno;
-        if (!S_ISREG(before.st_mode)) return EINVAL;
-        if (before.st_size > kLargestFile) return EFBIG;
+        if (const int error = OpenToRead(path, fd, before)) return error;
         // A buffer of the size fstat gave; the read that finds the end goes
         // to a small spill, which also catches a file that grew meanwhile.
         std::size_t size = static_cast<std::size_t>(before.st_size);
@@ -171,13 +178,10 @@ HiveRead ReadHiveFile(const std::filesystem::path& path) {
 }
 
 int RangedFile::Open(const std::filesystem::path& path) {
-    // As ReadHiveFile opens a hive: never blocking on a FIFO in its place.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd) return errno;
+    // As ReadHiveFile opens a hive.
+    UniqueFd fd;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return errno;
-    if (!S_ISREG(st.st_mode)) return EINVAL;
-    if (st.st_size > kLargestFile) return EFBIG;
+    if (const int error = OpenToRead(path, fd, st)) return error;
     m_fd = std::move(fd);
     m_opened = IdentityFrom(st);
     m_size = static_cast<std::size_t>(st.st_size);
