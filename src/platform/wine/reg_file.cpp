@@ -71,10 +71,14 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
 std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
     std::unique_ptr<RegFile> file = ParsePiece(bytes.view(), 0, known);
     if (!file) return nullptr;
-    file->m_bytes = std::move(bytes);
-    // The table stays as long as the file: without the room its growth left.
-    file->m_sections.shrink_to_fit();
+    file->TakeBytes(std::move(bytes));
     return file;
+}
+
+void RegFile::TakeBytes(HiveBytes bytes) {
+    m_bytes = std::move(bytes);
+    // The table stays as long as the file: without the room its growth left.
+    m_sections.shrink_to_fit();
 }
 
 std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t from, Architecture known) {

@@ -149,7 +149,7 @@ public:
     // key, which acts on the architecture read before it and may end the
     // reading. Both are spent then, and the file is read whole.
     [[nodiscard]] bool Join(RegFile& next);
-    // Once every piece is joined: the bytes they were read from.
+    // Once the file is indexed (every piece joined): the bytes it was read from.
     void TakeBytes(HiveBytes bytes);
 
     ~RegFile();

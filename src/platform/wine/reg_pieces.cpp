@@ -40,12 +40,6 @@ bool RegFile::Join(RegFile& next) {
     return true;
 }
 
-void RegFile::TakeBytes(HiveBytes bytes) {
-    m_bytes = std::move(bytes);
-    // The table stays as long as the file: without the room its growth left.
-    m_sections.shrink_to_fit();
-}
-
 void RegFile::MergeKey(Node* mine, Node* theirs, std::vector<std::pair<const Node*, Node*>>& same) {
     same.emplace_back(theirs, mine);
     // A header of the later piece names this key or one below it, and it
