@@ -16,6 +16,7 @@
 #include "application/form1.h"
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
+#include "platform/wine/huge_pages.h"
 #include "platform/wine/prefix_discovery.h"
 #include "platform/wine/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
@@ -64,7 +65,8 @@ int main(int argc, char* argv[]) {
     ssr::QtDesktop desktop(prefix, std::make_unique<ssr::MersenneRandom>(), std::make_unique<NoLaunch>());
     desktop.UseEnvironmentOf(registry);
     ssr::NullSkinEngine skin;
-    ssr::Form1 form(registry, desktop, skin);
+    ssr::wine::HugePageChunks row_chunks;
+    ssr::Form1 form(registry, desktop, skin, std::make_unique<ssr::EntryList>(&row_chunks));
     ssr::MainWindow window(form);
     CloseAfterPaint close(form, window);
     window.installEventFilter(&close);

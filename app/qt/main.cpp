@@ -19,6 +19,7 @@
 #include "console_actions.h"
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
+#include "platform/wine/huge_pages.h"
 #include "platform/wine/prefix_discovery.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_chooser.h"
@@ -133,7 +134,9 @@ int main(int argc, char* argv[]) {
     ssr::QtDesktop desktop(prefix);
     desktop.UseEnvironmentOf(*registry);
     ssr::NullSkinEngine skin;
-    ssr::Form1 form(*registry, desktop, skin);
+    // The rows of a long list are filled all at once: in chunks of huge pages.
+    ssr::wine::HugePageChunks row_chunks;
+    ssr::Form1 form(*registry, desktop, skin, std::make_unique<ssr::EntryList>(&row_chunks));
     ssr::MainWindow window(form);
     window.ShowPrefix(QString::fromStdString(prefix->path().string()),
                       ssr::PrefixTitle(prefix->path(), ssr::wine::PrefixName(prefix->path(), home), home));

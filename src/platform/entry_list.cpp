@@ -2,7 +2,6 @@
 #include "platform/entry_list.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -29,6 +28,7 @@ struct ListItem::Block {
     std::uint32_t location = 0;  // 0 for none, else 1 + the index in the list's locations
     std::uint32_t place = 0;     // index in the list's places
     std::uint8_t flags = 0;
+    std::uint16_t chunk = 0;  // where the list's arena keeps it
 
     [[nodiscard]] bool Has(Flag flag) const { return (flags & flag) != 0; }
     void Set(Flag flag, bool on) { flags = static_cast<std::uint8_t>(on ? flags | flag : flags & ~flag); }
@@ -73,11 +73,6 @@ bool Repeats(const Text& text, const Text& other) {
            std::memcmp(text.data(), other.data(), text.size() * sizeof(char16_t)) == 0;
 }
 
-Block* Allocate(std::size_t bytes) {
-    void* memory = std::malloc(sizeof(Block) + bytes);
-    if (!memory) throw std::bad_alloc();
-    return static_cast<Block*>(memory);
-}
 
 }  // namespace
 
@@ -120,9 +115,8 @@ RecordKey ListItem::Record() const {
     return RecordKey{m_block->Field(Block::kRecordName).ToText(), m_list->m_places[m_block->place]};
 }
 
-void EntryList::FreeBlock::operator()(Block* block) const {
-    block->~Block();
-    std::free(block);
+void EntryList::FreeRow(const Block* block) const noexcept {
+    if (block) m_arena.Free(block, sizeof(Block) + block->Used(), block->chunk);
 }
 
 void EntryList::AddColumnHeader(TextView text) {
@@ -143,6 +137,7 @@ const ColumnHeader& EntryList::Column(int column) const {
 
 void EntryList::Clear() {
     m_rows.clear();
+    m_arena.Release();
     m_open_position = 0;
     m_location_texts.clear();
     m_locations.clear();
@@ -232,9 +227,12 @@ void EntryList::Close() const {
     if (key_name_is_record) units -= fields[Block::kKeyName].size(), fields[Block::kKeyName] = {};
     if (command_is_column) units -= fields[Block::kCommand].size(), fields[Block::kCommand] = {};
 
-    Block* block = Allocate(units);
+    std::uint16_t chunk = 0;
+    const auto allocate = [&](std::size_t bytes) { return static_cast<Block*>(m_arena.Allocate(sizeof(Block) + bytes, chunk)); };
+    Block* block = allocate(units);
     const auto make = [&](Block* into, bool wide) {
         new (into) Block(row.head);
+        into->chunk = chunk;
         into->Set(Block::kKeyNameIsRecord, key_name_is_record);
         into->Set(Block::kCommandIsColumn, command_is_column);
         into->Set(Block::kWide, wide);
@@ -251,8 +249,8 @@ void EntryList::Close() const {
         out += field.size();
     }
     if (!narrow) {
-        std::free(block);
-        block = Allocate(units * 2);
+        m_arena.Free(block, sizeof(Block) + units, chunk);
+        block = allocate(units * 2);
         make(block, true);
         out = block->Data();
         for (const TextView field : fields) {
@@ -260,7 +258,9 @@ void EntryList::Close() const {
             out += field.size() * 2;
         }
     }
-    m_rows[static_cast<std::size_t>(m_open_position - 1)].reset(block);
+    Block*& slot = m_rows[static_cast<std::size_t>(m_open_position - 1)];
+    FreeRow(slot);
+    slot = block;
     m_open_position = 0;
 }
 
@@ -347,6 +347,7 @@ void EntryList::Remove(int position) {
     if (position < 1 || static_cast<std::size_t>(position) > m_rows.size()) [[unlikely]] throw Failure(kIndexOutOfBounds);
     if (m_open_position == position) m_open_position = 0;
     else if (m_open_position > position) --m_open_position;
+    FreeRow(m_rows[static_cast<std::size_t>(position - 1)]);
     m_rows.erase(m_rows.begin() + (position - 1));
     if (m_observer) m_observer->RowRemoved(position);
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/record_key.h"
+#include "platform/row_arena.h"
 #include "platform/text.h"
 
 namespace ssr {
@@ -82,7 +83,9 @@ public:
 
 class EntryList {
 public:
-    EntryList() = default;
+    // Rows take their memory in chunks from `chunks`: the heap unless a
+    // front end hands a source of its own (see RowArena).
+    explicit EntryList(std::pmr::memory_resource* chunks = std::pmr::new_delete_resource()) : m_arena(chunks) {}
     EntryList(EntryList&&) = default;
     EntryList& operator=(EntryList&&) = default;
     virtual ~EntryList() = default;
@@ -120,10 +123,6 @@ public:
 private:
     friend class ListItem;
     using Block = ListItem::Block;
-    struct FreeBlock {
-        void operator()(Block* block) const;
-    };
-    using BlockPointer = std::unique_ptr<Block, FreeBlock>;
     struct OpenRow;
     struct FreeOpenRow {
         void operator()(OpenRow* row) const;
@@ -140,6 +139,7 @@ private:
     }
     OpenRow& Reopen(int position);
     void Close() const;
+    void FreeRow(const Block* block) const noexcept;
     [[nodiscard]] std::uint32_t LocationIndex(TextView text);
     [[nodiscard]] std::uint32_t PlaceIndex(const RecordPlace& place);
 
@@ -149,7 +149,9 @@ private:
     // Rows by pointer: removing one of many moves pointers, not whole rows,
     // so a Remove click that takes thousands of rows stays quick.
     // Mutable because a read packs the open row into its place here.
-    mutable std::vector<BlockPointer> m_rows;
+    mutable std::vector<Block*> m_rows;
+    // Where the blocks lie; freeing a row is telling it so.
+    mutable RowArena m_arena;
     // The row whose texts are being set (0 for none) keeps them apart, in
     // buffers that serve row after row, and is packed into a block of its
     // exact size once: when another row is set or anything reads it. The

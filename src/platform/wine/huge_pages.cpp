@@ -1,0 +1,57 @@
+// Mappings advised for transparent huge pages, and chunks made of them.
+#include "platform/wine/huge_pages.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <new>
+
+namespace ssr::wine {
+
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+std::size_t RoundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
+
+}  // namespace
+
+std::size_t PageSize() noexcept {
+    static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    return page;
+}
+
+char* MapPages(std::size_t size) noexcept {
+    if (size < kHugePage) {
+        void* at = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return at == MAP_FAILED ? nullptr : static_cast<char*>(at);
+    }
+    void* at = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(at);
+    const std::uintptr_t aligned = RoundUp(start, kHugePage);
+    if (aligned > start) ::munmap(at, aligned - start);
+    if (const std::size_t tail = start + kHugePage - aligned) ::munmap(reinterpret_cast<void*>(aligned + size), tail);
+    // Advice only: where it is refused, the pages are ordinary ones.
+    static_cast<void>(::madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE));
+    return reinterpret_cast<char*>(aligned);
+}
+
+void UnmapPages(char* pages, std::size_t size) noexcept {
+    if (pages) ::munmap(pages, size);
+}
+
+void* HugePageChunks::do_allocate(std::size_t bytes, std::size_t alignment) {
+    // Pages are aligned far beyond anything a chunk is asked to be.
+    if (alignment > PageSize()) throw std::bad_alloc();
+    char* pages = MapPages(RoundUp(bytes == 0 ? 1 : bytes, PageSize()));
+    if (!pages) throw std::bad_alloc();
+    return pages;
+}
+
+void HugePageChunks::do_deallocate(void* chunk, std::size_t bytes, std::size_t) {
+    UnmapPages(static_cast<char*>(chunk), RoundUp(bytes == 0 ? 1 : bytes, PageSize()));
+}
+
+}  // namespace ssr::wine
