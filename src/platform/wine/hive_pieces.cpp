@@ -114,7 +114,8 @@ private:
             }
         }
         try {
-            m_parsed[i] = RegFile::ParsePiece(m_all.substr(0, end), static_cast<std::size_t>(start), m_known);
+            m_parsed[i] = RegFile::ParsePiece(m_all.substr(0, end), static_cast<std::size_t>(start), m_known,
+                                              i == 0 ? m_all.size() : 0);
         } catch (...) {
             m_failed.store(true);
         }

@@ -75,14 +75,15 @@ std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
     return file;
 }
 
-void RegFile::TakeBytes(HiveBytes bytes) {
-    m_bytes = std::move(bytes);
-    // The table stays as long as the file: without the room its growth left.
-    m_sections.shrink_to_fit();
-}
+void RegFile::TakeBytes(HiveBytes bytes) { m_bytes = std::move(bytes); }
 
-std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t from, Architecture known) {
+std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t from, Architecture known,
+                                             std::size_t joined_size) {
     std::unique_ptr<RegFile> file(new RegFile);
+    // Room for a section every 64 bytes, more than any file wineserver
+    // writes has: the table never moves while it grows, and the room it
+    // does not use is never touched, so it costs address space alone.
+    file->m_sections.reserve(std::max(all.size() - from, joined_size) / 64);
     static_cast<void>(file->AddNode());  // the root
     file->m_nul = std::memchr(all.data() + from, 0, all.size() - from) ? NulBytes::Possible : NulBytes::Absent;
     LineCursor cursor(all, from, all.size(), file->m_nul);
@@ -239,7 +240,7 @@ std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t f
             current = static_cast<std::int64_t>(file->m_sections.size());
             file->m_sections.push_back(Section{static_cast<std::uint32_t>(line.begin),
                                                static_cast<std::uint32_t>(line.next),
-                                               static_cast<std::uint32_t>(all.size()), node});
+                                               static_cast<std::uint32_t>(all.size()), false, node});
             node->sections.push_back(static_cast<std::uint32_t>(current));
         } else if (current < 0) {
             // Outside a key, only "#arch=" means something. wineserver stops

@@ -140,9 +140,12 @@ public:
     [[nodiscard]] static std::size_t SafeSplit(std::string_view bytes, std::size_t from, std::size_t to);
     // The index of `all` from `from` on (0, or where SafeSplit allows), of
     // a piece that ends where `all` does, without the bytes. Nothing when
-    // `from` is 0 and the first line is not wineserver's header.
+    // `from` is 0 and the first line is not wineserver's header. The first
+    // piece of several is told the size of the file the later ones join,
+    // so that its table of sections has room for all of them.
     [[nodiscard]] static std::unique_ptr<RegFile> ParsePiece(std::string_view all, std::size_t from,
-                                                             Architecture known = Architecture::Unknown);
+                                                             Architecture known = Architecture::Unknown,
+                                                             std::size_t joined_size = 0);
     // Takes in the index of the piece after the last one joined to this
     // one, the file's first. False when it cannot be read apart from the
     // bytes before it: a NUL byte in either, or an "#arch=" line outside a
@@ -233,8 +236,8 @@ private:
         std::uint32_t begin = 0;  // the header line
         std::uint32_t body = 0;   // the line after the header
         std::uint32_t end = 0;    // the next section's header, or the end of the file
-        Node* node = nullptr;
         bool continued = false;   // some hex data in it runs over several lines
+        Node* node = nullptr;
     };
 
     // A value line of a key: offsets into the bytes of where the line's
