@@ -57,7 +57,7 @@ void* RowArena::Allocate(std::size_t bytes, std::uint16_t& chunk) {
         // The chunk left behind goes back once its last row does; an empty one at once.
         if (m_current != kNone && m_chunks[m_current].live == 0) GiveBack(m_chunks[m_current]);
         m_current = number;
-        m_next_size = std::min(m_next_size * 2, kLargestChunk);
+        m_next_size = std::min(m_next_size * 8, kLargestChunk);
     }
     Chunk& current = m_chunks[m_current];
     void* block = current.base + current.used;

@@ -4,7 +4,7 @@
 //
 // At 30,000 rows the heap hands out 30,000 blocks and the system faults in
 // their pages one by one as the listing fills them. Here the chunks grow
-// from 64 KiB to 2 MiB, so a short list costs little, and a source of chunks
+// from 64 KiB to 512 KiB to 2 MiB, so a short list costs little, and a source of chunks
 // may back the large ones by huge pages (a handful of faults for the whole
 // list). A chunk goes back to its source once no row lives in it; the block
 // given out last is taken back at once, so a row packed twice in a row
