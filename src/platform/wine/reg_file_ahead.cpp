@@ -87,8 +87,6 @@ public:
             }
             return AheadAnswer::Unknown;
         }
-        // Until the thread has made its slots, every answer is the first thread's own.
-        if (!m_have_slots.load(std::memory_order_acquire)) return AheadAnswer::Unknown;
         const Slot& slot = m_slots[index % kSlots];
         // The next child's answers are asked for soon: they are fetched meanwhile.
         const auto* next = reinterpret_cast<const char*>(&m_slots[(index + 1) % kSlots]);
@@ -156,14 +154,6 @@ private:
     }
 
     void Run() {
-        // Made here rather than by the first thread, which has rows to fill
-        // meanwhile: half a megabyte to fault in and set.
-        try {
-            m_slots.reset(new Slot[kSlots]);
-        } catch (...) {
-            return;  // no room: the first thread reads every value itself
-        }
-        m_have_slots.store(true, std::memory_order_release);
         const std::vector<Node*>& children = m_parent->children;
         std::vector<ValueLine> lines;
         Text scratch;
@@ -235,9 +225,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    // Made by the thread, and read by the first one once `m_have_slots` says so.
-    std::unique_ptr<Slot[]> m_slots;
-    std::atomic<bool> m_have_slots{false};
+    std::unique_ptr<Slot[]> m_slots{new Slot[kSlots]};
     std::thread m_thread;  // last: it starts when everything above is ready
 };
 
