@@ -4,11 +4,14 @@
 //
 // At 30,000 rows the heap hands out 30,000 blocks and the system faults in
 // their pages one by one as the listing fills them. Here the chunks grow
-// from 64 KiB to 512 KiB to 2 MiB, so a short list costs little, and a source of chunks
-// may back the large ones by huge pages (a handful of faults for the whole
-// list). A chunk goes back to its source once no row lives in it; the block
-// given out last is taken back at once, so a row packed twice in a row
-// costs its room once.
+// from 64 KiB to 512 KiB to 2 MiB, so a short list costs little, and a
+// source of chunks may back the large ones by huge pages (a handful of
+// faults for the whole list). A chunk goes back to its source once no row
+// lives in it. The room of a freed block is used again only when it was the
+// block given out last (a row packed in one byte a character that turns out
+// to need two is packed again in its place). The listing packs each row
+// once; a row set again later takes new room, and its old room goes with
+// its chunk.
 
 #include <cstddef>
 #include <cstdint>
