@@ -73,7 +73,6 @@ bool Repeats(const Text& text, const Text& other) {
            std::memcmp(text.data(), other.data(), text.size() * sizeof(char16_t)) == 0;
 }
 
-
 }  // namespace
 
 // The open row's texts as the columns and the command show them; the flags

@@ -10,12 +10,6 @@
 
 namespace ssr::wine {
 
-namespace {
-
-std::size_t RoundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
-
-}  // namespace
-
 HiveBytes HiveBytes::CopyOf(std::string_view bytes) {
     HiveBytes copy;
     if (!copy.Reserve(bytes.size())) throw std::bad_alloc();
@@ -53,7 +47,7 @@ void HiveBytes::Release() noexcept {
 bool HiveBytes::Reserve(std::size_t capacity) noexcept {
     if (m_pages && capacity <= m_mapped) return true;
     // An empty file still gets a page, so that data() is never null.
-    const std::size_t size = RoundUp(capacity == 0 ? 1 : capacity, PageSize());
+    const std::size_t size = WholePages(capacity);
     char* pages = MapPages(size);
     if (!pages) return false;
     if (m_pages) std::memcpy(pages, m_pages, m_size);

@@ -11,6 +11,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/wine/huge_pages.h"
+
 namespace ssr::wine {
 
 namespace {
@@ -20,7 +22,6 @@ namespace {
 constexpr std::size_t kPiecesFrom = std::size_t{4} << 20;
 constexpr unsigned kMostThreads = 4;
 constexpr std::size_t kPiecesPerThread = 4;
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 LoadedHive LoadWhole(const std::filesystem::path& path, Architecture known, HiveReading reading) {
     HiveRead read = ReadHiveFile(path);

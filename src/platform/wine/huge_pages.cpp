@@ -11,15 +11,13 @@ namespace ssr::wine {
 
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
 std::size_t RoundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
 }  // namespace
 
-std::size_t PageSize() noexcept {
+std::size_t WholePages(std::size_t bytes) noexcept {
     static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    return page;
+    return RoundUp(bytes == 0 ? 1 : bytes, page);
 }
 
 char* MapPages(std::size_t size) noexcept {
@@ -44,14 +42,14 @@ void UnmapPages(char* pages, std::size_t size) noexcept {
 
 void* HugePageChunks::do_allocate(std::size_t bytes, std::size_t alignment) {
     // Pages are aligned far beyond anything a chunk is asked to be.
-    if (alignment > PageSize()) throw std::bad_alloc();
-    char* pages = MapPages(RoundUp(bytes == 0 ? 1 : bytes, PageSize()));
+    if (alignment > WholePages(1)) throw std::bad_alloc();
+    char* pages = MapPages(WholePages(bytes));
     if (!pages) throw std::bad_alloc();
     return pages;
 }
 
 void HugePageChunks::do_deallocate(void* chunk, std::size_t bytes, std::size_t) {
-    UnmapPages(static_cast<char*>(chunk), RoundUp(bytes == 0 ? 1 : bytes, PageSize()));
+    UnmapPages(static_cast<char*>(chunk), WholePages(bytes));
 }
 
 }  // namespace ssr::wine

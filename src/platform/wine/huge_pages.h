@@ -15,10 +15,13 @@
 
 namespace ssr::wine {
 
+inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// The whole pages that hold `bytes`, at least one.
+[[nodiscard]] std::size_t WholePages(std::size_t bytes) noexcept;
 // A fresh mapping of `size` bytes (a multiple of the page size), or null.
 [[nodiscard]] char* MapPages(std::size_t size) noexcept;
 void UnmapPages(char* pages, std::size_t size) noexcept;
-[[nodiscard]] std::size_t PageSize() noexcept;
 
 // Chunks in mappings of their own, each rounded up to whole pages.
 class HugePageChunks final : public std::pmr::memory_resource {

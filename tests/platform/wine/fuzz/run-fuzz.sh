@@ -12,7 +12,7 @@ binary="$work/reg_file_fuzz"
 wine="$src/src/platform/wine"
 sources=("$src/tests/platform/wine/fuzz/reg_file_fuzz.cpp" "$wine/reg_file.cpp" "$wine/reg_file_ahead.cpp" "$wine/reg_rewrite.cpp"
          "$wine/reg_syntax.cpp" "$wine/wine_names.cpp" "$wine/hive_bytes.cpp" "$wine/huge_pages.cpp" "$src/src/platform/text.cpp")
-headers=("$wine/reg_file.h" "$wine/hive_bytes.h" "$wine/reg_syntax.h" "$wine/wine_names.h" "$src/tests/platform/wine/rewrite_check.h")
+headers=("$wine/reg_file.h" "$wine/hive_bytes.h" "$wine/huge_pages.h" "$wine/reg_syntax.h" "$wine/wine_names.h" "$src/tests/platform/wine/rewrite_check.h")
 if [ ! -x "$binary" ] || [ -n "$(find "${sources[@]}" "${headers[@]}" -newer "$binary")" ]; then
   clang++ -std=c++20 -O1 -g -pthread -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I "$src/src" "${sources[@]}" -o "$binary"
