@@ -295,44 +295,49 @@ TEST_F(FirstStart, FocusStartsOnTheListAndTabMovesIt) {
     ::SendMessageW(s_run->Form(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(s_run->List()), TRUE);
 }
 
-// The pointer shown while the real mouse rests on a control.
-HCURSOR PointerOver(HWND control) {
-    RECT rect{};
-    ::GetWindowRect(control, &rect);
-    ::SetCursorPos((rect.left + rect.right) / 2, rect.bottom - 3);
+// The pointer shown once the real mouse rests at (x, y): the program must
+// have seen the move (its loop has run past it) and the pointer must have
+// held still for a few reads, since the move reaches the program later on a
+// busy machine.
+HCURSOR PointerAt(const ProgramRun& run, int x, int y) {
+    ::SetCursorPos(x, y);
+    (void)run.Settle();
     HCURSOR shown = nullptr;
-    // The program sees the move, runs the hover handler and sets its pointer.
+    int steady = 0;
     (void)WaitFor([&] {
         CURSORINFO info{};
         info.cbSize = sizeof(info);
         ::GetCursorInfo(&info);
-        const bool same = info.hCursor == shown;
+        steady = info.hCursor != nullptr && info.hCursor == shown ? steady + 1 : 0;
         shown = info.hCursor;
-        return same;
-    }, 2s);
+        return steady >= 3;
+    }, 5s);
     return shown;
 }
 
+HCURSOR PointerOver(const ProgramRun& run, HWND control) {
+    RECT rect{};
+    ::GetWindowRect(control, &rect);
+    return PointerAt(run, (rect.left + rect.right) / 2, rect.bottom - 3);
+}
+
 TEST_F(FirstStart, HandOverTheButtonsAndTheArrowOverTheListAndTheSurface) {
-    const HCURSOR list = PointerOver(s_run->List());
-    const HCURSOR help = PointerOver(s_run->Button(4));
-    const HCURSOR remove = PointerOver(s_run->Button(2));
-    const HCURSOR list_again = PointerOver(s_run->List());
-    const HCURSOR suggest = PointerOver(s_run->Button(3));
+    const HCURSOR list = PointerOver(*s_run, s_run->List());
+    const HCURSOR help = PointerOver(*s_run, s_run->Button(4));
+    const HCURSOR remove = PointerOver(*s_run, s_run->Button(2));
+    const HCURSOR list_again = PointerOver(*s_run, s_run->List());
+    const HCURSOR suggest = PointerOver(*s_run, s_run->Button(3));
     // Between two buttons lies the window's own surface.
     RECT a{}, b{};
     ::GetWindowRect(s_run->Button(5), &a);
     ::GetWindowRect(s_run->Button(6), &b);
-    ::SetCursorPos((a.left + a.right) / 2, (a.bottom + b.top) / 2);
-    ::Sleep(300);
-    CURSORINFO surface{};
-    surface.cbSize = sizeof(surface);
-    ::GetCursorInfo(&surface);
+    const HCURSOR surface = PointerAt(*s_run, (a.left + a.right) / 2, (a.bottom + b.top) / 2);
+    EXPECT_NE(list, nullptr);
     EXPECT_NE(help, list);
     EXPECT_EQ(remove, help);
     EXPECT_EQ(list_again, list);
     EXPECT_EQ(suggest, help);
-    EXPECT_EQ(surface.hCursor, list);
+    EXPECT_EQ(surface, list);
     ::SetCursorPos(0, 0);
 }
 
