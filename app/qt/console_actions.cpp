@@ -371,20 +371,41 @@ int ListBackups(const CommandLineOptions& options, const fs::path& prefix, std::
     return kExitOk;
 }
 
-int Restore(const CommandLineOptions& options, const fs::path& prefix, std::ostream& out, std::ostream& err) {
-    const wine::RestoreReport report = wine::RestoreBackup(wine::Prefix(prefix), options.backup, {options.force, options.dry_run, {}});
+int Restore(const CommandLineOptions& options, const fs::path& prefix_path, std::ostream& out, std::ostream& err) {
+    const auto prefix = std::make_shared<const wine::Prefix>(prefix_path);
+    WinePrefixRegistry registry(prefix);
+    ConsoleDesktop desktop(prefix, registry);
+    const wine::RestoreReport report =
+        wine::RestoreBackup(registry, options.backup, options.force ? wine::RestoreReplace::Yes : wine::RestoreReplace::No,
+                            options.dry_run ? wine::RestoreMode::DryRun : wine::RestoreMode::Write);
     using Outcome = wine::RestoredRecord::Outcome;
+    const bool refused = !report.refusals.empty() || (!options.dry_run && !report.failed.empty() && !report.written &&
+                                                      std::none_of(report.records.begin(), report.records.end(), [](const auto& r) {
+                                                          return r.outcome == Outcome::Restored || r.outcome == Outcome::Replaced;
+                                                      }));
+    bool other_contents = false;
     for (const wine::RestoredRecord& record : report.records) {
-        const char* said = record.outcome == Outcome::AlreadyThere ? "Already there: "
-                           : record.outcome == Outcome::Refused   ? "There with other contents: "
-                           : options.dry_run || !report.written   ? (record.outcome == Outcome::Replaced ? "Would replace: " : "Would restore: ")
-                           : record.outcome == Outcome::Replaced  ? "Replaced: "
-                                                                  : "Restored: ";
+        const char* said = "Not restored: ";
+        switch (record.outcome) {
+        case Outcome::AlreadyThere: said = "Already there: "; break;
+        case Outcome::OtherContents:
+            said = "There with other contents: ";
+            other_contents = true;
+            break;
+        case Outcome::Restored: said = options.dry_run ? "Would restore: " : refused ? "Not restored: " : "Restored: "; break;
+        case Outcome::Replaced: said = options.dry_run ? "Would replace: " : refused ? "Not restored: " : "Replaced: "; break;
+        case Outcome::NotWritten: break;
+        }
         out << said << ToUtf8(record.path) << '\n';
     }
-    if (report.problem.empty()) return kExitOk;
-    err << kProgram << report.problem << '\n';
-    return kExitFailure;
+    if (!report.refusals.empty()) {
+        err << kProgram << options.backup.string() << (options.dry_run ? " would not be restored" : " was not restored; nothing was written")
+            << ":\n";
+        for (const std::string& refusal : report.refusals) err << "  " << refusal << '\n';
+        if (other_contents) err << kProgram << "--force replaces the records there with the backup's\n";
+    }
+    for (const auto& [root, failure] : report.failed) err << kProgram << ToUtf8(desktop.RegistryWriteAdvice(failure, root)) << '\n';
+    return report.ok() ? kExitOk : kExitFailure;
 }
 
 }  // namespace

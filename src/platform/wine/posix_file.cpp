@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <memory>
 
 namespace ssr::wine {
 
@@ -177,6 +178,36 @@ HiveRead ReadHiveFile(const std::filesystem::path& path) {
     return result;
 }
 
+PieceRead ReadFilePieces(const std::filesystem::path& path, const std::function<bool(std::string_view)>& piece) {
+    PieceRead result;
+    UniqueFd fd;
+    struct stat before {};
+    if (const int error = OpenToRead(path, fd, before)) {
+        result.error = FromErrno(error);
+        result.code = error;
+        return result;
+    }
+    constexpr std::size_t kPiece = 1 << 20;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kPiece);
+    std::size_t got = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer.get(), kPiece);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            result.error = FromErrno(errno);
+            result.code = errno;
+            return result;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+        if (!piece(std::string_view(buffer.get(), static_cast<std::size_t>(n)))) return result;
+    }
+    struct stat after {};
+    result.changed = ::fstat(fd.get(), &after) != 0 || !(IdentityFrom(before) == IdentityFrom(after)) ||
+                     static_cast<off_t>(got) != after.st_size;
+    return result;
+}
+
 int RangedFile::Open(const std::filesystem::path& path) {
     // As ReadHiveFile opens a hive.
     UniqueFd fd;
@@ -216,6 +247,18 @@ bool RangedFile::Unchanged(FileIdentity& identity) const {
 
 ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view bytes, const FileIdentity& original,
                            bool (*still_current)(void*), void* context, const WriteFaultHook& fault) {
+    const std::size_t half = bytes.size() / 2;
+    return ReplaceFile(
+        target,
+        [bytes, half](const ContentWriter& write) {
+            if (write(bytes.substr(0, half))) write(bytes.substr(half));
+        },
+        bytes.size(), original, still_current, context, fault);
+}
+
+ReplaceOutcome ReplaceFile(const std::filesystem::path& target, const std::function<void(const ContentWriter&)>& produce,
+                           std::size_t size, const FileIdentity& original, bool (*still_current)(void*), void* context,
+                           const WriteFaultHook& fault) {
     const auto injected = [&fault](WriteStep step) { return fault ? fault(step) : 0; };
     const std::filesystem::path folder = target.parent_path();
     std::string temporary = (folder / ("." + target.filename().string() + ".new-XXXXXX")).string();
@@ -237,11 +280,20 @@ ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view
     if (::fchmod(fd.get(), original.mode & 07777) != 0) return fail(errno);
     if (::geteuid() == 0) static_cast<void>(::fchown(fd.get(), original.owner, original.group));
 
-    const std::size_t half = bytes.size() / 2;
-    if ((error = injected(WriteStep::WriteFirstHalf)) || (error = WriteAll(fd.get(), bytes.data(), half))) return fail(error);
-    if ((error = injected(WriteStep::WriteSecondHalf)) ||
-        (error = WriteAll(fd.get(), bytes.data() + half, bytes.size() - half)))
-        return fail(error);
+    // The fault hook's halves: before the first byte, and once half is written.
+    std::size_t written = 0;
+    bool first = true;
+    bool second = true;
+    produce([&](std::string_view piece) {
+        if (first && (first = false, (error = injected(WriteStep::WriteFirstHalf)))) return false;
+        if (second && written >= size / 2 && (second = false, (error = injected(WriteStep::WriteSecondHalf)))) return false;
+        if ((error = WriteAll(fd.get(), piece.data(), piece.size()))) return false;
+        written += piece.size();
+        return true;
+    });
+    if (!error && first) error = injected(WriteStep::WriteFirstHalf);
+    if (!error && second) error = injected(WriteStep::WriteSecondHalf);
+    if (error) return fail(error);
     if ((error = injected(WriteStep::SyncFile)) || (::fsync(fd.get()) != 0 && (error = errno))) return fail(error);
     if ((error = injected(WriteStep::CloseFile))) return fail(error);
     if (::close(fd.release()) != 0) return fail(errno);

@@ -54,6 +54,19 @@ struct HiveRead {
 [[nodiscard]] HiveRead ReadHiveFile(const std::filesystem::path& path);
 [[nodiscard]] std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 
+// Reads a plain file a piece at a time (a megabyte at most), for a file that
+// need not be in memory whole: `piece` gets each in order and may answer
+// false to stop. What ReadWholeFile refuses is refused here too, without
+// waiting on a FIFO. `changed` says the file was written while it was read:
+// what the pieces said is then not the file.
+struct PieceRead {
+    IoError error = IoError::None;
+    int code = 0;
+    bool changed = false;
+};
+[[nodiscard]] PieceRead ReadFilePieces(const std::filesystem::path& path,
+                                       const std::function<bool(std::string_view)>& piece);
+
 // A registry file opened to be read in ranges by several threads at once.
 // It refuses what ReadHiveFile refuses, and tells whether the file stayed
 // as it was while read, where ReadHiveFile would read it again.
@@ -96,6 +109,15 @@ struct ReplaceOutcome {
     int code = 0;  // the errno behind `error`
 };
 [[nodiscard]] ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view bytes,
+                                         const FileIdentity& original, bool (*still_current)(void*),
+                                         void* context, const WriteFaultHook& fault = {});
+// The same with the new contents made while they are written: `produce`
+// hands them to its `write` a piece at a time and stops when `write` answers
+// false (a write failed). `size` is what it will write, for the fault hook's
+// halves.
+using ContentWriter = std::function<bool(std::string_view)>;
+[[nodiscard]] ReplaceOutcome ReplaceFile(const std::filesystem::path& target,
+                                         const std::function<void(const ContentWriter&)>& produce, std::size_t size,
                                          const FileIdentity& original, bool (*still_current)(void*),
                                          void* context, const WriteFaultHook& fault = {});
 

@@ -10,9 +10,11 @@
 // for, so opening a large hive costs little more than reading it.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/text.h"
@@ -26,6 +28,12 @@ namespace ssr::wine {
 // for the prefix: the first file that names one sets it, and a later file
 // (user.reg after system.reg) that names another stops being read there.
 enum class Architecture { Unknown, Win32, Win64 };
+
+// A key a rewrite adds with its values, its path below the file's root.
+struct NewKey {
+    Text path;
+    std::vector<RegValue> values;
+};
 
 // The two clocks a section header is stamped with, read now: Unix seconds
 // and Windows FILETIME ticks.
@@ -209,8 +217,19 @@ public:
     // The keys staged so far, as paths below the root, in the order staged.
     [[nodiscard]] std::vector<Text> StagedPaths() const;
 
+    // Staged additions: keys the next rewrite writes as new sections at the
+    // end of the file, in the order staged, beside whatever the file holds
+    // (wineserver merges sections of the same key). Lookups do not see
+    // them: once written, the file is read again.
+    void StageNew(std::vector<NewKey> keys);
+    [[nodiscard]] bool HasStagedNew() const { return !m_new.empty(); }
+    // Takes the staged additions away, to stage them on a fresh reading.
+    [[nodiscard]] std::vector<NewKey> TakeStagedNew() { return std::exchange(m_new, {}); }
+    [[nodiscard]] bool HasChanges() const { return HasStaged() || HasStagedNew(); }
+
     struct Rewrite {
         std::string bytes;
+        bool added = false;  // it holds staged additions, which ApplyRewrite cannot index
         std::vector<std::pair<std::uint32_t, std::uint32_t>> cuts;  // sorted, disjoint
         struct Insertion {
             std::uint32_t at;  // an offset of the old bytes, the beginning of a cut
@@ -220,13 +239,23 @@ public:
         std::vector<Insertion> insertions;  // sorted by `at`
     };
     // The file's bytes without the sections of every staged key and its
-    // descendants. A parent left with neither sections nor children gets an
+    // descendants, and with the staged additions after them. A parent left
+    // with neither sections nor children gets an
     // empty section in their place, as wineserver writes a key without
     // values or subkeys, so that it does not vanish with them; `unix_seconds`
     // and `filetime` stamp it.
-    [[nodiscard]] Rewrite WithoutStaged(std::uint64_t unix_seconds, std::uint64_t filetime) const;
-    // Once the rewrite's bytes are on disk: takes them as the file's bytes
-    // and moves the index onto them, which costs far less than reading the
+    // With Additions::Apart the staged additions are left out of `bytes`
+    // (which then end with a blank line), for a writer that appends them
+    // with WriteStagedNew instead of holding them all in memory.
+    enum class Additions { Included, Apart };
+    [[nodiscard]] Rewrite WithoutStaged(std::uint64_t unix_seconds, std::uint64_t filetime,
+                                        Additions additions = Additions::Included) const;
+    // The sections of the staged additions, handed to `write` a piece at a
+    // time; stops when `write` answers false.
+    void WriteStagedNew(const std::function<bool(std::string_view)>& write, std::uint64_t unix_seconds,
+                        std::uint64_t filetime) const;
+    // Once the rewrite's bytes are on disk, for a rewrite that added nothing:
+    // takes them as the file's bytes and moves the index onto them, which costs far less than reading the
     // new file again; nothing is staged any more. The staged keys' nodes
     // stay allocated, marked removed, so that open handles can tell.
     void ApplyRewrite(Rewrite rewrite);
@@ -307,6 +336,7 @@ private:
 
     HiveBytes m_bytes;
     std::vector<Node*> m_staged;
+    std::vector<NewKey> m_new;
     NulBytes m_nul = NulBytes::Possible;
     // The keys, in blocks of many: their addresses stay, and a large hive
     // costs an allocation per block rather than per few keys. The first is the root.

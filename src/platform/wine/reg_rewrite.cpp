@@ -47,6 +47,10 @@ void RegFile::Stage(Node* node) {
     m_lookups.Forget();
 }
 
+void RegFile::StageNew(std::vector<NewKey> keys) {
+    m_new.insert(m_new.end(), std::make_move_iterator(keys.begin()), std::make_move_iterator(keys.end()));
+}
+
 std::vector<Text> RegFile::StagedPaths() const {
     std::vector<Text> paths;
     paths.reserve(m_staged.size());
@@ -54,7 +58,7 @@ std::vector<Text> RegFile::StagedPaths() const {
     return paths;
 }
 
-RegFile::Rewrite RegFile::WithoutStaged(std::uint64_t unix_seconds, std::uint64_t filetime) const {
+RegFile::Rewrite RegFile::WithoutStaged(std::uint64_t unix_seconds, std::uint64_t filetime, Additions additions) const {
     Rewrite rewrite;
     // Each staged key's sections with its descendants', and the first of
     // them, where its parent's empty section would go.
@@ -96,6 +100,12 @@ RegFile::Rewrite RegFile::WithoutStaged(std::uint64_t unix_seconds, std::uint64_
     for (const auto& [begin, end] : rewrite.cuts) removed += end - begin;
     std::size_t added = 0;
     for (const auto& [at, text] : sections) added += text.size();
+    if (additions == Additions::Included) {
+        for (const NewKey& key : m_new) {
+            added += key.path.size() * 2 + 64;
+            for (const RegValue& value : key.values) added += value.name.size() * 2 + value.data.size() * 3 + 32;
+        }
+    }
     rewrite.bytes.reserve(m_bytes.size() - removed + added);
     std::size_t pos = 0;
     std::size_t next_section = 0;
@@ -109,7 +119,37 @@ RegFile::Rewrite RegFile::WithoutStaged(std::uint64_t unix_seconds, std::uint64_
         pos = end;
     }
     rewrite.bytes.append(m_bytes.view().substr(pos));
+    if (!m_new.empty()) {
+        // Past a blank line, which ends any hex data the last section left running over lines.
+        const std::string_view eol = m_line_ends == LineEnds::CrLf ? "\r\n" : "\n";
+        if (!rewrite.bytes.ends_with(eol)) rewrite.bytes += eol;
+        if (!rewrite.bytes.ends_with(std::string(eol) + std::string(eol))) rewrite.bytes += eol;
+        if (additions == Additions::Included)
+            WriteStagedNew([&rewrite](std::string_view piece) {
+                rewrite.bytes += piece;
+                return true;
+            }, unix_seconds, filetime);
+        rewrite.added = true;
+    }
     return rewrite;
+}
+
+void RegFile::WriteStagedNew(const std::function<bool(std::string_view)>& write, std::uint64_t unix_seconds,
+                             std::uint64_t filetime) const {
+    // A megabyte at a time: a value of any size is in memory as its data and
+    // no more than a piece of its text.
+    std::string pending;
+    const SectionDrain drain = [&write](std::string& out) {
+        const bool written = write(out);
+        out.clear();
+        return written;
+    };
+    std::vector<TextView> path;
+    for (const NewKey& key : m_new) {
+        SplitPathInto(key.path, path);
+        if (!AppendKeySection(pending, path, key.values, m_line_ends, unix_seconds, filetime, drain)) return;
+    }
+    if (!pending.empty()) static_cast<void>(write(pending));
 }
 
 void RegFile::ApplyRewrite(Rewrite rewrite) {
@@ -163,4 +203,3 @@ void RegFile::ApplyRewrite(Rewrite rewrite) {
 }
 
 }  // namespace ssr::wine
-

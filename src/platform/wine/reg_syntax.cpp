@@ -430,13 +430,33 @@ std::optional<std::size_t> UnescapeInto(std::string_view s, char end_char, char1
 }
 
 std::string Escape(TextView text, std::string_view specials) {
-    static constexpr char kLetters[33] = ".......abtnvfr.............e....";
     std::string out;
-    out.reserve(text.size());
+    AppendEscaped(out, text, specials);
+    return out;
+}
+
+void AppendEscaped(std::string& out, TextView text, std::string_view specials, char16_t after) {
+    static constexpr char kLetters[33] = ".......abtnvfr.............e....";
+    bool special[128] = {};
+    special[static_cast<unsigned char>('\\')] = true;
+    for (const char c : specials) special[static_cast<unsigned char>(c) & 127] = true;
+    out.reserve(out.size() + text.size());
     char buffer[16];
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < text.size();) {
+        // A run of characters that stand for themselves, copied in one go.
+        std::size_t run = i;
+        while (run < text.size() && text[run] >= 32 && text[run] <= 127 && !special[text[run]]) ++run;
+        if (run > i) {
+            const std::size_t at = out.size();
+            out.resize(at + (run - i));
+            char* to = out.data() + at;
+            for (std::size_t k = i; k < run; ++k) *to++ = static_cast<char>(text[k]);
+            i = run;
+            continue;
+        }
         const char16_t c = text[i];
-        const char16_t next = i + 1 < text.size() ? text[i + 1] : 0;
+        const char16_t next = i + 1 < text.size() ? text[i + 1] : after;
+        ++i;
         if (c > 127) {
             const bool pad = next < 128 && IsHex(static_cast<char>(next));
             std::snprintf(buffer, sizeof buffer, pad ? "\\x%04x" : "\\x%x", static_cast<unsigned>(c));
@@ -451,12 +471,10 @@ std::string Escape(TextView text, std::string_view specials) {
                 out += buffer;
             }
         } else {
-            const char ascii = static_cast<char>(c);
-            if (ascii == '\\' || specials.find(ascii) != std::string_view::npos) out += '\\';
-            out += ascii;
+            out += '\\';
+            out += static_cast<char>(c);
         }
     }
-    return out;
 }
 
 bool PlainHeaderParts(std::string_view text, std::size_t from, std::vector<std::string_view>& parts) {
@@ -546,16 +564,105 @@ bool NamesValue(std::string_view s, TextView name, const LowerCaseTable& lower, 
 
 std::string EmptySection(const std::vector<TextView>& path, LineEnds ends, std::uint64_t unix_seconds,
                          std::uint64_t filetime) {
+    std::string section;
+    static_cast<void>(AppendKeySection(section, path, {}, ends, unix_seconds, filetime));
+    return section;
+}
+
+bool AppendKeySection(std::string& out, const std::vector<TextView>& path, const std::vector<RegValue>& values,
+                      LineEnds ends, std::uint64_t unix_seconds, std::uint64_t filetime, const SectionDrain& drain) {
+    // A large value goes out in pieces of about this many bytes.
+    constexpr std::size_t kPiece = 1 << 20;
+    const auto drained = [&out, &drain]() { return !drain || out.size() < kPiece || drain(out); };
     const char* eol = ends == LineEnds::CrLf ? "\r\n" : "\n";
-    std::string section = "[";
+    out += '[';
     for (std::size_t i = 0; i < path.size(); ++i) {
-        if (i > 0) section += "\\\\";
-        section += Escape(path[i], "[]");
+        if (i > 0) out += "\\\\";
+        AppendEscaped(out, path[i], "[]");
     }
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "] %llu%s#time=%llx%s%s", static_cast<unsigned long long>(unix_seconds), eol,
-                  static_cast<unsigned long long>(filetime), eol, eol);
-    return section + stamp;
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "] %llu%s#time=%llx%s", static_cast<unsigned long long>(unix_seconds), eol,
+                  static_cast<unsigned long long>(filetime), eol);
+    out += buffer;
+    for (const RegValue& value : values) {
+        // wineserver's dump_value, with its count of what the line holds
+        // so far, which decides where hex data goes on to the next line.
+        std::size_t count = 0;
+        if (value.name.empty()) {
+            out += "@=";
+            count = 2;
+        } else {
+            const std::size_t start = out.size();
+            out += '"';
+            AppendEscaped(out, value.name, "\"");
+            out += "\"=";
+            count = out.size() - start;
+        }
+        const auto& d = value.data;
+        const bool text_type = value.type == 1 || value.type == 2 || value.type == 7;
+        if (text_type && d.size() >= 2 && d.size() % 2 == 0 && d[d.size() - 1] == 0 && d[d.size() - 2] == 0) {
+            if (value.type != 1) {
+                std::snprintf(buffer, sizeof buffer, "str(%x):", static_cast<unsigned>(value.type));
+                out += buffer;
+            }
+            out += '"';
+            // A block of units at a time; each escape looks at the unit after it.
+            const std::size_t units = (d.size() - 2) / 2;
+            constexpr std::size_t kBlock = 1 << 16;
+            char16_t block[kBlock + 1];
+            for (std::size_t at = 0; at < units; at += kBlock) {
+                const std::size_t n = std::min(kBlock, units - at);
+                std::memcpy(block, d.data() + at * 2, (n + 1) * 2);  // with the next unit, or the terminator
+                AppendEscaped(out, TextView(block, n), "\"", block[n]);
+                if (!drained()) return false;
+            }
+            out += '"';
+            out += eol;
+            continue;
+        }
+        if (value.type == 4 && d.size() == 4) {
+            const std::uint32_t dword = d[0] | d[1] << 8 | d[2] << 16 | static_cast<std::uint32_t>(d[3]) << 24;
+            std::snprintf(buffer, sizeof buffer, "dword:%08x", static_cast<unsigned>(dword));
+            out += buffer;
+            out += eol;
+            continue;
+        }
+        const std::size_t tag_start = out.size();
+        if (value.type == 3) {
+            out += "hex:";
+        } else {
+            std::snprintf(buffer, sizeof buffer, "hex(%x):", static_cast<unsigned>(value.type));
+            out += buffer;
+        }
+        count += out.size() - tag_start;
+        static constexpr char kDigits[] = "0123456789abcdef";
+        const std::string_view wrap = ends == LineEnds::CrLf ? "\\\r\n  " : "\\\n  ";
+        constexpr std::size_t kBlock = 1 << 16;
+        for (std::size_t begin = 0; begin < d.size(); begin += kBlock) {
+            const std::size_t end = std::min(d.size(), begin + kBlock);
+            // Room for the worst case, written through a pointer and cut to size.
+            const std::size_t at = out.size();
+            out.resize(at + (end - begin) * 3 + ((end - begin) / 24 + 2) * wrap.size());
+            char* to = out.data() + at;
+            for (std::size_t i = begin; i < end; ++i) {
+                *to++ = kDigits[d[i] >> 4];
+                *to++ = kDigits[d[i] & 15];
+                count += 2;
+                if (i + 1 < d.size()) {
+                    *to++ = ',';
+                    if (++count > 76) {
+                        to = std::copy(wrap.begin(), wrap.end(), to);
+                        count = 2;
+                    }
+                }
+            }
+            out.resize(static_cast<std::size_t>(to - out.data()));
+            if (!drained()) return false;
+        }
+        out += eol;
+    }
+    out += eol;
+    return true;
 }
 
 }  // namespace ssr::wine

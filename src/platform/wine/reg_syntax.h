@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -146,6 +147,9 @@ inline void WidenAscii(const char* from, std::size_t count, char16_t* to) {
 // needs so that Unescape gives back exactly `text`. `specials` are the
 // characters that get a backslash besides the backslash itself.
 [[nodiscard]] std::string Escape(TextView text, std::string_view specials);
+// The same, appended to `out`; `after` is the unit that follows `text`
+// where it is part of a longer one (an escape may depend on it).
+void AppendEscaped(std::string& out, TextView text, std::string_view specials, char16_t after = 0);
 
 // Skims a value line as far as its data tag: true when it is hex data, the
 // only kind that can continue on the next lines.
@@ -191,5 +195,15 @@ inline void WidenAscii(const char* from, std::size_t count, char16_t* to) {
 // wineserver writes one, stamped with `unix_seconds` and `filetime`.
 [[nodiscard]] std::string EmptySection(const std::vector<TextView>& path, LineEnds ends, std::uint64_t unix_seconds,
                                        std::uint64_t filetime);
+// The same with `values`, each written as wineserver's save_key writes it
+// (texts quoted when properly terminated, dwords as dword:, anything else in
+// hex continued over lines), appended to `out`. The values are written in
+// the order given; wineserver's own is by name (CompareNames). With a
+// `drain`, `out` is handed to it whenever it has grown past a megabyte, to
+// be written and emptied; false when the drain answered false.
+using SectionDrain = std::function<bool(std::string&)>;
+[[nodiscard]] bool AppendKeySection(std::string& out, const std::vector<TextView>& path,
+                                    const std::vector<RegValue>& values, LineEnds ends, std::uint64_t unix_seconds,
+                                    std::uint64_t filetime, const SectionDrain& drain = {});
 
 }  // namespace ssr::wine

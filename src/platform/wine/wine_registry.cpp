@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -75,6 +76,13 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
     std::unique_ptr<wine::HivePreload> preload;
     // Why the last call that failed to read or change a hive did, in full.
     WriteFailure last_failure;
+    // The records a restore staged in each hive, by path, and whether one
+    // there already was to be replaced: what a fresh reading is checked against.
+    struct StagedRecord {
+        Text path;
+        bool replace = false;
+    };
+    std::vector<StagedRecord> staged_records[2];
 
     long Fail(WriteFailure failure) {
         last_failure = std::move(failure);
@@ -269,6 +277,7 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
     long Refresh(int h);
     long MayWrite(int h);
     long DeleteTree(RegHandle root, TextView subkey);
+    long StageRecord(int h, TextView path, std::vector<wine::NewKey> keys, Replace replace, RecordStaging& staging);
     CommitResult Commit();
     long CommitHive(int h, const wine::ServerLock& held);
     void Rollback(int h);
@@ -295,10 +304,25 @@ long WinePrefixRegistry::State::Refresh(int h) {
     // Never written over what is no longer a registry.
     if (!read.file) return Fail(ReadFailure(hive.path, wine::IoError::Other));
     const std::vector<Text> staged = hive.file ? hive.file->StagedPaths() : std::vector<Text>{};
+    std::vector<wine::NewKey> added = hive.file ? hive.file->TakeStagedNew() : std::vector<wine::NewKey>{};
     Adopt(h, std::move(read.file), read.identity, false);
     wine::RegFile& file = *hive.file;
     for (const Text& path : staged)
         if (Node* node = file.Find(file.root(), path)) file.Stage(node);
+    if (added.empty()) return kErrorSuccess;
+    // A record to be restored that someone else wrote meanwhile: what was
+    // decided about it no longer holds.
+    for (const StagedRecord& record : staged_records[h]) {
+        Node* there = file.Find(file.root(), record.path);
+        if (!there) continue;
+        if (!record.replace) {
+            staged_records[h].clear();
+            return Fail({kErrorWriteFault, WriteFailureKind::System, PathText(hive.path),
+                         u"another program wrote a record that was being restored into it meanwhile"});
+        }
+        file.Stage(there);
+    }
+    file.StageNew(std::move(added));
     return kErrorSuccess;
 }
 
@@ -329,7 +353,7 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
     // What would refuse the write of the file itself is answered at the
     // first deletion of a commit, before anything is staged; the commit asks
     // again, and alone asks whether a wineserver runs.
-    if (!hive.file->HasStaged()) {
+    if (!hive.file->HasChanges()) {
         if ((error = Refresh(h)) != kErrorSuccess) return error;
         if ((error = MayWrite(h)) != kErrorSuccess) return error;
     }
@@ -349,8 +373,81 @@ long WinePrefixRegistry::State::DeleteTree(RegHandle root, TextView subkey) {
     return kErrorSuccess;
 }
 
+namespace {
+
+// Whether `node` and everything below it are exactly `wanted` (lower-cased
+// paths below the root), values compared by name, type and bytes; `seen`
+// counts the keys compared.
+bool SameTree(wine::RegFile& file, wine::RegFile::Node* node, const Text& path,
+              const std::map<Text, const wine::NewKey*>& wanted, std::size_t& seen) {
+    const auto it = wanted.find(LowerCase(path));
+    if (it == wanted.end() || node->link) return false;
+    const std::vector<wine::RegValue>& have = file.Values(node);
+    const std::vector<wine::RegValue>& want = it->second->values;
+    if (have.size() != want.size()) return false;
+    for (const wine::RegValue& w : want) {
+        const auto match = std::find_if(have.begin(), have.end(), [&w](const wine::RegValue& h) {
+            return wine::CompareNames(h.name, w.name) == 0 && h.type == w.type && h.data == w.data;
+        });
+        if (match == have.end()) return false;
+    }
+    ++seen;
+    for (wine::RegFile::Node* child : file.Children(node))
+        if (!SameTree(file, child, path + u'\\' + child->name, wanted, seen)) return false;
+    return true;
+}
+
+}  // namespace
+
+long WinePrefixRegistry::State::StageRecord(int h, TextView path, std::vector<wine::NewKey> keys, Replace replace,
+                                            RecordStaging& staging) {
+    last_failure = {};
+    long error = Load(h);
+    if (error != kErrorSuccess) return error;
+    Hive& hive = hives[h];
+    if (!hive.file)
+        return Fail({kErrorFileNotFound, WriteFailureKind::System, PathText(hive.path), u"there is no such file"});
+    if (!hive.file->HasChanges()) {
+        if ((error = Refresh(h)) != kErrorSuccess) return error;
+        if ((error = MayWrite(h)) != kErrorSuccess) return error;
+    }
+    wine::RegFile& file = *hive.file;
+    const std::vector<TextView> parts = SplitPath(path);
+    if (parts.empty()) return kErrorAccessDenied;
+    // wineserver files a section below a link under the link's target, and
+    // a file with one is never rewritten: nothing goes below a link.
+    Node* existing = file.root();
+    for (std::size_t i = 0; i < parts.size() && existing; ++i) {
+        existing = file.Find(existing, parts[i]);
+        if (existing && existing->link && i + 1 < parts.size()) {
+            staging = RecordStaging::BelowLink;
+            return kErrorSuccess;
+        }
+    }
+    if (existing) {
+        std::map<Text, const wine::NewKey*> wanted;
+        for (const wine::NewKey& key : keys) wanted[LowerCase(key.path)] = &key;
+        std::size_t seen = 0;
+        if (SameTree(file, existing, Text(path), wanted, seen) && seen == wanted.size()) {
+            staging = RecordStaging::AlreadyThere;
+            return kErrorSuccess;
+        }
+        if (replace == Replace::No) {
+            staging = RecordStaging::OtherContents;
+            return kErrorSuccess;
+        }
+        file.Stage(existing);
+        staging = RecordStaging::Replacing;
+    } else {
+        staging = RecordStaging::Added;
+    }
+    file.StageNew(std::move(keys));
+    staged_records[h].push_back({Text(path), replace == Replace::Yes});
+    return kErrorSuccess;
+}
+
 CommitResult WinePrefixRegistry::State::Commit() {
-    const auto staged = [this](int h) { return hives[h].file && hives[h].file->HasStaged(); };
+    const auto staged = [this](int h) { return hives[h].file && hives[h].file->HasChanges(); };
     if (!staged(kMachine) && !staged(kUser)) return {};
     // Held until both files are replaced: no other writer bases its file on
     // the same old one, and no wineserver starts and loads the old files,
@@ -402,17 +499,26 @@ long WinePrefixRegistry::State::CommitHive(int h, const wine::ServerLock& held) 
             return kErrorSuccess;
         }
         if (error != kErrorSuccess) return error;
-        if (!hive.file->HasStaged()) return kErrorSuccess;  // someone else deleted them all
+        if (!hive.file->HasChanges()) return kErrorSuccess;  // someone else deleted them all
         if ((error = MayWrite(h)) != kErrorSuccess) return error;
 
-        const auto [seconds, ticks] = wine::HeaderStampsNow();
-        wine::RegFile::Rewrite rewrite = hive.file->WithoutStaged(seconds, ticks);
+        const wine::HeaderStamps stamps = wine::HeaderStampsNow();
+        const std::uint64_t seconds = stamps.unix_seconds;
+        const std::uint64_t ticks = stamps.filetime;
+        // Added sections are made while they are written, never all in memory.
+        wine::RegFile::Rewrite rewrite = hive.file->WithoutStaged(seconds, ticks, wine::RegFile::Additions::Apart);
+        const wine::RegFile& file = *hive.file;
+        const auto produce = [&](const wine::ContentWriter& write) {
+            if (write(rewrite.bytes) && rewrite.added) file.WriteStagedNew(write, seconds, ticks);
+        };
         // A hive that links elsewhere is replaced where it really lives.
         std::error_code ec;
         const std::filesystem::path real = std::filesystem::canonical(hive.path, ec);
         CurrentCheck check{this, h, &held};
+        // The fault hook's second half begins where the added sections do.
+        const std::size_t size = rewrite.bytes.size() * (rewrite.added ? 2 : 1);
         const wine::ReplaceOutcome outcome =
-            wine::ReplaceFile(ec ? hive.path : real, rewrite.bytes, hive.identity, &StillCurrent, &check, fault);
+            wine::ReplaceFile(ec ? hive.path : real, produce, size, hive.identity, &StillCurrent, &check, fault);
         if (outcome.result == wine::ReplaceResult::Stale) {
             if (check.server_running) return Fail(ServerFailure());
             continue;  // changed under us: read again
@@ -420,7 +526,22 @@ long WinePrefixRegistry::State::CommitHive(int h, const wine::ServerLock& held) 
         if (outcome.result == wine::ReplaceResult::Failed) return Fail(WriteFailureOf(hive.path, outcome.error, outcome.code));
 
         const auto written = wine::IdentityOf(hive.path);
-        hive.file->ApplyRewrite(std::move(rewrite));
+        staged_records[h].clear();
+        if (rewrite.added) {
+            // New sections are indexed by reading the file's new bytes: now,
+            // for the open handles, or else when the hive is next used.
+            const bool open = std::any_of(handles.begin(), handles.end(),
+                                          [h](const auto& handle) { return handle.second.hive == h; });
+            if (open) {
+                wine::ReadResult read = wine::ReadWholeFile(hive.path);
+                Adopt(h, read.error == wine::IoError::None ? Parse(h, wine::HiveBytes(std::move(read.bytes))) : nullptr, {}, false);
+            } else {
+                hive.file.reset();
+                hive.loaded = false;
+            }
+        } else {
+            hive.file->ApplyRewrite(std::move(rewrite));
+        }
         // Should the new file be unreadable at once, the next deletion reads it afresh.
         hive.identity = written ? *written : wine::FileIdentity{};
         // A server the lock cannot reach that runs now may have loaded the
@@ -436,6 +557,7 @@ long WinePrefixRegistry::State::CommitHive(int h, const wine::ServerLock& held) 
 // say again, and handles to the keys that seemed gone see them again.
 void WinePrefixRegistry::State::Rollback(int h) {
     Hive& hive = hives[h];
+    staged_records[h].clear();
     if (!hive.file) return;
     Adopt(h, Parse(h, wine::HiveBytes::CopyOf(hive.file->bytes())), hive.identity, true);
 }
@@ -539,6 +661,15 @@ long WinePrefixRegistry::delete_tree(RegHandle root, TextView subkey, std::uint3
     // A store that read part of the file would write that part as the whole.
     if (m_state->scope != ReadScope::Whole) return kErrorAccessDenied;
     return m_state->DeleteTree(root, ViewPath(root, subkey, view, has_32bit_view()));
+}
+
+long WinePrefixRegistry::stage_record(RegHandle root, TextView path, std::vector<wine::NewKey> keys, Replace replace,
+                                      RecordStaging& staging) {
+    const int h = State::HiveOf(root);
+    if (h < 0) return kErrorInvalidHandle;
+    // A store that read part of the file would write that part as the whole.
+    if (m_state->scope != ReadScope::Whole) return kErrorAccessDenied;
+    return m_state->StageRecord(h, path, std::move(keys), replace, staging);
 }
 
 CommitResult WinePrefixRegistry::commit() {

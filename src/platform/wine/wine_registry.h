@@ -24,12 +24,17 @@
 
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "platform/registry.h"
 #include "platform/wine/posix_file.h"
 #include "platform/wine/wine_prefix.h"
 
 namespace ssr {
+
+namespace wine {
+struct NewKey;
+}
 
 // How much of system.reg a store reads. Records: only what listing the
 // records and testing their files needs (record_sections.h), for a quick
@@ -69,6 +74,20 @@ public:
     long close_key(RegHandle key) override;
     long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) override;
     CommitResult commit() override;
+
+    // A record put back from a backup. The key at `path` below `root`
+    // (kHkeyLocalMachine or kHkeyCurrentUser; the path as the file has it,
+    // no view applied) is staged to be written by the next commit with
+    // `keys`: itself and every key below it, each path below the root,
+    // parents first. A record that is there already as `keys` give it is
+    // left as it is; one there with other contents (a registry link among
+    // them) is staged for deletion first when `replace` says so, and left
+    // alone otherwise. Nothing is ever written below a registry link. Fails
+    // as delete_tree does when the hive cannot be written.
+    enum class RecordStaging { Added, Replacing, AlreadyThere, OtherContents, BelowLink };
+    enum class Replace { No, Yes };
+    [[nodiscard]] long stage_record(RegHandle root, TextView path, std::vector<wine::NewKey> keys, Replace replace,
+                                    RecordStaging& staging);
     [[nodiscard]] WriteFailure failure_detail(long status) const override;
     void refresh() override;
     [[nodiscard]] bool has_32bit_view() const override;

@@ -1,8 +1,10 @@
 // Real Wine as the referee of the backups: records of every value type, in
 // both views and the current user's place, are made with Wine's own reg.exe,
 // removed by the Linux program (the prefix store and the Qt desktop), and put
-// back by importing the backup with Wine's own tools; `reg export` of each record must then give the same
-// bytes as before the removal.
+// back by importing the backup with Wine's own tools and with the program's
+// restore; `reg export` of each record must then give the same bytes as
+// before the removal. Import files of every rule Wine's regedit follows must
+// give, restored by the program, what Wine's own import gives.
 
 #include <sys/wait.h>
 
@@ -16,6 +18,8 @@
 #include "platform/qt/qt_desktop.h"
 #include "doubles/recording_skin_engine.h"
 #include "platform/wine/wine_prefix.h"
+#include "import_cases.h"
+#include "platform/wine/backup_restore.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_files.h"
 
@@ -110,6 +114,8 @@ protected:
         return status;
     }
     static void WaitForServer() { Shell(Env() + "wineserver -w"); }
+    // Stops the server at once; it writes the registry as it goes.
+    static void StopServer() { Shell(Env() + "wineserver -k; " + Env() + "wineserver -w"); }
 
     // `reg export` of every record; an absent key gives an empty text.
     static std::vector<std::string> Exports(const std::string& tag) {
@@ -160,6 +166,34 @@ protected:
         return files;
     }
 
+    // The 64-bit registry editor: Debian's plain `wine regedit` is the 32-bit one.
+    static std::string Regedit64() {
+        for (const char* wine64 : {"/usr/lib/wine/wine64", "/usr/lib64/wine/wine64"})
+            if (fs::exists(wine64)) return wine64;
+        return {};
+    }
+
+    // The program's --restore: the store of the prefix, read whole.
+    static bool Restore(const fs::path& file) {
+        WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(s_prefix));
+        const wine::RestoreReport report = wine::RestoreBackup(registry, file, wine::RestoreReplace::No, wine::RestoreMode::Write);
+        for (const std::string& refusal : report.refusals) ADD_FAILURE() << refusal;
+        return report.ok() && report.written;
+    }
+
+    // `reg export` of the current user's Uninstall key, as UTF-8; empty when there is none.
+    static std::string UserUninstallExport(const std::string& tag) {
+        const fs::path file = s_folder->path() / (tag + ".reg");
+        fs::remove(file);
+        Reg("export '" + test::kUninstallUser + "' '" + WindowsPath(file) + "' /y");
+        StopServer();
+        const std::string bytes = fs::exists(file) ? ReadBytes(file) : std::string();
+        Text text;
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        return ToUtf8(text);
+    }
+
     static inline std::unique_ptr<test::TempFolder> s_folder;
     static inline fs::path s_prefix;
 };
@@ -192,11 +226,8 @@ TEST_F(BackupReferee, ImportingTheBackupWithWinesToolsPutsEveryRecordBackByteFor
     // editor. Both are asked for the 64-bit view: Debian's plain `wine` runs
     // their 32-bit builds, which would redirect the 64-bit keys.
     std::vector<std::string> importers = {"wine reg import 'FILE' /reg:64"};
-    for (const char* wine64 : {"/usr/lib/wine/wine64", "/usr/lib64/wine/wine64"})
-        if (fs::exists(wine64)) {
-            importers.push_back(std::string(wine64) + " regedit /S 'FILE'");
-            break;
-        }
+    if (!Regedit64().empty()) importers.push_back(Regedit64() + " regedit /S 'FILE'");
+    importers.push_back("the program's restore");
     std::size_t backups_before = Backups().size();
     for (const std::string& importer : importers) {
         RemoveWithTheProgram(checked);
@@ -211,12 +242,59 @@ TEST_F(BackupReferee, ImportingTheBackupWithWinesToolsPutsEveryRecordBackByteFor
         backups_before = backups.size();
         const fs::path backup = backups.back();
         EXPECT_EQ(backup.extension(), ".reg");
-        std::string command = importer;
-        command.replace(command.find("FILE"), 4, WindowsPath(backup));
-        Shell(Env() + command + "; " + Env() + "wineserver -w");
+        if (importer.find("FILE") == std::string::npos) {
+            EXPECT_TRUE(Restore(backup)) << "restored by the program";
+        } else {
+            std::string command = importer;
+            command.replace(command.find("FILE"), 4, WindowsPath(backup));
+            Shell(Env() + command + "; " + Env() + "wineserver -w");
+        }
         const auto after = Exports("after");
         for (std::size_t i = 0; i < before.size(); ++i)
             EXPECT_EQ(after[i], before[i]) << kRecordPaths[i] << " after " << importer;
+    }
+}
+
+// Each rule of Wine's import, in one file per encoding and per Wine tool
+// that reads it: what Wine's own import leaves in the registry, the
+// program's restore of the same file must leave too.
+TEST_F(BackupReferee, RestoringAnImportFileGivesWhatWinesImportGives) {
+    if (Regedit64().empty()) GTEST_SKIP() << "no 64-bit Wine";
+    struct Group {
+        test::ImportEncoding encoding;
+        test::Referee referee;
+    };
+    const Group groups[] = {{test::ImportEncoding::Utf16, test::Referee::Regedit},
+                            {test::ImportEncoding::Ansi, test::Referee::Regedit},
+                            {test::ImportEncoding::Utf8, test::Referee::Regedit},
+                            {test::ImportEncoding::Utf16, test::Referee::RegExe}};
+    for (const Group& group : groups) {
+        std::string text;
+        std::string rules;
+        for (const test::ImportCase& row : test::kAcceptedCases) {
+            if (row.encoding != group.encoding || row.referee != group.referee) continue;
+            const std::string file = test::ImportFileText(row.encoding, row.rule, row.body, row.cr_only);
+            // The header once, then each row's lines.
+            text += text.empty() ? file : file.substr(file.find_first_of("\r\n") + 2);
+            rules += std::string(row.rule) + " ";
+        }
+        if (text.empty()) continue;
+        const fs::path file = s_folder->path() / "cases.reg";
+        WriteBytes(file, test::ImportFileBytes(group.encoding, text));
+        Reg("delete '" + test::kUninstallUser + "' /f");
+        StopServer();
+        const std::string importer = group.referee == test::Referee::RegExe
+                                         ? "wine reg import '" + WindowsPath(file) + "' /reg:64"
+                                         : Regedit64() + " regedit /S '" + WindowsPath(file) + "'";
+        Shell(Env() + importer);
+        StopServer();
+        const std::string wine = UserUninstallExport("by-wine");
+        ASSERT_FALSE(wine.empty()) << "Wine imported none of " << rules;
+
+        Reg("delete '" + test::kUninstallUser + "' /f");
+        StopServer();
+        EXPECT_TRUE(Restore(file)) << rules;
+        EXPECT_EQ(UserUninstallExport("by-program"), wine) << rules;
     }
 }
 

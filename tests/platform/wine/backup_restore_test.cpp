@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "catalogue/places.h"
@@ -40,7 +41,7 @@ const Text kKeys[] = {u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\
 
 using Values = std::vector<std::tuple<Text, std::uint32_t, std::vector<std::uint8_t>>>;
 
-// Every value of every key above, as the file holds them.
+// Every value of every key above, as the file holds them, by name.
 std::vector<Values> ValuesIn(const fs::path& prefix) {
     const auto file = RegFile::Parse(test::ReadBytes(prefix / "system.reg"));
     std::vector<Values> values;
@@ -48,6 +49,7 @@ std::vector<Values> ValuesIn(const fs::path& prefix) {
         values.emplace_back();
         if (RegFile::Node* node = file->Find(file->root(), key))
             for (const RegValue& value : file->Values(node)) values.back().emplace_back(value.name, value.type, value.data);
+        std::sort(values.back().begin(), values.back().end());
     }
     return values;
 }
@@ -76,6 +78,21 @@ struct Backup {
     }
 };
 
+// A restore as the command line makes it: a store of the prefix, read whole.
+RestoreReport Restore(const fs::path& prefix, const fs::path& file, RestoreReplace replace = RestoreReplace::No,
+                      RestoreMode mode = RestoreMode::Write, WriteFaultHook fault = {}) {
+    WinePrefixRegistry registry(std::make_shared<const Prefix>(prefix), std::move(fault));
+    return RestoreBackup(registry, file, replace, mode);
+}
+
+std::vector<RestoredRecord::Outcome> Outcomes(const RestoreReport& report) {
+    std::vector<RestoredRecord::Outcome> outcomes;
+    for (const RestoredRecord& record : report.records) outcomes.push_back(record.outcome);
+    return outcomes;
+}
+
+using Outcome = RestoredRecord::Outcome;
+
 TEST(RestoreBackup, GivesBackEveryValueExactlyAndLeavesWhatIsThereAlone) {
     Backup backup;
     const auto before = ValuesIn(backup.prefix);
@@ -86,42 +103,106 @@ TEST(RestoreBackup, GivesBackEveryValueExactlyAndLeavesWhatIsThereAlone) {
     const fs::path leftover = backup.prefix / ".system.reg.new-AbCdEf";
     test::WriteBytes(leftover, "partial");
 
-    const RestoreReport restored = RestoreBackup(Prefix(backup.prefix), backup.file, {});
-    EXPECT_TRUE(restored.written) << restored.problem;
-    EXPECT_EQ(restored.records.size(), 2U);  // the subkey goes with its record
-    EXPECT_EQ(ValuesIn(backup.prefix), before);
+    const RestoreReport dry = Restore(backup.prefix, backup.file, RestoreReplace::No, RestoreMode::DryRun);
+    EXPECT_TRUE(dry.ok());
+    EXPECT_EQ(Outcomes(dry), (std::vector<Outcome>{Outcome::Restored, Outcome::Restored}));
+    EXPECT_TRUE(ValuesIn(backup.prefix)[0].empty()) << "a dry run writes nothing";
+
+    const RestoreReport restored = Restore(backup.prefix, backup.file);
+    EXPECT_TRUE(restored.written);
+    EXPECT_EQ(Outcomes(restored), (std::vector<Outcome>{Outcome::Restored, Outcome::Restored}))
+        << "the subkey goes with its record";
+    // A text without its terminator can only be written in hex, which every
+    // import, Wine's as well, gives its terminator back.
+    auto expected = before;
+    for (auto& [name, type, data] : expected[0])
+        if (name == u"Unterminated") data.insert(data.end(), {0, 0});
+    EXPECT_EQ(ValuesIn(backup.prefix), expected);
     EXPECT_FALSE(fs::exists(leftover));
     EXPECT_NE(test::ReadBytes(backup.prefix / "system.reg").find("[Software\\\\Classes\\\\.txt]"), std::string::npos);
 
     const std::string after = test::ReadBytes(backup.prefix / "system.reg");
-    const RestoreReport again = RestoreBackup(Prefix(backup.prefix), backup.file, {});
+    const RestoreReport again = Restore(backup.prefix, backup.file);
     EXPECT_TRUE(again.written);
-    for (const RestoredRecord& record : again.records) EXPECT_EQ(record.outcome, RestoredRecord::Outcome::AlreadyThere);
+    EXPECT_EQ(Outcomes(again), (std::vector<Outcome>{Outcome::AlreadyThere, Outcome::AlreadyThere}));
     EXPECT_EQ(test::ReadBytes(backup.prefix / "system.reg"), after);  // nothing to write, nothing written
 }
 
 TEST(RestoreBackup, RefusesWhatItCannotPutBackAndWritesNothing) {
     struct Row {
         const char* name;
-        std::string backup;       // UTF-8, made UTF-16 as Remove writes it
+        std::string backup;  // UTF-8, made UTF-16 as Remove writes it
+        RestoreReplace replace;
         const char* problem;
     };
+    const std::string header = "Windows Registry Editor Version 5.00\n\n";
+    const std::string uninstall = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
     const Row rows[] = {
-        {"not a backup", "hello\n", "not a registry file"},
-        {"deletes a key", "Windows Registry Editor Version 5.00\n\n[-HKEY_LOCAL_MACHINE\\Software\\X]\n", "deletes keys"},
-        {"another hive", "Windows Registry Editor Version 5.00\n\n[HKEY_USERS\\.DEFAULT\\X]\n", "HKEY_USERS"},
-        {"a broken value", "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\X]\n\"A\"=dword:12\n",
-         "neither a key nor a value"},
+        {"not a backup", "hello\n", RestoreReplace::No, "not a registry file"},
+        {"a key that is no record, even forced", header + "[HKEY_LOCAL_MACHINE\\Software]\n\"v\"=\"x\"\n",
+         RestoreReplace::Yes, "line 3: \"HKEY_LOCAL_MACHINE\\Software\" is not a record"},
+        {"the Uninstall key's own value, even forced", header + "[" + uninstall + "]\n\"v\"=\"x\"\n",
+         RestoreReplace::Yes, "line 4: it gives the key"},
+        {"a key beside the records", header + "[HKEY_LOCAL_MACHINE\\Software\\Evil]\n", RestoreReplace::No,
+         "is not a record"},
+        {"a link", header + "[" + uninstall + "\\Odd\\x00e9 Link]\n\"SymbolicLinkValue\"=hex(6):5c,00\n",
+         RestoreReplace::Yes, "REG_LINK"},
+        {"a good record beside a broken line", header + "[" + uninstall + "\\New]\n\"A\"=dword:123456789\n",
+         RestoreReplace::No, "line 4: the data of the value \"A\""},
+        {"a record there with other contents", header + "[" + uninstall + "\\Odd\u00e9 Values]\n@=\"other\"\n",
+         RestoreReplace::No, "1 record is there with other contents"},
     };
     Backup backup;
     const std::string before = test::ReadBytes(backup.prefix / "system.reg");
     for (const Row& row : rows) {
         test::WriteBytes(backup.file, test::Utf16File(row.backup));
-        const RestoreReport report = RestoreBackup(Prefix(backup.prefix), backup.file, {});
+        const RestoreReport report = Restore(backup.prefix, backup.file, row.replace);
         EXPECT_FALSE(report.written) << row.name;
-        EXPECT_NE(report.problem.find(row.problem), std::string::npos) << row.name << ": " << report.problem;
+        ASSERT_FALSE(report.refusals.empty()) << row.name;
+        EXPECT_NE(report.refusals.front().find(row.problem), std::string::npos) << row.name << ": " << report.refusals.front();
     }
     EXPECT_EQ(test::ReadBytes(backup.prefix / "system.reg"), before);
+}
+
+TEST(RestoreBackup, ReplacesARecordThereWithOtherContentsOnlyWhenForced) {
+    Backup backup;
+    const auto before = ValuesIn(backup.prefix);
+    const std::string uninstall = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    test::WriteBytes(backup.file, test::Utf16File("Windows Registry Editor Version 5.00\n\n[" + uninstall +
+                                                  "\\Odd\u00e9 Values]\n@=\"replaced\"\n"));
+    EXPECT_EQ(Outcomes(Restore(backup.prefix, backup.file)), std::vector<Outcome>{Outcome::OtherContents});
+    EXPECT_EQ(ValuesIn(backup.prefix), before);
+
+    const RestoreReport forced = Restore(backup.prefix, backup.file, RestoreReplace::Yes);
+    EXPECT_TRUE(forced.written);
+    EXPECT_EQ(Outcomes(forced), std::vector<Outcome>{Outcome::Replaced});
+    const auto after = ValuesIn(backup.prefix);
+    EXPECT_EQ(after[0], (Values{{u"", 1, test::WideBytes(u"replaced")}}));
+    EXPECT_TRUE(after[1].empty()) << "the old record's subkeys went with it";
+    EXPECT_EQ(after[2], before[2]) << "the other record stays";
+}
+
+// A restore that reaches one file and not the other says so of each record:
+// "Restored" only where the record is on disk.
+TEST(RestoreBackup, ReportsEachFileAsItEndedUp) {
+    Backup backup;
+    const std::string uninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    test::WriteBytes(backup.prefix / "user.reg", "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1\n\n#arch=win64\n");
+    test::WriteBytes(backup.file, test::Utf16File("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\" +
+                                                  uninstall + "\\Machine]\n@=\"m\"\n\n[HKEY_CURRENT_USER\\" + uninstall +
+                                                  "\\User]\n@=\"u\"\n"));
+    int creations = 0;
+    const RestoreReport report = Restore(backup.prefix, backup.file, RestoreReplace::No, RestoreMode::Write,
+                                         [&creations](WriteStep step) {
+                                             return step == WriteStep::CreateTemporary && ++creations == 2 ? ENOSPC : 0;
+                                         });
+    EXPECT_FALSE(report.written);
+    EXPECT_EQ(Outcomes(report), (std::vector<Outcome>{Outcome::Restored, Outcome::NotWritten}));
+    ASSERT_EQ(report.failed.size(), 1U);
+    EXPECT_EQ(report.failed.front().first, kHkeyCurrentUser);
+    EXPECT_EQ(report.failed.front().second.kind, WriteFailureKind::DiskFull);
+    EXPECT_NE(test::ReadBytes(backup.prefix / "system.reg").find("Uninstall\\\\Machine]"), std::string::npos);
+    EXPECT_EQ(test::ReadBytes(backup.prefix / "user.reg").find("User]"), std::string::npos);
 }
 
 // A wineserver of the prefix and a restore: one already running is named
@@ -152,21 +233,20 @@ TEST_P(RestoreBesideAServer, NeverLetsItLoadTheOldFile) {
     const Prefix prefix(backup.prefix);
     if (GetParam().running_before) test::Shell(Env() + "wineserver -p30");
     int started = -1;
-    RestoreOptions options;
-    options.fault = [&](WriteStep step) {
-        if (step == WriteStep::Rename && started < 0) test::Shell(Env() + "wineserver -p30", &started);
-        return 0;
-    };
-    const RestoreReport report = RestoreBackup(prefix, backup.file, options);
+    const RestoreReport report =
+        Restore(backup.prefix, backup.file, RestoreReplace::No, RestoreMode::Write, [&](WriteStep step) {
+            if (step == WriteStep::Rename && started < 0) test::Shell(Env() + "wineserver -p30", &started);
+            return 0;
+        });
     if (GetParam().running_before) {
         EXPECT_FALSE(report.written);
-        EXPECT_NE(report.problem.find("\"WINEPREFIX='" + backup.prefix.string() + "' wineserver -k\""), std::string::npos)
-            << report.problem;
+        ASSERT_EQ(report.failed.size(), 1U);
+        EXPECT_EQ(report.failed.front().second.kind, WriteFailureKind::ServerRunning);
         EXPECT_TRUE(ValuesIn(backup.prefix)[0].empty()) << "restored while a server runs";
         return;
     }
     EXPECT_EQ(started, 2) << "wineserver gives up while another holds its lock";
-    EXPECT_TRUE(report.written) << report.problem;
+    EXPECT_TRUE(report.written);
     EXPECT_FALSE(prefix.ServerRunning());
     EXPECT_EQ(ValuesIn(backup.prefix)[0].size(), 9U);
 }

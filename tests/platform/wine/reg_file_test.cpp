@@ -420,6 +420,51 @@ TEST(RegFile, UnknownArchitectureEndsWhatIsReadButNotWhatIsKept) {
     EXPECT_FALSE(mismatch->Find(mismatch->root(), u"After"));
 }
 
+// Added keys are written as wineserver saves them, and a large value goes
+// out in pieces with the same bytes as in one: read back, every value is
+// what was staged, across every piece's edge (an escape looks at the unit
+// after it).
+TEST(RegFile, AddedKeysReadBackAsStagedWhetherWrittenWholeOrInPieces) {
+    Bytes binary(300'000);
+    for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<std::uint8_t>(i * 7);
+    Text text;
+    for (std::size_t i = 0; i < 200'000; ++i) text += i % 65536 == 65535 ? u'\u00e9' : i % 3 ? u'7' : u'"';
+    const std::vector<RegValue> values = {{u"", 1, WideBytes(u"default")},
+                                          {u"Big", 3, binary},
+                                          {u"Text", 1, WideBytes(text)},
+                                          {u"Multi", 7, WideBytes(std::u16string(u"a\0b\0", 4))},
+                                          {u"Dword", 4, {1, 2, 3, 4}},
+                                          {u"Odd", 0x1234, {7}},
+                                          {u"Unterminated", 1, WideBytes(u"ab", false)}};
+    const std::string base = kHeader + "\n[Software\\\\Other] 1\n\"v\"=\"x\"\n";
+    auto whole = RegFile::Parse(base);
+    whole->StageNew({{u"Software\\Added [1]", values}, {u"Software\\Added [1]\\Sub", {}}});
+    const std::string in_one = whole->WithoutStaged(1, 2).bytes;
+    RegFile::Rewrite apart = whole->WithoutStaged(1, 2, RegFile::Additions::Apart);
+    std::size_t pieces = 0;
+    whole->WriteStagedNew([&](std::string_view piece) {
+        apart.bytes += piece;
+        ++pieces;
+        return true;
+    }, 1, 2);
+    EXPECT_EQ(apart.bytes, in_one);
+    EXPECT_GT(pieces, 1U);
+
+    const auto again = RegFile::Parse(in_one);
+    ASSERT_NE(again, nullptr);
+    RegFile::Node* added = again->Find(again->root(), u"Software\\Added [1]");
+    ASSERT_NE(added, nullptr);
+    EXPECT_NE(again->Find(added, u"Sub"), nullptr);
+    const auto& back = again->Values(added);
+    ASSERT_EQ(back.size(), values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        EXPECT_EQ(back[i].name, values[i].name);
+        EXPECT_EQ(back[i].type, values[i].type) << ToUtf8(values[i].name);
+        EXPECT_EQ(back[i].data, values[i].data) << ToUtf8(values[i].name);
+    }
+    EXPECT_EQ(again->Values(again->Find(again->root(), u"Software\\Other")).size(), 1U);
+}
+
 TEST(RegFile, EscapeRoundTripsEveryUnit) {
     Text all;
     for (char32_t c = 0; c < 0x10000; c += (c < 0x300 ? 1 : 97)) all += static_cast<char16_t>(c);

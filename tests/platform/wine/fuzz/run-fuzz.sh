@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
-# Builds the system.reg reader's fuzz target with clang and runs it for a
-# bounded time. Usage: run-fuzz.sh <source dir> <work dir> [seconds] [extra libFuzzer flags...]
+# Builds a fuzz target with clang, against the project's own libraries built
+# instrumented in a tree of their own, and runs it for a bounded time.
+# Usage: run-fuzz.sh <source dir> <work dir> <target> [seconds] [extra libFuzzer flags...]
+# Targets: reg_file_fuzz (the system.reg reader and its rewrite), restore_fuzz
+# (the backup reader and the rewrite that restores its records).
 set -euo pipefail
 src=$1
 work=$(mkdir -p "$2" && cd "$2" && pwd)
-seconds=${3:-20}
-shift $(( $# < 3 ? $# : 3 ))
-mkdir -p "$work/corpus"
-cp -n "$src"/tests/platform/wine/fuzz/seeds/* "$work/corpus/" 2>/dev/null || true
-binary="$work/reg_file_fuzz"
-wine="$src/src/platform/wine"
-sources=("$src/tests/platform/wine/fuzz/reg_file_fuzz.cpp" "$wine/reg_file.cpp" "$wine/reg_file_ahead.cpp" "$wine/reg_rewrite.cpp"
-         "$wine/reg_syntax.cpp" "$wine/wine_names.cpp" "$wine/hive_bytes.cpp" "$wine/huge_pages.cpp" "$src/src/platform/text.cpp")
-headers=("$wine/reg_file.h" "$wine/hive_bytes.h" "$wine/huge_pages.h" "$wine/reg_syntax.h" "$wine/wine_names.h" "$src/tests/platform/wine/rewrite_check.h")
-if [ ! -x "$binary" ] || [ -n "$(find "${sources[@]}" "${headers[@]}" -newer "$binary")" ]; then
-  clang++ -std=c++20 -O1 -g -pthread -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I "$src/src" "${sources[@]}" -o "$binary"
+target=$3
+seconds=${4:-20}
+shift $(( $# < 4 ? $# : 4 ))
+build="$work/build"
+log="$work/build.log"
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$src" -B "$build" -G Ninja -DSSR_FUZZ=ON -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS_RELEASE="-O1 -g" >"$log" 2>&1 ||
+    { cat "$log"; exit 1; }
 fi
+cmake --build "$build" --target "$target" >"$log" 2>&1 || { cat "$log"; exit 1; }
+corpus="$work/${target%_fuzz}-corpus"
+mkdir -p "$corpus"
+cp -n "$src/tests/platform/wine/fuzz/seeds/${target%_fuzz}"/* "$corpus/" 2>/dev/null || true
 cd "$work"
-exec "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$@" corpus
+exec "$build/tests/platform/wine/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  -print_final_stats=1 "$@" "$corpus"
