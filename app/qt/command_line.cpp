@@ -65,14 +65,19 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         const bool is_option = !options_ended && argument.size() > 1 && argument.front() == '-';
-        if (taking_keys && !is_option && !argument.empty()) {
+        // After --remove every argument is a key until the next option; after
+        // "--" every one is, a key that begins with a dash among them.
+        if (!options_ended && argument == "--") {
+            options_ended = true;
+            continue;
+        }
+        if (taking_keys && !is_option) {
+            if (argument.empty()) return usage("an empty key names no record");
             options.keys.push_back(argument);
             continue;
         }
         taking_keys = false;
-        if (!options_ended && argument == "--") {
-            options_ended = true;
-        } else if (!options_ended && (argument == "--help" || argument == "-h")) {
+        if (!options_ended && (argument == "--help" || argument == "-h")) {
             CommandLineOptions help;
             help.action = Action::Help;
             return help;

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sstream>
 #include <thread>
+#include <unordered_map>
 #include <ctime>
 #include <memory>
 #include <ostream>
@@ -88,7 +89,9 @@ public:
     void Suggest() { m_form.PushButton3_Click(); }
     void Remove() { m_form.PushButton2_Click(); }
 
-    [[nodiscard]] Record RecordOf(int row) {
+    enum class Verdict { Judged, Left };
+    // `verdict`: Left when only the record's names are wanted, which needs no file test.
+    [[nodiscard]] Record RecordOf(int row, Verdict verdict = Verdict::Judged) {
         const EntryList& list = List();
         Record record;
         record.prefix = m_prefix->path().string();
@@ -99,10 +102,17 @@ public:
         record.key = ToUtf8(key.name);
         record.key_path = ToUtf8(FullKeyPath(key, m_registry.has_32bit_view()));
         record.command = ToUtf8(list.Command(row));
-        std::tie(record.answer, record.reason) = Answer(m_desktop, list, row);
+        if (verdict == Verdict::Judged) std::tie(record.answer, record.reason) = Answer(m_desktop, list, row);
         record.row = row;
         return record;
     }
+
+    // Whether the hives are still the files the listing was made from.
+    [[nodiscard]] bool Unchanged() const {
+        const std::optional<WriteFailure> failure = m_registry.read_failure();
+        return m_registry.unchanged_since_read() && !(failure && failure->kind == WriteFailureKind::Changing);
+    }
+    [[nodiscard]] bool has_32bit_view() const { return m_registry.has_32bit_view(); }
 
     // Every report a handler made, to standard error; true when there was
     // one. The listing passes over a place it cannot open, as the window
@@ -110,8 +120,18 @@ public:
     // take it for one without records.
     bool Report(std::ostream& err) {
         for (const std::string& message : m_desktop.Messages()) err << kProgram << m_prefix->path().string() << ": " << message << '\n';
-        const bool readable = CountUninstallEntries(m_registry).has_value();
-        if (!readable) err << kProgram << "the registry of " << m_prefix->path().string() << " cannot be read\n";
+        const bool readable = UninstallPlacesReadable(m_registry);
+        if (!readable) {
+            const std::optional<WriteFailure> failure = m_registry.read_failure();
+            err << kProgram << "the registry of " << m_prefix->path().string() << " cannot be read";
+            if (failure && failure->kind == WriteFailureKind::Changing)
+                err << ": " << ToUtf8(failure->file) << " was being changed by another program each time it was read";
+            else if (failure && failure->kind == WriteFailureKind::ReadOnly)
+                err << ": " << ToUtf8(failure->file) << " is not yours to read";
+            else if (failure)
+                err << ": " << ToUtf8(failure->file) << " is damaged or not a registry file";
+            err << '\n';
+        }
         return !m_desktop.Messages().empty() || !readable;
     }
 
@@ -123,6 +143,32 @@ private:
     Form1 m_form;
     std::string m_title;
 };
+
+// A prefix looked at, with `work` done on it, from files that stayed as they
+// were read throughout: a file another program rewrites in place may have
+// been read cut short. Read again when one changed; `changing` says it never
+// held still.
+struct Look {
+    std::unique_ptr<Session> session;
+    bool changing = false;
+};
+template <class Work>
+Look LookAt(const Target& target, const fs::path& home, ReadScope scope, Work&& work) {
+    Look look;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        look.session = std::make_unique<Session>(target, home, scope);
+        work(*look.session);
+        if (look.session->Unchanged()) return look;
+    }
+    look.changing = true;
+    return look;
+}
+
+void SayChanging(std::ostream& err, const fs::path& prefix) {
+    err << kProgram << "the registry of " << prefix.string()
+        << " was being changed by another program each time it was read; nothing is reported from it. "
+           "Close that program, then try again\n";
+}
 
 std::string JsonText(const std::string& text) {
     std::string json = "\"";
@@ -192,14 +238,24 @@ void PrintRecords(std::ostream& out, const std::vector<Record>& records, bool js
     PrintTable(out, rows);
 }
 
-bool SameKey(const std::string& a, const std::string& b) { return LowerCase(FromUtf8(a)) == LowerCase(FromUtf8(b)); }
+// A key as the command line names it, compared without regard to case:
+// its name, or its whole path with the root written out or abbreviated.
+Text KeyText(const std::string& key) {
+    Text text = LowerCase(FromUtf8(key));
+    for (const auto& [abbreviation, root] : {std::pair<TextView, TextView>{u"hklm\\", u"hkey_local_machine\\"},
+                                             std::pair<TextView, TextView>{u"hkcu\\", u"hkey_current_user\\"}})
+        if (TextView(text).starts_with(abbreviation)) text = Text(root) + text.substr(abbreviation.size());
+    return text;
+}
 
 // The prefixes an action runs on; empty with the reason said on `err`.
 std::vector<Target> Prefixes(const CommandLineOptions& options, const fs::path& home, const char* wineprefix,
                              std::ostream& err) {
     if (options.all) {
         std::vector<Target> all;
-        for (wine::FoundPrefix& found : wine::DiscoverPrefixes(home)) all.push_back({found.path, std::move(found.name)});
+        std::vector<std::string> notes;
+        for (wine::FoundPrefix& found : wine::DiscoverPrefixes(home, &notes)) all.push_back({found.path, std::move(found.name)});
+        for (const std::string& note : notes) err << kProgram << note << '\n';
         return all;
     }
     const wine::PrefixRequest request = wine::RequestedPrefix(options.prefix, wineprefix, home);
@@ -219,21 +275,30 @@ int ListRecords(const CommandLineOptions& options, const std::vector<Target>& pr
     // Each prefix is looked at on its own, by as many threads as there are
     // processors (a Steam library holds hundreds); the output keeps the
     // prefixes' order.
-    struct Look {
+    struct Listed {
         std::vector<Record> records;
         std::ostringstream reports;
         bool reported = false;
     };
-    std::vector<Look> looks(prefixes.size());
+    std::vector<Listed> looks(prefixes.size());
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
         for (std::size_t i = next++; i < prefixes.size(); i = next++) {
-            Session session(prefixes[i], home, ReadScope::Records);
-            session.Suggest();
-            for (int row = 1; row <= session.List().Count(); ++row)
-                if (options.action == CommandLineOptions::Action::List || session.List().Checked(row))
-                    looks[i].records.push_back(session.RecordOf(row));
-            looks[i].reported = session.Report(looks[i].reports);
+            Listed& listed = looks[i];
+            Look look = LookAt(prefixes[i], home, ReadScope::Records, [&](Session& session) {
+                listed.records.clear();
+                session.Suggest();
+                for (int row = 1; row <= session.List().Count(); ++row)
+                    if (options.action == CommandLineOptions::Action::List || session.List().Checked(row))
+                        listed.records.push_back(session.RecordOf(row));
+            });
+            if (look.changing) {
+                listed.records.clear();
+                SayChanging(listed.reports, prefixes[i].path);
+                listed.reported = true;
+                continue;
+            }
+            listed.reported = look.session->Report(listed.reports);
         }
     };
     const std::size_t helpers =
@@ -245,7 +310,7 @@ int ListRecords(const CommandLineOptions& options, const std::vector<Target>& pr
 
     std::vector<Record> records;
     bool reported = false;
-    for (Look& look : looks) {
+    for (Listed& look : looks) {
         std::move(look.records.begin(), look.records.end(), std::back_inserter(records));
         err << look.reports.str();
         reported |= look.reported;
@@ -255,27 +320,33 @@ int ListRecords(const CommandLineOptions& options, const std::vector<Target>& pr
 }
 
 // Checks the rows `options` names: the keys given, or what Suggest checks.
+// The keys are found in one pass over the list, by name and by path.
 bool CheckRequested(const CommandLineOptions& options, Session& session, std::ostream& err) {
     EntryList& list = session.List();
     if (options.action == CommandLineOptions::Action::RemoveStale) {
         session.Suggest();
         return true;
     }
+    std::unordered_map<Text, std::vector<int>> rows_by_key;
+    const bool has_32bit_view = session.has_32bit_view();
+    for (int row = 1; row <= list.Count(); ++row) {
+        const RecordKey& key = list.Record(row);
+        rows_by_key[LowerCase(key.name)].push_back(row);
+        const Text path = LowerCase(FullKeyPath(key, has_32bit_view));
+        if (path != LowerCase(key.name)) rows_by_key[path].push_back(row);
+    }
     std::vector<int> rows;
     for (const std::string& key : options.keys) {
-        std::vector<int> matches;
-        for (int row = 1; row <= list.Count(); ++row) {
-            const Record record = session.RecordOf(row);
-            if (SameKey(key, record.key_path) || SameKey(key, record.key)) matches.push_back(row);
-        }
-        if (matches.empty()) {
+        const auto found = rows_by_key.find(KeyText(key));
+        if (found == rows_by_key.end()) {
             err << kProgram << "no record " << key << " is listed in " << session.Prefix().path().string()
                 << "; nothing was removed\n";
             return false;
         }
+        const std::vector<int>& matches = found->second;
         if (matches.size() > 1) {
             err << kProgram << key << " names records in more than one place; name one by its path:";
-            for (const int row : matches) err << ' ' << session.RecordOf(row).key_path;
+            for (const int row : matches) err << ' ' << session.RecordOf(row, Session::Verdict::Left).key_path;
             err << "; nothing was removed\n";
             return false;
         }
@@ -290,7 +361,13 @@ int RemoveRecords(const CommandLineOptions& options, const std::vector<Target>& 
     int status = kExitOk;
     for (const Target& target : prefixes) {
         const fs::path& path = target.path;
-        Session session(target, home, ReadScope::Whole);
+        Look look = LookAt(target, home, ReadScope::Whole, [](Session&) {});
+        if (look.changing) {
+            SayChanging(err, path);
+            status = kExitFailure;
+            continue;
+        }
+        Session& session = *look.session;
         if (session.Report(err)) {
             err << kProgram << "the records of " << path.string() << " could not all be read; nothing was removed\n";
             status = kExitFailure;
@@ -303,7 +380,7 @@ int RemoveRecords(const CommandLineOptions& options, const std::vector<Target>& 
         EntryList& list = session.List();
         std::vector<Record> checked;
         for (int row = 1; row <= list.Count(); ++row)
-            if (list.Checked(row)) checked.push_back(session.RecordOf(row));
+            if (list.Checked(row)) checked.push_back(session.RecordOf(row, Session::Verdict::Left));
         // With --all, each prefix's lines come under its name.
         if (options.all && !checked.empty()) out << "Prefix: " << path.string() << '\n';
         if (options.dry_run) {
@@ -415,6 +492,9 @@ int RunConsoleAction(const CommandLineOptions& options, const fs::path& home, co
     try {
         const std::vector<Target> prefixes = Prefixes(options, home, wineprefix, err);
         if (prefixes.empty() && !options.all) return kExitFailure;
+        // What a killed run left in the prefix goes at the next start on it
+        // (not on every prefix --all only looks at).
+        if (!options.all) wine::RemoveLeftovers(wine::Prefix(prefixes.front().path));
         using Action = CommandLineOptions::Action;
         switch (options.action) {
             case Action::List:

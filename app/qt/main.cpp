@@ -20,6 +20,7 @@
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
 #include "platform/wine/huge_pages.h"
+#include "platform/wine/backup_file.h"
 #include "platform/wine/prefix_discovery.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_chooser.h"
@@ -122,8 +123,10 @@ int main(int argc, char* argv[]) {
     g_held.clear();
 
     if (!settled) {
-        ssr::PrefixChooser chooser(choose ? QString() : ssr::ChooserReason(request, home),
-                                   ssr::wine::DiscoverPrefixes(home), home);
+        std::vector<std::string> notes;
+        std::vector<ssr::wine::FoundPrefix> found = ssr::wine::DiscoverPrefixes(home, &notes);
+        for (const std::string& note : notes) Print(stderr, "sweep-stale-records: " + note + "\n");
+        ssr::PrefixChooser chooser(choose ? QString() : ssr::ChooserReason(request, home), std::move(found), home);
         if (chooser.exec() != QDialog::Accepted || !chooser.Chosen()) {
             Print(stderr, "sweep-stale-records: no Wine prefix chosen\n");
             return ssr::kExitFailure;
@@ -131,6 +134,8 @@ int main(int argc, char* argv[]) {
         open(*chooser.Chosen());
     }
     Print(stderr, "sweep-stale-records: Wine prefix " + prefix->path().string() + "\n");
+    // What a killed run left in the prefix goes at the next start on it.
+    ssr::wine::RemoveLeftovers(*prefix);
     ssr::QtDesktop desktop(prefix);
     desktop.UseEnvironmentOf(*registry);
     ssr::NullSkinEngine skin;

@@ -213,4 +213,19 @@ std::optional<int> CountUninstallEntries(Registry& registry) noexcept {
     }
 }
 
+bool UninstallPlacesReadable(Registry& registry) noexcept {
+    try {
+        for (const RecordPlace& place : RecordPlaces(registry)) {
+            RegHandle key = 0;
+            const long opened = registry.open_key_ex(place.root, kUninstallKeyPath, 0, kKeyEnumerateSubKeys | place.view, &key);
+            if (opened == kErrorFileNotFound) continue;
+            if (opened != kErrorSuccess) return false;
+            (void)registry.close_key(key);
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace ssr

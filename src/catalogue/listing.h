@@ -89,4 +89,9 @@ void ListUninstallEntries(Registry& registry, EntryList& list, Desktop& desktop)
 // passes for an empty one. Never fails.
 [[nodiscard]] std::optional<int> CountUninstallEntries(Registry& registry) noexcept;
 
+// Whether every place that holds records can be opened (a place that is not
+// there holds none): what tells a registry without records from one that
+// cannot be read, without reading the records again. Never fails.
+[[nodiscard]] bool UninstallPlacesReadable(Registry& registry) noexcept;
+
 }  // namespace ssr

@@ -76,6 +76,7 @@ enum class WriteFailureKind {
     ReadOnly,       // `file` is read-only or not the user's to change
     DiskFull,       // the disk that holds `file` is full
     Damaged,        // `file` is not one the store can rewrite safely
+    Changing,       // `file` was changed by another program while it was being read, each time
     System,         // the system refused a step on `file`; `system_text` is its own description
 };
 

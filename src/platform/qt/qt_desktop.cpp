@@ -22,6 +22,7 @@
 #include "platform/failure.h"
 #include "platform/qt/cursor_file.h"
 #include "platform/wine/backup_file.h"
+#include "platform/wine/posix_file.h"
 #include "platform/wine/server_lock.h"
 #include "platform/wine/wine_prefix.h"
 
@@ -292,6 +293,9 @@ FileAnswer QtDesktop::QueryFileState(TextView path) noexcept {
     }
 }
 
+void QtDesktop::BeginFileTests() noexcept { m_prefix->BeginFileTests(); }
+void QtDesktop::EndFileTests() noexcept { m_prefix->EndFileTests(); }
+
 std::optional<Text> QtDesktop::EnvironmentVariable(TextView name, ProgramView view) {
     if (!m_hives) return std::nullopt;
     if (!m_environment) m_environment = wine::PrefixEnvironment::FromHives(*m_hives);
@@ -310,18 +314,12 @@ bool QtDesktop::IsPlainFile(TextView path) {
 std::shared_ptr<PointerPicture> QtDesktop::LoadPointer(TextView path) {
     const auto mapped = LocalPath(path);
     if (!mapped) throw Failure(kFileNotFound);
-    // Opened by its bytes: as a QString its name may not spell them.
-    const int fd = ::open(mapped->c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw Failure(kFileNotFound);
-    QFile file;
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        throw Failure(kFileNotFound);
-    }
-    if (file.size() > kMaxPointerFileSize) throw Failure(kInvalidPicture);
-    const std::optional<CursorImage> cursor = DecodeCursorFile(file.readAll());
+    // Opened by its bytes (as a QString its name may not spell them), without
+    // waiting on anything but a plain file.
+    const wine::ReadResult read = wine::ReadSmallFile(*mapped, kMaxPointerFileSize);
+    if (read.error != wine::IoError::None) throw Failure(read.code == EFBIG ? kInvalidPicture : kFileNotFound);
+    const std::optional<CursorImage> cursor =
+        DecodeCursorFile(QByteArray(read.bytes.data(), static_cast<qsizetype>(read.bytes.size())));
     if (!cursor) throw Failure(kInvalidPicture);
     return std::make_shared<QtPointer>(QCursor(QPixmap::fromImage(cursor->image), cursor->hotspot.x(),
                                                cursor->hotspot.y()));
@@ -365,6 +363,10 @@ Text QtDesktop::RegistryWriteAdvice(const WriteFailure& failure, RegHandle root)
     case WriteFailureKind::Damaged:
         return u"The file " + file +
                u" is damaged or not a registry file this program can rewrite safely. It was left unchanged.";
+    case WriteFailureKind::Changing:
+        return u"The registry file " + file +
+               u" was being changed by another program each time it was read. It was left unchanged; close "
+               u"that program, then try again.";
     case WriteFailureKind::System:
         return u"The registry file " + file + u" could not be rewritten: " + failure.system_text +
                u". It was left unchanged.";

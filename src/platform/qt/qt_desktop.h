@@ -77,6 +77,8 @@ public:
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
     [[nodiscard]] FileAnswer QueryFileState(TextView path) noexcept override;
+    void BeginFileTests() noexcept override;
+    void EndFileTests() noexcept override;
     [[nodiscard]] std::optional<Text> EnvironmentVariable(TextView name, ProgramView view) override;
     [[nodiscard]] bool IsPlainFile(TextView path) override;
     [[nodiscard]] std::shared_ptr<PointerPicture> LoadPointer(TextView path) override;

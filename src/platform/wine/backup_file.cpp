@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <vector>
 
+#include "platform/backup_name.h"
 #include "platform/text.h"
 #include "platform/wine/posix_file.h"
 #include "platform/wine/reg_file.h"
@@ -63,23 +65,46 @@ int WriteAll(int fd, std::string_view bytes) {
 constexpr char kTemporaryPrefix[] = ".backup-";
 constexpr char kTemporarySuffix[] = ".tmp";
 
+// The writer a temporary file ".backup-<pid>-XXXXXX.tmp" (or, as older
+// versions named it, ".backup-<pid>.tmp") belongs to; none for any other name.
+std::optional<pid_t> TemporaryWriter(const std::string& name) {
+    if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) return std::nullopt;
+    std::string middle = name.substr(sizeof kTemporaryPrefix - 1,
+                                     name.size() - (sizeof kTemporaryPrefix - 1) - (sizeof kTemporarySuffix - 1));
+    if (const std::size_t dash = middle.find('-'); dash != std::string::npos) {
+        if (middle.size() - dash - 1 != 6) return std::nullopt;
+        middle.resize(dash);
+    }
+    if (middle.empty() || middle.size() > 9 || middle.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return static_cast<pid_t>(std::stol(middle));
+}
+
 // A writer killed between making its temporary file and linking it leaves
 // the file for good. Each is named by its writer's process; one whose
 // process is gone has no writer any more. A process that lives under the
-// same number keeps the file until a later write finds it gone.
-void RemoveLeftoverBackupTemporaries(const fs::path& folder) {
+// same number keeps the file until a later look finds it gone. Only plain
+// files go: a link planted there is left, and never followed.
+std::vector<fs::path> LeftoverBackupTemporaries(const fs::path& folder) {
+    std::vector<fs::path> left;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) continue;
-        const std::string digits =
-            name.substr(sizeof kTemporaryPrefix - 1, name.size() - (sizeof kTemporaryPrefix - 1) - (sizeof kTemporarySuffix - 1));
-        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
-        const auto pid = static_cast<pid_t>(std::stol(digits));
-        if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        const std::optional<pid_t> pid = TemporaryWriter(entry.path().filename().string());
+        if (!pid || *pid == ::getpid() || ::kill(*pid, 0) == 0 || errno != ESRCH) continue;
         struct stat st {};
-        if (::lstat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(entry.path().c_str());
+        if (::lstat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) left.push_back(entry.path());
     }
+    return left;
+}
+
+void RemoveLeftoverBackupTemporaries(const fs::path& folder) {
+    for (const fs::path& file : LeftoverBackupTemporaries(folder)) ::unlink(file.c_str());
+}
+
+fs::path BackupFolderOf(const Prefix& prefix) {
+    fs::path folder = LocalAppDataFolder(prefix);
+    for (const TextView part : SplitPath(kBackupFolder)) folder /= ToUtf8(part);
+    return folder;
 }
 
 }  // namespace
@@ -104,9 +129,19 @@ NewFile WriteNewFile(const fs::path& folder, const std::function<std::string(int
     if (ec) return {folder, ec.value()};
 
     RemoveLeftoverBackupTemporaries(folder);
-    const fs::path temporary = folder / (kTemporaryPrefix + std::to_string(::getpid()) + kTemporarySuffix);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A name of its own, made with O_EXCL: whatever is there already, a link
+    // planted at the name among them, is never opened, let alone followed.
+    std::string name = (folder / (kTemporaryPrefix + std::to_string(::getpid()) + "-XXXXXX" + kTemporarySuffix)).string();
+    const int fd = ::mkostemps(name.data(), static_cast<int>(sizeof kTemporarySuffix - 1), O_CLOEXEC);
     if (fd < 0) return {folder, errno};
+    const fs::path temporary = name;
+    // A backup is the user's own file, readable as any file they write.
+    if (::fchmod(fd, 0644) != 0) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return {folder, error};
+    }
     int error = WriteAll(fd, bytes);
     if (error == 0 && ::fsync(fd) != 0) error = errno;
     if (::close(fd) != 0 && error == 0) error = errno;
@@ -131,6 +166,23 @@ NewFile WriteNewFile(const fs::path& folder, const std::function<std::string(int
     }
     ::unlink(temporary.c_str());
     return {folder, EEXIST};
+}
+
+void RemoveLeftovers(const Prefix& prefix) noexcept {
+    try {
+        const fs::path backups = BackupFolderOf(prefix);
+        const bool hives = HasLeftoverTemporaries(prefix.path() / "system.reg") ||
+                           HasLeftoverTemporaries(prefix.path() / "user.reg");
+        if (!hives && LeftoverBackupTemporaries(backups).empty()) return;
+        // Only while no writer works in the prefix: then none of them is in use.
+        WriterLock lock;
+        if (lock.Acquire(prefix.path() / kWritersLockName, std::chrono::milliseconds(0)) != IoError::None) return;
+        RemoveLeftoverTemporaries(prefix.path() / "system.reg");
+        RemoveLeftoverTemporaries(prefix.path() / "user.reg");
+        RemoveLeftoverBackupTemporaries(backups);
+    } catch (...) {
+        // They stay until the next look, which loses nothing.
+    }
 }
 
 }  // namespace ssr::wine

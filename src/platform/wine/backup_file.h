@@ -25,10 +25,17 @@ struct NewFile {
 
 // Writes `bytes` as a new file in `folder` (made when missing) under the first
 // name `name_for(1)`, `name_for(2)`, ... that is free. The data is flushed to
-// disk under a temporary name, linked to its name (which never replaces a
-// file) and the folder flushed, so after a crash the file is either whole or
-// not there. Temporary files that writers killed midway left in `folder` go.
+// disk under a temporary name made afresh (never through a link), linked to
+// its name (which never replaces a file) and the folder flushed, so after a
+// crash the file is either whole or not there. Temporary files that writers
+// killed midway left in `folder` go.
 [[nodiscard]] NewFile WriteNewFile(const std::filesystem::path& folder,
                                    const std::function<std::string(int attempt)>& name_for, std::string_view bytes);
+
+// Removes what writers killed midway left in the prefix: temporary files
+// beside system.reg and user.reg, and in the backup folder. Only when there
+// is something to remove, and only under the writers' lock, which it does
+// not wait for: a writer at work keeps its files. Never fails.
+void RemoveLeftovers(const Prefix& prefix) noexcept;
 
 }  // namespace ssr::wine

@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <limits>
 #include <memory>
+#include <vector>
 
 namespace ssr::wine {
 
@@ -31,6 +33,7 @@ IoError FromErrno(int error) {
     case ENOSPC:
     case EDQUOT: return IoError::NoSpace;
     case EFBIG: return IoError::TooLarge;
+    case EAGAIN: return IoError::Changing;
     default: return IoError::Other;
     }
 }
@@ -111,23 +114,23 @@ struct HiveSink {
 // Opens a file to be read whole: the errno of the step that failed, or 0.
 // Without blocking: a FIFO in a hive's place would hold the program before
 // any window; it is refused like any other non-file.
-int OpenToRead(const std::filesystem::path& path, UniqueFd& fd, struct stat& opened) {
+int OpenToRead(const std::filesystem::path& path, UniqueFd& fd, struct stat& opened, off_t limit = kLargestFile) {
     fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) return errno;
     if (::fstat(fd.get(), &opened) != 0) return errno;
     if (!S_ISREG(opened.st_mode)) return EINVAL;
-    if (opened.st_size > kLargestFile) return EFBIG;
+    if (opened.st_size > limit) return EFBIG;
     return 0;
 }
 
 // Reads the whole file into `sink`, retrying when it changed while being
 // read; the errno of the step that failed, or 0.
 template <class Sink>
-int ReadInto(const std::filesystem::path& path, Sink sink, FileIdentity& identity) {
+int ReadInto(const std::filesystem::path& path, Sink sink, FileIdentity& identity, off_t limit = kLargestFile) {
     for (int attempt = 0; attempt < 4; ++attempt) {
         UniqueFd fd;
         struct stat before {};
-        if (const int error = OpenToRead(path, fd, before)) return error;
+        if (const int error = OpenToRead(path, fd, before, limit)) return error;
         // A buffer of the size fstat gave; the read that finds the end goes
         // to a small spill, which also catches a file that grew meanwhile.
         std::size_t size = static_cast<std::size_t>(before.st_size);
@@ -147,7 +150,7 @@ int ReadInto(const std::filesystem::path& path, Sink sink, FileIdentity& identit
                 size += static_cast<std::size_t>(n);
             }
             got += static_cast<std::size_t>(n);
-            if (got > static_cast<std::size_t>(kLargestFile)) return EFBIG;
+            if (got > static_cast<std::size_t>(limit)) return EFBIG;
         }
         sink.Truncate(got);
         struct stat after {};
@@ -165,6 +168,22 @@ ReadResult ReadWholeFile(const std::filesystem::path& path) {
     ReadResult result;
     if (const int error = ReadInto(path, StringSink{result.bytes}, result.identity)) return ReadFailure(error);
     return result;
+}
+
+ReadResult ReadSmallFile(const std::filesystem::path& path, std::size_t limit) {
+    ReadResult result;
+    const off_t most = static_cast<off_t>(std::min<std::size_t>(limit, static_cast<std::size_t>(kLargestFile)));
+    if (const int error = ReadInto(path, StringSink{result.bytes}, result.identity, most)) return ReadFailure(error);
+    return result;
+}
+
+std::string ReadFailureText(int code) {
+    switch (code) {
+    case EINVAL: return "is not a plain file";
+    case EFBIG: return "is too large";
+    case EAGAIN: return "was being changed each time it was read";
+    default: return code ? "cannot be read: " + SystemErrorText(code) : "cannot be read";
+    }
 }
 
 HiveRead ReadHiveFile(const std::filesystem::path& path) {
@@ -314,7 +333,11 @@ ReplaceOutcome ReplaceFile(const std::filesystem::path& target, const std::funct
     return {ReplaceResult::Replaced, IoError::None};
 }
 
-void RemoveLeftoverTemporaries(const std::filesystem::path& target) {
+namespace {
+
+// The temporary files ReplaceFile made beside `target`: plain files only.
+std::vector<std::filesystem::path> LeftoverTemporaries(const std::filesystem::path& target) {
+    std::vector<std::filesystem::path> left;
     const std::string prefix = "." + target.filename().string() + ".new-";
     const std::filesystem::path folder = target.parent_path();
     std::error_code ec;
@@ -322,9 +345,18 @@ void RemoveLeftoverTemporaries(const std::filesystem::path& target) {
         const std::string name = entry.path().filename().string();
         if (!name.starts_with(prefix) || name.size() != prefix.size() + 6) continue;
         struct stat st {};
-        if (::lstat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(entry.path().c_str());
+        if (::lstat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) left.push_back(entry.path());
     }
+    return left;
 }
+
+}  // namespace
+
+void RemoveLeftoverTemporaries(const std::filesystem::path& target) {
+    for (const std::filesystem::path& file : LeftoverTemporaries(target)) ::unlink(file.c_str());
+}
+
+bool HasLeftoverTemporaries(const std::filesystem::path& target) { return !LeftoverTemporaries(target).empty(); }
 
 std::string SystemErrorText(int code) { return std::strerror(code); }
 

@@ -32,7 +32,8 @@ struct FileIdentity {
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-enum class IoError { None, NotFound, AccessDenied, NoSpace, TooLarge, Busy, Other };
+// Changing: the file was written each time it was read.
+enum class IoError { None, NotFound, AccessDenied, NoSpace, TooLarge, Busy, Changing, Other };
 
 struct ReadResult {
     IoError error = IoError::None;
@@ -41,8 +42,16 @@ struct ReadResult {
     int code = 0;  // the errno behind `error`, when the system gave one
 };
 
-// Reads the whole file; retries when it changed while being read.
+// Reads the whole file; retries when it changed while being read. Opened
+// without waiting: anything but a plain file (a FIFO, a device) is refused
+// at once, with EINVAL as `code`.
 [[nodiscard]] ReadResult ReadWholeFile(const std::filesystem::path& path);
+// The same for another program's small file (a configuration file, a
+// launcher): one larger than `limit` bytes is refused with EFBIG.
+[[nodiscard]] ReadResult ReadSmallFile(const std::filesystem::path& path, std::size_t limit);
+// What a refused read (its errno) means, as part of a sentence: "is not a
+// plain file", "is too large", or the system's words.
+[[nodiscard]] std::string ReadFailureText(int code);
 
 // The same for a registry file the store keeps: its bytes in a mapping of their own.
 struct HiveRead {
@@ -148,5 +157,7 @@ private:
 // writer dies between making one and renaming it. Only for a caller that
 // holds the writers' lock: then no living writer is at work on any of them.
 void RemoveLeftoverTemporaries(const std::filesystem::path& target);
+// Whether there are any.
+[[nodiscard]] bool HasLeftoverTemporaries(const std::filesystem::path& target);
 
 }  // namespace ssr::wine

@@ -1,6 +1,8 @@
 // Finding the Wine prefix to open and the prefixes a user keeps.
 #include "platform/wine/prefix_discovery.h"
 
+#include "platform/wine/posix_file.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -52,18 +54,6 @@ std::vector<fs::path> FilesEndingIn(const fs::path& folder, std::string_view suf
         if (entry.path().filename().string().ends_with(suffix)) found.push_back(entry.path());
     std::sort(found.begin(), found.end());
     return found;
-}
-
-// The whole of a small configuration file; empty when it cannot be read.
-// Anything larger than a configuration file is no configuration file.
-std::string ReadSmallFile(const fs::path& path) {
-    constexpr std::streamsize kLimit = 1 << 20;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    std::string text(static_cast<std::size_t>(kLimit), '\0');
-    in.read(text.data(), kLimit);
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    return text;
 }
 
 std::optional<std::chrono::system_clock::time_point> LastChange(const fs::path& prefix) {
@@ -211,7 +201,7 @@ constexpr const char* kSteamRoots[] = {
 // What the programs that keep prefixes record of them, read once and only when asked.
 class Keepers {
 public:
-    explicit Keepers(fs::path home) : m_home(std::move(home)) {}
+    Keepers(fs::path home, std::vector<std::string>* notes) : m_home(std::move(home)), m_notes(notes) {}
 
     // Every Steam library: each Steam folder and the libraries its
     // libraryfolders.vdf lists, each once.
@@ -304,7 +294,20 @@ public:
     }
 
 private:
+    // The whole of a small configuration file; empty when there is none or
+    // it cannot be read. Anything larger than a configuration file is none,
+    // and anything but a plain file (a FIFO would hold the program) is not
+    // even opened for long: it is passed over with a note.
+    std::string ReadSmallFile(const fs::path& path) {
+        constexpr std::size_t kLimit = 1 << 20;
+        ReadResult read = wine::ReadSmallFile(path, kLimit);
+        if (read.error == IoError::None) return std::move(read.bytes);
+        if (read.error != IoError::NotFound && m_notes) m_notes->push_back(path.string() + " " + ReadFailureText(read.code) + "; passed over");
+        return {};
+    }
+
     fs::path m_home;
+    std::vector<std::string>* m_notes;
     std::optional<std::vector<fs::path>> m_libraries;
     std::optional<std::vector<FoundPrefix>> m_lutris;
     std::vector<std::optional<Identity>> m_lutris_identities;
@@ -360,9 +363,9 @@ PrefixRequest RequestedPrefix(const std::optional<fs::path>& argument, const cha
     return {home / ".wine", PrefixSource::Home};
 }
 
-std::vector<FoundPrefix> DiscoverPrefixes(const fs::path& home) noexcept {
+std::vector<FoundPrefix> DiscoverPrefixes(const fs::path& home, std::vector<std::string>* notes) noexcept {
     try {
-        Keepers keepers(home);
+        Keepers keepers(home, notes);
         Collector found(keepers);
         // ~/.wine, ~/.wine32, ~/.wine-games, ...
         std::vector<fs::path> dotted;
@@ -387,7 +390,7 @@ std::vector<FoundPrefix> DiscoverPrefixes(const fs::path& home) noexcept {
 
 std::string PrefixName(const fs::path& prefix, const fs::path& home) noexcept {
     try {
-        Keepers keepers(home);
+        Keepers keepers(home, nullptr);
         return keepers.Name(prefix);
     } catch (...) {
         return {};

@@ -53,8 +53,11 @@ struct FoundPrefix {
 // Steam; Lutris's also wherever a game's configuration puts them. A folder
 // reached twice (Steam's ~/.steam/steam is usually a link to
 // ~/.local/share/Steam) is listed once. Folders and files that cannot be
-// read are passed over. Never fails.
-[[nodiscard]] std::vector<FoundPrefix> DiscoverPrefixes(const std::filesystem::path& home) noexcept;
+// read are passed over; a configuration file that is not a plain file (a
+// FIFO is never waited on) or cannot be read gets a line in `notes`, when
+// given. Never fails.
+[[nodiscard]] std::vector<FoundPrefix> DiscoverPrefixes(const std::filesystem::path& home,
+                                                        std::vector<std::string>* notes = nullptr) noexcept;
 
 // What the keeper of `prefix` calls it, as DiscoverPrefixes would name it;
 // empty when nothing names it. Never fails.

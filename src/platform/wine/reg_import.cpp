@@ -706,7 +706,7 @@ std::string ReadImportFile(const std::filesystem::path& path, ImportSink& sink) 
         return !reader.failed();
     });
     std::string problem = reader.Finish();
-    if (read.error != IoError::None) return "it cannot be read: " + SystemErrorText(read.code);
+    if (read.error != IoError::None) return "it " + ReadFailureText(read.code);
     if (read.changed) return "it changed while it was read; try again";
     return problem;
 }

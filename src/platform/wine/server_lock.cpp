@@ -114,10 +114,12 @@ std::vector<ServerRoot> ServerRoots(const fs::path& prefix) {
     const auto uid = static_cast<unsigned>(::getuid());
     std::vector<ServerRoot> roots{{fs::path("/tmp") / (".wine-" + std::to_string(uid)), true, false},
                                   {fs::path("/run/user") / std::to_string(uid) / "wine", false, false}};
-    std::ifstream named(prefix / "wineserver");
-    std::string name;
-    if (named && std::getline(named, name) && !name.empty() && name.find('/') == std::string::npos &&
-        name != "." && name != "..") {
+    // A file of the prefix's: anything but a small plain file is no name (a
+    // FIFO there must not hold the check).
+    const ReadResult named = ReadSmallFile(prefix / "wineserver", 4096);
+    const std::string name = named.bytes.substr(0, named.bytes.find('\n'));
+    if (named.error == IoError::None && !name.empty() && name.find('/') == std::string::npos && name != "." &&
+        name != "..") {
         const char* tmpdir = std::getenv("TMPDIR");
         if (tmpdir && *tmpdir == '/') roots.push_back({fs::path(tmpdir) / name, true, true});
         roots.push_back({fs::path("/tmp") / name, true, true});

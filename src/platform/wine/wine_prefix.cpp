@@ -38,8 +38,8 @@ public:
     std::optional<std::string> Find(const fs::path& folder, TextView name, int& error) {
         error = 0;
         struct stat st {};
-        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            error = errno != 0 ? errno : ENOTDIR;
+        if ((error = Stat(folder, st)) != 0 || !S_ISDIR(st.st_mode)) {
+            if (error == 0) error = ENOTDIR;
             return std::nullopt;
         }
         const std::lock_guard<std::mutex> lock(m_mutex);
@@ -54,8 +54,42 @@ public:
         return Lookup(listing, name);
     }
 
+    // stat() of a folder on the way to a file: within a run of file tests
+    // each is asked once, as the folders of one run do not come and go
+    // under it. 0, or the errno.
+    int Stat(const fs::path& path, struct stat& st) {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_runs > 0)
+                if (const auto it = m_stats.find(path.native()); it != m_stats.end()) {
+                    st = it->second.st;
+                    return it->second.error;
+                }
+        }
+        const int error = ::stat(path.c_str(), &st) == 0 ? 0 : errno;
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_runs > 0) m_stats[path.native()] = {error, st};
+        return error;
+    }
+
+    void BeginRun() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_runs;
+    }
+    void EndRun() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_runs > 0 && --m_runs == 0) m_stats.clear();
+    }
+
 private:
     static constexpr std::size_t kMaxFolders = 512;
+
+    struct StatAnswer {
+        int error = 0;
+        struct stat st {};
+    };
+    int m_runs = 0;
+    std::unordered_map<std::string, StatAnswer> m_stats;
 
     struct Listing {
         bool read = false;
@@ -175,10 +209,10 @@ Prefix::Mapping Prefix::Map(TextView windows_path) const {
         const char letter = static_cast<char>(LowerCaseUnit(rest[0]));
         base = m_path / "dosdevices" / std::string{letter, ':'};
         struct stat st {};
-        if (::stat(base.c_str(), &st) != 0) {
+        if (m_folders->Stat(base, st) != 0) {
             struct stat link {};
             // Without dosdevices Wine itself takes drive_c for C:.
-            if (letter == 'c' && ::lstat(base.c_str(), &link) != 0 && ::stat((m_path / "drive_c").c_str(), &st) == 0) {
+            if (letter == 'c' && ::lstat(base.c_str(), &link) != 0 && m_folders->Stat(m_path / "drive_c", st) == 0) {
                 base = m_path / "drive_c";
             } else {
                 // No such drive now: nothing below it can be told apart.
@@ -206,11 +240,15 @@ Prefix::Mapping Prefix::Map(TextView windows_path) const {
             continue;
         }
         const std::string as_written = ToUtf8(part);
+        // The folders on the way may be known from the run; the last name is always asked.
+        const bool last = rest.find_first_not_of(u"\\/", start - 1) == TextView::npos || start > rest.size();
         // Once a component is missing or unreadable, the rest is only spelt out.
         if (mapping.state == FileState::Exists) {
             struct stat st {};
-            if (::stat((mapped / as_written).c_str(), &st) != 0) {
-                int error = errno;
+            const fs::path candidate = mapped / as_written;
+            if (const int failed = last ? (::stat(candidate.c_str(), &st) == 0 ? 0 : errno) : m_folders->Stat(candidate, st);
+                failed != 0) {
+                int error = failed;
                 if (error == ENOENT) {
                     int listing_error = 0;
                     if (const auto other = m_folders->Find(mapped, part, listing_error)) {
@@ -264,5 +302,20 @@ FileAnswer Prefix::WindowsPathState(TextView windows_path) const noexcept {
 }
 
 bool Prefix::ServerRunning() const noexcept { return ServerRunningFor(m_path); }
+
+void Prefix::BeginFileTests() const noexcept {
+    try {
+        m_folders->BeginRun();
+    } catch (...) {
+        // Without the run, every folder is asked each time, as before.
+    }
+}
+
+void Prefix::EndFileTests() const noexcept {
+    try {
+        m_folders->EndRun();
+    } catch (...) {
+    }
+}
 
 }  // namespace ssr::wine

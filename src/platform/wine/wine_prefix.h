@@ -50,6 +50,12 @@ public:
     // entry's Wine short name matches is Unknown too. Never fails.
     [[nodiscard]] FileAnswer WindowsPathState(TextView windows_path) const noexcept;
 
+    // Many path questions follow, until EndFileTests (a Suggest click): the
+    // folders on the way to each program are looked at once for all of them,
+    // not once per path. Runs nest; none may be under way on another thread.
+    void BeginFileTests() const noexcept;
+    void EndFileTests() const noexcept;
+
     // True while a wineserver holds the prefix (the lock on its server
     // folder's "lock" file), whether or not a socket is left over.
     [[nodiscard]] bool ServerRunning() const noexcept;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/registry_buffers.h"
@@ -29,6 +30,7 @@ Text PathText(const std::filesystem::path& path) { return FromUtf8(path.string()
 
 WriteFailure ReadFailure(const std::filesystem::path& file, wine::IoError error) {
     if (error == wine::IoError::AccessDenied) return {kErrorAccessDenied, WriteFailureKind::ReadOnly, PathText(file)};
+    if (error == wine::IoError::Changing) return {kErrorBadDbFormat, WriteFailureKind::Changing, PathText(file)};
     return {kErrorBadDbFormat, WriteFailureKind::Damaged, PathText(file)};
 }
 
@@ -144,6 +146,7 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
             return hive.load_error = kErrorSuccess;
         }
         if (read.error != wine::IoError::None) return Fail(ReadFailure(hive.path, read.error));  // try again next call
+        if (!Settled(h, read)) return Fail(ReadFailure(hive.path, wine::IoError::Changing));  // read again next call
         hive.loaded = true;
         hive.identity = read.identity;
         hive.file = std::move(read.file);
@@ -180,6 +183,21 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
             if (std::optional<std::string> cut = wine::RecordSections(read.bytes.view())) read.bytes = wine::HiveBytes(std::move(*cut));
         fresh.file = Parse(h, std::move(read.bytes));
         return fresh;
+    }
+
+    // Whether a fresh reading may be believed. A file another program
+    // rewrites in place can be read cut short, and a reading that saw no
+    // change may still be of one: it is no registry, or it stops short of
+    // the line end wineserver ends every file with. Such a reading is
+    // believed only once the file has held still for a while.
+    bool Settled(int h, const FreshHive& read) const {
+        if (read.file && (read.file->bytes().empty() || read.file->bytes().back() == '\n')) return true;
+        return HeldStill(h, read.identity);
+    }
+    bool HeldStill(int h, const wine::FileIdentity& identity) const {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto now = wine::IdentityOf(hives[h].path);
+        return now && *now == identity;
     }
 
     std::unique_ptr<wine::RegFile> Parse(int h, wine::HiveBytes bytes) {
@@ -301,14 +319,21 @@ long WinePrefixRegistry::State::Refresh(int h) {
     FreshHive read = ReadAndParse(h, false);
     if (read.error == wine::IoError::NotFound) return kErrorFileNotFound;
     if (read.error != wine::IoError::None) return Fail(ReadFailure(hive.path, read.error));
+    if (!Settled(h, read)) return Fail(ReadFailure(hive.path, wine::IoError::Changing));
     // Never written over what is no longer a registry.
     if (!read.file) return Fail(ReadFailure(hive.path, wine::IoError::Other));
     const std::vector<Text> staged = hive.file ? hive.file->StagedPaths() : std::vector<Text>{};
     std::vector<wine::NewKey> added = hive.file ? hive.file->TakeStagedNew() : std::vector<wine::NewKey>{};
     Adopt(h, std::move(read.file), read.identity, false);
     wine::RegFile& file = *hive.file;
-    for (const Text& path : staged)
+    bool lost = false;
+    for (const Text& path : staged) {
         if (Node* node = file.Find(file.root(), path)) file.Stage(node);
+        else lost = true;
+    }
+    // Keys someone else deleted meanwhile, or a reading cut short by a
+    // program rewriting the file in place: only a file that held still says.
+    if (lost && !HeldStill(h, hive.identity)) return Fail(ReadFailure(hive.path, wine::IoError::Changing));
     if (added.empty()) return kErrorSuccess;
     // A record to be restored that someone else wrote meanwhile: what was
     // decided about it no longer holds.
@@ -499,6 +524,10 @@ long WinePrefixRegistry::State::CommitHive(int h, const wine::ServerLock& held) 
             return kErrorSuccess;
         }
         if (error != kErrorSuccess) return error;
+        // A file another program rewrites in place may have been read cut
+        // short, missing the very keys staged: what was read is believed only
+        // when the file is still what it was once read and indexed.
+        if (const auto now = wine::IdentityOf(hive.path); !now || !(*now == hive.identity)) continue;
         if (!hive.file->HasChanges()) return kErrorSuccess;  // someone else deleted them all
         if ((error = MayWrite(h)) != kErrorSuccess) return error;
 
@@ -549,8 +578,7 @@ long WinePrefixRegistry::State::CommitHive(int h, const wine::ServerLock& held) 
         if (held.ServerOutside()) return Fail(ServerFailure());
         return kErrorSuccess;
     }
-    return Fail({kErrorWriteFault, WriteFailureKind::System, PathText(hive.path),
-                 u"it was changed by another program each time it was read"});
+    return Fail({kErrorWriteFault, WriteFailureKind::Changing, PathText(hive.path)});
 }
 
 // The staged deletions did not reach the disk: the hive is what its bytes
@@ -661,6 +689,26 @@ long WinePrefixRegistry::delete_tree(RegHandle root, TextView subkey, std::uint3
     // A store that read part of the file would write that part as the whole.
     if (m_state->scope != ReadScope::Whole) return kErrorAccessDenied;
     return m_state->DeleteTree(root, ViewPath(root, subkey, view, has_32bit_view()));
+}
+
+bool WinePrefixRegistry::unchanged_since_read() const {
+    for (const Hive& hive : m_state->hives) {
+        if (!hive.loaded || hive.load_error != kErrorSuccess) continue;
+        const auto now = wine::IdentityOf(hive.path);
+        // A file that was missing is an empty hive as long as it stays missing.
+        if (!hive.file ? now.has_value() : !now || !(*now == hive.identity)) return false;
+    }
+    return true;
+}
+
+std::optional<WriteFailure> WinePrefixRegistry::read_failure() const {
+    if (m_state->last_failure.status == kErrorSuccess) return std::nullopt;
+    switch (m_state->last_failure.kind) {
+    case WriteFailureKind::Damaged:
+    case WriteFailureKind::Changing:
+    case WriteFailureKind::ReadOnly: return m_state->last_failure;
+    default: return std::nullopt;
+    }
 }
 
 long WinePrefixRegistry::stage_record(RegHandle root, TextView path, std::vector<wine::NewKey> keys, Replace replace,

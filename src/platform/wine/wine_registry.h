@@ -24,6 +24,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/registry.h"
@@ -74,6 +75,13 @@ public:
     long close_key(RegHandle key) override;
     long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) override;
     CommitResult commit() override;
+
+    // Whether every hive read so far is still the file it was read from: a
+    // listing made from files another program rewrote meanwhile may be of a
+    // file cut short, and must not be reported.
+    [[nodiscard]] bool unchanged_since_read() const;
+    // Why a hive could not be read, when the last failure was that.
+    [[nodiscard]] std::optional<WriteFailure> read_failure() const;
 
     // A record put back from a backup. The key at `path` below `root`
     // (kHkeyLocalMachine or kHkeyCurrentUser; the path as the file has it,

@@ -59,6 +59,10 @@ TEST(CommandLine, ReadsOnePathAnActionAndItsOptions) {
         {{"--remove-stale", "--all", "--dry-run"}, Action::RemoveStale, std::nullopt},
         {{"--restore", "/b/Removed records.reg", "--force"}, Action::Restore, std::nullopt},
         {{"--remove"}, Action::Usage, std::nullopt},             // no key
+        {{"--remove", ""}, Action::Usage, std::nullopt},         // an empty key names nothing
+        {{"/p", "--remove", "--", "-dash", "--list"}, Action::Remove, fs::path("/p"), {"-dash", "--list"}},
+        {{"--remove", "A", "--", "-b"}, Action::Remove, std::nullopt, {"A", "-b"}},
+        {{"--remove", "-dash"}, Action::Usage, std::nullopt},    // an option, without "--"
         {{"--restore"}, Action::Usage, std::nullopt},            // no file
         {{"--list", "--stale"}, Action::Usage, std::nullopt},    // one action at a time
         {{"--all", "/p", "--list"}, Action::Usage, std::nullopt},
