@@ -1,5 +1,5 @@
-// The Linux program's start as app/qt/main.cpp does it on a prefix named by
-// $WINEPREFIX (no command line, no chooser), ending itself once the filled
+// The Linux program's start as app/qt/main.cpp does it on the prefix named
+// by $WINEPREFIX (no command line, no chooser), ending itself once the filled
 // window has painted for the first time by closing the window, as the user
 // ends the program: the unload ends the process at once, with no destructor
 // run. It prints the number of rows, so the start-up benchmark can tell that
@@ -11,12 +11,12 @@
 #include <QEvent>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 
 #include "application/appearance.h"
 #include "application/form1.h"
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/wine/huge_pages.h"
 #include "platform/wine/prefix_discovery.h"
 #include "platform/wine/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
@@ -55,18 +55,16 @@ private:
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // As the program does: the hives are read while Qt starts.
-    const std::filesystem::path folder = ssr::wine::DefaultPrefix();
+    const char* named = std::getenv("WINEPREFIX");
+    const std::filesystem::path folder = named && *named ? named : "";
     if (!ssr::wine::IsPrefix(folder)) return 5;
     const auto prefix = std::make_shared<const ssr::wine::Prefix>(folder);
     ssr::WinePrefixRegistry registry(prefix);
-    registry.Preload();
     QApplication application(argc, argv);
     ssr::QtDesktop desktop(prefix, std::make_unique<ssr::MersenneRandom>(), std::make_unique<NoLaunch>());
     desktop.UseEnvironmentOf(registry);
     ssr::NullSkinEngine skin;
-    ssr::wine::HugePageChunks row_chunks;
-    ssr::Form1 form(registry, desktop, skin, std::make_unique<ssr::EntryList>(&row_chunks));
+    ssr::Form1 form(registry, desktop, skin);
     ssr::MainWindow window(form);
     CloseAfterPaint close(form, window);
     window.installEventFilter(&close);

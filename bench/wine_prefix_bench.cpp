@@ -25,7 +25,6 @@
 #include "catalogue/listing.h"
 #include "doubles/recording_skin_engine.h"
 #include "platform/wine/backup_file.h"
-#include "platform/wine/huge_pages.h"
 #include "platform/entry_list.h"
 #include "doubles/scripted_desktop.h"
 #include "platform/wine/wine_registry.h"
@@ -53,9 +52,7 @@ void BM_Listing(benchmark::State& state) {
     int rows = 0;
     for (auto _ : state) {
         WinePrefixRegistry registry(std::make_shared<const wine::Prefix>(BenchPrefix::Get().path()));
-        // The rows where the window keeps them.
-        wine::HugePageChunks chunks;
-        EntryList list(&chunks);
+        EntryList list;
         ListUninstallEntries(registry, list, desktop);
         rows = list.Count();
         benchmark::DoNotOptimize(rows);

@@ -30,8 +30,6 @@ case "$which" in
       cp -a "$root/examples/demo-prefix" "$prefix"
     fi
     echo "Prefix: $prefix"
-    # As the desktop entry starts it: glibc's huge-page setting for the heap.
-    export GLIBC_TUNABLES=glibc.malloc.hugetlb=1
     if [ -n "${DISPLAY:-}" ]; then
       WINEPREFIX="$prefix" exec "$root/dist/sweep-stale-records"
     fi

@@ -19,7 +19,6 @@
 #include "console_actions.h"
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/wine/huge_pages.h"
 #include "platform/wine/backup_file.h"
 #include "platform/wine/prefix_discovery.h"
 #include "platform/wine/wine_registry.h"
@@ -91,8 +90,7 @@ int main(int argc, char* argv[]) {
         return ssr::kExitFailure;
     }
 
-    // The prefix is settled before Qt starts when no one has to choose it, so
-    // that its hives are read while Qt connects and the window is built.
+    // The prefix is settled before Qt starts when no one has to choose it.
     const fs::path home = HomeFolder();
     const bool choose = options.action == ssr::CommandLineOptions::Action::Choose;
     ssr::wine::PrefixRequest request;
@@ -108,10 +106,7 @@ int main(int argc, char* argv[]) {
         prefix = std::make_shared<const ssr::wine::Prefix>(Normalised(folder));
         registry = std::make_unique<ssr::WinePrefixRegistry>(prefix);
     };
-    if (settled) {
-        open(chosen);
-        registry->Preload();
-    }
+    if (settled) open(chosen);
 
     // Qt sees none of our arguments: a prefix path must never be taken for one of its options.
     int qt_argc = 1;
@@ -139,9 +134,7 @@ int main(int argc, char* argv[]) {
     ssr::QtDesktop desktop(prefix);
     desktop.UseEnvironmentOf(*registry);
     ssr::NullSkinEngine skin;
-    // The rows of a long list are filled all at once: in chunks of huge pages.
-    ssr::wine::HugePageChunks row_chunks;
-    ssr::Form1 form(*registry, desktop, skin, std::make_unique<ssr::EntryList>(&row_chunks));
+    ssr::Form1 form(*registry, desktop, skin);
     ssr::MainWindow window(form);
     window.ShowPrefix(QString::fromStdString(prefix->path().string()),
                       ssr::PrefixTitle(prefix->path(), ssr::wine::PrefixName(prefix->path(), home), home));

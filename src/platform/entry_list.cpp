@@ -2,6 +2,7 @@
 #include "platform/entry_list.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -28,7 +29,6 @@ struct ListItem::Block {
     std::uint32_t location = 0;  // 0 for none, else 1 + the index in the list's locations
     std::uint32_t place = 0;     // index in the list's places
     std::uint8_t flags = 0;
-    std::uint16_t chunk = 0;  // where the list's arena keeps it
 
     [[nodiscard]] bool Has(Flag flag) const { return (flags & flag) != 0; }
     void Set(Flag flag, bool on) { flags = static_cast<std::uint8_t>(on ? flags | flag : flags & ~flag); }
@@ -114,8 +114,9 @@ RecordKey ListItem::Record() const {
     return RecordKey{m_block->Field(Block::kRecordName).ToText(), m_list->m_places[m_block->place]};
 }
 
-void EntryList::FreeRow(const Block* block) const noexcept {
-    if (block) m_arena.Free(block, sizeof(Block) + block->Used(), block->chunk);
+void EntryList::FreeBlock::operator()(Block* block) const noexcept {
+    block->~Block();
+    std::free(block);
 }
 
 void EntryList::AddColumnHeader(TextView text) {
@@ -136,7 +137,6 @@ const ColumnHeader& EntryList::Column(int column) const {
 
 void EntryList::Clear() {
     m_rows.clear();
-    m_arena.Release();
     m_open_position = 0;
     m_location_texts.clear();
     m_locations.clear();
@@ -226,12 +226,14 @@ void EntryList::Close() const {
     if (key_name_is_record) units -= fields[Block::kKeyName].size(), fields[Block::kKeyName] = {};
     if (command_is_column) units -= fields[Block::kCommand].size(), fields[Block::kCommand] = {};
 
-    std::uint16_t chunk = 0;
-    const auto allocate = [&](std::size_t bytes) { return static_cast<Block*>(m_arena.Allocate(sizeof(Block) + bytes, chunk)); };
+    const auto allocate = [](std::size_t bytes) {
+        void* memory = std::malloc(sizeof(Block) + bytes);
+        if (!memory) throw std::bad_alloc();
+        return static_cast<Block*>(memory);
+    };
     Block* block = allocate(units);
     const auto make = [&](Block* into, bool wide) {
         new (into) Block(row.head);
-        into->chunk = chunk;
         into->Set(Block::kKeyNameIsRecord, key_name_is_record);
         into->Set(Block::kCommandIsColumn, command_is_column);
         into->Set(Block::kWide, wide);
@@ -248,7 +250,7 @@ void EntryList::Close() const {
         out += field.size();
     }
     if (!narrow) {
-        m_arena.Free(block, sizeof(Block) + units, chunk);
+        std::free(block);
         block = allocate(units * 2);
         make(block, true);
         out = block->Data();
@@ -257,9 +259,7 @@ void EntryList::Close() const {
             out += field.size() * 2;
         }
     }
-    Block*& slot = m_rows[static_cast<std::size_t>(m_open_position - 1)];
-    FreeRow(slot);
-    slot = block;
+    m_rows[static_cast<std::size_t>(m_open_position - 1)].reset(block);
     m_open_position = 0;
 }
 
@@ -346,7 +346,6 @@ void EntryList::Remove(int position) {
     if (position < 1 || static_cast<std::size_t>(position) > m_rows.size()) [[unlikely]] throw Failure(kIndexOutOfBounds);
     if (m_open_position == position) m_open_position = 0;
     else if (m_open_position > position) --m_open_position;
-    FreeRow(m_rows[static_cast<std::size_t>(position - 1)]);
     m_rows.erase(m_rows.begin() + (position - 1));
     if (m_observer) m_observer->RowRemoved(position);
 }

@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "platform/record_key.h"
-#include "platform/row_arena.h"
 #include "platform/text.h"
 
 namespace ssr {
@@ -83,9 +82,7 @@ public:
 
 class EntryList {
 public:
-    // Rows take their memory in chunks from `chunks`: the heap unless a
-    // front end hands a source of its own (see RowArena).
-    explicit EntryList(std::pmr::memory_resource* chunks = std::pmr::new_delete_resource()) : m_arena(chunks) {}
+    EntryList() = default;
     EntryList(EntryList&&) = default;
     EntryList& operator=(EntryList&&) = default;
     virtual ~EntryList() = default;
@@ -139,7 +136,10 @@ private:
     }
     OpenRow& Reopen(int position);
     void Close() const;
-    void FreeRow(const Block* block) const noexcept;
+    struct FreeBlock {
+        void operator()(Block* block) const noexcept;
+    };
+    using BlockPointer = std::unique_ptr<Block, FreeBlock>;
     [[nodiscard]] std::uint32_t LocationIndex(TextView text);
     [[nodiscard]] std::uint32_t PlaceIndex(const RecordPlace& place);
 
@@ -149,9 +149,7 @@ private:
     // Rows by pointer: removing one of many moves pointers, not whole rows,
     // so a Remove click that takes thousands of rows stays quick.
     // Mutable because a read packs the open row into its place here.
-    mutable std::vector<Block*> m_rows;
-    // Where the blocks lie; freeing a row is telling it so.
-    mutable RowArena m_arena;
+    mutable std::vector<BlockPointer> m_rows;
     // The row whose texts are being set (0 for none) keeps them apart, in
     // buffers that serve row after row, and is packed into a block of its
     // exact size once: when another row is set or anything reads it. The

@@ -1,11 +1,11 @@
-// Mappings advised for transparent huge pages, and chunks made of them.
+// Mappings advised for transparent huge pages.
 #include "platform/wine/huge_pages.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <new>
+#include <cstdlib>
 
 namespace ssr::wine {
 
@@ -21,7 +21,9 @@ std::size_t WholePages(std::size_t bytes) noexcept {
 }
 
 char* MapPages(std::size_t size) noexcept {
-    if (size < kHugePage) {
+    // The start-up benchmark's switch, to weigh the hint against none.
+    static const bool hint = std::getenv("SSR_NO_HUGE_PAGES") == nullptr;
+    if (size < kHugePage || !hint) {
         void* at = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         return at == MAP_FAILED ? nullptr : static_cast<char*>(at);
     }
@@ -38,18 +40,6 @@ char* MapPages(std::size_t size) noexcept {
 
 void UnmapPages(char* pages, std::size_t size) noexcept {
     if (pages) ::munmap(pages, size);
-}
-
-void* HugePageChunks::do_allocate(std::size_t bytes, std::size_t alignment) {
-    // Pages are aligned far beyond anything a chunk is asked to be.
-    if (alignment > WholePages(1)) throw std::bad_alloc();
-    char* pages = MapPages(WholePages(bytes));
-    if (!pages) throw std::bad_alloc();
-    return pages;
-}
-
-void HugePageChunks::do_deallocate(void* chunk, std::size_t bytes, std::size_t) {
-    UnmapPages(static_cast<char*>(chunk), WholePages(bytes));
 }
 
 }  // namespace ssr::wine

@@ -227,43 +227,6 @@ PieceRead ReadFilePieces(const std::filesystem::path& path, const std::function<
     return result;
 }
 
-int RangedFile::Open(const std::filesystem::path& path) {
-    // As ReadHiveFile opens a hive.
-    UniqueFd fd;
-    struct stat st {};
-    if (const int error = OpenToRead(path, fd, st)) return error;
-    m_fd = std::move(fd);
-    m_opened = IdentityFrom(st);
-    m_size = static_cast<std::size_t>(st.st_size);
-    return 0;
-}
-
-int RangedFile::Read(char* into, std::size_t at, std::size_t n) const {
-    while (n > 0) {
-        const ssize_t got = ::pread(m_fd.get(), into, n, static_cast<off_t>(at));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (got == 0) return ENODATA;
-        into += got;
-        at += static_cast<std::size_t>(got);
-        n -= static_cast<std::size_t>(got);
-    }
-    return 0;
-}
-
-bool RangedFile::Unchanged(FileIdentity& identity) const {
-    char beyond = 0;
-    ssize_t more = 0;
-    do more = ::pread(m_fd.get(), &beyond, 1, static_cast<off_t>(m_size));
-    while (more < 0 && errno == EINTR);
-    struct stat after {};
-    if (more != 0 || ::fstat(m_fd.get(), &after) != 0) return false;
-    identity = IdentityFrom(after);
-    return identity == m_opened && static_cast<std::size_t>(after.st_size) == m_size;
-}
-
 ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view bytes, const FileIdentity& original,
                            bool (*still_current)(void*), void* context, const WriteFaultHook& fault) {
     const std::size_t half = bytes.size() / 2;

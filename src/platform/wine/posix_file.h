@@ -76,28 +76,6 @@ struct PieceRead {
 [[nodiscard]] PieceRead ReadFilePieces(const std::filesystem::path& path,
                                        const std::function<bool(std::string_view)>& piece);
 
-// A registry file opened to be read in ranges by several threads at once.
-// It refuses what ReadHiveFile refuses, and tells whether the file stayed
-// as it was while read, where ReadHiveFile would read it again.
-class RangedFile {
-public:
-    // 0, or the errno of the step that failed.
-    [[nodiscard]] int Open(const std::filesystem::path& path);
-    // As fstat gave it when opened.
-    [[nodiscard]] std::size_t size() const { return m_size; }
-    // Bytes [at, at + n) into `into`: 0, the errno of a failed read, or
-    // ENODATA when the file ends before them.
-    [[nodiscard]] int Read(char* into, std::size_t at, std::size_t n) const;
-    // Whether the file still ends at size() and is otherwise as it was
-    // opened, with its identity now.
-    [[nodiscard]] bool Unchanged(FileIdentity& identity) const;
-
-private:
-    UniqueFd m_fd;
-    FileIdentity m_opened;
-    std::size_t m_size = 0;
-};
-
 // The steps of a replacement, for the fault hook.
 enum class WriteStep { CreateTemporary, WriteFirstHalf, WriteSecondHalf, SyncFile, CloseFile, Rename, SyncFolder };
 

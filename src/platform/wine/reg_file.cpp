@@ -69,30 +69,26 @@ std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
 }
 
 std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
-    std::unique_ptr<RegFile> file = ParsePiece(bytes.view(), 0, known);
-    if (!file) return nullptr;
-    file->TakeBytes(std::move(bytes));
+    std::unique_ptr<RegFile> file(new RegFile);
+    if (!file->Index(bytes.view(), known)) return nullptr;
+    file->m_bytes = std::move(bytes);
     return file;
 }
 
-void RegFile::TakeBytes(HiveBytes bytes) { m_bytes = std::move(bytes); }
+RegFile::RegFile() = default;
+RegFile::~RegFile() = default;
 
-std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t from, Architecture known,
-                                             std::size_t joined_size) {
-    std::unique_ptr<RegFile> file(new RegFile);
+bool RegFile::Index(std::string_view all, Architecture known) {
     // Room for a section every 64 bytes, more than any file wineserver
     // writes has: the table never moves while it grows, and the room it
     // does not use is never touched, so it costs address space alone.
-    file->m_sections.reserve(std::max(all.size() - from, joined_size) / 64);
-    static_cast<void>(file->AddNode());  // the root
-    file->m_nul = std::memchr(all.data() + from, 0, all.size() - from) ? NulBytes::Possible : NulBytes::Absent;
-    LineCursor cursor(all, from, all.size(), file->m_nul);
+    m_sections.reserve(all.size() / 64);
+    static_cast<void>(AddNode());  // the root
+    m_nul = std::memchr(all.data(), 0, all.size()) ? NulBytes::Possible : NulBytes::Absent;
+    LineCursor cursor(all, 0, all.size(), m_nul);
     Line line;
-    // Only the file's beginning has the header line; a later piece starts at a section.
-    if (from == 0) {
-        if (!cursor.Next(line) || line.text != kRegFileHeader) return nullptr;
-        if (line.next >= 2 && all[line.next - 2] == '\r') file->m_line_ends = LineEnds::CrLf;
-    }
+    if (!cursor.Next(line) || line.text != kRegFileHeader) return false;
+    if (line.next >= 2 && all[line.next - 2] == '\r') m_line_ends = LineEnds::CrLf;
 
     Text path;
     std::vector<TextView> parts;
@@ -121,17 +117,17 @@ std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t f
         if (path.starts_with(u'\\')) return nullptr;
         SplitPathInto(path, parts);
         if (std::any_of(parts.begin(), parts.end(), [](TextView p) { return p.size() > kLongestKeyName; })) return nullptr;
-        Node* node = file->root();
+        Node* node = root();
         std::size_t depth = 0;
         while (depth < parts.size() && depth < chain_size && SameUnits(chain[depth].first, parts[depth])) {
             node = chain[depth].second;
-            file->m_below_link |= node->link;
+            m_below_link |= node->link;
             ++depth;
         }
         if (chain.size() < parts.size()) chain.resize(parts.size());
         for (; depth < parts.size(); ++depth) {
-            node = file->Child(node, parts[depth]);
-            file->m_below_link |= node->link;
+            node = Child(node, parts[depth]);
+            m_below_link |= node->link;
             chain[depth].first.assign(parts[depth]);
             chain[depth].second = node;
         }
@@ -144,7 +140,7 @@ std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t f
             Text class_text;
             if (Unescape(text.substr(8), '"', class_text)) node->class_text = std::make_unique<Text>(std::move(class_text));
         }
-        if (text.starts_with("#link")) node->link = file->m_has_links = true;
+        if (text.starts_with("#link")) node->link = m_has_links = true;
     };
     const char* const base = all.data();
     // Where the next line that starts with '[' (after spaces) begins, from
@@ -167,7 +163,7 @@ std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t f
     // cuts its lines elsewhere, and is read line by line.
     std::size_t header_at = 0;  // the next line that starts with '[', once found
     const auto pass_over = [&](Node* node) {
-        if (file->m_nul != NulBytes::Absent) return;
+        if (m_nul != NulBytes::Absent) return;
         const std::size_t from = cursor.pos();
         if (header_at < from) header_at = next_header(from);
         std::size_t upto = header_at;
@@ -183,7 +179,7 @@ std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t f
             while (start > from && base[start - 1] != '\n' && IsSpace(base[start - 1])) --start;
             at = found + 1;
             if (start != from && base[start - 1] != '\n') continue;  // not the line's first sign
-            LineCursor one(all, start, upto, file->m_nul);
+            LineCursor one(all, start, upto, m_nul);
             Line hash_line;
             static_cast<void>(one.Next(hash_line));
             key_line(SkipSpace(hash_line.text), node);
@@ -197,7 +193,7 @@ std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t f
         const std::string_view text = SkipSpace(line.text);
         const char first = text.empty() ? '\0' : text[0];
         if (first == '[') {
-            if (current >= 0) file->m_sections[static_cast<std::size_t>(current)].end = static_cast<std::uint32_t>(line.begin);
+            if (current >= 0) m_sections[static_cast<std::size_t>(current)].end = static_cast<std::uint32_t>(line.begin);
             current = -1;
             Node* node = nullptr;
             // The keys this header shares with the previous one are the
@@ -218,17 +214,17 @@ std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t f
             if (same_key) raw_parts.clear();
             if (same_key || PlainHeaderParts(header, from, raw_parts)) {
                 chain_size = 0;
-                node = file->root();
+                node = root();
                 for (std::size_t depth = 0; depth < reused; ++depth) {
                     node = raw_chain[depth].second;
-                    file->m_below_link |= node->link;
+                    m_below_link |= node->link;
                 }
                 raw_chain.resize(reused);
                 for (const std::string_view part : raw_parts) {
                     name.resize(part.size());
                     WidenAscii(part.data(), name.size(), name.data());
-                    node = file->Child(node, name);
-                    file->m_below_link |= node->link;
+                    node = Child(node, name);
+                    m_below_link |= node->link;
                     raw_chain.emplace_back(static_cast<std::size_t>(part.data() - header.data()) + part.size(), node);
                 }
                 raw_header = header;
@@ -237,8 +233,8 @@ std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t f
                 node = header_key(text);
                 if (!node) continue;
             }
-            current = static_cast<std::int64_t>(file->m_sections.size());
-            file->m_sections.push_back(Section{static_cast<std::uint32_t>(line.begin),
+            current = static_cast<std::int64_t>(m_sections.size());
+            m_sections.push_back(Section{static_cast<std::uint32_t>(line.begin),
                                                static_cast<std::uint32_t>(line.next),
                                                static_cast<std::uint32_t>(all.size()), false, node});
             node->sections.push_back(static_cast<std::uint32_t>(current));
@@ -247,31 +243,27 @@ std::unique_ptr<RegFile> RegFile::ParsePiece(std::string_view all, std::size_t f
             // reading at an architecture it does not know or that contradicts
             // an earlier one; the rest of the file is kept but never read.
             if (first == '#' && text.starts_with("#arch=")) {
-                file->m_piece_read_arch = true;
                 const std::string_view name = text.substr(6);
                 const Architecture arch = name == "win32"   ? Architecture::Win32
                                           : name == "win64" ? Architecture::Win64
                                                             : Architecture::Unknown;
-                if (arch == Architecture::Unknown || (architecture != Architecture::Unknown && architecture != arch)) {
-                    file->m_piece_stopped = true;
-                    break;
-                }
+                if (arch == Architecture::Unknown || (architecture != Architecture::Unknown && architecture != arch)) break;
                 architecture = arch;
-                if (file->m_architecture == Architecture::Unknown) file->m_architecture = arch;
+                if (m_architecture == Architecture::Unknown) m_architecture = arch;
             }
             continue;
         } else if (first == '"' || first == '@') {
             if (text.find('\\') != std::string_view::npos && IsHexValueLine(text)) {
                 const std::size_t before = cursor.pos();
                 static_cast<void>(ParseValue(text, cursor, nullptr));
-                if (cursor.pos() != before) file->m_sections[static_cast<std::size_t>(current)].continued = true;
+                if (cursor.pos() != before) m_sections[static_cast<std::size_t>(current)].continued = true;
             }
         } else if (first == '#') {
-            key_line(text, file->m_sections[static_cast<std::size_t>(current)].node);
+            key_line(text, m_sections[static_cast<std::size_t>(current)].node);
         }
-        if (current >= 0) pass_over(file->m_sections[static_cast<std::size_t>(current)].node);
+        if (current >= 0) pass_over(m_sections[static_cast<std::size_t>(current)].node);
     }
-    return file;
+    return true;
 }
 
 namespace {
@@ -503,16 +495,6 @@ const RegValue* RegFile::FindValue(Node* node, TextView name) {
     m_lookups.value_node = node;
     m_lookups.value_spelling = spelling;
     m_lookups.value_found = false;
-    // A child of the key being read ahead may have its answer waiting.
-    if (m_ahead && node->parent && m_lookups.hint_parent == node->parent &&
-        m_lookups.hint < node->parent->children.size() &&
-        node->parent->children[m_lookups.hint] == node) {
-        switch (AskAhead(node->parent, m_lookups.hint, *spelling)) {
-        case AheadAnswer::Found: m_lookups.value_found = true; return &m_lookups.value;
-        case AheadAnswer::Absent: return nullptr;
-        case AheadAnswer::Unknown: break;
-        }
-    }
     const std::string_view plain = spelling->plain ? std::string_view(spelling->bytes) : std::string_view();
     if (m_lookups.lines_node != node) NoteValueLines(node);
     m_lookups.value_found = ValueFromLines(m_lookups.lines, name, plain, m_lookups.name_scratch, m_lookups.value);

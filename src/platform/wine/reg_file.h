@@ -60,8 +60,6 @@ inline Text operator+(Text path, const KeyName& name) {
 class NameStore {
 public:
     [[nodiscard]] KeyName Keep(TextView name);
-    // Takes over another store's blocks: the names kept there stay where they are.
-    void Absorb(NameStore&& other);
 
 private:
     static constexpr std::size_t kBlock = 16384;  // units
@@ -137,32 +135,6 @@ public:
     [[nodiscard]] static std::unique_ptr<RegFile> Parse(HiveBytes bytes, Architecture known = Architecture::Unknown);
     [[nodiscard]] static std::unique_ptr<RegFile> Parse(std::string bytes, Architecture known = Architecture::Unknown);
 
-    // A large file is read in pieces on several threads, each indexed on
-    // its own from a header that no reading of the bytes before it can
-    // reach, and the pieces are joined in file order into the index one
-    // reading makes.
-    //
-    // Where a piece may start within [from, to): the first '[' that begins
-    // a line after an empty one (which ends any hex data running over
-    // lines), with those lines inside the range; 0 when there is none.
-    [[nodiscard]] static std::size_t SafeSplit(std::string_view bytes, std::size_t from, std::size_t to);
-    // The index of `all` from `from` on (0, or where SafeSplit allows), of
-    // a piece that ends where `all` does, without the bytes. Nothing when
-    // `from` is 0 and the first line is not wineserver's header. The first
-    // piece of several is told the size of the file the later ones join,
-    // so that its table of sections has room for all of them.
-    [[nodiscard]] static std::unique_ptr<RegFile> ParsePiece(std::string_view all, std::size_t from,
-                                                             Architecture known = Architecture::Unknown,
-                                                             std::size_t joined_size = 0);
-    // Takes in the index of the piece after the last one joined to this
-    // one, the file's first. False when it cannot be read apart from the
-    // bytes before it: a NUL byte in either, or an "#arch=" line outside a
-    // key, which acts on the architecture read before it and may end the
-    // reading. Both are spent then, and the file is read whole.
-    [[nodiscard]] bool Join(RegFile& next);
-    // Once the file is indexed (every piece joined): the bytes it was read from.
-    void TakeBytes(HiveBytes bytes);
-
     ~RegFile();
     RegFile(const RegFile&) = delete;
     RegFile& operator=(const RegFile&) = delete;
@@ -184,13 +156,6 @@ public:
     // One value, decoded on its own. The result stays valid until the next
     // call; asking twice for the same value (size, then data) decodes once.
     [[nodiscard]] const RegValue* FindValue(Node* node, TextView name);
-    // Starts reading the values of `parent`'s children on a second thread,
-    // in their order and a bounded stretch ahead of the asks, when it has
-    // many: FindValue then finds an answer there for the names it was asked
-    // of the children before. Nothing changes in what any call answers.
-    // Whatever changes the file stops it first, and so does a new call.
-    void ReadAheadBelow(const Node* parent);
-    void StopReadingAhead();
     // A key's children without the staged ones.
     [[nodiscard]] const std::vector<Node*>& Children(const Node* node) const { return node->children; }
     // The path below the root with the case as stored, separated by '\'.
@@ -317,20 +282,18 @@ private:
     };
 
     RegFile();
+    // Indexes `bytes`, the whole file: false when its first line is not wineserver's header.
+    [[nodiscard]] bool Index(std::string_view bytes, Architecture known);
     [[nodiscard]] std::vector<std::pair<std::uint32_t, std::uint32_t>> SubtreeRanges(const Node* node) const;
-    // Takes in the index of the piece read after this one's.
-    void Append(RegFile& next);
-    void MergeKey(Node* mine, Node* theirs, std::vector<std::pair<const Node*, Node*>>& same);
     Node* NewNode(Node* parent, TextView name);
     Node* Child(Node* parent, TextView name);  // found or made
     void LoadValues(Node* node);
     void NoteValueLines(const Node* node);
-    // The value lines of `node`'s sections, in file order. Reads only what
-    // parsing left, so the second thread may call it as the first does.
+    // The value lines of `node`'s sections, in file order.
     void ValueLinesOf(const Node* node, std::vector<ValueLine>& lines) const;
     // Of `lines`, the last that names `name` and makes a value, decoded into
     // `out`; `plain` is the name's plain spelling or empty, `scratch` a
-    // buffer of the caller's. Reads only what parsing left, like ValueLinesOf.
+    // buffer of the caller's.
     [[nodiscard]] bool ValueFromLines(const std::vector<ValueLine>& lines, TextView name, std::string_view plain,
                                       Text& scratch, RegValue& out) const;
 
@@ -350,18 +313,7 @@ private:
     bool m_has_links = false;
     bool m_below_link = false;
     Architecture m_architecture = Architecture::Unknown;
-    // Read as a piece: an "#arch=" line outside a key was read; one ended the reading.
-    bool m_piece_read_arch = false;
-    bool m_piece_stopped = false;
     Lookups m_lookups;
-    friend struct RegFileInspector;  // tests compare the section tables of two readings
-    // Reading ahead; last, so that it stops before anything it reads goes.
-    class Ahead;
-    enum class AheadAnswer { Unknown, Found, Absent };
-    // The answer read ahead for `parent`'s child `index`, into
-    // m_lookups.value when found; Unknown when it is not read ahead.
-    [[nodiscard]] AheadAnswer AskAhead(const Node* parent, std::size_t index, const Lookups::Spelling& spelling);
-    std::unique_ptr<Ahead> m_ahead;
 };
 
 // The prefix's architecture as wineserver settles it from system.reg,

@@ -29,7 +29,6 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> RegFile::SubtreeRanges(cons
 }
 
 void RegFile::Stage(Node* node) {
-    StopReadingAhead();  // it reads the children this changes
     std::vector<Node*> pending{node};
     while (!pending.empty()) {
         Node* n = pending.back();
@@ -153,7 +152,6 @@ void RegFile::WriteStagedNew(const std::function<bool(std::string_view)>& write,
 }
 
 void RegFile::ApplyRewrite(Rewrite rewrite) {
-    StopReadingAhead();  // it reads the bytes and sections this replaces
     // Where an offset of the old bytes lands: the cuts before it move it
     // back, the sections inserted before it move it on.
     std::vector<std::pair<std::uint32_t, std::size_t>> cut_upto;  // cut end -> bytes cut up to it

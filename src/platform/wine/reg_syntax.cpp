@@ -556,12 +556,6 @@ std::size_t ValueNameEnd(std::string_view s, TextView name, std::string_view pla
     return used && CompareNames(scratch, name, lower) == 0 ? 1 + *used : 0;
 }
 
-bool NamesValue(std::string_view s, TextView name, const LowerCaseTable& lower, Text& scratch) {
-    std::string bytes;
-    return ValueNameEnd(s, name, PlainSpelling(name, bytes) ? std::string_view(bytes) : std::string_view(), lower,
-                        scratch) != 0;
-}
-
 std::string EmptySection(const std::vector<TextView>& path, LineEnds ends, std::uint64_t unix_seconds,
                          std::uint64_t filetime) {
     std::string section;

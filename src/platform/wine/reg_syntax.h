@@ -166,11 +166,8 @@ void AppendEscaped(std::string& out, TextView text, std::string_view specials, c
 // already read the name (and fills `out->name` itself).
 [[nodiscard]] bool ParseValueData(std::string_view line, std::size_t at, LineCursor& cursor, RegValue* out);
 
-// Does the value line `line` (starting at '@' or '"') name `name`, compared
-// through `lower`? Plain names are compared where they stand; only names
-// with escapes or bytes beyond ASCII are decoded.
-[[nodiscard]] bool NamesValue(std::string_view line, TextView name, const LowerCaseTable& lower, Text& scratch);
-// The same, giving where the name ends on the line (just past its closing
+// Where the value line `line` (starting at '@' or '"') that names `name`,
+// compared through `lower`, ends its name (just past its closing
 // quote, or past the '@'), or 0 when the line does not name `name`. `plain`
 // is the name's plain spelling (PlainSpelling) or empty: the bytes that
 // spell it exactly are then passed over many at a time.

@@ -157,13 +157,6 @@ fs::path Absolute(const fs::path& path) {
 
 }  // namespace
 
-fs::path DefaultPrefix() {
-    const char* env = std::getenv("WINEPREFIX");
-    if (env && *env) return env;
-    const char* home = std::getenv("HOME");
-    return fs::path(home && *home ? home : "/") / ".wine";
-}
-
 Prefix::Prefix(const fs::path& path) : m_path(Absolute(path)), m_folders(std::make_unique<FolderIndex>()) {}
 
 Prefix::~Prefix() = default;

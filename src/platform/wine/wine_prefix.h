@@ -11,9 +11,6 @@
 
 namespace ssr::wine {
 
-// $WINEPREFIX when set and not empty, else ~/.wine.
-[[nodiscard]] std::filesystem::path DefaultPrefix();
-
 class FolderIndex;
 
 // One prefix folder and what is learnt about it. The registry store and the

@@ -13,8 +13,6 @@
 #include <vector>
 
 #include "platform/registry_buffers.h"
-#include "platform/wine/hive_pieces.h"
-#include "platform/wine/hive_preload.h"
 #include "platform/wine/posix_file.h"
 #include "platform/wine/record_sections.h"
 #include "platform/wine/reg_file.h"
@@ -74,8 +72,6 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
     wine::WriteFaultHook fault;
     ReadScope scope = ReadScope::Whole;
     Hive hives[2];
-    // Both hives being read in the background, when the program asked for that.
-    std::unique_ptr<wine::HivePreload> preload;
     // Why the last call that failed to read or change a hive did, in full.
     WriteFailure last_failure;
     // The records a restore staged in each hive, by path, and whether one
@@ -132,14 +128,6 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
         // A hive that could not be parsed says so, with its file, every time.
         if (hive.loaded)
             return hive.load_error == kErrorSuccess ? kErrorSuccess : Fail(ReadFailure(hive.path, wine::IoError::Other));
-        if (preload) {
-            if (std::optional<wine::PreloadedHive> read = preload->Take(h)) {
-                hive.loaded = true;
-                hive.identity = read->identity;
-                hive.file = std::move(read->file);
-                return hive.load_error = kErrorSuccess;
-            }
-        }
         FreshHive read = ReadAndParse(h, scope == ReadScope::Records);
         if (read.error == wine::IoError::NotFound) {
             hive.loaded = true;
@@ -158,28 +146,22 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
         wine::IoError error = wine::IoError::None;
         wine::FileIdentity identity;
         std::unique_ptr<wine::RegFile> file;  // nothing when the file is no registry
+        bool ends_a_line = true;              // the file's last byte is a line feed, or it has none
     };
-    // A hive's file read and parsed as it is now. system.reg read whole is
-    // read in pieces on several threads when it is large (the usual hive of
-    // a prefix with many programs); `records_only` keeps only the sections
-    // that hold records of it. user.reg is read as wineserver reads it
-    // after system.reg: an "#arch=" line that contradicts the prefix's ends
-    // what it reads of the file.
+    // A hive's file read and parsed as it is now; `records_only` keeps only
+    // the sections of system.reg that hold records. user.reg is read as
+    // wineserver reads it after system.reg: an "#arch=" line that
+    // contradicts the prefix's ends what it reads of the file.
     FreshHive ReadAndParse(int h, bool records_only) {
         const Hive& hive = hives[h];
         FreshHive fresh;
-        if (h == kMachine && !records_only) {
-            wine::LoadedHive loaded = wine::LoadHive(hive.path, wine::Architecture::Unknown);
-            fresh.error = loaded.error;
-            fresh.identity = loaded.identity;
-            fresh.file = std::move(loaded.file);
-            return fresh;
-        }
         wine::HiveRead read = wine::ReadHiveFile(hive.path);
         fresh.error = read.error;
         if (read.error != wine::IoError::None) return fresh;
         fresh.identity = read.identity;
-        if (h == kMachine)
+        const std::string_view bytes = read.bytes.view();
+        fresh.ends_a_line = bytes.empty() || bytes.back() == '\n';
+        if (h == kMachine && records_only)
             if (std::optional<std::string> cut = wine::RecordSections(read.bytes.view())) read.bytes = wine::HiveBytes(std::move(*cut));
         fresh.file = Parse(h, std::move(read.bytes));
         return fresh;
@@ -191,7 +173,7 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
     // the line end wineserver ends every file with. Such a reading is
     // believed only once the file has held still for a while.
     bool Settled(int h, const FreshHive& read) const {
-        if (read.file && (read.file->bytes().empty() || read.file->bytes().back() == '\n')) return true;
+        if (read.file && read.ends_a_line) return true;
         return HeldStill(h, read.identity);
     }
     bool HeldStill(int h, const wine::FileIdentity& identity) const {
@@ -607,27 +589,11 @@ WinePrefixRegistry::~WinePrefixRegistry() = default;
 
 const wine::Prefix& WinePrefixRegistry::prefix() const { return *m_state->prefix; }
 
-void WinePrefixRegistry::Preload() {
-    // Only the whole file is read ahead; a hive already read stays as it is.
-    if (m_state->scope != ReadScope::Whole || m_state->preload || m_state->hives[State::kMachine].loaded ||
-        m_state->hives[State::kUser].loaded)
-        return;
-    m_state->preload = std::make_unique<wine::HivePreload>(m_state->hives[State::kMachine].path,
-                                                           m_state->hives[State::kUser].path);
-}
-
 long WinePrefixRegistry::open_key_ex(RegHandle root, TextView subkey, std::uint32_t options,
                                      std::uint32_t access, RegHandle* result) {
     Text storage;
-    const long error = m_state->Open(root, ViewPath(root, subkey, access, has_32bit_view(), storage),
-                                     (options & kRegOptionOpenLink) != 0, result);
-    // A key opened to list its children is usually asked next for each
-    // child's values, one after another: they are read ahead meanwhile.
-    if (error == kErrorSuccess && (access & kKeyEnumerateSubKeys) != 0) {
-        const State::OpenKey& opened = m_state->handles.back().second;
-        m_state->hives[opened.hive].file->ReadAheadBelow(opened.node);
-    }
-    return error;
+    return m_state->Open(root, ViewPath(root, subkey, access, has_32bit_view(), storage),
+                         (options & kRegOptionOpenLink) != 0, result);
 }
 
 long WinePrefixRegistry::open_key(RegHandle root, TextView subkey, std::uint32_t view, RegHandle* result) {

@@ -54,13 +54,6 @@ public:
 
     [[nodiscard]] const wine::Prefix& prefix() const;
 
-    // Starts reading and parsing both hives on a thread of their own, for a
-    // caller with other work to do before its first question (the window's
-    // start). Each hive is then taken from there at its first use, exactly
-    // as if it were read at that moment; one the thread could not read or
-    // parse is read again then, and fails as it would have.
-    void Preload();
-
     long open_key_ex(RegHandle root, TextView subkey, std::uint32_t options, std::uint32_t access,
                      RegHandle* result) override;
     long enum_key_ex(RegHandle key, std::uint32_t index, char16_t* name, std::uint32_t* name_length,

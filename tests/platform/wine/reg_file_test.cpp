@@ -173,101 +173,6 @@ INSTANTIATE_TEST_SUITE_P(
                  {u"A", u"B"}}),
     [](const auto& info) { return std::string(info.param.label); });
 
-// A key with more children than are read ahead at a time, whose values come
-// in every form the one pass over a key's lines must get right.
-std::string ManyChildren(std::size_t count) {
-    std::string text = kHeader;
-    std::string second_sections;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::string n = std::to_string(i);
-        char name[16];
-        std::snprintf(name, sizeof name, "C%05zu", i);
-        text += "\n[P\\\\" + std::string(name) + "] 1\n#time=1\n";
-        switch (i % 7) {
-        case 0: text += "\"DisplayName\"=\"Name " + n + "\"\n\"UninstallString\"=\"C:\\\\u" + n + ".exe\"\n"; break;
-        case 1: text += "\"displayname\"=\"Lower " + n + "\"\n\"\\x55ninstallString\"=\"esc\\t" + n + "\"\n"; break;
-        case 2: text += "\"DisplayName\"=\"first\"\n\"DISPLAYNAME\"=dword:0000000" + n.substr(n.size() - 1) + "\n\"A\"=bogus\n"; break;
-        case 3: break;  // no values at all
-        case 4: text += "\"UninstallString\"=\"" + std::string(1500, 'x') + n + "\"\n\"DisplayName\"=\"Long\"\n"; break;
-        case 5: text += "\"DisplayName\"=hex(2):41,00,\\\n  42,00,00,00\n\"UninstallString\"=\"after hex\"\n"; break;
-        case 6:
-            text += "\"DisplayName\"=\"one\"\n";
-            second_sections += "\n[P\\\\" + std::string(name) + "] 2\n\"UninstallString\"=\"two " + n + "\"\n";
-            break;
-        }
-    }
-    return text + second_sections;
-}
-
-// How the children of the key read ahead are asked for their values.
-enum class Asking { InOrder, EveryThird, BackAndOnAgain, StagedMeanwhile, StartedAgain, ManyNames };
-
-struct AheadRow {
-    const char* label;
-    Asking asking;
-    friend void PrintTo(const AheadRow& row, std::ostream* out) { *out << row.label; }
-};
-
-class ReadAhead : public ::testing::TestWithParam<AheadRow> {};
-
-// While a second thread reads a key's children's values ahead, every answer
-// is still what decoding the child's values whole gives, however the
-// children are asked and whatever changes the file meanwhile.
-TEST_P(ReadAhead, AnswersAsTheChildDecodedWhole) {
-    const std::string text = ManyChildren(1500);
-    const auto whole = RegFile::Parse(text);
-    ASSERT_TRUE(whole);
-    RegFile::Node* whole_parent = whole->Find(whole->root(), u"P");
-    for (int round = 0; round < 3; ++round) {
-        const auto file = RegFile::Parse(text);
-        ASSERT_TRUE(file);
-        RegFile::Node* parent = file->Find(file->root(), u"P");
-        ASSERT_EQ(parent->children.size(), 1500U);
-        std::vector<Text> names{u"DisplayName", u"UninstallString"};
-        std::vector<std::size_t> order;
-        for (std::size_t i = 0; i < 1500; i += GetParam().asking == Asking::EveryThird ? 3 : 1) order.push_back(i);
-        if (GetParam().asking == Asking::BackAndOnAgain)
-            for (std::size_t i = 900; i-- > 100;) order.insert(order.begin() + 1000, i);
-        file->ReadAheadBelow(parent);
-        std::size_t asked = 0;
-        for (const std::size_t i : order) {
-            if (++asked == 700) {
-                if (GetParam().asking == Asking::StagedMeanwhile) file->Stage(file->Find(parent, u"C01000"));
-                if (GetParam().asking == Asking::StartedAgain) file->ReadAheadBelow(parent);
-                if (GetParam().asking == Asking::ManyNames) names = {u"A", u"DisplayName", u"B", u"C", u"UninstallString", u"D"};
-            }
-            char name[16];
-            std::snprintf(name, sizeof name, "C%05zu", i);
-            const Text child_name(name, name + std::strlen(name));
-            RegFile::Node* child = file->Find(parent, child_name);
-            if (GetParam().asking == Asking::StagedMeanwhile && asked >= 700 && i == 1000) {
-                EXPECT_EQ(child, nullptr);
-                continue;
-            }
-            ASSERT_TRUE(child) << name;
-            const auto& values = whole->Values(whole->Find(whole_parent, child_name));
-            for (const Text& value_name : names) {
-                const RegValue* expected = nullptr;
-                for (const RegValue& v : values)
-                    if (CompareNames(v.name, value_name) == 0) expected = &v;
-                const RegValue* found = file->FindValue(child, value_name);
-                ASSERT_EQ(found != nullptr, expected != nullptr) << name;
-                if (!found) continue;
-                EXPECT_EQ(found->type, expected->type) << name;
-                EXPECT_EQ(found->data, expected->data) << name;
-                EXPECT_EQ(CompareNames(found->name, value_name), 0) << name;
-            }
-        }
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Children, ReadAhead,
-    ::testing::Values(AheadRow{"InOrder", Asking::InOrder}, AheadRow{"EveryThird", Asking::EveryThird},
-                      AheadRow{"BackAndOnAgain", Asking::BackAndOnAgain},
-                      AheadRow{"StagedMeanwhile", Asking::StagedMeanwhile},
-                      AheadRow{"StartedAgain", Asking::StartedAgain}, AheadRow{"ManyNames", Asking::ManyNames}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 struct MalformedRow {
     const char* label;
@@ -498,7 +403,7 @@ TEST_P(ValueNames, MatchLikeTheDecodedNames) {
     ASSERT_TRUE(Unescape(std::string_view(row.line).substr(1), '"', decoded));
     for (const LowerCaseTable* table : {&NameTable(), &FallbackNameTable()}) {
         Text scratch;
-        EXPECT_EQ(NamesValue(row.line, row.name, *table, scratch), CompareNames(decoded, row.name, *table) == 0)
+        EXPECT_EQ(ValueNameEnd(row.line, row.name, {}, *table, scratch) != 0, CompareNames(decoded, row.name, *table) == 0)
             << row.label << (table == &NameTable() ? "" : " (fallback table)");
     }
     const auto file = RegFile::Parse(kHeader + "\n[K] 0\n" + row.line + "\n");

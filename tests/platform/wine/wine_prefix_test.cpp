@@ -184,18 +184,6 @@ TEST(Prefix, ARelativePathIsFixedWhenThePrefixIsMade) {
     fs::current_path(before);
 }
 
-TEST(Prefix, DefaultIsWineprefixOrHomeDotWine) {
-    const char* saved = std::getenv("WINEPREFIX");
-    const std::string keep = saved ? saved : "";
-    ::setenv("WINEPREFIX", "/somewhere/prefix", 1);
-    EXPECT_EQ(DefaultPrefix(), fs::path("/somewhere/prefix"));
-    ::setenv("WINEPREFIX", "", 1);
-    ::setenv("HOME", "/home/someone", 1);
-    EXPECT_EQ(DefaultPrefix(), fs::path("/home/someone/.wine"));
-    if (saved) ::setenv("WINEPREFIX", keep.c_str(), 1);
-    else ::unsetenv("WINEPREFIX");
-}
-
 TEST(Prefix, NoServerForAPrefixThatDoesNotExist) {
     EXPECT_FALSE(Prefix("/nonexistent-ssr-prefix").ServerRunning());
 }

@@ -303,6 +303,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string escaped = ssr::wine::Escape(node->name, "[]") + "]";
         Check(ssr::wine::Unescape(escaped, ']', back).has_value() && back == node->name);
     }
+    // One value asked for on its own is the value of the whole list, on a
+    // fresh reading where nothing is decoded yet; a name the list lacks is none.
+    {
+        auto alone = RegFile::Parse(input);
+        std::vector<RegFile::Node*> fresh;
+        Walk(alone->root(), fresh);
+        Check(fresh.size() == nodes.size());
+        for (std::size_t i = 0; i < nodes.size(); ++i) {
+            for (const auto& value : file->Values(nodes[i])) {
+                const auto* found = alone->FindValue(fresh[i], value.name);
+                Check(found && found->type == value.type && found->data == value.data &&
+                      ssr::wine::CompareNames(found->name, value.name) == 0);
+            }
+            Check(alone->FindValue(fresh[i], u"\u2603 no such value \u2603") == nullptr ||
+                  std::any_of(file->Values(nodes[i]).begin(), file->Values(nodes[i]).end(),
+                              [](const auto& v) { return v.name == u"\u2603 no such value \u2603"; }));
+        }
+    }
     // The store refuses to write a hive with any NUL byte (wineserver may cut
     // its lines elsewhere than we do); every other file must agree with it.
     Check(file->HasNulBytes() == (std::memchr(input.data(), 0, input.size()) != nullptr));
