@@ -7,14 +7,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <vector>
 
 #include "operations/operations.h"
 #include "platform/failure.h"
+#include "platform/win32/win32_registry.h"
 #include "test_support.h"
 
 namespace ssr::win32 {
@@ -24,6 +28,7 @@ using testing::RunTag;
 using testing::W;
 using testing::WaitFor;
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 fs::path TempFolder() {
     std::wstring buffer(MAX_PATH + 1, L'\0');
@@ -347,8 +352,162 @@ INSTANTIATE_TEST_SUITE_P(
         ShellCase{"unquoted_path_with_switches", u"{system}\\cmd.exe /c echo one two>\"{marker}\"", "one two"},
         ShellCase{"quoted_path_with_blanks", u"\"{cmd}\" /c echo quoted>\"{marker}\"", "quoted"},
         ShellCase{"unquoted_path_with_blanks", u"{cmd} /c echo unquoted>\"{marker}\"", "unquoted"},
-        ShellCase{"works_in_the_application_folder", u"\"{cmd}\" /c cd>\"{marker}\"", "{folder}"}),
+        ShellCase{"works_in_the_application_folder", u"\"{cmd}\" /c cd>\"{marker}\"", "{folder}"},
+        // Found by the shell, not started here.
+        ShellCase{"bare_name", u"cmd.exe /c echo bare>\"{marker}\"", "bare"}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// --- Following a started program to its end ------------------------------------------
+
+// The desktop tells of ends and changes through this thread's messages.
+template <typename Predicate>
+bool PumpUntil(Predicate done, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() > until) return false;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+// The stand-in uninstaller the build makes beside the tests (SSR_STAND_IN), as a Windows path.
+Text StandIn() {
+    const wchar_t* given = ::_wgetenv(L"SSR_STAND_IN");
+    std::wstring path = given ? given : L"";
+    if (path.starts_with(L"/")) {
+        std::replace(path.begin(), path.end(), L'/', L'\\');
+        path = L"Z:" + path;
+    }
+    return Text(path.begin(), path.end());
+}
+
+struct FollowCase {
+    const char* label;
+    const char16_t* command;   // {stand-in}, {folder} and {system} are filled in
+    bool ends_before_release;  // ended while the last program waits for {folder}\release
+};
+
+void PrintTo(const FollowCase& row, std::ostream* os) { *os << row.label; }
+
+class FollowTest : public Win32DesktopTest, public ::testing::WithParamInterface<FollowCase> {};
+
+TEST_P(FollowTest, EndedIsToldOnceTheLastProgramHasEnded) {
+    const FollowCase& row = GetParam();
+    const fs::path folder = m_scratch / row.label;  // a program of a failed case cannot upset the next
+    fs::create_directories(folder);
+    // A document the shell opens with the command interpreter.
+    std::ofstream(folder / L"run.cmd") << "@echo x> \"%~dp0running\"\r\n";
+    std::wstring system(MAX_PATH, L'\0');
+    system.resize(::GetSystemDirectoryW(system.data(), MAX_PATH));
+    Text command = Replaced(row.command, u"{stand-in}", StandIn());
+    command = Replaced(command, u"{folder}", PathText(folder));
+    command = Replaced(command, u"{system}", Text(system.begin(), system.end()));
+
+    std::optional<ShellStart> ended;
+    ASSERT_TRUE(OpenWithShell(m_desktop, 0, command, [&](const ShellStart& outcome) { ended = outcome; }).started)
+        << ToUtf8(command);
+    ASSERT_TRUE(PumpUntil([&] { return fs::exists(folder / L"running"); }, 30s)) << ToUtf8(command);
+    if (row.ends_before_release) EXPECT_TRUE(PumpUntil([&] { return ended.has_value(); }, 30s));
+    else EXPECT_FALSE(PumpUntil([&] { return ended.has_value(); }, 1500ms)) << "told while a program of it runs";
+    WriteBytes(folder / L"release", {});
+    ASSERT_TRUE(PumpUntil([&] { return ended.has_value(); }, 30s));
+    EXPECT_TRUE(ended->started);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Programs, FollowTest,
+    ::testing::Values(
+        FollowCase{"program_that_ends", u"\"{stand-in}\" \"{folder}\" machine64 - m", true},
+        FollowCase{"program_that_restarts_itself_and_ends", u"\"{stand-in}\" \"{folder}\" machine64 - rmw", false},
+        FollowCase{"program_that_waits", u"\"{stand-in}\" \"{folder}\" machine64 - mw", false},
+        // Its console is no program of the uninstaller's to wait for.
+        FollowCase{"console_program", u"{system}\\cmd.exe /c echo x> \"{folder}\\running\"", true},
+        FollowCase{"document_opened_by_the_shell", u"\"{folder}\\run.cmd\"", true}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// --- Watching a registry key ---------------------------------------------------------
+
+struct KeyPlace {
+    RegHandle root;
+    std::uint32_t view;
+};
+constexpr KeyPlace kMachine64{kHkeyLocalMachine, kKeyWow64_64Key};
+constexpr KeyPlace kMachine32{kHkeyLocalMachine, kKeyWow64_32Key};
+constexpr KeyPlace kUser{kHkeyCurrentUser, 0};
+
+enum class Change { AddSubkey, DeleteSubkey, SetValueBelow };
+
+struct WatchCase {
+    const char* label;
+    KeyPlace watched;
+    KeyPlace changed;  // where the change is made; the same path
+    Change change;
+    bool told;
+};
+
+void PrintTo(const WatchCase& row, std::ostream* os) { *os << row.label; }
+
+class KeyWatchTest : public Win32DesktopTest, public ::testing::WithParamInterface<WatchCase> {
+protected:
+    void TearDown() override {
+        for (const KeyPlace& place : {kMachine64, kMachine32, kUser}) {
+            if (const UniqueHkey key = Open(place)) ::RegDeleteTreeW(key.get(), nullptr);
+            ::RegDeleteKeyExW(Win32Registry::ToHkey(place.root), m_key.c_str(), place.view, 0);
+        }
+        Win32DesktopTest::TearDown();
+    }
+    UniqueHkey Open(const KeyPlace& place, const std::wstring& below = {}) const {
+        UniqueHkey key;
+        (void)::RegCreateKeyExW(Win32Registry::ToHkey(place.root), (below.empty() ? m_key : m_key + L"\\" + below).c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS | place.view, nullptr, key.put(), nullptr);
+        return key;
+    }
+    const std::wstring m_key = L"Software\\" + W(RunTag()) + L"-watch";
+};
+
+TEST_P(KeyWatchTest, TellsOfSubkeysThatComeOrGoInItsOwnView) {
+    const WatchCase& row = GetParam();
+    (void)Open(row.watched, L"Record");
+    (void)Open(row.changed, L"Record");
+    int told = 0;
+    const Text path(m_key.begin(), m_key.end());
+    auto watch = m_desktop.WatchRegistryKey(row.watched.root, path, row.watched.view, [&] { ++told; });
+    ASSERT_NE(watch, nullptr);
+    switch (row.change) {
+    case Change::AddSubkey: (void)Open(row.changed, L"Added"); break;
+    case Change::DeleteSubkey:
+        ASSERT_EQ(::RegDeleteKeyExW(Win32Registry::ToHkey(row.changed.root), (m_key + L"\\Record").c_str(), row.changed.view, 0), ERROR_SUCCESS);
+        break;
+    case Change::SetValueBelow:
+        ASSERT_EQ(::RegSetValueExW(Open(row.changed, L"Record").get(), L"DisplayName", 0, REG_SZ,
+                                   reinterpret_cast<const BYTE*>(L"x"), 4),
+                  ERROR_SUCCESS);
+        break;
+    }
+    EXPECT_EQ(PumpUntil([&] { return told > 0; }, row.told ? 20000ms : 1500ms), row.told);
+
+    // Dropped, it tells of nothing more.
+    watch.reset();
+    const int before = told;
+    (void)Open(row.watched, L"After");
+    EXPECT_FALSE(PumpUntil([&] { return told > before; }, 1000ms));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, KeyWatchTest,
+    ::testing::Values(WatchCase{"record_deleted_64_bit", kMachine64, kMachine64, Change::DeleteSubkey, true},
+                      WatchCase{"record_deleted_32_bit", kMachine32, kMachine32, Change::DeleteSubkey, true},
+                      WatchCase{"record_deleted_current_user", kUser, kUser, Change::DeleteSubkey, true},
+                      WatchCase{"record_added", kMachine64, kMachine64, Change::AddSubkey, true},
+                      WatchCase{"record_deleted_in_the_other_view", kMachine64, kMachine32, Change::DeleteSubkey, false},
+                      WatchCase{"value_of_a_record_set", kMachine64, kMachine64, Change::SetValueBelow, false}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(Win32DesktopTest, AKeyThatIsNotThereIsNotWatched) {
+    EXPECT_EQ(m_desktop.WatchRegistryKey(kHkeyLocalMachine, u"Software\\" + RunTag() + u"-nowhere", 0, [] {}), nullptr);
+}
 
 // --- Folder and random numbers -------------------------------------------------------
 
