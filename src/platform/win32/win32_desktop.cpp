@@ -286,7 +286,13 @@ ShellStart Win32Desktop::ShellOpen(std::intptr_t owner, TextView file, TextView 
     }
     UniqueKernelHandle process(info.hProcess);
     // A document handed to a program that was already running has no process of its own to wait for.
-    if (process && ended) Follow(std::move(process), std::move(ended));
+    if (!process || !ended) return {true, {}};
+    if (const HWND window = WatchWindow()) {
+        // It runs already: what it started before it was put in the job is not followed.
+        const WatchId id = ++m_last_watch;
+        UniqueKernelHandle job = JobFor(id, process.get());
+        Follow(id, window, std::move(job), std::move(process), std::move(ended));
+    }
     return {true, {}};
 }
 
@@ -309,25 +315,22 @@ bool Win32Desktop::StartInJob(TextView file, TextView parameters, TextView direc
     const UniqueKernelHandle thread(started.hThread);
     const HWND window = ended ? WatchWindow() : nullptr;
     const WatchId id = ++m_last_watch;
-    UniqueKernelHandle job = window ? NewJob(id) : UniqueKernelHandle();
-    if (job && !::AssignProcessToJobObject(job.get(), process.get())) job.reset();
+    UniqueKernelHandle job = window ? JobFor(id, process.get()) : UniqueKernelHandle();
     if (::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
         // Never ran: the shell gets its turn, and says why if it cannot either.
         ::TerminateProcess(process.get(), ERROR_CANCELLED);
         return false;
     }
-    if (!window) return true;
-    if (!job) {
-        Follow(std::move(process), std::move(ended));
-        return true;
-    }
-    auto watch = std::make_unique<Watch>();
-    watch->id = id;
-    watch->window = window;
-    watch->ended = std::move(ended);
-    watch->job = std::move(job);
-    m_watches.push_back(std::move(watch));
+    if (window) Follow(id, window, std::move(job), std::move(process), std::move(ended));
     return true;
+}
+
+UniqueKernelHandle Win32Desktop::JobFor(WatchId id, HANDLE process) {
+    UniqueKernelHandle job = NewJob(id);
+    // A program that has ended already is taken by no job; nor is one whose
+    // own job forbids it, or that this program may not change.
+    if (job && !::AssignProcessToJobObject(job.get(), process)) job.reset();
+    return job;
 }
 
 UniqueKernelHandle Win32Desktop::NewJob(WatchId id) {
@@ -354,26 +357,23 @@ UniqueKernelHandle Win32Desktop::NewJob(WatchId id) {
     return job;
 }
 
-void Win32Desktop::Follow(UniqueKernelHandle process, ProgramEnded ended) {
-    const HWND window = WatchWindow();
-    if (!window) return;
+void Win32Desktop::Follow(WatchId id, HWND window, UniqueKernelHandle job, UniqueKernelHandle process,
+                          ProgramEnded ended) {
     auto watch = std::make_unique<Watch>();
-    watch->id = ++m_last_watch;
+    watch->id = id;
     watch->window = window;
     watch->ended = std::move(ended);
-    // A program that has ended already is taken by no job, and is heard at once below.
-    watch->job = NewJob(watch->id);
-    if (watch->job && ::AssignProcessToJobObject(watch->job.get(), process.get())) {
-        m_watches.push_back(std::move(watch));
-        return;
+    if (job) {
+        watch->job = std::move(job);
+    } else {
+        // A program that has ended already is heard at once.
+        watch->process = std::move(process);
+        HANDLE wait = nullptr;
+        if (!::RegisterWaitForSingleObject(&wait, watch->process.get(), ProgramExited, watch.get(), INFINITE,
+                                           WT_EXECUTEONLYONCE))
+            return;
+        watch->wait.reset(wait);
     }
-    watch->job.reset();
-    watch->process = std::move(process);
-    HANDLE wait = nullptr;
-    if (!::RegisterWaitForSingleObject(&wait, watch->process.get(), ProgramExited, watch.get(), INFINITE,
-                                       WT_EXECUTEONLYONCE))
-        return;
-    watch->wait.reset(wait);
     m_watches.push_back(std::move(watch));
 }
 

@@ -135,12 +135,14 @@ private:
     [[nodiscard]] HWND WatchWindow();
     // A new job whose messages come to the port under `id`; empty when none can be made.
     [[nodiscard]] UniqueKernelHandle NewJob(WatchId id);
-    // Starts `file`, a program's full path, in a job of its own and follows it;
-    // false when it could not be started so, and nothing runs.
+    // A new job that has taken `process`; empty when none could.
+    [[nodiscard]] UniqueKernelHandle JobFor(WatchId id, HANDLE process);
+    // Starts `file`, a program's full path, in a job of its own and follows it
+    // when `ended` is given; false when it could not be started so, and nothing runs.
     [[nodiscard]] bool StartInJob(TextView file, TextView parameters, TextView directory, ShowCommand show,
                                   ProgramEnded& ended);
-    // Follows a program that runs already: in a job when one can still take it, else alone.
-    void Follow(UniqueKernelHandle process, ProgramEnded ended);
+    // Waits for `job` to have no program left, or without a job for `process` to end.
+    void Follow(WatchId id, HWND window, UniqueKernelHandle job, UniqueKernelHandle process, ProgramEnded ended);
     void ProgramEnd(WatchId id) noexcept;
     void KeyChange(WatchId id) noexcept;
     void StopKeyWatch(WatchId id) noexcept;
