@@ -18,7 +18,6 @@
 
 #include "operations/operations.h"
 #include "platform/failure.h"
-#include "platform/win32/win32_registry.h"
 #include "test_support.h"
 
 namespace ssr::win32 {
@@ -421,89 +420,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FollowCase{"program_that_ends", u"\"{stand-in}\" \"{folder}\" machine64 - m", true},
         FollowCase{"program_that_restarts_itself_and_ends", u"\"{stand-in}\" \"{folder}\" machine64 - rmw", false},
-        FollowCase{"program_that_waits", u"\"{stand-in}\" \"{folder}\" machine64 - mw", false},
         // Its console is no program of the uninstaller's to wait for.
         FollowCase{"console_program", u"{system}\\cmd.exe /c echo x> \"{folder}\\running\"", true},
         FollowCase{"document_opened_by_the_shell", u"\"{folder}\\run.cmd\"", true}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // --- Watching a registry key ---------------------------------------------------------
-
-struct KeyPlace {
-    RegHandle root;
-    std::uint32_t view;
-};
-constexpr KeyPlace kMachine64{kHkeyLocalMachine, kKeyWow64_64Key};
-constexpr KeyPlace kMachine32{kHkeyLocalMachine, kKeyWow64_32Key};
-constexpr KeyPlace kUser{kHkeyCurrentUser, 0};
-
-enum class Change { AddSubkey, DeleteSubkey, SetValueBelow };
-
-struct WatchCase {
-    const char* label;
-    KeyPlace watched;
-    KeyPlace changed;  // where the change is made; the same path
-    Change change;
-    bool told;
-};
-
-void PrintTo(const WatchCase& row, std::ostream* os) { *os << row.label; }
-
-class KeyWatchTest : public Win32DesktopTest, public ::testing::WithParamInterface<WatchCase> {
-protected:
-    void TearDown() override {
-        for (const KeyPlace& place : {kMachine64, kMachine32, kUser}) {
-            if (const UniqueHkey key = Open(place)) ::RegDeleteTreeW(key.get(), nullptr);
-            ::RegDeleteKeyExW(Win32Registry::ToHkey(place.root), m_key.c_str(), place.view, 0);
-        }
-        Win32DesktopTest::TearDown();
-    }
-    UniqueHkey Open(const KeyPlace& place, const std::wstring& below = {}) const {
-        UniqueHkey key;
-        (void)::RegCreateKeyExW(Win32Registry::ToHkey(place.root), (below.empty() ? m_key : m_key + L"\\" + below).c_str(), 0, nullptr, 0,
-                                KEY_ALL_ACCESS | place.view, nullptr, key.put(), nullptr);
-        return key;
-    }
-    const std::wstring m_key = L"Software\\" + W(RunTag()) + L"-watch";
-};
-
-TEST_P(KeyWatchTest, TellsOfSubkeysThatComeOrGoInItsOwnView) {
-    const WatchCase& row = GetParam();
-    (void)Open(row.watched, L"Record");
-    (void)Open(row.changed, L"Record");
-    int told = 0;
-    const Text path(m_key.begin(), m_key.end());
-    auto watch = m_desktop.WatchRegistryKey(row.watched.root, path, row.watched.view, [&] { ++told; });
-    ASSERT_NE(watch, nullptr);
-    switch (row.change) {
-    case Change::AddSubkey: (void)Open(row.changed, L"Added"); break;
-    case Change::DeleteSubkey:
-        ASSERT_EQ(::RegDeleteKeyExW(Win32Registry::ToHkey(row.changed.root), (m_key + L"\\Record").c_str(), row.changed.view, 0), ERROR_SUCCESS);
-        break;
-    case Change::SetValueBelow:
-        ASSERT_EQ(::RegSetValueExW(Open(row.changed, L"Record").get(), L"DisplayName", 0, REG_SZ,
-                                   reinterpret_cast<const BYTE*>(L"x"), 4),
-                  ERROR_SUCCESS);
-        break;
-    }
-    EXPECT_EQ(PumpUntil([&] { return told > 0; }, row.told ? 20000ms : 1500ms), row.told);
-
-    // Dropped, it tells of nothing more.
-    watch.reset();
-    const int before = told;
-    (void)Open(row.watched, L"After");
-    EXPECT_FALSE(PumpUntil([&] { return told > before; }, 1000ms));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Changes, KeyWatchTest,
-    ::testing::Values(WatchCase{"record_deleted_64_bit", kMachine64, kMachine64, Change::DeleteSubkey, true},
-                      WatchCase{"record_deleted_32_bit", kMachine32, kMachine32, Change::DeleteSubkey, true},
-                      WatchCase{"record_deleted_current_user", kUser, kUser, Change::DeleteSubkey, true},
-                      WatchCase{"record_added", kMachine64, kMachine64, Change::AddSubkey, true},
-                      WatchCase{"record_deleted_in_the_other_view", kMachine64, kMachine32, Change::DeleteSubkey, false},
-                      WatchCase{"value_of_a_record_set", kMachine64, kMachine64, Change::SetValueBelow, false}),
-    [](const auto& info) { return std::string(info.param.label); });
+// What a watch tells is tested through the window (tests/app/win32).
 
 TEST_F(Win32DesktopTest, AKeyThatIsNotThereIsNotWatched) {
     EXPECT_EQ(m_desktop.WatchRegistryKey(kHkeyLocalMachine, u"Software\\" + RunTag() + u"-nowhere", 0, [] {}), nullptr);
