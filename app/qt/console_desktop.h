@@ -30,6 +30,11 @@ public:
     Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) override;
     ShellStart ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
                          ShowCommand show, ProgramEnded ended) override;
+    // Nothing is started, so there is nothing to follow.
+    [[nodiscard]] std::unique_ptr<KeyWatch> WatchRegistryKey(RegHandle, TextView, std::uint32_t,
+                                                             KeyChanged) noexcept override {
+        return nullptr;
+    }
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
     [[nodiscard]] FileAnswer QueryFileState(TextView path) noexcept override;

@@ -132,6 +132,19 @@ std::function<void(const ShellStart&)> Form1::WhenEnded(StartedUninstaller start
     };
 }
 
+std::function<void()> Form1::WhenUninstallKeyChanged(StartedUninstaller started) {
+    return [alive = std::weak_ptr<Form1*>(m_alive), started = std::move(started)] {
+        const auto form = alive.lock();
+        if (!form) return;
+        Form1* self = *form;
+        self->WhenIdle([self, started] { self->UninstallKey_Changed(started); });
+    };
+}
+
+void Form1::StopUninstallKeyWatch(int start) noexcept {
+    std::erase_if(m_uninstall_key_watches, [start](const auto& watch) { return watch.first == start; });
+}
+
 void Form1::Form_Unload() {
     m_desktop.EndProcess();
     std::abort();  // EndProcess does not come back

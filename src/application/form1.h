@@ -16,10 +16,12 @@
 #include "application/product_icon.h"
 #include "platform/entry_list.h"
 #include "platform/text.h"
+#include "steps/step_runner.h"
 
 namespace ssr {
 
 class Desktop;
+class KeyWatch;
 class PointerPicture;
 struct ShellStart;
 class Registry;
@@ -112,11 +114,18 @@ private:
         Text name;
         Text command;
         RecordKey record;  // no name: its row cannot be found again
+        int start = 0;     // which start it was, for the watch of its record's place
     };
-    // What the desktop tells when the uninstaller has ended; safe to call
-    // after the form has gone.
+    // What the desktop tells when the uninstaller has ended, and when the
+    // key that holds its record has changed; safe to call after the form has gone.
     [[nodiscard]] std::function<void(const ShellStart&)> WhenEnded(StartedUninstaller started);
+    [[nodiscard]] std::function<void()> WhenUninstallKeyChanged(StartedUninstaller started);
     void Uninstaller_Ended(const StartedUninstaller& started, const ShellStart& outcome) noexcept;
+    void UninstallKey_Changed(const StartedUninstaller& started) noexcept;
+    // The steps both of them end with: the record is looked up again, and
+    // one that is certainly gone takes its row away.
+    [[nodiscard]] StepTable RecordGoneSteps(const StartedUninstaller& started);
+    void StopUninstallKeyWatch(int start) noexcept;
     void WhenIdle(std::function<void()> work);
     void RunWaiting() noexcept;
 
@@ -133,6 +142,12 @@ private:
     int m_mouse_pointer = kPointerDefault;
     std::uint32_t m_back_color = design::kFormBackColor;
     std::vector<std::pair<std::string, std::uint32_t>> m_control_colors;
+
+    // While an uninstaller runs, the key of its record's place is watched,
+    // so its row goes as soon as the record does, before the uninstaller's
+    // last program has ended. By start; a watch goes with its row or its end.
+    std::vector<std::pair<int, std::unique_ptr<KeyWatch>>> m_uninstall_key_watches;
+    int m_uninstaller_starts = 0;
 
     int m_handling = 0;
     std::vector<std::function<void()>> m_waiting;

@@ -1,8 +1,8 @@
 // Uninstall Selected Entry From Computer: starts the own uninstaller of every
 // selected entry, with the command its record gives. A start that fails is
-// said at once, naming the command. When the uninstaller has ended, its
-// record is looked up again: a record it removed takes its row out of the
-// list; any other row stays as it was.
+// said at once, naming the command. While the uninstaller runs, and when it
+// has ended, its record is looked up again: a record it removed takes its
+// row out of the list; any other row stays as it was.
 
 #include "application/form1.h"
 #include "catalogue/places.h"
@@ -56,37 +56,53 @@ Text UninstallStartFailureMessage(TextView name, TextView command, TextView reas
     return message;
 }
 
+StepTable Form1::RecordGoneSteps(const StartedUninstaller& started) {
+    return {
+        // Only a record that is certainly gone takes its row away; a key
+        // that cannot be read for another reason may still be there.
+        {104, [this, &started] {
+             const RecordPlace& place = started.record.place;
+             m_registry.refresh();
+             RegHandle key = 0;
+             const long status = m_registry.open_key(place.root, RecordKeyPath(started.record.name), place.view, &key);
+             (void)m_registry.close_key(key);
+             return status == kErrorFileNotFound ? Next::Advance() : Next::End();
+         }, Next::End()},
+        // Rows may have moved since the start: the row is found by its record.
+        // With it goes the watch of its place: there is nothing left to look for.
+        {106, [this, &started] {
+             StopUninstallKeyWatch(started.start);
+             for (int i = m_list->Count(); i >= 1; --i)
+                 if (m_list->Record(i) == started.record)
+                     m_list->Remove(i);
+             return Next::End();
+         }, Next::End()},
+    };
+}
+
 void Form1::Uninstaller_Ended(const StartedUninstaller& started, const ShellStart& outcome) noexcept {
-    const RecordPlace& place = started.record.place;
-    long status = kErrorSuccess;
-    int i = 0;
-    RunSteps(m_desktop, location::kUninstallerEnded,
-             {
-                 // A Wine that could not open the program ends at once: that is no uninstall.
-                 {100, [&] {
-                      if (outcome.started) return Next::Advance();
-                      m_desktop.MsgBox(UninstallStartFailureMessage(started.name, started.command, outcome.reason),
-                                       kVbOkOnly + kVbExclamation, std::nullopt);
-                      return Next::End();
-                  }, Next::End()},
-                 {102, [&] { return started.record.name.empty() ? Next::End() : Next::Advance(); }, Next::End()},
-                 // Only a record that is certainly gone takes its row away; a
-                 // key that cannot be read for another reason may still be there.
-                 {104, [&] {
-                      m_registry.refresh();
-                      RegHandle key = 0;
-                      status = m_registry.open_key(place.root, RecordKeyPath(started.record.name), place.view, &key);
-                      (void)m_registry.close_key(key);
-                      return status == kErrorFileNotFound ? Next::Advance() : Next::End();
-                  }, Next::End()},
-                 // Rows may have moved since the start: the row is found by its record.
-                 {106, [&] {
-                      for (i = m_list->Count(); i >= 1; --i)
-                          if (m_list->Record(i) == started.record)
-                              m_list->Remove(i);
-                      return Next::End();
-                  }, Next::End()},
-             });
+    StepTable steps{
+        // A Wine that could not open the program ends at once: that is no uninstall.
+        {100, [&] {
+             StopUninstallKeyWatch(started.start);
+             if (outcome.started) return Next::Advance();
+             m_desktop.MsgBox(UninstallStartFailureMessage(started.name, started.command, outcome.reason),
+                              kVbOkOnly + kVbExclamation, std::nullopt);
+             return Next::End();
+         }, Next::End()},
+        {102, [&] { return started.record.name.empty() ? Next::End() : Next::Advance(); }, Next::End()},
+    };
+    for (Step& step : RecordGoneSteps(started)) steps.push_back(std::move(step));
+    RunSteps(m_desktop, location::kUninstallerEnded, steps);
+}
+
+// The uninstaller runs on; the record may be gone already, and its row goes with it.
+void Form1::UninstallKey_Changed(const StartedUninstaller& started) noexcept {
+    StepTable steps{
+        {102, [&] { return started.record.name.empty() ? Next::End() : Next::Advance(); }, Next::End()},
+    };
+    for (Step& step : RecordGoneSteps(started)) steps.push_back(std::move(step));
+    RunSteps(m_desktop, location::kUninstallKeyChanged, steps);
 }
 
 void Form1::PushButton1_Click() noexcept {
@@ -114,10 +130,19 @@ void Form1::PushButton1_Click() noexcept {
                       } catch (...) {
                           started.record = {};  // not watched: its row could not be found again
                       }
+                      started.start = ++m_uninstaller_starts;
+                      // Watched before the start, so that no removal falls between the two.
+                      std::unique_ptr<KeyWatch> watch;
+                      if (!started.record.name.empty())
+                          watch = m_desktop.WatchRegistryKey(started.record.place.root, kUninstallKeyPath,
+                                                             started.record.place.view,
+                                                             WhenUninstallKeyChanged(started));
                       const ShellStart result = OpenWithShell(m_desktop, hWnd(), started.command, WhenEnded(started));
                       if (!result.started)
                           m_desktop.MsgBox(UninstallStartFailureMessage(started.name, started.command, result.reason),
                                            kVbOkOnly + kVbExclamation, std::nullopt);
+                      else if (watch)
+                          m_uninstall_key_watches.emplace_back(started.start, std::move(watch));
                       return Next::Advance();
                   }},
                  {108, [&] { return ++i <= count ? Next::Jump(102) : Next::End(); }, Next::End()},

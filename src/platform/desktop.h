@@ -1,7 +1,8 @@
 #pragma once
 // Everything the core asks of the desktop besides the registry and the list:
-// message and input boxes, the shell, file tests, pointer pictures, the
-// application folder and title, random numbers and ending the process.
+// message and input boxes, the shell, watching a registry key, file tests,
+// pointer pictures, the application folder and title, random numbers and
+// ending the process.
 // Win32 and Qt implement it; tests use ScriptedDesktop, which records every box.
 //
 // Paths are Windows paths as the core builds them (folder + "\\HAND-M.CUR",
@@ -71,6 +72,16 @@ struct ShellStart {
 // program at all (a Wine that could not open it), with the reason.
 using ProgramEnded = std::function<void(const ShellStart& outcome)>;
 
+// A watch of a registry key, which ends when it goes. Only the desktop that
+// made it knows what is inside; it must not outlive that desktop.
+class KeyWatch {
+public:
+    virtual ~KeyWatch() = default;
+};
+
+// Told on the window's own thread when a watched key may have changed.
+using KeyChanged = std::function<void()>;
+
 // What became of a backup file.
 struct SavedBackup {
     bool saved = false;
@@ -89,10 +100,23 @@ public:
 
     // Asks the shell to open `file` with `parameters` and says whether it
     // started. `ended`, when given, is told once the started program has
-    // ended, without the window waiting for it; never when the start failed
-    // or the program cannot be watched. An owner of 0 means no owner window.
+    // ended, together with the programs it started, as far as the desktop
+    // can follow them (an uninstaller that starts a copy of itself and ends
+    // at once has not ended), without the window waiting for it; never when
+    // the start failed or the program cannot be watched. An owner of 0 means
+    // no owner window.
     virtual ShellStart ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
                                  ShowCommand show, ProgramEnded ended) = 0;
+    // Watches the key `subkey` below `root`, in the registry view `view`
+    // (kKeyWow64_64Key, kKeyWow64_32Key or 0), for subkeys that come or go,
+    // for as long as the watch lives: `changed` is told each time, on the
+    // window's own thread, without the window waiting. A change may be told
+    // that turns out to be none, so it is a reason to look, never an answer.
+    // Null when the key cannot be watched (it is not there, or this desktop
+    // has no way to watch it): then nothing is told. Never fails.
+    [[nodiscard]] virtual std::unique_ptr<KeyWatch> WatchRegistryKey(RegHandle root, TextView subkey,
+                                                                     std::uint32_t view,
+                                                                     KeyChanged changed) noexcept = 0;
     // Starts a command line without waiting. Fails when it cannot be started.
     virtual void StartCommand(TextView command_line, ShowCommand show) = 0;
     // The command line that opens a web address in the user's browser.

@@ -21,6 +21,7 @@ inline constexpr char16_t kPushButton4Click[] = u"in Sweep_Stale_Installed_Recor
 inline constexpr char16_t kPushButton5Click[] = u"in Sweep_Stale_Installed_Record2021/08/31.Form1.PushButton5_Click ";
 inline constexpr char16_t kPushButton6Click[] = u"in Sweep_Stale_Installed_Record2021/08/31.Form1.PushButton6_Click ";
 inline constexpr char16_t kUninstallerEnded[] = u"in Sweep_Stale_Installed_Record2021/08/31.Form1.Uninstaller_Ended ";
+inline constexpr char16_t kUninstallKeyChanged[] = u"in Sweep_Stale_Installed_Record2021/08/31.Form1.UninstallKey_Changed ";
 }  // namespace location
 
 [[nodiscard]] Text ComposeApplicationError(TextView location, int label, TextView description);

@@ -43,6 +43,31 @@ ShellStart ScriptedDesktop::ShellOpen(std::intptr_t owner, TextView file, TextVi
     return {true, {}};
 }
 
+namespace {
+
+class ScriptedKeyWatch final : public KeyWatch {
+public:
+    explicit ScriptedKeyWatch(std::shared_ptr<bool> watching) : m_watching(std::move(watching)) {}
+    ~ScriptedKeyWatch() override { *m_watching = false; }
+    ScriptedKeyWatch(const ScriptedKeyWatch&) = delete;
+    ScriptedKeyWatch& operator=(const ScriptedKeyWatch&) = delete;
+
+private:
+    std::shared_ptr<bool> m_watching;
+};
+
+}  // namespace
+
+std::unique_ptr<KeyWatch> ScriptedDesktop::WatchRegistryKey(RegHandle root, TextView subkey, std::uint32_t view,
+                                                            KeyChanged changed) noexcept {
+    try {
+        key_watches.push_back(KeyWatchCall{root, Text(subkey), view, std::move(changed)});
+        return std::make_unique<ScriptedKeyWatch>(key_watches.back().watching);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 void ScriptedDesktop::StartCommand(TextView command_line, ShowCommand show) {
     if (fail_start_command) throw Failure(kFileNotFound);
     commands.push_back(Command{Text(command_line), show});

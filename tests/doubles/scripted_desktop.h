@@ -58,6 +58,13 @@ public:
         Text command_line;
         ShowCommand show;
     };
+    struct KeyWatchCall {
+        RegHandle root;
+        Text subkey;
+        std::uint32_t view;
+        KeyChanged changed;  // the test calls it to tell of a change
+        std::shared_ptr<bool> watching = std::make_shared<bool>(true);  // false once the watch has gone
+    };
 
     // Script.
     std::deque<Text> input_answers;        // empty answer when the queue runs dry (Cancel)
@@ -84,6 +91,7 @@ public:
     std::vector<Box> boxes;
     std::vector<ShellCall> shell_calls;
     std::vector<Command> commands;
+    std::vector<KeyWatchCall> key_watches;
     std::vector<Text> queried_paths;
     int file_test_runs_begun = 0;
     int file_test_runs_ended = 0;
@@ -105,6 +113,9 @@ public:
     // Starts every program except those in shell_refusals.
     ShellStart ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
                          ShowCommand show, ProgramEnded ended) override;
+    // Every key can be watched; the watch only notes when it has gone.
+    [[nodiscard]] std::unique_ptr<KeyWatch> WatchRegistryKey(RegHandle root, TextView subkey, std::uint32_t view,
+                                                             KeyChanged changed) noexcept override;
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
     [[nodiscard]] FileAnswer QueryFileState(TextView path) noexcept override;

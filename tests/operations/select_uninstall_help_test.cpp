@@ -283,6 +283,8 @@ TEST_P(UninstallOutcome, WarnsOrRefreshesTheRow) {
     EXPECT_TRUE(ReportLabels().empty());
     for (int i = 1; i <= list->EntryList::Count(); ++i)
         EXPECT_EQ(list->Row(i).selected, list->Row(i).ItemText() == u"Alpha") << "no other row becomes selected";
+    ASSERT_EQ(desktop.key_watches.size(), 1U);
+    EXPECT_EQ(*desktop.key_watches[0].watching, !c.shell_refuses && !c.ended) << "watched while it runs, and only then";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -294,6 +296,61 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"RecordGoneTakesTheRowAway", false, true, true, false, {u"Beta"}, false},
         OutcomeCase{"RecordStillThereKeepsTheRow", false, true, false, false, {u"Alpha", u"Beta"}, false},
         OutcomeCase{"EndHeardDuringAHandlerWaitsForIt", false, true, true, true, {u"Beta"}, false}),
+    [](const auto& info) { return std::string(info.param.behaviour); });
+
+// While the uninstaller runs, a change of the key that holds its record has
+// the record looked up again. Rows: A (selected, the one started), B.
+struct KeyChangeCase {
+    const char* behaviour;
+    RecordPlace place;
+    Text record_path;  // where the place keeps A's record
+    enum class Record { Removed, Kept, Unreadable } record;
+    std::vector<Text> rows_after;
+};
+
+void PrintTo(const KeyChangeCase& c, std::ostream* os) { *os << c.behaviour; }
+
+class UninstallKeyChange : public OperationsTest, public ::testing::WithParamInterface<KeyChangeCase> {};
+
+TEST_P(UninstallKeyChange, TakesTheRowAwayAsSoonAsTheRecordIsGone) {
+    const KeyChangeCase& c = GetParam();
+    Fill({{u"Alpha", u"", u"", u"a.exe", false, true}, {u"Beta", u"", u"KB", u"b.exe"}});
+    list->SetRecord(1, {u"KA", c.place});
+    registry.SetText(c.record_path, u"DisplayName", u"Alpha");
+    form->Dispatch(&Form1::PushButton1_Click);
+    ASSERT_EQ(desktop.key_watches.size(), 1U);
+    const ScriptedDesktop::KeyWatchCall watch = desktop.key_watches[0];
+    EXPECT_EQ(watch.root, c.place.root);
+    EXPECT_EQ(watch.subkey, kUninstallKeyPath);
+    EXPECT_EQ(watch.view, c.place.view);
+
+    if (c.record == KeyChangeCase::Record::Removed) {
+        ASSERT_EQ(registry.delete_tree(c.place.root, Text(kUninstallKeyPath) + u"\\KA", c.place.view), kErrorSuccess);
+    }
+    if (c.record == KeyChangeCase::Record::Unreadable) registry.MarkUnreadable(c.record_path);
+    watch.changed();
+    EXPECT_EQ(Names(), c.rows_after);
+    EXPECT_EQ(*watch.watching, c.rows_after.size() == 2) << "the watch goes with the row";
+
+    // The end, later, finds the same.
+    desktop.shell_calls[0].ended({true, {}});
+    EXPECT_EQ(Names(), c.rows_after);
+    EXPECT_FALSE(*watch.watching);
+    EXPECT_TRUE(ReportLabels().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, UninstallKeyChange,
+    ::testing::Values(
+        KeyChangeCase{"Removed64Bit", kPlace64Bit, Text(kUninstallKeyPath) + u"\\KA", KeyChangeCase::Record::Removed, {u"Beta"}},
+        KeyChangeCase{"Removed32Bit", kPlace32Bit, u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KA",
+                      KeyChangeCase::Record::Removed, {u"Beta"}},
+        KeyChangeCase{"RemovedCurrentUser", kPlaceCurrentUser, u"HKEY_CURRENT_USER\\" + Text(kUninstallKeyPath) + u"\\KA",
+                      KeyChangeCase::Record::Removed, {u"Beta"}},
+        KeyChangeCase{"KeptKeepsTheRow", kPlace64Bit, Text(kUninstallKeyPath) + u"\\KA", KeyChangeCase::Record::Kept, {u"Alpha", u"Beta"}},
+        // Access denied is no proof that the record is gone.
+        KeyChangeCase{"UnreadableKeepsTheRow", kPlace64Bit, Text(kUninstallKeyPath) + u"\\KA", KeyChangeCase::Record::Unreadable,
+                      {u"Alpha", u"Beta"}}),
     [](const auto& info) { return std::string(info.param.behaviour); });
 
 // The row's hint below the list's own, worked out when it shows.

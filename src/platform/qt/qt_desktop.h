@@ -74,6 +74,12 @@ public:
     // wineserver has written the registry and gone, so `ended` waits for that.
     ShellStart ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
                          ShowCommand show, ProgramEnded ended) override;
+    // Watches nothing: the prefix's registry is files that its wineserver
+    // writes when it sees fit, at the latest as it ends, which `ended` waits for.
+    [[nodiscard]] std::unique_ptr<KeyWatch> WatchRegistryKey(RegHandle, TextView, std::uint32_t,
+                                                             KeyChanged) noexcept override {
+        return nullptr;
+    }
     void StartCommand(TextView command_line, ShowCommand show) override;
     [[nodiscard]] Text HomePageCommandLine(TextView address) const override;
     [[nodiscard]] FileAnswer QueryFileState(TextView path) noexcept override;

@@ -36,4 +36,26 @@ struct HwndTraits {
 };
 using UniqueHwnd = UniqueHandle<HwndTraits>;
 
+// A wait registered with the system's pool (RegisterWaitForSingleObject).
+// Closing it waits for a call of the pool that may be under way, so nothing
+// that call uses goes before it has returned.
+struct PoolWaitTraits {
+    using Handle = HANDLE;
+    static constexpr Handle None() noexcept { return nullptr; }
+    static void Close(Handle wait) noexcept { ::UnregisterWaitEx(wait, INVALID_HANDLE_VALUE); }
+};
+using UniquePoolWait = UniqueHandle<PoolWaitTraits>;
+
+// Work of the system's pool. Closing it waits for a call under way; one that
+// never returns by itself must have been told to stop first.
+struct PoolWorkTraits {
+    using Handle = PTP_WORK;
+    static constexpr Handle None() noexcept { return nullptr; }
+    static void Close(Handle work) noexcept {
+        ::WaitForThreadpoolWorkCallbacks(work, TRUE);
+        ::CloseThreadpoolWork(work);
+    }
+};
+using UniquePoolWork = UniqueHandle<PoolWorkTraits>;
+
 }  // namespace ssr::win32

@@ -12,6 +12,7 @@
 #include "platform/failure.h"
 #include "platform/short_names.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_registry.h"
 
 namespace ssr::win32 {
 
@@ -58,12 +59,34 @@ Text StartFailureReason(DWORD error) {
     }
 }
 
-// Posted to the watch window when a started program has ended; the watch is the lparam.
+// Posted to the watch window when a started program has ended, and when a
+// watched key has changed; the watch's number is the lparam.
 constexpr UINT kProgramEndedMessage = WM_APP + 1;
+constexpr UINT kKeyChangedMessage = WM_APP + 2;
 constexpr wchar_t kWatchWindowClass[] = L"SweepStaleRecordsProgramWatch";
+// The completion key that tells the reader of the jobs' port to stop; watches count from 1.
+constexpr ULONG_PTR kStopReading = 0;
 
 // A text with a zero inside would reach Windows cut short and name another file.
 bool HasZero(TextView text) { return text.find(u'\0') != TextView::npos; }
+
+// "C:\..." or "\\server\share\...": a path no search is made for.
+bool IsFullPath(TextView path) {
+    const bool drive_rooted = path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/') &&
+                              ((path[0] >= u'a' && path[0] <= u'z') || (path[0] >= u'A' && path[0] <= u'Z'));
+    const bool network = path.size() >= 2 && (path[0] == u'\\' || path[0] == u'/') &&
+                         (path[1] == u'\\' || path[1] == u'/');
+    return drive_rooted || network;
+}
+
+// A program CreateProcess runs itself, named so that no search decides which.
+// Anything else (a document, a batch file, a bare name the shell finds in
+// its own places) is left to the shell.
+bool IsProgramPath(TextView file) {
+    if (!IsFullPath(file) || file.find(u'"') != TextView::npos) return false;
+    const Text lower = LowerCase(file);
+    return lower.ends_with(u".exe") || lower.ends_with(u".com");
+}
 
 // No "insert a disk" box from a file test on a drive that is not ready.
 class QuietFileErrors {
@@ -242,6 +265,7 @@ Text Win32Desktop::InputBox(TextView prompt, std::optional<TextView> caption, Te
 ShellStart Win32Desktop::ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
                                    ShowCommand show, ProgramEnded ended) {
     if (HasZero(file) || HasZero(parameters) || HasZero(directory)) return {false, StartFailureReason(ERROR_INVALID_NAME)};
+    if (IsProgramPath(file) && StartInJob(file, parameters, directory, show, ended)) return {true, {}};
     const std::wstring wide_file = Wide(file);
     const std::wstring wide_parameters = Wide(parameters);
     const std::wstring wide_directory = Wide(directory);
@@ -263,22 +287,117 @@ ShellStart Win32Desktop::ShellOpen(std::intptr_t owner, TextView file, TextView 
     UniqueKernelHandle process(info.hProcess);
     // A document handed to a program that was already running has no process of its own to wait for.
     if (!process || !ended) return {true, {}};
-    HWND window = WatchWindow();
-    if (!window) return {true, {}};
-    auto watch = std::make_unique<Watch>();
-    watch->process = std::move(process);
-    watch->ended = std::move(ended);
-    watch->window = window;
-    if (::RegisterWaitForSingleObject(&watch->wait, watch->process.get(), ProgramExited, watch.get(), INFINITE,
-                                      WT_EXECUTEONLYONCE))
-        m_watches.push_back(std::move(watch));
+    if (const HWND window = WatchWindow()) {
+        // It runs already: what it started before it was put in the job is not followed.
+        const WatchId id = ++m_last_watch;
+        UniqueKernelHandle job = JobFor(id, process.get());
+        Follow(id, window, std::move(job), std::move(process), std::move(ended));
+    }
     return {true, {}};
+}
+
+bool Win32Desktop::StartInJob(TextView file, TextView parameters, TextView directory, ShowCommand show,
+                              ProgramEnded& ended) {
+    const std::wstring program = Wide(file);
+    std::wstring line = L"\"" + program + L"\"";  // CreateProcessW may write into it
+    if (!parameters.empty()) line += L" " + Wide(parameters);
+    const std::wstring folder = Wide(directory);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(ToShowWindow(show));
+    PROCESS_INFORMATION started{};
+    // A console program gets a console of its own, as from the shell.
+    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NEW_CONSOLE,
+                          nullptr, directory.empty() ? nullptr : folder.c_str(), &startup, &started))
+        return false;
+    UniqueKernelHandle process(started.hProcess);
+    const UniqueKernelHandle thread(started.hThread);
+    const HWND window = ended ? WatchWindow() : nullptr;
+    const WatchId id = ++m_last_watch;
+    UniqueKernelHandle job = window ? JobFor(id, process.get()) : UniqueKernelHandle();
+    if (::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+        // Never ran: the shell gets its turn, and says why if it cannot either.
+        ::TerminateProcess(process.get(), ERROR_CANCELLED);
+        return false;
+    }
+    if (window) Follow(id, window, std::move(job), std::move(process), std::move(ended));
+    return true;
+}
+
+UniqueKernelHandle Win32Desktop::JobFor(WatchId id, HANDLE process) {
+    UniqueKernelHandle job = NewJob(id);
+    // A program that has ended already is taken by no job; nor is one whose
+    // own job forbids it, or that this program may not change.
+    if (job && !::AssignProcessToJobObject(job.get(), process)) job.reset();
+    return job;
+}
+
+UniqueKernelHandle Win32Desktop::NewJob(WatchId id) {
+    if (!m_job_port) {
+        UniqueKernelHandle port(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+        if (!port) return {};
+        UniquePoolWork reader(::CreateThreadpoolWork(ReadJobMessages, this, nullptr));
+        if (!reader) return {};
+        m_job_port = std::move(port);
+        m_job_reader = std::move(reader);
+        ::SubmitThreadpoolWork(m_job_reader.get());
+    }
+    UniqueKernelHandle job(::CreateJobObjectW(nullptr, nullptr));
+    if (!job) return {};
+    // A program of the uninstaller that asks to leave the job may: it still
+    // starts, and it is not waited for (a web page opened at the end, say).
+    // Nothing here ends the programs when this one ends.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT port{reinterpret_cast<void*>(id), m_job_port.get()};
+    if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+        !::SetInformationJobObject(job.get(), JobObjectAssociateCompletionPortInformation, &port, sizeof port))
+        return {};
+    return job;
+}
+
+void Win32Desktop::Follow(WatchId id, HWND window, UniqueKernelHandle job, UniqueKernelHandle process,
+                          ProgramEnded ended) {
+    auto watch = std::make_unique<Watch>();
+    watch->id = id;
+    watch->window = window;
+    watch->ended = std::move(ended);
+    if (job) {
+        watch->job = std::move(job);
+    } else {
+        // A program that has ended already is heard at once.
+        watch->process = std::move(process);
+        HANDLE wait = nullptr;
+        if (!::RegisterWaitForSingleObject(&wait, watch->process.get(), ProgramExited, watch.get(), INFINITE,
+                                           WT_EXECUTEONLYONCE))
+            return;
+        watch->wait.reset(wait);
+    }
+    m_watches.push_back(std::move(watch));
 }
 
 // On a thread of the pool: only posts, so the end is handled on the window's thread.
 void CALLBACK Win32Desktop::ProgramExited(void* context, BOOLEAN /*timed_out*/) {
     const auto* watch = static_cast<const Watch*>(context);
-    ::PostMessageW(watch->window, kProgramEndedMessage, 0, reinterpret_cast<LPARAM>(context));
+    ::PostMessageW(watch->window, kProgramEndedMessage, 0, static_cast<LPARAM>(watch->id));
+}
+
+// On a thread of the pool, for as long as the desktop lives: a job's last
+// program has ended when the job says it has none left.
+void CALLBACK Win32Desktop::ReadJobMessages(PTP_CALLBACK_INSTANCE instance, void* context, PTP_WORK /*work*/) {
+    ::CallbackMayRunLong(instance);
+    const auto* self = static_cast<const Win32Desktop*>(context);
+    for (;;) {
+        DWORD message = 0;
+        ULONG_PTR id = kStopReading;
+        OVERLAPPED* detail = nullptr;
+        // Without a packet the port itself has failed, and there is nothing more to read.
+        if (!::GetQueuedCompletionStatus(self->m_job_port.get(), &message, &id, &detail, INFINITE) && !detail) return;
+        if (id == kStopReading) return;
+        if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO)
+            ::PostMessageW(self->m_watch_window.get(), kProgramEndedMessage, 0, static_cast<LPARAM>(id));
+    }
 }
 
 HWND Win32Desktop::WatchWindow() {
@@ -302,20 +421,21 @@ HWND Win32Desktop::WatchWindow() {
 }
 
 LRESULT CALLBACK Win32Desktop::WatchWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == kProgramEndedMessage) {
-        if (auto* self = reinterpret_cast<Win32Desktop*>(::GetWindowLongPtrW(window, GWLP_USERDATA)))
-            self->ProgramEnd(reinterpret_cast<Watch*>(lparam));
+    if (message == kProgramEndedMessage || message == kKeyChangedMessage) {
+        if (auto* self = reinterpret_cast<Win32Desktop*>(::GetWindowLongPtrW(window, GWLP_USERDATA))) {
+            const auto id = static_cast<WatchId>(lparam);
+            if (message == kProgramEndedMessage) self->ProgramEnd(id);
+            else self->KeyChange(id);
+        }
         return 0;
     }
     return ::DefWindowProcW(window, message, wparam, lparam);
 }
 
-void Win32Desktop::ProgramEnd(Watch* watch) noexcept {
-    const auto it = std::find_if(m_watches.begin(), m_watches.end(), [&](const auto& w) { return w.get() == watch; });
+void Win32Desktop::ProgramEnd(WatchId id) noexcept {
+    const auto it = std::find_if(m_watches.begin(), m_watches.end(), [&](const auto& w) { return w->id == id; });
     if (it == m_watches.end()) return;
-    // The pool has run its one call; this only gives the registration back.
-    ::UnregisterWait(watch->wait);
-    const ProgramEnded ended = std::move(watch->ended);
+    const ProgramEnded ended = std::move((*it)->ended);
     m_watches.erase(it);
     try {
         if (ended) ended({true, {}});
@@ -324,9 +444,95 @@ void Win32Desktop::ProgramEnd(Watch* watch) noexcept {
     }
 }
 
+// --- Watched keys ------------------------------------------------------------------
+
+// What the core holds: dropping it stops the watch, if the desktop is still there.
+class Win32Desktop::KeyWatchHandle final : public KeyWatch {
+public:
+    KeyWatchHandle(std::weak_ptr<Win32Desktop*> desktop, WatchId id) : m_desktop(std::move(desktop)), m_id(id) {}
+    ~KeyWatchHandle() override {
+        if (const auto desktop = m_desktop.lock()) (*desktop)->StopKeyWatch(m_id);
+    }
+    KeyWatchHandle(const KeyWatchHandle&) = delete;
+    KeyWatchHandle& operator=(const KeyWatchHandle&) = delete;
+
+private:
+    std::weak_ptr<Win32Desktop*> m_desktop;
+    WatchId m_id;
+};
+
+namespace {
+
+// A notification is told once; it is asked for again after each.
+bool ArmKeyNotification(HKEY key, HANDLE changed_event) {
+    return ::RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_NAME, changed_event, TRUE) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::unique_ptr<KeyWatch> Win32Desktop::WatchRegistryKey(RegHandle root, TextView subkey, std::uint32_t view,
+                                                         KeyChanged changed) noexcept {
+    try {
+        if (!changed || HasZero(subkey)) return nullptr;
+        const HWND window = WatchWindow();
+        if (!window) return nullptr;
+        auto watch = std::make_unique<KeyWatchState>();
+        watch->window = window;
+        watch->changed = std::move(changed);
+        if (::RegOpenKeyExW(Win32Registry::ToHkey(root), Wide(subkey).c_str(), 0, KEY_NOTIFY | (view & kKeyWow64Views),
+                            watch->key.put()) != ERROR_SUCCESS)
+            return nullptr;
+        watch->changed_event.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        if (!watch->changed_event || !ArmKeyNotification(watch->key.get(), watch->changed_event.get())) return nullptr;
+        watch->id = ++m_last_watch;
+        HANDLE wait = nullptr;
+        if (!::RegisterWaitForSingleObject(&wait, watch->changed_event.get(), KeyChangeHeard, watch.get(), INFINITE,
+                                           WT_EXECUTEDEFAULT))
+            return nullptr;
+        watch->wait.reset(wait);
+        const WatchId id = watch->id;
+        m_key_watches.push_back(std::move(watch));
+        return std::make_unique<KeyWatchHandle>(m_alive, id);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// On a thread of the pool, each time the event is set: only posts.
+void CALLBACK Win32Desktop::KeyChangeHeard(void* context, BOOLEAN /*timed_out*/) {
+    const auto* watch = static_cast<const KeyWatchState*>(context);
+    ::PostMessageW(watch->window, kKeyChangedMessage, 0, static_cast<LPARAM>(watch->id));
+}
+
+void Win32Desktop::KeyChange(WatchId id) noexcept {
+    const auto it =
+        std::find_if(m_key_watches.begin(), m_key_watches.end(), [&](const auto& w) { return w->id == id; });
+    if (it == m_key_watches.end()) return;
+    // Asked for again before the telling, so a change made meanwhile is told
+    // too. A key that has gone itself can be asked no more; it is told once.
+    (void)ArmKeyNotification((*it)->key.get(), (*it)->changed_event.get());
+    try {
+        // A copy: what is told may stop this very watch.
+        const KeyChanged changed = (*it)->changed;
+        changed();
+    } catch (...) {
+        // Nothing may cross into the window procedure.
+    }
+}
+
+void Win32Desktop::StopKeyWatch(WatchId id) noexcept {
+    std::erase_if(m_key_watches, [id](const auto& watch) { return watch->id == id; });
+}
+
 Win32Desktop::~Win32Desktop() {
-    // Waits for a call of the pool that may be under way, so none touches a watch that is gone.
-    for (const auto& watch : m_watches) ::UnregisterWaitEx(watch->wait, INVALID_HANDLE_VALUE);
+    m_alive.reset();
+    if (m_job_reader) {
+        ::PostQueuedCompletionStatus(m_job_port.get(), 0, kStopReading, nullptr);
+        m_job_reader.reset();
+    }
+    // The pool's waits go with their watches, each waiting for a call under way.
+    m_watches.clear();
+    m_key_watches.clear();
     if (m_watch_window) ::SetWindowLongPtrW(m_watch_window.get(), GWLP_USERDATA, 0);
 }
 

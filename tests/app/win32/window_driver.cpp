@@ -2,7 +2,9 @@
 #include "window_driver.h"
 
 #include <cstdlib>
+#include <cwchar>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "app/win32/main_window.h"
@@ -18,9 +20,12 @@ bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds timeo
     }
 }
 
-std::wstring ProgramPath() {
-    const wchar_t* given = ::_wgetenv(L"SSR_PROGRAM");
-    if (!given || !*given) throw std::runtime_error("SSR_PROGRAM names no program");
+namespace {
+
+std::wstring PathFromEnvironment(const wchar_t* variable) {
+    const wchar_t* given = ::_wgetenv(variable);
+    if (!given || !*given)
+        throw std::runtime_error(std::string(variable, variable + std::wcslen(variable)) + " names no program");
     std::wstring path(given);
     if (path.front() == L'/') {
         for (auto& c : path)
@@ -29,6 +34,12 @@ std::wstring ProgramPath() {
     }
     return path;
 }
+
+}  // namespace
+
+std::wstring ProgramPath() { return PathFromEnvironment(L"SSR_PROGRAM"); }
+
+std::wstring StandInPath() { return PathFromEnvironment(L"SSR_STAND_IN"); }
 
 std::wstring WindowText(HWND window) {
     const int length = static_cast<int>(::SendMessageW(window, WM_GETTEXTLENGTH, 0, 0));

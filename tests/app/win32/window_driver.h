@@ -27,6 +27,8 @@ using namespace std::chrono_literals;
 // The Windows path of the program under test, from SSR_PROGRAM (a Unix path
 // below Wine's Z: drive, or already a Windows path).
 [[nodiscard]] std::wstring ProgramPath();
+// The same for the stand-in uninstaller, from SSR_STAND_IN.
+[[nodiscard]] std::wstring StandInPath();
 
 [[nodiscard]] std::wstring WindowText(HWND window);
 [[nodiscard]] std::wstring ClassName(HWND window);

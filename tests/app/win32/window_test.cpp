@@ -12,8 +12,10 @@
 #include <algorithm>
 #include <cmath>
 #include <chrono>
+#include <cstring>
 #include <cwchar>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -72,7 +74,7 @@ const Record kRecords[] = {
     // Its uninstaller takes the record away, as a real one does.
     {L"SsrWindowTest.SelfRemoving", L"SSR Window Test Self Removing",
      L"C:\\windows\\system32\\reg.exe delete "
-     L"\"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\SsrWindowTest.SelfRemoving\" /f",
+     L"\"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\SsrWindowTest.SelfRemoving\" /f /reg:64",
      nullptr, false, false},
     {L"SsrWindowTest.NoCommand", L"SSR Window Test No Command", nullptr, nullptr, false, false},
     {L"SsrWindowTest.NoName", nullptr, L"\"C:\\ssr window test\\gone\\unins001.exe\"", nullptr, false, false},
@@ -80,9 +82,9 @@ const Record kRecords[] = {
 
 std::wstring EntryKey(const std::wstring& name) { return kUninstallKey + L"\\" + name; }
 
-bool KeyExists(const std::wstring& name) {
+bool KeyExists(const std::wstring& name, HKEY root = HKEY_LOCAL_MACHINE, REGSAM view = 0) {
     win32::UniqueHkey key;
-    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, EntryKey(name).c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+    return ::RegOpenKeyExW(root, EntryKey(name).c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
 }
 
 void SetText(HKEY key, const wchar_t* name, const wchar_t* value) {
@@ -91,9 +93,10 @@ void SetText(HKEY key, const wchar_t* name, const wchar_t* value) {
                      static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
 }
 
-void CreateRecord(const std::wstring& name, const wchar_t* display_name, const wchar_t* uninstall) {
+void CreateRecord(const std::wstring& name, const wchar_t* display_name, const wchar_t* uninstall,
+                  HKEY root = HKEY_LOCAL_MACHINE, REGSAM view = 0) {
     win32::UniqueHkey key;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, EntryKey(name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+    ASSERT_EQ(::RegCreateKeyExW(root, EntryKey(name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
                                 key.put(), nullptr),
               ERROR_SUCCESS)
         << "cannot create the test records; does the test run have a throwaway prefix?";
@@ -159,14 +162,14 @@ std::string ReadFileText(const std::wstring& path) {
     return text;
 }
 
-// Wine's own `reg query` of the uninstall key, as text.
+// Wine's own `reg query` of the uninstall key in the 64-bit view, as text.
 std::string RegQueryUninstallKey() {
     const std::wstring output = std::wstring(kFolder) + L"\\reg-query.txt";
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE file = ::CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return {};
-    std::wstring command = L"reg.exe query \"HKLM\\" + kUninstallKey + L"\"";
+    std::wstring command = L"reg.exe query \"HKLM\\" + kUninstallKey + L"\" /reg:64";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -660,6 +663,79 @@ TEST_F(FirstStart, ClosingTheWindowEndsTheProcess) {
     ASSERT_TRUE(code.has_value()) << "the process did not end";
     EXPECT_EQ(*code, 0U);
 }
+
+// ---------------------------------------------------------------------------
+// Uninstallers that go on after their first program has ended, and records
+// that go while they run: a stand-in uninstaller takes the steps each row
+// names (tests/support/stand_in_uninstaller.cpp) on a record of its own.
+
+struct StandInCase {
+    const char* label;
+    const wchar_t* place;  // machine64, machine32 or user, as the stand-in names them
+    const wchar_t* steps;
+    bool gone_while_running;  // the row goes while the stand-in waits for its release
+    bool gone_at_the_end;
+};
+
+void PrintTo(const StandInCase& row, std::ostream* os) { *os << row.label; }
+
+class StandInUninstaller : public testing::TestWithParam<StandInCase> {
+protected:
+    void SetUp() override {
+        const StandInCase& row = GetParam();
+        m_root = std::wstring(row.place) == L"user" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+        m_view = std::wstring(row.place) == L"machine32" ? KEY_WOW64_32KEY
+                 : std::wstring(row.place) == L"machine64" ? KEY_WOW64_64KEY : 0;
+        m_key = L"SsrWindowTest.StandIn." + std::wstring(row.label, row.label + std::strlen(row.label));
+        m_folder = std::filesystem::temp_directory_path() / m_key;
+        TearDown();
+        std::filesystem::create_directories(m_folder);
+        const std::wstring command = L"\"" + StandInPath() + L"\" \"" + m_folder.wstring() + L"\" " + row.place + L" " +
+                                     m_key + L" " + row.steps;
+        CreateRecord(m_key, L"SSR Window Test Stand-In", command.c_str(), m_root, m_view);
+    }
+    void TearDown() override {
+        ::RegDeleteKeyExW(m_root, EntryKey(m_key).c_str(), m_view, 0);
+        // A copy of the stand-in may still be on its way out.
+        (void)WaitFor([&] {
+            std::error_code ignored;
+            std::filesystem::remove_all(m_folder, ignored);
+            return !std::filesystem::exists(m_folder);
+        }, 10s);
+    }
+    HKEY m_root = HKEY_LOCAL_MACHINE;
+    REGSAM m_view = 0;
+    std::wstring m_key;
+    std::filesystem::path m_folder;
+};
+
+TEST_P(StandInUninstaller, RowGoesOnlyOnceTheRecordIsGone) {
+    const StandInCase& row = GetParam();
+    ProgramRun run;
+    ASSERT_TRUE(run.Start());
+    const auto row_gone = [&] { return RowOfKey(run, m_key.c_str()) < 0; };
+    ASSERT_FALSE(row_gone()) << "the record is not listed";
+    run.SelectOnly(RowOfKey(run, m_key.c_str()));
+    ASSERT_TRUE(run.Click(1));
+    // A restarting stand-in's copy says so only once the first program has ended.
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(m_folder / L"running"); }, 30s));
+    EXPECT_EQ(WaitFor(row_gone, row.gone_while_running ? 30s : 1500ms), row.gone_while_running);
+    WriteFileText((m_folder / L"release").wstring(), "");
+    EXPECT_EQ(WaitFor(row_gone, row.gone_at_the_end ? 30s : 1500ms), row.gone_at_the_end);
+    EXPECT_EQ(KeyExists(m_key, m_root, m_view), !row.gone_at_the_end);
+    EXPECT_EQ(run.Close(), std::optional<DWORD>(0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Uninstallers, StandInUninstaller,
+    testing::Values(
+        // Copies itself, starts the copy and ends; the copy removes the record when released.
+        StandInCase{"RestartsItself", L"machine64", L"rmwd", false, true},
+        StandInCase{"RemovesWhileRunning64Bit", L"machine64", L"dmw", true, true},
+        StandInCase{"RemovesWhileRunning32Bit", L"machine32", L"dmw", true, true},
+        StandInCase{"RemovesWhileRunningCurrentUser", L"user", L"dmw", true, true},
+        StandInCase{"LeavesTheRecord", L"machine64", L"m", false, false}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 // ---------------------------------------------------------------------------
 // The cleaning job, on a fresh start: Suggest, then Remove, then the registry.

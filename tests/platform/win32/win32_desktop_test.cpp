@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -24,6 +27,7 @@ using testing::RunTag;
 using testing::W;
 using testing::WaitFor;
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 fs::path TempFolder() {
     std::wstring buffer(MAX_PATH + 1, L'\0');
@@ -347,8 +351,86 @@ INSTANTIATE_TEST_SUITE_P(
         ShellCase{"unquoted_path_with_switches", u"{system}\\cmd.exe /c echo one two>\"{marker}\"", "one two"},
         ShellCase{"quoted_path_with_blanks", u"\"{cmd}\" /c echo quoted>\"{marker}\"", "quoted"},
         ShellCase{"unquoted_path_with_blanks", u"{cmd} /c echo unquoted>\"{marker}\"", "unquoted"},
-        ShellCase{"works_in_the_application_folder", u"\"{cmd}\" /c cd>\"{marker}\"", "{folder}"}),
+        ShellCase{"works_in_the_application_folder", u"\"{cmd}\" /c cd>\"{marker}\"", "{folder}"},
+        // Found by the shell, not started here.
+        ShellCase{"bare_name", u"cmd.exe /c echo bare>\"{marker}\"", "bare"}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// --- Following a started program to its end ------------------------------------------
+
+// The desktop tells of ends and changes through this thread's messages.
+template <typename Predicate>
+bool PumpUntil(Predicate done, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() > until) return false;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+// The stand-in uninstaller the build makes beside the tests (SSR_STAND_IN), as a Windows path.
+Text StandIn() {
+    const wchar_t* given = ::_wgetenv(L"SSR_STAND_IN");
+    std::wstring path = given ? given : L"";
+    if (path.starts_with(L"/")) {
+        std::replace(path.begin(), path.end(), L'/', L'\\');
+        path = L"Z:" + path;
+    }
+    return Text(path.begin(), path.end());
+}
+
+struct FollowCase {
+    const char* label;
+    const char16_t* command;   // {stand-in}, {folder} and {system} are filled in
+    bool ends_before_release;  // ended while the last program waits for {folder}\release
+};
+
+void PrintTo(const FollowCase& row, std::ostream* os) { *os << row.label; }
+
+class FollowTest : public Win32DesktopTest, public ::testing::WithParamInterface<FollowCase> {};
+
+TEST_P(FollowTest, EndedIsToldOnceTheLastProgramHasEnded) {
+    const FollowCase& row = GetParam();
+    const fs::path folder = m_scratch / row.label;  // a program of a failed case cannot upset the next
+    fs::create_directories(folder);
+    // A document the shell opens with the command interpreter.
+    std::ofstream(folder / L"run.cmd") << "@echo x> \"%~dp0running\"\r\n";
+    std::wstring system(MAX_PATH, L'\0');
+    system.resize(::GetSystemDirectoryW(system.data(), MAX_PATH));
+    Text command = Replaced(row.command, u"{stand-in}", StandIn());
+    command = Replaced(command, u"{folder}", PathText(folder));
+    command = Replaced(command, u"{system}", Text(system.begin(), system.end()));
+
+    std::optional<ShellStart> ended;
+    ASSERT_TRUE(OpenWithShell(m_desktop, 0, command, [&](const ShellStart& outcome) { ended = outcome; }).started)
+        << ToUtf8(command);
+    ASSERT_TRUE(PumpUntil([&] { return fs::exists(folder / L"running"); }, 30s)) << ToUtf8(command);
+    if (row.ends_before_release) EXPECT_TRUE(PumpUntil([&] { return ended.has_value(); }, 30s));
+    else EXPECT_FALSE(PumpUntil([&] { return ended.has_value(); }, 1500ms)) << "told while a program of it runs";
+    WriteBytes(folder / L"release", {});
+    ASSERT_TRUE(PumpUntil([&] { return ended.has_value(); }, 30s));
+    EXPECT_TRUE(ended->started);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Programs, FollowTest,
+    ::testing::Values(
+        FollowCase{"program_that_ends", u"\"{stand-in}\" \"{folder}\" machine64 - m", true},
+        FollowCase{"program_that_restarts_itself_and_ends", u"\"{stand-in}\" \"{folder}\" machine64 - rmw", false},
+        // Its console is no program of the uninstaller's to wait for.
+        FollowCase{"console_program", u"{system}\\cmd.exe /c echo x> \"{folder}\\running\"", true},
+        FollowCase{"document_opened_by_the_shell", u"\"{folder}\\run.cmd\"", true}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// --- Watching a registry key ---------------------------------------------------------
+// What a watch tells is tested through the window (tests/app/win32).
+
+TEST_F(Win32DesktopTest, AKeyThatIsNotThereIsNotWatched) {
+    EXPECT_EQ(m_desktop.WatchRegistryKey(kHkeyLocalMachine, u"Software\\" + RunTag() + u"-nowhere", 0, [] {}), nullptr);
+}
 
 // --- Folder and random numbers -------------------------------------------------------
 
