@@ -20,7 +20,7 @@
 #include "console_actions.h"
 #include "doubles/recording_skin_engine.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/prefix/prefix.h"
 #include "platform/wine/wine_registry.h"
 
 namespace {

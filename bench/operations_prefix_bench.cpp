@@ -14,8 +14,7 @@
 #include "application/form1.h"
 #include "catalogue/listing.h"
 #include "doubles/scripted_desktop.h"
-#include "platform/wine/prefix_environment.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/prefix/prefix.h"
 #include "platform/wine/wine_registry.h"
 
 namespace {

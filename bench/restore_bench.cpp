@@ -10,7 +10,7 @@
 
 #include "bench_prefix.h"
 #include "platform/text.h"
-#include "platform/wine/backup_restore.h"
+#include "platform/wine/backups/backups.h"
 #include "platform/wine/wine_registry.h"
 
 namespace {

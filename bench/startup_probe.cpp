@@ -17,8 +17,8 @@
 #include "application/form1.h"
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/wine/prefix_discovery.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/discovery/prefix_discovery.h"
+#include "platform/wine/prefix/prefix.h"
 #include "platform/wine/wine_registry.h"
 
 namespace {

@@ -24,7 +24,7 @@
 #include "bench_prefix.h"
 #include "catalogue/listing.h"
 #include "doubles/recording_skin_engine.h"
-#include "platform/wine/backup_file.h"
+#include "platform/wine/backups/backups.h"
 #include "platform/entry_list.h"
 #include "doubles/scripted_desktop.h"
 #include "platform/wine/wine_registry.h"

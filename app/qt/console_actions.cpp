@@ -23,9 +23,8 @@
 #include "platform/backup_name.h"
 #include "catalogue/target_verdict.h"
 #include "console_desktop.h"
-#include "platform/wine/backup_file.h"
-#include "platform/wine/backup_restore.h"
-#include "platform/wine/prefix_discovery.h"
+#include "platform/wine/backups/backups.h"
+#include "platform/wine/discovery/prefix_discovery.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_chooser.h"
 
@@ -410,8 +409,7 @@ int RemoveRecords(const CommandLineOptions& options, const std::vector<Target>& 
 }
 
 int ListBackups(const CommandLineOptions& options, const fs::path& prefix, std::ostream& out) {
-    fs::path folder = wine::LocalAppDataFolder(wine::Prefix(prefix));
-    for (const TextView part : SplitPath(kBackupFolder)) folder /= ToUtf8(part);
+    const fs::path folder = wine::BackupFolder(wine::Prefix(prefix));
     struct Backup {
         fs::path path;
         struct timespec changed;

@@ -19,8 +19,8 @@
 #include "console_actions.h"
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/wine/backup_file.h"
-#include "platform/wine/prefix_discovery.h"
+#include "platform/wine/backups/backups.h"
+#include "platform/wine/discovery/prefix_discovery.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_chooser.h"
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/wine/prefix_discovery.h"
+#include "platform/wine/discovery/prefix_discovery.h"
 
 class QPushButton;
 class QTreeWidget;

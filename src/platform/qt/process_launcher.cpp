@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/wine/posix_handles.h"
+#include "platform/wine/posix/posix.h"
 
 extern char** environ;
 

@@ -21,10 +21,9 @@
 #include "platform/backup_name.h"
 #include "platform/failure.h"
 #include "platform/qt/cursor_file.h"
-#include "platform/wine/backup_file.h"
-#include "platform/wine/posix_file.h"
-#include "platform/wine/server_lock.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/backups/backups.h"
+#include "platform/wine/posix/posix.h"
+#include "platform/wine/prefix/prefix.h"
 
 namespace ssr {
 
@@ -378,8 +377,7 @@ Text QtDesktop::RegistryWriteAdvice(const WriteFailure& failure, RegHandle root)
 }
 
 SavedBackup QtDesktop::SaveBackup(std::span<const std::uint8_t> bytes) {
-    std::filesystem::path folder = wine::LocalAppDataFolder(*m_prefix);
-    for (const TextView part : SplitPath(kBackupFolder)) folder /= ToUtf8(part);
+    const std::filesystem::path folder = wine::BackupFolder(*m_prefix);
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     ::localtime_r(&now, &local);

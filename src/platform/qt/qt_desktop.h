@@ -18,8 +18,7 @@
 #include "platform/desktop.h"
 #include "platform/qt/process_launcher.h"
 #include "platform/registry.h"
-#include "platform/wine/prefix_environment.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/prefix/prefix.h"
 
 namespace ssr {
 

@@ -3,7 +3,7 @@
 // the key its "SymbolicLinkValue" names, which may lie in the other hive.
 
 #include "platform/text.h"
-#include "platform/wine/reg_file.h"
+#include "platform/wine/hive/reg_file.h"
 
 namespace ssr::wine {
 

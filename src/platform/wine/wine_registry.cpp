@@ -1,8 +1,6 @@
 // The registry of a Wine prefix: its hives opened, read, and written back.
 #include "platform/wine/wine_registry.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cerrno>
@@ -13,12 +11,10 @@
 #include <vector>
 
 #include "platform/registry_buffers.h"
-#include "platform/wine/posix_file.h"
-#include "platform/wine/record_sections.h"
-#include "platform/wine/reg_file.h"
+#include "platform/wine/posix/posix.h"
+#include "platform/wine/hive/reg_file.h"
 #include "platform/wine/registry_links.h"
-#include "platform/wine/server_lock.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/prefix/prefix.h"
 
 namespace ssr {
 
@@ -345,7 +341,7 @@ long WinePrefixRegistry::State::MayWrite(int h) {
     // Such a hive is listed, never written.
     if (hive.file && (hive.file->HasNulBytes() || hive.file->HasSectionsBelowLinks()))
         return Fail({kErrorBadDbFormat, WriteFailureKind::Damaged, PathText(hive.path)});
-    if ((hive.identity.mode & 0222) == 0 || ::access(hive.path.c_str(), W_OK) != 0)
+    if ((hive.identity.mode & 0222) == 0 || !wine::MayWriteTo(hive.path))
         return Fail({kErrorAccessDenied, WriteFailureKind::ReadOnly, PathText(hive.path)});
     return kErrorSuccess;
 }

@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "platform/registry.h"
-#include "platform/wine/posix_file.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/posix/posix.h"
+#include "platform/wine/prefix/prefix.h"
 
 namespace ssr {
 

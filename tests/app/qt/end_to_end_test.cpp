@@ -30,7 +30,7 @@
 #include "main_window.h"
 #include "platform/qt/entry_list_model.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/prefix/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
 
 namespace ssr {

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "platform/failure.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/prefix/wine_prefix.h"
 
 namespace ssr {
 namespace {

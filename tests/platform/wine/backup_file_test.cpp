@@ -1,5 +1,5 @@
 // Saving backups into a Wine prefix.
-#include "platform/wine/backup_file.h"
+#include "platform/wine/backups/backup_file.h"
 
 #include <gtest/gtest.h>
 

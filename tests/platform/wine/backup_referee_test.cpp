@@ -17,9 +17,9 @@
 #include "catalogue/places.h"
 #include "platform/qt/qt_desktop.h"
 #include "doubles/recording_skin_engine.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/prefix/wine_prefix.h"
 #include "import_cases.h"
-#include "platform/wine/backup_restore.h"
+#include "platform/wine/backups/backup_restore.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_files.h"
 

@@ -2,7 +2,7 @@
 // bytes exactly, whatever Remove's backup had to write in hex, and refuses
 // what it cannot put back safely.
 
-#include "platform/wine/backup_restore.h"
+#include "platform/wine/backups/backup_restore.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 #include "catalogue/places.h"
 #include "catalogue/reg_export.h"
-#include "platform/wine/reg_file.h"
+#include "platform/wine/hive/reg_file.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_files.h"
 

@@ -1,7 +1,7 @@
 // Reading a whole hive file: every byte, whatever its size against the
 // buffer, the spill that finds the end and the pages of the store's mapping.
 
-#include "platform/wine/posix_file.h"
+#include "platform/wine/posix/posix_file.h"
 
 #include <sys/stat.h>
 

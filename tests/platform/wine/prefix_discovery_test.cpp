@@ -1,7 +1,7 @@
 // Which prefix the program opens, and the prefixes the chooser offers, on
 // made-up home folders; the real home is never looked at.
 
-#include "platform/wine/prefix_discovery.h"
+#include "platform/wine/discovery/prefix_discovery.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The environment a prefix gives its programs, from its own registry files,
 // and cross-checked against what a program in a real prefix is given.
 
-#include "platform/wine/prefix_environment.h"
+#include "platform/wine/prefix/prefix_environment.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/prefix/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_files.h"
 

@@ -2,7 +2,7 @@
 // keys and every link, byte for byte; the whole file whenever a cut could
 // change what those keys read as. A store reading the cut writes nothing.
 
-#include "platform/wine/record_sections.h"
+#include "platform/wine/hive/record_sections.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The reader against wineserver's loader: every data tag and escape, the
 // lines wineserver rejects, and byte-exact deletion.
 
-#include "platform/wine/reg_file.h"
+#include "platform/wine/hive/reg_file.h"
 
 #include <gtest/gtest.h>
 

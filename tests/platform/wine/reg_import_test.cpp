@@ -2,14 +2,14 @@
 // Wine's regedit follows, every line it would skip refused with its number,
 // and the same answer however the file is cut into pieces.
 
-#include "platform/wine/reg_import.h"
+#include "platform/wine/backups/reg_import.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
 #include "import_cases.h"
-#include "platform/wine/backup_restore.h"
+#include "platform/wine/backups/backup_restore.h"
 
 namespace ssr::wine {
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/wine/reg_file.h"
+#include "platform/wine/hive/reg_file.h"
 
 namespace ssr::test {
 

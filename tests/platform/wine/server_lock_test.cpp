@@ -1,5 +1,5 @@
 // What the user is told to stop a prefix's wineserver.
-#include "platform/wine/server_lock.h"
+#include "platform/wine/prefix/server_lock.h"
 
 #include <gtest/gtest.h>
 

@@ -25,8 +25,9 @@
 #include "platform/entry_list.h"
 #include "doubles/recording_skin_engine.h"
 #include "doubles/scripted_desktop.h"
-#include "platform/wine/reg_file.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/hive/reg_file.h"
+#include "platform/wine/prefix/wine_prefix.h"
+#include "platform/wine/backups/backups.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_files.h"
 #include "support/fake_wineserver.h"
@@ -143,10 +144,11 @@ TEST_P(KilledCommit, LeavesEachFileAsItWasOrFullyUpdated) {
     ASSERT_EQ(test::Status(registry.commit()), kErrorSuccess);
     EXPECT_EQ(ReadBytes(SystemReg()), kSystemAfter);
     EXPECT_EQ(ReadBytes(UserReg()), kUserAfter);
+    wine::RemoveLeftovers(*m_prefix);  // the next start, for a writer killed after its last write
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(m_folder.path())) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{".registry-writers.lock", "system.reg", "user.reg"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"system.reg", "user.reg"})) << "no leftover, no lock file";
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStep, KilledCommit, ::testing::Range(0, 14));
@@ -358,7 +360,9 @@ protected:
     [[nodiscard]] std::string Env() const {
         return "WINEDEBUG=-all WINEPREFIX='" + m_folder.path().string() + "' ";
     }
-    void TearDown() override { test::Shell(Env() + "wineserver -k"); }
+    // Gone for good before the next case: its prefix folder may get this
+    // one's inode, and with it the same server folder name.
+    void TearDown() override { test::Shell(Env() + "wineserver -k; " + Env() + "wineserver -w"); }
 };
 
 TEST_P(ServerRaces, NoServerLoadsTheOldFileOfARemovalReportedDone) {
@@ -377,17 +381,23 @@ TEST_P(ServerRaces, NoServerLoadsTheOldFileOfARemovalReportedDone) {
     if (GetParam().served_before) {
         EXPECT_EQ(started, 2) << "wineserver gives up while another holds its lock";
     }
-    if (started == 0) {
-        // A server that Wine put in a folder nobody knew of may have read the old file.
-        ASSERT_FALSE(committed.ok()) << "a removal a running server may undo was reported done";
+    if (started == 0 && !committed.ok()) {
+        // A server that Wine put in a folder nobody knew of, seen at work
+        // there, may have read the old file.
         EXPECT_EQ(committed.FailureOf(kHkeyLocalMachine)->kind, WriteFailureKind::ServerRunning);
-    } else {
+    } else if (started != 0) {
         EXPECT_TRUE(committed.ok());
         EXPECT_FALSE(m_prefix->ServerRunning());
     }
+    // A server caught before it went to work (still on its way to its
+    // folder) loads the new file: the removal was rightly reported done,
+    // and the server, stopped, writes the file without the record.
+    test::Shell(Env() + "wineserver -k; " + Env() + "wineserver -w");
     const auto file = wine::RegFile::Parse(ReadBytes(SystemReg()));
     ASSERT_TRUE(file);
-    EXPECT_EQ(file->Find(file->root(), kU + u"\\A"), nullptr) << "the file on disk lost the record either way";
+    if (committed.ok()) {
+        EXPECT_EQ(file->Find(file->root(), kU + u"\\A"), nullptr) << "a removal reported done is on disk after the server has gone";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,7 +1,7 @@
 // Windows paths mapped into a prefix the way Wine maps them, and the prefix
 // the program works on.
 
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/prefix/wine_prefix.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -20,9 +20,9 @@
 #include "platform/short_names.h"
 #include "doubles/recording_skin_engine.h"
 #include "doubles/scripted_desktop.h"
-#include "platform/wine/reg_file.h"
-#include "platform/wine/prefix_environment.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/hive/reg_file.h"
+#include "platform/wine/prefix/prefix_environment.h"
+#include "platform/wine/prefix/wine_prefix.h"
 #include "platform/wine/wine_registry.h"
 #include "prefix_files.h"
 

@@ -20,9 +20,9 @@
 #include "catalogue/reg_export.h"
 #include "platform/entry_list.h"
 #include "doubles/scripted_desktop.h"
-#include "platform/wine/posix_file.h"
-#include "platform/wine/reg_file.h"
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/posix/posix_file.h"
+#include "platform/wine/hive/reg_file.h"
+#include "platform/wine/prefix/wine_prefix.h"
 #include "prefix_files.h"
 #include "rewrite_check.h"
 #include "support/fake_wineserver.h"
@@ -180,8 +180,8 @@ TEST_F(PrefixStore, KeepsTheFilesModeAndLeavesNoTemporaryFiles) {
     struct stat st {};
     ASSERT_EQ(::stat(SystemReg().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640U);
-    EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 2)
-        << "system.reg and the writers' lock file";
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 1)
+        << "system.reg alone: the writers' lock file goes with the lock";
 }
 
 // Every writer holds the writers' lock from reading to the rename, so a
@@ -559,8 +559,8 @@ TEST_F(PrefixStore, ServerThatStartsDuringTheWriteIsNotOverwritten) {
     });
     EXPECT_EQ(DeleteNow(registry, kHkeyLocalMachine, kU + u"\\Alpha"), kErrorSharingViolation);
     EXPECT_EQ(ReadBytes(SystemReg()), kHive);
-    EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 3)
-        << "system.reg, the wineserver name file and the writers' lock file, no temporary file";
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 2)
+        << "system.reg and the wineserver name file, no temporary file and no lock file";
 }
 
 // Every step of a replacement, with the writer killed just before it.
@@ -603,7 +603,7 @@ TEST_P(FailingStep, FullDiskFailsTheDeletionAndCleansUp) {
     WinePrefixRegistry registry(m_prefix, [fail_at](wine::WriteStep step) { return step == fail_at ? ENOSPC : 0; });
     EXPECT_EQ(DeleteNow(registry, kHkeyLocalMachine, kU + u"\\Beta"), 112L);  // ERROR_DISK_FULL
     EXPECT_EQ(ReadBytes(SystemReg()), kHive);
-    EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 2) << "and the lock file";
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 1) << "no leftover";
     EXPECT_EQ(Subkeys(registry, kU).size(), 3U) << "the failed deletion is undone";
 }
 
@@ -627,7 +627,7 @@ TEST(PrefixStoreOnFullDisk, RealFullFileSystemLeavesTheFileWhole) {
         EXPECT_EQ(DeleteNow(registry, kHkeyLocalMachine, kU + u"\\Beta"), 112L);
     }
     EXPECT_EQ(ReadBytes(mount / "system.reg"), hive);
-    EXPECT_EQ(std::distance(fs::directory_iterator(mount), fs::directory_iterator()), 3) << "and the lock file";
+    EXPECT_EQ(std::distance(fs::directory_iterator(mount), fs::directory_iterator()), 2) << "and the ballast";
     ::umount(mount.c_str());
 }
 

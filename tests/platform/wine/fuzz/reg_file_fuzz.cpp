@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/wine/reg_file.h"
+#include "platform/wine/hive/reg_file.h"
 #include "../rewrite_check.h"
 
 using ssr::Text;

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/wine/backup_restore.h"
-#include "platform/wine/reg_file.h"
+#include "platform/wine/backups/backup_restore.h"
+#include "platform/wine/hive/reg_file.h"
 
 using ssr::Text;
 using ssr::wine::CompareNames;

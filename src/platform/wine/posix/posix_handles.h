@@ -4,8 +4,6 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "platform/unique_handle.h"
 
 namespace ssr::wine {
@@ -23,13 +21,5 @@ struct DirTraits {
     static void Close(Handle dir) noexcept { ::closedir(dir); }
 };
 using UniqueDir = UniqueHandle<DirTraits>;
-
-// Files read through stdio; a failed close loses nothing that was only read.
-struct FileTraits {
-    using Handle = std::FILE*;
-    static constexpr Handle None() noexcept { return nullptr; }
-    static void Close(Handle file) noexcept { std::fclose(file); }
-};
-using UniqueFile = UniqueHandle<FileTraits>;
 
 }  // namespace ssr::wine

@@ -1,6 +1,6 @@
 // Deleting keys from a registry file: staging them, the file's bytes
 // without them, and the index moved onto those bytes once they are written.
-#include "platform/wine/reg_file.h"
+#include "platform/wine/hive/reg_file.h"
 
 #include <algorithm>
 #include <chrono>

@@ -18,9 +18,10 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "platform/wine/hive_bytes.h"
-#include "platform/wine/reg_syntax.h"
-#include "platform/wine/wine_names.h"
+#include "platform/wine/posix/posix.h"
+#include "platform/wine/hive/reg_syntax.h"
+#include "platform/wine/hive/record_sections.h"
+#include "platform/wine/hive/wine_names.h"
 
 namespace ssr::wine {
 

@@ -17,7 +17,7 @@
 #endif
 
 #include "platform/text.h"
-#include "platform/wine/wine_names.h"
+#include "platform/wine/hive/wine_names.h"
 
 namespace ssr::wine {
 

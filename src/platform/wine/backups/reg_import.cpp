@@ -1,21 +1,19 @@
 // Reading the registry editor's import format as Wine's regedit reads it.
-#include "platform/wine/reg_import.h"
+#include "platform/wine/backups/reg_import.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <optional>
 
-#include "platform/wine/posix_file.h"
-#include "platform/wine/wine_names.h"
+#include "platform/wine/posix/posix.h"
+#include "platform/wine/hive/reg_file.h"
 
 namespace ssr::wine {
 
 namespace {
 
 constexpr std::uint32_t kTextTypes[] = {1, 2, 7};  // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ
-constexpr std::size_t kLongestKeyName = 255;
-constexpr std::size_t kLongestValueName = 16383;
 
 // Windows-1252 from 0x80 to 0x9F; the rest of the page is Latin-1. The five
 // bytes it leaves undefined map to the control characters of the same value,
@@ -444,7 +442,7 @@ void ImportReader::State::KeyLine(TextView text) {
     Text path;
     for (const TextView part : SplitPath(below)) {
         if (part.size() > kLongestKeyName) {
-            Reject(number, "the key " + Quoted(shown) + " has a name longer than 255 characters");
+            Reject(number, "the key " + Quoted(shown) + " has a name longer than wineserver allows");
             return;
         }
         if (!path.empty()) path += u'\\';

@@ -17,8 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/wine/posix_file.h"
-#include "platform/wine/posix_handles.h"
+#include "platform/wine/posix/posix.h"
 
 namespace ssr::wine {
 
@@ -51,7 +50,7 @@ public:
 
 private:
     std::filesystem::path m_prefix;
-    std::vector<UniqueFd> m_locks;
+    std::vector<ServerLockFile> m_locks;
     std::vector<std::pair<dev_t, ino_t>> m_folders;  // the folders whose lock is held
     int m_code = 0;
 };

@@ -1,21 +1,22 @@
 #pragma once
-// The POSIX edge of the Wine prefix store: reading a whole file with the
-// identity it had, and replacing a file so that a crash at any moment leaves
-// the old file or the new one, whole. errno stops here: callers see our own
-// result types.
+// The POSIX edge for files' contents: reading a file whole or a piece at a
+// time with the identity it had, and the one atomic writer, which replaces
+// a file or makes a new one so that a crash at any moment leaves the old
+// file or the new one, whole. errno stops here: callers see our own result
+// types.
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "platform/wine/hive_bytes.h"
-#include "platform/wine/posix_handles.h"
+#include "platform/wine/posix/hive_bytes.h"
+#include "platform/wine/posix/posix_handles.h"
 
 namespace ssr::wine {
 
@@ -108,25 +109,23 @@ using ContentWriter = std::function<bool(std::string_view)>;
                                          const FileIdentity& original, bool (*still_current)(void*),
                                          void* context, const WriteFaultHook& fault = {});
 
-// The exclusive lock every writer of a prefix's registry files holds around
-// reading, checking and replacing them, so that two writers never base
-// their files on the same old one. It is a flock on `path`, a regular file
-// of our own (made when missing); a link or anybody else's file there is
-// refused with AccessDenied, and a lock still held by another writer after
-// `wait` with Busy. The lock goes with the object.
-inline constexpr char kWritersLockName[] = ".registry-writers.lock";  // beside the registry files
-
-class WriterLock {
-public:
-    [[nodiscard]] IoError Acquire(const std::filesystem::path& path, std::chrono::milliseconds wait);
-    [[nodiscard]] bool held() const { return static_cast<bool>(m_fd); }
-    // The errno behind the last failed Acquire, when the system gave one.
-    [[nodiscard]] int code() const { return m_code; }
-
-private:
-    UniqueFd m_fd;
-    int m_code = 0;
+struct NewFile {
+    std::filesystem::path path;  // the file written, or the folder when nothing was
+    int error = 0;               // errno of the step that failed; 0 when written
 };
+
+// Writes `bytes` as a new file in `folder` (made when missing) under the first
+// name `name_for(1)`, `name_for(2)`, ... that is free. The data is flushed to
+// disk under a temporary name made afresh (never through a link), linked to
+// its name (which never replaces a file) and the folder flushed, so after a
+// crash the file is either whole or not there. Temporary files that writers
+// killed midway left in `folder` go.
+[[nodiscard]] NewFile WriteNewFile(const std::filesystem::path& folder,
+                                   const std::function<std::string(int attempt)>& name_for, std::string_view bytes);
+// The temporary files of WriteNewFile in `folder` whose writers are dead
+// (a living process keeps its own), plain files only; and their removal.
+[[nodiscard]] std::vector<std::filesystem::path> LeftoverNewFileTemporaries(const std::filesystem::path& folder);
+void RemoveLeftoverNewFileTemporaries(const std::filesystem::path& folder);
 
 // The system's own description of `code` (an errno), as one sentence part.
 [[nodiscard]] std::string SystemErrorText(int code);

@@ -1,6 +1,6 @@
 // The text of a registry file as wineserver reads and writes it: lines,
 // escapes, value lines and section headers.
-#include "platform/wine/reg_syntax.h"
+#include "platform/wine/hive/reg_syntax.h"
 
 #include <algorithm>
 #include <array>

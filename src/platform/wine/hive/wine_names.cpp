@@ -1,14 +1,13 @@
 // Wine's name comparison: the lower-case table wineserver uses and the order it gives.
-#include "platform/wine/wine_names.h"
+#include "platform/wine/hive/wine_names.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <cstdio>
 #include <optional>
 #include <vector>
 
-#include "platform/wine/posix_handles.h"
+#include "platform/wine/posix/posix.h"
 
 namespace ssr::wine {
 
@@ -17,11 +16,10 @@ namespace {
 // The lower-case table inside Wine's l_intl.nls, a three-level lookup.
 std::optional<LowerCaseTable> WineLowerTable() {
     for (const char* path : {"/usr/share/wine/nls/l_intl.nls", "/usr/local/share/wine/nls/l_intl.nls"}) {
-        const UniqueFile file(std::fopen(path, "rb"));
-        if (!file) continue;
-        std::vector<std::uint16_t> words(65536);
-        const std::size_t count = std::fread(words.data(), 2, words.size(), file.get());
-        words.resize(count);
+        const ReadResult read = ReadSmallFile(path, 1 << 20);
+        if (read.error != IoError::None) continue;
+        std::vector<std::uint16_t> words(read.bytes.size() / 2);
+        std::memcpy(words.data(), read.bytes.data(), words.size() * 2);
         const auto word = [&](std::size_t at) -> std::optional<std::size_t> {
             if (at >= words.size()) return std::nullopt;
             return words[at];

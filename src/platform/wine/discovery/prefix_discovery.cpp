@@ -1,18 +1,15 @@
 // Finding the Wine prefix to open and the prefixes a user keeps.
-#include "platform/wine/prefix_discovery.h"
-
-#include "platform/wine/posix_file.h"
-
-#include <sys/stat.h>
+#include "platform/wine/discovery/prefix_discovery.h"
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
 #include <string_view>
 #include <utility>
+
+#include "platform/wine/posix/posix.h"
 
 namespace ssr::wine {
 
@@ -22,12 +19,18 @@ namespace {
 
 using Identity = std::pair<dev_t, ino_t>;
 
-bool IsFolder(const fs::path& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode); }
+// The folder at `path`, followed through links, with its identity; none
+// for anything else.
+std::optional<Identity> FolderIdentity(const fs::path& path) {
+    const PathStatus status = StatusOf(path);
+    if (!status.Is(EntryKind::Folder)) return std::nullopt;
+    return Identity{status.device, status.inode};
+}
 
 std::optional<Identity> IdentityOf(const fs::path& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return Identity{st.st_dev, st.st_ino};
+    const PathStatus status = StatusOf(path);
+    if (!status.Found()) return std::nullopt;
+    return Identity{status.device, status.inode};
 }
 
 // The subfolders of `folder`, by name; nothing when it cannot be read.
@@ -59,11 +62,10 @@ std::vector<fs::path> FilesEndingIn(const fs::path& folder, std::string_view suf
 std::optional<std::chrono::system_clock::time_point> LastChange(const fs::path& prefix) {
     std::optional<std::chrono::system_clock::time_point> newest;
     for (const char* name : {"system.reg", "user.reg"}) {
-        struct stat st {};
-        if (::stat((prefix / name).c_str(), &st) != 0) continue;
-        const auto when = std::chrono::system_clock::from_time_t(st.st_mtim.tv_sec) +
-                          std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                              std::chrono::nanoseconds(st.st_mtim.tv_nsec));
+        const PathStatus status = StatusOf(prefix / name);
+        if (!status.Found()) continue;
+        const auto when = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(status.modified_ns)));
         if (!newest || when > *newest) newest = when;
     }
     return newest;
@@ -210,9 +212,9 @@ public:
         m_libraries.emplace();
         std::vector<Identity> seen;
         const auto add = [&](const fs::path& library) {
-            struct stat st {};
-            if (!IsFolder(library, st)) return;
-            const Identity identity{st.st_dev, st.st_ino};
+            const std::optional<Identity> folder = FolderIdentity(library);
+            if (!folder) return;
+            const Identity identity = *folder;
             if (std::find(seen.begin(), seen.end(), identity) != seen.end()) return;
             seen.push_back(identity);
             m_libraries->push_back(library);
@@ -319,9 +321,9 @@ public:
     explicit Collector(Keepers& keepers) : m_keepers(keepers) {}
 
     void Consider(const fs::path& candidate, PrefixPlace place) {
-        struct stat st {};
-        if (!IsFolder(candidate, st) || !IsPrefix(candidate)) return;
-        const Identity identity{st.st_dev, st.st_ino};
+        const std::optional<Identity> folder = FolderIdentity(candidate);
+        if (!folder || !IsPrefix(candidate)) return;
+        const Identity identity = *folder;
         if (std::find(m_seen.begin(), m_seen.end(), identity) != m_seen.end()) return;
         m_seen.push_back(identity);
         m_found.push_back({candidate, place, m_keepers.Name(candidate), LastChange(candidate)});
@@ -341,8 +343,7 @@ private:
 
 bool IsPrefix(const fs::path& folder) noexcept {
     try {
-        struct stat st {};
-        return ::stat((folder / "system.reg").c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        return StatusOf(folder / "system.reg").Is(EntryKind::File);
     } catch (...) {
         return false;
     }

@@ -1,5 +1,5 @@
 // Mappings advised for transparent huge pages.
-#include "platform/wine/huge_pages.h"
+#include "platform/wine/posix/huge_pages.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

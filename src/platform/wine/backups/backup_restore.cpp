@@ -1,12 +1,12 @@
 // Putting a backup's records back into a prefix's hives through the store.
-#include "platform/wine/backup_restore.h"
+#include "platform/wine/backups/backup_restore.h"
 
 #include <algorithm>
 #include <map>
 #include <optional>
 
-#include "platform/wine/reg_import.h"
-#include "platform/wine/wine_names.h"
+#include "platform/wine/backups/reg_import.h"
+#include "platform/wine/hive/reg_file.h"
 
 namespace ssr::wine {
 

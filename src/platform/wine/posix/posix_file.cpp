@@ -1,8 +1,8 @@
 // Reading and atomically replacing the prefix's files, and the writers' lock.
-#include "platform/wine/posix_file.h"
+#include "platform/wine/posix/posix_file.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,7 +157,8 @@ int ReadInto(const std::filesystem::path& path, Sink sink, FileIdentity& identit
         if (::fstat(fd.get(), &after) != 0) return errno;
         identity = IdentityFrom(after);
         // Someone wrote while we read (in place, as an editor might): read again.
-        if (IdentityFrom(before) == identity && static_cast<off_t>(got) == after.st_size) return 0;
+        // A file of the kernel's (/proc) tells no size, and reads whole.
+        if (IdentityFrom(before) == identity && (static_cast<off_t>(got) == after.st_size || after.st_size == 0)) return 0;
     }
     return EAGAIN;
 }
@@ -238,34 +239,45 @@ ReplaceOutcome ReplaceFile(const std::filesystem::path& target, std::string_view
         bytes.size(), original, still_current, context, fault);
 }
 
-ReplaceOutcome ReplaceFile(const std::filesystem::path& target, const std::function<void(const ContentWriter&)>& produce,
-                           std::size_t size, const FileIdentity& original, bool (*still_current)(void*), void* context,
-                           const WriteFaultHook& fault) {
-    const auto injected = [&fault](WriteStep step) { return fault ? fault(step) : 0; };
-    const std::filesystem::path folder = target.parent_path();
-    std::string temporary = (folder / ("." + target.filename().string() + ".new-XXXXXX")).string();
-    int error = injected(WriteStep::CreateTemporary);
-    UniqueFd fd;
-    if (!error) {
-        fd.reset(::mkostemp(temporary.data(), O_CLOEXEC));
-        if (!fd) error = errno;
-    }
-    if (error) return {ReplaceResult::Failed, FromErrno(error), error};
+namespace {
 
+// A temporary file written whole and flushed to disk, the one way both
+// writers below write: made afresh with O_EXCL (a link planted at its name
+// is never opened, let alone followed), given its rights, filled by
+// `produce`, synced and closed. On failure it is gone again.
+struct Temporary {
+    std::string path;
+    int error = 0;  // the errno of the step that failed, 0 when written
+};
+
+Temporary WriteTemporary(std::string pattern, int suffix_length, mode_t mode, const FileIdentity* owner,
+                         const std::function<void(const ContentWriter&)>& produce, std::size_t size,
+                         const WriteFaultHook& fault) {
+    const auto injected = [&fault](WriteStep step) { return fault ? fault(step) : 0; };
+    Temporary made;
+    made.error = injected(WriteStep::CreateTemporary);
+    UniqueFd fd;
+    if (!made.error) {
+        fd.reset(::mkostemps(pattern.data(), suffix_length, O_CLOEXEC));
+        if (!fd) made.error = errno;
+    }
+    if (made.error) return made;
+    made.path = std::move(pattern);
     const auto fail = [&](int code) {
         fd.reset();
-        ::unlink(temporary.c_str());
-        return ReplaceOutcome{ReplaceResult::Failed, FromErrno(code), code};
+        ::unlink(made.path.c_str());
+        made.error = code;
+        return made;
     };
-    // Wine and the user keep their rights to the file; an owner we cannot
-    // give it (not running as root) is the one it already has.
-    if (::fchmod(fd.get(), original.mode & 07777) != 0) return fail(errno);
-    if (::geteuid() == 0) static_cast<void>(::fchown(fd.get(), original.owner, original.group));
+    if (::fchmod(fd.get(), mode & 07777) != 0) return fail(errno);
+    // An owner we cannot give it (not running as root) is the one it has.
+    if (owner && ::geteuid() == 0) static_cast<void>(::fchown(fd.get(), owner->owner, owner->group));
 
     // The fault hook's halves: before the first byte, and once half is written.
     std::size_t written = 0;
     bool first = true;
     bool second = true;
+    int error = 0;
     produce([&](std::string_view piece) {
         if (first && (first = false, (error = injected(WriteStep::WriteFirstHalf)))) return false;
         if (second && written >= size / 2 && (second = false, (error = injected(WriteStep::WriteSecondHalf)))) return false;
@@ -279,21 +291,104 @@ ReplaceOutcome ReplaceFile(const std::filesystem::path& target, const std::funct
     if ((error = injected(WriteStep::SyncFile)) || (::fsync(fd.get()) != 0 && (error = errno))) return fail(error);
     if ((error = injected(WriteStep::CloseFile))) return fail(error);
     if (::close(fd.release()) != 0) return fail(errno);
+    return made;
+}
 
+// A rename or link is only durable once its folder is on disk too.
+int SyncFolder(const std::filesystem::path& folder) {
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) return errno;
+    return ::fsync(dir.get()) == 0 ? 0 : errno;
+}
+
+constexpr char kNewFilePrefix[] = ".backup-";
+constexpr char kNewFileSuffix[] = ".tmp";
+
+// The writer a temporary file of WriteNewFile (".backup-<pid>-XXXXXX.tmp",
+// or as older versions named it ".backup-<pid>.tmp") belongs to.
+std::optional<pid_t> NewFileWriter(const std::string& name) {
+    if (!name.starts_with(kNewFilePrefix) || !name.ends_with(kNewFileSuffix)) return std::nullopt;
+    std::string middle =
+        name.substr(sizeof kNewFilePrefix - 1, name.size() - (sizeof kNewFilePrefix - 1) - (sizeof kNewFileSuffix - 1));
+    if (const std::size_t dash = middle.find('-'); dash != std::string::npos) {
+        if (middle.size() - dash - 1 != 6) return std::nullopt;
+        middle.resize(dash);
+    }
+    if (middle.empty() || middle.size() > 9 || middle.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return static_cast<pid_t>(std::stol(middle));
+}
+
+}  // namespace
+
+ReplaceOutcome ReplaceFile(const std::filesystem::path& target, const std::function<void(const ContentWriter&)>& produce,
+                           std::size_t size, const FileIdentity& original, bool (*still_current)(void*), void* context,
+                           const WriteFaultHook& fault) {
+    const std::filesystem::path folder = target.parent_path();
+    // Wine and the user keep their rights to the file.
+    const Temporary temporary = WriteTemporary((folder / ("." + target.filename().string() + ".new-XXXXXX")).string(), 0,
+                                               original.mode, &original, produce, size, fault);
+    if (temporary.error) return {ReplaceResult::Failed, FromErrno(temporary.error), temporary.error};
     if (still_current && !still_current(context)) {
-        ::unlink(temporary.c_str());
+        ::unlink(temporary.path.c_str());
         return {ReplaceResult::Stale, IoError::None};
     }
-    if ((error = injected(WriteStep::Rename)) || (::rename(temporary.c_str(), target.c_str()) != 0 && (error = errno)))
-        return fail(error);
-
-    // The rename is only durable once the folder is on disk too. The file is
-    // already whole either way, so a failure here no longer undoes anything.
-    if (!injected(WriteStep::SyncFolder)) {
-        UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dir) static_cast<void>(::fsync(dir.get()));
+    int error = fault ? fault(WriteStep::Rename) : 0;
+    if (error || (::rename(temporary.path.c_str(), target.c_str()) != 0 && (error = errno))) {
+        ::unlink(temporary.path.c_str());
+        return {ReplaceResult::Failed, FromErrno(error), error};
     }
+    // The file is already whole either way, so a failure here no longer undoes anything.
+    if (!(fault && fault(WriteStep::SyncFolder))) static_cast<void>(SyncFolder(folder));
     return {ReplaceResult::Replaced, IoError::None};
+}
+
+NewFile WriteNewFile(const std::filesystem::path& folder, const std::function<std::string(int)>& name_for,
+                     std::string_view bytes) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) return {folder, ec.value()};
+    RemoveLeftoverNewFileTemporaries(folder);
+    // Named by this process, so that a later writer can tell a dead one's leftover.
+    const std::string pattern =
+        (folder / (kNewFilePrefix + std::to_string(::getpid()) + "-XXXXXX" + kNewFileSuffix)).string();
+    // A new file is the user's own, readable as any file they write.
+    const Temporary temporary = WriteTemporary(
+        pattern, static_cast<int>(sizeof kNewFileSuffix - 1), 0644, nullptr,
+        [bytes](const ContentWriter& write) { write(bytes); }, bytes.size(), {});
+    if (temporary.error) return {folder, temporary.error};
+    // link() takes a free name only: an earlier file is never replaced.
+    for (int attempt = 1; attempt < 10000; ++attempt) {
+        const std::filesystem::path target = folder / name_for(attempt);
+        if (::link(temporary.path.c_str(), target.c_str()) == 0) {
+            ::unlink(temporary.path.c_str());
+            if (const int error = SyncFolder(folder)) return {folder, error};
+            return {target, 0};
+        }
+        if (errno != EEXIST) {
+            const int error = errno;
+            ::unlink(temporary.path.c_str());
+            return {folder, error};
+        }
+    }
+    ::unlink(temporary.path.c_str());
+    return {folder, EEXIST};
+}
+
+std::vector<std::filesystem::path> LeftoverNewFileTemporaries(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> left;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::optional<pid_t> pid = NewFileWriter(entry.path().filename().string());
+        if (!pid || *pid == ::getpid() || ::kill(*pid, 0) == 0 || errno != ESRCH) continue;
+        struct stat st {};
+        if (::lstat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) left.push_back(entry.path());
+    }
+    return left;
+}
+
+void RemoveLeftoverNewFileTemporaries(const std::filesystem::path& folder) {
+    for (const std::filesystem::path& file : LeftoverNewFileTemporaries(folder)) ::unlink(file.c_str());
 }
 
 namespace {
@@ -321,32 +416,6 @@ void RemoveLeftoverTemporaries(const std::filesystem::path& target) {
 
 bool HasLeftoverTemporaries(const std::filesystem::path& target) { return !LeftoverTemporaries(target).empty(); }
 
-std::string SystemErrorText(int code) { return std::strerror(code); }
-
-IoError WriterLock::Acquire(const std::filesystem::path& path, std::chrono::milliseconds wait) {
-    m_fd.reset();
-    m_code = 0;
-    const auto failed = [this](int code) {
-        m_code = code;
-        return FromErrno(code);
-    };
-    // O_NONBLOCK: a FIFO planted there must not hang the open.
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd) return errno == ELOOP ? IoError::AccessDenied : failed(errno);
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return failed(errno);
-    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) return IoError::AccessDenied;
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) break;
-        if (errno == EINTR) continue;
-        if (errno != EWOULDBLOCK) return failed(errno);
-        if (std::chrono::steady_clock::now() >= deadline) return IoError::Busy;
-        const struct timespec pause {0, 5'000'000};
-        ::nanosleep(&pause, nullptr);
-    }
-    m_fd = std::move(fd);
-    return IoError::None;
-}
+std::string SystemErrorText(int code) { return code ? std::strerror(code) : "the system gave no reason"; }
 
 }  // namespace ssr::wine

@@ -1,23 +1,14 @@
 // A Wine prefix: its path, Windows paths mapped into it, a running wineserver.
-#include "platform/wine/wine_prefix.h"
+#include "platform/wine/prefix/wine_prefix.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/short_names.h"
-#include "platform/wine/posix_handles.h"
-#include "platform/wine/server_lock.h"
+#include "platform/wine/posix/posix.h"
+#include "platform/wine/prefix/server_lock.h"
 
 namespace ssr::wine {
 
@@ -33,43 +24,40 @@ public:
     // The entry of `folder` whose name matches `name` without regard to
     // case, as Wine looks a name up when it is not there as written; failing
     // that, for a name that fits 8.3, the entry whose Wine short name it is.
-    // `error` is the errno of a folder that could not be listed (0 when it
-    // could), so that "not there" can be told from "cannot see".
-    std::optional<std::string> Find(const fs::path& folder, TextView name, int& error) {
-        error = 0;
-        struct stat st {};
-        if ((error = Stat(folder, st)) != 0 || !S_ISDIR(st.st_mode)) {
-            if (error == 0) error = ENOTDIR;
+    // `failure` says why a folder could not be listed (None when it could),
+    // so that "not there" can be told from "cannot see".
+    std::optional<std::string> Find(const fs::path& folder, TextView name, PathFailure& failure) {
+        failure = PathFailure::None;
+        const PathStatus status = Stat(folder);
+        if (!status.Is(EntryKind::Folder)) {
+            failure = status.Found() ? PathFailure::NotAFolder : FailureOf(status.error);
             return std::nullopt;
         }
         const std::lock_guard<std::mutex> lock(m_mutex);
         Listing& listing = m_listings[folder.native()];
-        if (!listing.read || listing.dev != st.st_dev || listing.ino != st.st_ino ||
-            listing.changed.tv_sec != st.st_mtim.tv_sec || listing.changed.tv_nsec != st.st_mtim.tv_nsec) {
+        if (!listing.read || listing.device != status.device || listing.inode != status.inode ||
+            listing.changed != status.modified_ns) {
             Listing& fresh = m_listings.size() > kMaxFolders ? (m_listings.clear(), m_listings[folder.native()])
                                                                 : listing;
-            if (!Read(fresh, folder, st, error)) return std::nullopt;
+            if (!Read(fresh, folder, status, failure)) return std::nullopt;
             return Lookup(fresh, name);
         }
         return Lookup(listing, name);
     }
 
-    // stat() of a folder on the way to a file: within a run of file tests
+    // What a folder on the way to a file is: within a run of file tests
     // each is asked once, as the folders of one run do not come and go
-    // under it. 0, or the errno.
-    int Stat(const fs::path& path, struct stat& st) {
+    // under it.
+    PathStatus Stat(const fs::path& path) {
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             if (m_runs > 0)
-                if (const auto it = m_stats.find(path.native()); it != m_stats.end()) {
-                    st = it->second.st;
-                    return it->second.error;
-                }
+                if (const auto it = m_stats.find(path.native()); it != m_stats.end()) return it->second;
         }
-        const int error = ::stat(path.c_str(), &st) == 0 ? 0 : errno;
+        const PathStatus status = StatusOf(path);
         const std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_runs > 0) m_stats[path.native()] = {error, st};
-        return error;
+        if (m_runs > 0) m_stats[path.native()] = status;
+        return status;
     }
 
     void BeginRun() {
@@ -84,41 +72,34 @@ public:
 private:
     static constexpr std::size_t kMaxFolders = 512;
 
-    struct StatAnswer {
-        int error = 0;
-        struct stat st {};
-    };
     int m_runs = 0;
-    std::unordered_map<std::string, StatAnswer> m_stats;
+    std::unordered_map<std::string, PathStatus> m_stats;
 
     struct Listing {
         bool read = false;
-        dev_t dev = 0;
-        ino_t ino = 0;
-        timespec changed{};
+        dev_t device = 0;
+        ino_t inode = 0;
+        std::int64_t changed = 0;
         std::vector<std::string> names;                 // as listed
         std::unordered_map<Text, std::size_t> by_lower;  // the first entry of each lower-cased name
         bool shorts_made = false;
         std::unordered_map<Text, std::size_t> by_short;  // the first entry of each lower-cased Wine short name
     };
 
-    static bool Read(Listing& listing, const fs::path& folder, const struct stat& st, int& error) {
+    static bool Read(Listing& listing, const fs::path& folder, const PathStatus& status, PathFailure& failure) {
         listing = Listing{};
-        const UniqueDir dir(::opendir(folder.c_str()));
-        if (!dir) {
-            error = errno;
+        FolderListing read = ListFolder(folder);
+        if (read.error != 0) {
+            failure = FailureOf(read.error);
             return false;
         }
-        while (const dirent* entry = ::readdir(dir.get())) {
-            const std::string_view candidate = entry->d_name;
-            if (candidate == "." || candidate == "..") continue;
-            listing.names.emplace_back(candidate);
-            listing.by_lower.emplace(LowerCase(FromUtf8(candidate)), listing.names.size() - 1);
-        }
+        listing.names = std::move(read.names);
+        for (std::size_t i = 0; i < listing.names.size(); ++i)
+            listing.by_lower.emplace(LowerCase(FromUtf8(listing.names[i])), i);
         listing.read = true;
-        listing.dev = st.st_dev;
-        listing.ino = st.st_ino;
-        listing.changed = st.st_mtim;
+        listing.device = status.device;
+        listing.inode = status.inode;
+        listing.changed = status.modified_ns;
         return true;
     }
 
@@ -172,17 +153,10 @@ struct Prefix::Mapping {
 
 namespace {
 
-FileDoubt DoubtOfError(int error) {
-    switch (error) {
-    case EACCES:
-    case EPERM: return FileDoubt::AccessDenied;
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-#ifdef ENOMEDIUM
-    case ENOMEDIUM:
-#endif
-        return FileDoubt::NotReady;
+FileDoubt DoubtOf(PathFailure failure) {
+    switch (failure) {
+    case PathFailure::Denied: return FileDoubt::AccessDenied;
+    case PathFailure::NotReady: return FileDoubt::NotReady;
     default: return FileDoubt::Unreadable;
     }
 }
@@ -201,11 +175,9 @@ Prefix::Mapping Prefix::Map(TextView windows_path) const {
         if (!IsDriveLetter(rest[0])) return unmapped(FileDoubt::NotFullPath);
         const char letter = static_cast<char>(LowerCaseUnit(rest[0]));
         base = m_path / "dosdevices" / std::string{letter, ':'};
-        struct stat st {};
-        if (m_folders->Stat(base, st) != 0) {
-            struct stat link {};
+        if (!m_folders->Stat(base).Found()) {
             // Without dosdevices Wine itself takes drive_c for C:.
-            if (letter == 'c' && ::lstat(base.c_str(), &link) != 0 && m_folders->Stat(m_path / "drive_c", st) == 0) {
+            if (letter == 'c' && !StatusOf(base, FollowLinks::No).Found() && m_folders->Stat(m_path / "drive_c").Found()) {
                 base = m_path / "drive_c";
             } else {
                 // No such drive now: nothing below it can be told apart.
@@ -237,21 +209,24 @@ Prefix::Mapping Prefix::Map(TextView windows_path) const {
         const bool last = rest.find_first_not_of(u"\\/", start - 1) == TextView::npos || start > rest.size();
         // Once a component is missing or unreadable, the rest is only spelt out.
         if (mapping.state == FileState::Exists) {
-            struct stat st {};
             const fs::path candidate = mapped / as_written;
-            if (const int failed = last ? (::stat(candidate.c_str(), &st) == 0 ? 0 : errno) : m_folders->Stat(candidate, st);
-                failed != 0) {
-                int error = failed;
-                if (error == ENOENT) {
-                    int listing_error = 0;
-                    if (const auto other = m_folders->Find(mapped, part, listing_error)) {
+            const PathStatus status = last ? StatusOf(candidate) : m_folders->Stat(candidate);
+            if (!status.Found()) {
+                PathFailure failure = FailureOf(status.error);
+                if (failure == PathFailure::Missing) {
+                    PathFailure listing_failure = PathFailure::None;
+                    if (const auto other = m_folders->Find(mapped, part, listing_failure)) {
                         mapped /= *other;
                         continue;
                     }
-                    // A folder that cannot be listed may hold the name in another case.
-                    if (listing_error != 0) error = listing_error == ENOENT || listing_error == ENOTDIR ? -1 : listing_error;
+                    // A folder that cannot be listed may hold the name in another
+                    // case; one that went meanwhile says nothing either.
+                    if (listing_failure != PathFailure::None)
+                        failure = listing_failure == PathFailure::Missing || listing_failure == PathFailure::NotAFolder
+                                      ? PathFailure::Other
+                                      : listing_failure;
                 }
-                if (error == ENOENT || error == ENOTDIR) {
+                if (failure == PathFailure::Missing || failure == PathFailure::NotAFolder) {
                     // A file where a folder should be is a plain "not there".
                     // A short name nothing here makes may still stand for a
                     // long name on the volume that made it.
@@ -259,7 +234,7 @@ Prefix::Mapping Prefix::Map(TextView windows_path) const {
                     mapping.doubt = IsShortNameForm(part) ? FileDoubt::ShortName : FileDoubt::None;
                 } else {
                     mapping.state = FileState::Unknown;
-                    mapping.doubt = DoubtOfError(error);
+                    mapping.doubt = DoubtOf(failure);
                 }
             }
         }

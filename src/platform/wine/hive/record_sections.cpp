@@ -1,5 +1,5 @@
 // Reading only the sections of system.reg that listing records needs.
-#include "platform/wine/record_sections.h"
+#include "platform/wine/hive/record_sections.h"
 
 #include <string.h>
 

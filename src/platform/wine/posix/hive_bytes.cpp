@@ -1,12 +1,12 @@
 // A registry file's bytes in a mapping of their own, advised for huge pages.
-#include "platform/wine/hive_bytes.h"
+#include "platform/wine/posix/hive_bytes.h"
 
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>
 
-#include "platform/wine/huge_pages.h"
+#include "platform/wine/posix/huge_pages.h"
 
 namespace ssr::wine {
 

@@ -1,5 +1,5 @@
 // The environment Wine gives a prefix's programs, from the prefix itself.
-#include "platform/wine/prefix_environment.h"
+#include "platform/wine/prefix/prefix_environment.h"
 
 #include <cstdint>
 #include <utility>

@@ -20,7 +20,7 @@
 
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "platform/wine/reg_file.h"
+#include "platform/wine/hive/reg_file.h"
 #include "platform/wine/wine_registry.h"
 
 namespace ssr::wine {

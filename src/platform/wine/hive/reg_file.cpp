@@ -1,6 +1,6 @@
 // The index of a registry file: its keys as a tree over the file's
 // sections, built in one pass, and the lookups of keys and values in it.
-#include "platform/wine/reg_file.h"
+#include "platform/wine/hive/reg_file.h"
 
 #include <algorithm>
 #include <cstring>
