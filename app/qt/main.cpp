@@ -17,6 +17,7 @@
 #include "application/form1.h"
 #include "command_line.h"
 #include "console_actions.h"
+#include "linux_prefix.h"
 #include "main_window.h"
 #include "platform/qt/qt_desktop.h"
 #include "platform/wine/backups/backups.h"
@@ -34,15 +35,6 @@ fs::path HomeFolder() {
     if (const char* home = std::getenv("HOME"); home && *home) return home;
     if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
     return "/";
-}
-
-// A prefix folder named as people write it: "." as the current folder's
-// path, "/x/" as "/x".
-fs::path Normalised(fs::path folder) {
-    std::error_code error;
-    if (const fs::path absolute = fs::absolute(folder, error); !error) folder = absolute.lexically_normal();
-    if (!folder.has_filename() && folder.has_relative_path()) folder = folder.parent_path();
-    return folder;
 }
 
 // While Qt connects to the display, its messages are held back: when the
@@ -93,20 +85,16 @@ int main(int argc, char* argv[]) {
     // The prefix is settled before Qt starts when no one has to choose it.
     const fs::path home = HomeFolder();
     const bool choose = options.action == ssr::CommandLineOptions::Action::Choose;
-    ssr::wine::PrefixRequest request;
-    fs::path chosen;
-    if (!choose) {
-        request = ssr::wine::RequestedPrefix(options.prefix, std::getenv("WINEPREFIX"), home);
-        chosen = ssr::wine::PrefixFolder(request.path);
-    }
-    const bool settled = !choose && ssr::wine::IsPrefix(chosen);
+    ssr::RequestedFolder requested;
+    if (!choose) requested = ssr::RequestedPrefixFolder(options.prefix, std::getenv("WINEPREFIX"), home);
+    const bool settled = !choose && requested.is_prefix;
     std::shared_ptr<const ssr::wine::Prefix> prefix;
     std::unique_ptr<ssr::WinePrefixRegistry> registry;
     const auto open = [&](const fs::path& folder) {
-        prefix = std::make_shared<const ssr::wine::Prefix>(Normalised(folder));
+        prefix = std::make_shared<const ssr::wine::Prefix>(folder);
         registry = std::make_unique<ssr::WinePrefixRegistry>(prefix);
     };
-    if (settled) open(chosen);
+    if (settled) open(requested.folder);
 
     // Qt sees none of our arguments: a prefix path must never be taken for one of its options.
     int qt_argc = 1;
@@ -121,7 +109,7 @@ int main(int argc, char* argv[]) {
         std::vector<std::string> notes;
         std::vector<ssr::wine::FoundPrefix> found = ssr::wine::DiscoverPrefixes(home, &notes);
         for (const std::string& note : notes) Print(stderr, "sweep-stale-records: " + note + "\n");
-        ssr::PrefixChooser chooser(choose ? QString() : ssr::ChooserReason(request, home), std::move(found), home);
+        ssr::PrefixChooser chooser(choose ? QString() : ssr::ChooserReason(requested.request, home), std::move(found), home);
         if (chooser.exec() != QDialog::Accepted || !chooser.Chosen()) {
             Print(stderr, "sweep-stale-records: no Wine prefix chosen\n");
             return ssr::kExitFailure;
@@ -137,7 +125,7 @@ int main(int argc, char* argv[]) {
     ssr::Form1 form(*registry, desktop, skin);
     ssr::MainWindow window(form);
     window.ShowPrefix(QString::fromStdString(prefix->path().string()),
-                      ssr::PrefixTitle(prefix->path(), ssr::wine::PrefixName(prefix->path(), home), home));
+                      QString::fromStdString(ssr::LinuxPrefix(prefix->path(), home).Title()));
     window.Start();
     return QApplication::exec();
 }

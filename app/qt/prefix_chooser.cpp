@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "catalogue/listing.h"
+#include "linux_prefix.h"
 #include "platform/wine/wine_registry.h"
 
 namespace ssr {
@@ -36,19 +37,13 @@ QString PlaceName(wine::PrefixPlace place) {
 
 QString FromPath(const fs::path& path) { return QString::fromStdString(path.string()); }
 
-QString ShortPath(const fs::path& path, const fs::path& home) {
-    if (!home.empty()) {
-        const fs::path relative = path.lexically_relative(home);
-        if (!relative.empty() && *relative.begin() != "..")
-            return relative == "." ? QStringLiteral("~") : QStringLiteral("~/") + FromPath(relative);
-    }
-    return FromPath(path);
-}
+// `path` as a person reads it, the home folder written "~".
+QString Shortened(const fs::path& path, const fs::path& home) { return QString::fromStdString(ShortPath(path, home)); }
 
 }  // namespace
 
 QString ChooserReason(const wine::PrefixRequest& request, const fs::path& home) {
-    const QString path = ShortPath(request.path, home);
+    const QString path = Shortened(request.path, home);
     switch (request.source) {
         case wine::PrefixSource::Argument:
             return QStringLiteral("%1 is not a Wine prefix: it holds no system.reg.").arg(path);
@@ -58,10 +53,6 @@ QString ChooserReason(const wine::PrefixRequest& request, const fs::path& home) 
             break;
     }
     return QStringLiteral("There is no Wine prefix at %1.").arg(path);
-}
-
-QString PrefixTitle(const fs::path& prefix, const std::string& name, const fs::path& home) {
-    return name.empty() ? ShortPath(prefix, home) : QString::fromStdString(name);
 }
 
 std::optional<int> CountPrefixRecords(const fs::path& prefix) noexcept {
@@ -100,7 +91,7 @@ PrefixChooser::PrefixChooser(const QString& reason, std::vector<wine::FoundPrefi
     items.reserve(static_cast<qsizetype>(m_found.size()));
     for (const wine::FoundPrefix& prefix : m_found) {
         auto* item = new QTreeWidgetItem;
-        item->setText(kName, PrefixTitle(prefix.path, prefix.name, m_home));
+        item->setText(kName, QString::fromStdString(LinuxPrefix(prefix.path, m_home, prefix.name).Title()));
         item->setText(kKind, PlaceName(prefix.place));
         item->setText(kRecords, QStringLiteral("…"));
         item->setTextAlignment(kRecords, Qt::AlignRight | Qt::AlignVCenter);
@@ -108,7 +99,7 @@ PrefixChooser::PrefixChooser(const QString& reason, std::vector<wine::FoundPrefi
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(prefix.last_change->time_since_epoch());
             item->setText(kLastChange, QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms.count()), QLocale::ShortFormat));
         }
-        item->setText(kFolder, ShortPath(prefix.path, m_home));
+        item->setText(kFolder, Shortened(prefix.path, m_home));
         item->setToolTip(kName, FromPath(prefix.path));
         item->setToolTip(kFolder, FromPath(prefix.path));
         items.append(item);

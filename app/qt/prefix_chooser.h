@@ -69,11 +69,6 @@ private:
 // The sentence above the list, for a request that is not a prefix.
 [[nodiscard]] QString ChooserReason(const wine::PrefixRequest& request, const std::filesystem::path& home);
 
-// How a prefix is called where one is named for the user: its keeper's name
-// for it, else its folder with the home folder as "~".
-[[nodiscard]] QString PrefixTitle(const std::filesystem::path& prefix, const std::string& name,
-                                  const std::filesystem::path& home);
-
 // The number of records the window would list for `prefix`; empty when its
 // registry cannot be read. Never fails.
 [[nodiscard]] std::optional<int> CountPrefixRecords(const std::filesystem::path& prefix) noexcept;

@@ -33,6 +33,7 @@ PathStatus StatusOf(const std::filesystem::path& path, FollowLinks follow) noexc
     status.owner = st.st_uid;
     status.mode = st.st_mode;
     status.modified_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    status.size = st.st_size > 0 ? static_cast<std::uintmax_t>(st.st_size) : 0;
     return status;
 }
 

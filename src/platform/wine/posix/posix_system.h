@@ -25,6 +25,7 @@ struct PathStatus {
     uid_t owner = 0;
     mode_t mode = 0;
     std::int64_t modified_ns = 0;
+    std::uintmax_t size = 0;
 
     [[nodiscard]] bool Found() const { return error == 0; }
     [[nodiscard]] bool Is(EntryKind what) const { return error == 0 && kind == what; }
