@@ -11,14 +11,6 @@
 //   peak_mb  the child's peak resident memory
 //   faults   the child's page faults
 //   rows     the rows the window listed
-// The second argument 1 starts it without the huge-page hint on the hive's
-// bytes (SSR_NO_HUGE_PAGES).
-//
-// BM_HugePageHint starts it 25 times each with and without the hint, in
-// turn, pinned to one processor (second argument 1) or not, and gives the
-// medians of the child's processor time and of the time to the first paint
-// on and off, and their ratio: the figures that keep the hint in or take it
-// out.
 //
 // BM_ListCommand runs the program's own console listing, `sweep-stale-records
 // --list PREFIX` (each record with its verdict, no window), the like of the
@@ -41,7 +33,6 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <sched.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -85,7 +76,7 @@ std::vector<std::string> BaseEnvironment() {
     for (char** e = environ; *e; ++e) {
         const std::string variable = *e;
         if (!variable.starts_with("WINEPREFIX=") && !variable.starts_with("QT_QPA_PLATFORM=") &&
-            !variable.starts_with("SSR_NO_HUGE_PAGES=") && !variable.starts_with("WINEDEBUG="))
+            !variable.starts_with("WINEDEBUG="))
             variables.push_back(variable);
     }
     return variables;
@@ -170,11 +161,8 @@ private:
     std::chrono::steady_clock::time_point m_start;
 };
 
-enum class Hint { On, Off };
-
-ChildRun RunProbe(const fs::path& prefix, Hint hint) {
+ChildRun RunProbe(const fs::path& prefix) {
     std::vector<std::string> environment = BaseEnvironment();
-    if (hint == Hint::Off) environment.push_back("SSR_NO_HUGE_PAGES=1");
     environment.push_back("WINEPREFIX=" + prefix.string());
     environment.push_back("QT_QPA_PLATFORM=offscreen");
     MeasuredChild probe({BesideBench("startup_probe").string()}, std::move(environment), /*capture=*/true);
@@ -202,7 +190,7 @@ void BM_StartToFilledWindow(benchmark::State& state) {
     double peak_kb = 0;
     int rows = -1;
     for (auto _ : state) {
-        const ChildRun run = RunProbe(prefix->path(), state.range(1) != 0 ? Hint::Off : Hint::On);
+        const ChildRun run = RunProbe(prefix->path());
         if (!run.ok || run.output.empty()) {
             state.SkipWithError("the program did not show its window");
             return;
@@ -219,49 +207,6 @@ void BM_StartToFilledWindow(benchmark::State& state) {
     state.counters["peak_mb"] = peak_kb / 1024;
     state.counters["rows"] = rows;
     state.counters["faults"] = benchmark::Counter(faults, benchmark::Counter::kAvgIterations);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
-void BM_HugePageHint(benchmark::State& state) {
-    const BenchPrefix* prefix = ColdPrefix(state);
-    if (!prefix) return;
-    constexpr int kRounds = 25;
-    cpu_set_t before;
-    const bool pin = state.range(1) != 0 && ::sched_getaffinity(0, sizeof before, &before) == 0;
-    if (pin) {
-        // The children inherit it.
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(1, &one);
-        if (::sched_setaffinity(0, sizeof one, &one) != 0) CPU_SET(0, &one), static_cast<void>(::sched_setaffinity(0, sizeof one, &one));
-    }
-    std::vector<double> cpu[2];
-    std::vector<double> paint[2];
-    for (auto _ : state) {
-        for (int round = 0; round < kRounds; ++round) {
-            for (const Hint hint : {Hint::On, Hint::Off}) {
-                const ChildRun run = RunProbe(prefix->path(), hint);
-                if (!run.ok || run.output.empty()) {
-                    state.SkipWithError("the program did not show its window");
-                    return;
-                }
-                cpu[hint == Hint::Off].push_back(run.cpu_ms);
-                paint[hint == Hint::Off].push_back(run.first_output_seconds * 1000);
-            }
-        }
-    }
-    if (pin) static_cast<void>(::sched_setaffinity(0, sizeof before, &before));
-    state.counters["cpu_ms_on"] = Median(cpu[0]);
-    state.counters["cpu_ms_off"] = Median(cpu[1]);
-    state.counters["paint_ms_on"] = Median(paint[0]);
-    state.counters["paint_ms_off"] = Median(paint[1]);
-    std::vector<double> ratios;
-    for (std::size_t i = 0; i < cpu[0].size(); ++i) ratios.push_back(cpu[0][i] / cpu[1][i]);
-    state.counters["cpu_on_per_off"] = Median(ratios);
 }
 
 void BM_ListCommand(benchmark::State& state) {
@@ -341,12 +286,7 @@ void BM_PeerList(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_StartToFilledWindow)
-    ->ArgsProduct({{0, 10000, 30000}, {0}})
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-// Records, then 1 to pin the runs to one processor.
-BENCHMARK(BM_HugePageHint)->ArgsProduct({{3000, 30000}, {0, 1}})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StartToFilledWindow)->Arg(0)->Arg(10000)->Arg(30000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ListCommand)->Arg(0)->Arg(30000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 // Seconds an iteration at 30,000 records: a few iterations are enough.
 BENCHMARK(BM_PeerList)->Arg(0)->Arg(30000)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);

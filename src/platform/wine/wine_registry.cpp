@@ -151,14 +151,14 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
     FreshHive ReadAndParse(int h, bool records_only) {
         const Hive& hive = hives[h];
         FreshHive fresh;
-        wine::HiveRead read = wine::ReadHiveFile(hive.path);
+        wine::ReadResult read = wine::ReadWholeFile(hive.path);
         fresh.error = read.error;
         if (read.error != wine::IoError::None) return fresh;
         fresh.identity = read.identity;
-        const std::string_view bytes = read.bytes.view();
+        const std::string_view bytes = read.bytes;
         fresh.ends_a_line = bytes.empty() || bytes.back() == '\n';
         if (h == kMachine && records_only)
-            if (std::optional<std::string> cut = wine::RecordSections(read.bytes.view())) read.bytes = wine::HiveBytes(std::move(*cut));
+            if (std::optional<std::string> cut = wine::RecordSections(read.bytes)) read.bytes = std::move(*cut);
         fresh.file = Parse(h, std::move(read.bytes));
         return fresh;
     }
@@ -178,7 +178,7 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
         return now && *now == identity;
     }
 
-    std::unique_ptr<wine::RegFile> Parse(int h, wine::HiveBytes bytes) {
+    std::unique_ptr<wine::RegFile> Parse(int h, std::string bytes) {
         if (h == kMachine) return wine::RegFile::Parse(std::move(bytes));
         return wine::RegFile::Parse(std::move(bytes), PrefixArchitecture());
     }
@@ -541,7 +541,7 @@ long WinePrefixRegistry::State::CommitHive(int h, const wine::ServerLock& held) 
                                           [h](const auto& handle) { return handle.second.hive == h; });
             if (open) {
                 wine::ReadResult read = wine::ReadWholeFile(hive.path);
-                Adopt(h, read.error == wine::IoError::None ? Parse(h, wine::HiveBytes(std::move(read.bytes))) : nullptr, {}, false);
+                Adopt(h, read.error == wine::IoError::None ? Parse(h, std::move(read.bytes)) : nullptr, {}, false);
             } else {
                 hive.file.reset();
                 hive.loaded = false;
@@ -565,7 +565,7 @@ void WinePrefixRegistry::State::Rollback(int h) {
     Hive& hive = hives[h];
     staged_records[h].clear();
     if (!hive.file) return;
-    Adopt(h, Parse(h, wine::HiveBytes::CopyOf(hive.file->bytes())), hive.identity, true);
+    Adopt(h, Parse(h, std::string(hive.file->bytes())), hive.identity, true);
 }
 
 WinePrefixRegistry::WinePrefixRegistry(std::shared_ptr<const wine::Prefix> prefix, wine::WriteFaultHook fault)

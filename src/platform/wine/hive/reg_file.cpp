@@ -65,12 +65,8 @@ RegFile::Node* RegFile::Child(Node* parent, TextView name) {
 }
 
 std::unique_ptr<RegFile> RegFile::Parse(std::string bytes, Architecture known) {
-    return Parse(HiveBytes(std::move(bytes)), known);
-}
-
-std::unique_ptr<RegFile> RegFile::Parse(HiveBytes bytes, Architecture known) {
     std::unique_ptr<RegFile> file(new RegFile);
-    if (!file->Index(bytes.view(), known)) return nullptr;
+    if (!file->Index(bytes, known)) return nullptr;
     file->m_bytes = std::move(bytes);
     return file;
 }
@@ -360,7 +356,7 @@ void RegFile::LoadValues(Node* node) {
     const auto& lower = NameTable();
     for (const std::uint32_t s : node->sections) {
         const Section& section = m_sections[s];
-        LineCursor cursor(m_bytes.view(), section.body, section.end, m_nul);
+        LineCursor cursor(std::string_view(m_bytes), section.body, section.end, m_nul);
         Line line;
         while (cursor.Next(line)) {
             const std::string_view text = SkipSpace(line.text);
@@ -406,7 +402,7 @@ void RegFile::NoteValueLines(const Node* node) {
 
 void RegFile::ValueLinesOf(const Node* node, std::vector<ValueLine>& lines) const {
     lines.clear();
-    const std::string_view all = m_bytes.view();
+    const std::string_view all = std::string_view(m_bytes);
     for (const std::uint32_t s : node->sections) {
         const Section& section = m_sections[s];
         // Where no data runs over lines and no NUL cuts one, a line is what
@@ -441,7 +437,7 @@ bool RegFile::ValueFromLines(const std::vector<ValueLine>& lines, TextView name,
     // A later line for the same name replaces an earlier one: the last line
     // that names the value and makes one is the value, so the lines are
     // read from the last, and only that one is decoded.
-    const char* const bytes = m_bytes.view().data();
+    const char* const bytes = std::string_view(m_bytes).data();
     for (std::size_t k = lines.size(); k-- > 0;) {
         const ValueLine& at = lines[k];
         const std::string_view text(bytes + at.at, at.size);
@@ -455,7 +451,7 @@ bool RegFile::ValueFromLines(const std::vector<ValueLine>& lines, TextView name,
         scratch.clear();
         const std::size_t name_end = ValueNameEnd(text, name, plain, lower, scratch);
         if (name_end == 0 || name.size() > kLongestValueName) continue;
-        LineCursor cursor(m_bytes.view(), at.next, at.end, m_nul);
+        LineCursor cursor(std::string_view(m_bytes), at.next, at.end, m_nul);
         // The first line that makes a value is the answer, so it is decoded
         // where the answer is kept; what a line that makes none left there
         // is never read.

@@ -133,7 +133,6 @@ public:
     // Nothing when the first line is not wineserver's header: such a file
     // is not a registry and must never be written.
     // `known` is the prefix's architecture from the files read before.
-    [[nodiscard]] static std::unique_ptr<RegFile> Parse(HiveBytes bytes, Architecture known = Architecture::Unknown);
     [[nodiscard]] static std::unique_ptr<RegFile> Parse(std::string bytes, Architecture known = Architecture::Unknown);
 
     ~RegFile();
@@ -143,7 +142,7 @@ public:
     // The architecture the file itself names first, or Unknown.
     [[nodiscard]] Architecture architecture() const { return m_architecture; }
 
-    [[nodiscard]] std::string_view bytes() const { return m_bytes.view(); }
+    [[nodiscard]] std::string_view bytes() const { return std::string_view(m_bytes); }
     [[nodiscard]] Node* root() { return &m_node_blocks.front()[0]; }
     [[nodiscard]] const Node* root() const { return &m_node_blocks.front()[0]; }
 
@@ -298,7 +297,7 @@ private:
     [[nodiscard]] bool ValueFromLines(const std::vector<ValueLine>& lines, TextView name, std::string_view plain,
                                       Text& scratch, RegValue& out) const;
 
-    HiveBytes m_bytes;
+    std::string m_bytes;
     std::vector<Node*> m_staged;
     std::vector<NewKey> m_new;
     NulBytes m_nul = NulBytes::Possible;

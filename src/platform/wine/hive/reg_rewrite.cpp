@@ -109,7 +109,7 @@ RegFile::Rewrite RegFile::WithoutStaged(std::uint64_t unix_seconds, std::uint64_
     std::size_t pos = 0;
     std::size_t next_section = 0;
     for (const auto& [begin, end] : rewrite.cuts) {
-        rewrite.bytes.append(m_bytes.view().substr(pos, begin - pos));
+        rewrite.bytes.append(std::string_view(m_bytes).substr(pos, begin - pos));
         // Insertions sit at the beginning of a cut.
         while (next_section < sections.size() && sections[next_section].first <= begin) {
             if (sections[next_section].first == begin) rewrite.bytes += sections[next_section].second;
@@ -117,7 +117,7 @@ RegFile::Rewrite RegFile::WithoutStaged(std::uint64_t unix_seconds, std::uint64_
         }
         pos = end;
     }
-    rewrite.bytes.append(m_bytes.view().substr(pos));
+    rewrite.bytes.append(std::string_view(m_bytes).substr(pos));
     if (!m_new.empty()) {
         // Past a blank line, which ends any hex data the last section left running over lines.
         const std::string_view eol = m_line_ends == LineEnds::CrLf ? "\r\n" : "\n";
@@ -196,7 +196,7 @@ void RegFile::ApplyRewrite(Rewrite rewrite) {
         m_sections.push_back(section);
     }
     m_staged.clear();
-    m_bytes = HiveBytes(std::move(rewrite.bytes));
+    m_bytes = std::move(rewrite.bytes);
     m_lookups.Forget();
 }
 

@@ -76,7 +76,7 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
 
 namespace {
 
-// The two kinds of buffer a whole file is read into.
+// The buffer a whole file is read into.
 struct StringSink {
     std::string& bytes;
     bool Prepare(std::size_t size) {
@@ -89,26 +89,6 @@ struct StringSink {
         return true;
     }
     void Truncate(std::size_t size) { bytes.resize(size); }
-};
-
-// Nothing is zeroed: the file's bytes are the first to touch the pages.
-struct HiveSink {
-    HiveBytes& bytes;
-    bool Prepare(std::size_t size) {
-        bytes.SetSize(0);
-        if (!bytes.Reserve(size)) return false;
-        bytes.SetSize(size);
-        return true;
-    }
-    char* Data() { return bytes.data(); }
-    bool Append(const char* more, std::size_t n) {
-        const std::size_t at = bytes.size();
-        if (!bytes.Reserve(at + n)) return false;
-        std::memcpy(bytes.data() + at, more, n);
-        bytes.SetSize(at + n);
-        return true;
-    }
-    void Truncate(std::size_t size) { bytes.SetSize(size); }
 };
 
 // Opens a file to be read whole: the errno of the step that failed, or 0.
@@ -187,16 +167,6 @@ std::string ReadFailureText(int code) {
     }
 }
 
-HiveRead ReadHiveFile(const std::filesystem::path& path) {
-    HiveRead result;
-    if (const int error = ReadInto(path, HiveSink{result.bytes}, result.identity)) {
-        HiveRead failed;
-        failed.error = FromErrno(error);
-        failed.code = error;
-        return failed;
-    }
-    return result;
-}
 
 PieceRead ReadFilePieces(const std::filesystem::path& path, const std::function<bool(std::string_view)>& piece) {
     PieceRead result;

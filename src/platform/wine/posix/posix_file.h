@@ -15,7 +15,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/wine/posix/hive_bytes.h"
 #include "platform/wine/posix/posix_handles.h"
 
 namespace ssr::wine {
@@ -54,14 +53,6 @@ struct ReadResult {
 // plain file", "is too large", or the system's words.
 [[nodiscard]] std::string ReadFailureText(int code);
 
-// The same for a registry file the store keeps: its bytes in a mapping of their own.
-struct HiveRead {
-    IoError error = IoError::None;
-    HiveBytes bytes;
-    FileIdentity identity;
-    int code = 0;
-};
-[[nodiscard]] HiveRead ReadHiveFile(const std::filesystem::path& path);
 [[nodiscard]] std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 
 // Reads a plain file a piece at a time (a megabyte at most), for a file that
