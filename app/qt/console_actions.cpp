@@ -181,12 +181,16 @@ Listing ListRecords(const CommandLineOptions& options, const std::vector<LinuxPr
     const auto work = [&] {
         for (std::size_t i = next++; i < prefixes.size(); i = next++) {
             Listing& listed = looks[i];
+            // Each record's file is tested once, by Suggest's own judgement: a
+            // record is stale exactly where Suggest would check it.
             Look look = LookAt(prefixes[i], ReadScope::Records, [&](Session& session) {
                 listed.records.clear();
-                session.Suggest();
-                for (int row = 1; row <= session.List().Count(); ++row)
-                    if (options.action == CommandLineOptions::Action::List || session.List().Checked(row))
-                        listed.records.push_back(session.RecordOf(row));
+                const FileTestRun file_tests(session.Desktop());
+                for (int row = 1; row <= session.List().Count(); ++row) {
+                    ListedRecord record = session.RecordOf(row);
+                    if (options.action == CommandLineOptions::Action::List || record.answer == "stale")
+                        listed.records.push_back(std::move(record));
+                }
             });
             if (look.changing) {
                 listed.records.clear();

@@ -29,15 +29,7 @@ void ConsoleDesktop::StartCommand(TextView, ShowCommand) {
 
 Text ConsoleDesktop::HomePageCommandLine(TextView) const { return {}; }
 
-FileAnswer ConsoleDesktop::QueryFileState(TextView path) noexcept {
-    try {
-        const auto [at, fresh] = m_file_answers.try_emplace(Text(path));
-        if (fresh) at->second = m_window_desktop.QueryFileState(path);
-        return at->second;
-    } catch (...) {
-        return m_window_desktop.QueryFileState(path);
-    }
-}
+FileAnswer ConsoleDesktop::QueryFileState(TextView path) noexcept { return m_window_desktop.QueryFileState(path); }
 
 std::optional<Text> ConsoleDesktop::EnvironmentVariable(TextView name, ProgramView view) {
     return m_window_desktop.EnvironmentVariable(name, view);

@@ -5,7 +5,6 @@
 // standard error.
 
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/desktop.h"
@@ -24,8 +23,6 @@ public:
     // The backups written and kept, and the last attempt that failed.
     [[nodiscard]] const std::vector<SavedBackup>& Backups() const { return m_backups; }
 
-    // Each path is asked of the file system once: the answer Suggest acted
-    // on is the one the listing prints, and a second look costs nothing.
     int MsgBox(TextView prompt, int style, std::optional<TextView> caption) override;
     Text InputBox(TextView prompt, std::optional<TextView> caption, TextView default_text) override;
     ShellStart ShellOpen(std::intptr_t owner, TextView file, TextView parameters, TextView directory,
@@ -56,7 +53,6 @@ public:
 
 private:
     QtDesktop m_window_desktop;  // asked only what needs no window
-    std::unordered_map<Text, FileAnswer> m_file_answers;
     std::vector<std::string> m_messages;
     std::vector<SavedBackup> m_backups;
 };

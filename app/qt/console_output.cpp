@@ -36,20 +36,28 @@ std::size_t Width(const std::string& text) {
     return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
-// Rows of cells in aligned columns, two blanks apart; the last column is not padded.
-void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
-    if (rows.empty()) return;
-    std::vector<std::size_t> widths(rows.front().size(), 0);
-    for (const auto& row : rows)
-        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], Width(row[c]));
-    for (const auto& row : rows) {
-        std::string line;
-        for (std::size_t c = 0; c < row.size(); ++c) {
-            line += row[c];
-            if (c + 1 < row.size()) line += std::string(widths[c] - Width(row[c]) + 2, ' ');
+// `count` rows of cells in aligned columns, two blanks apart, under a
+// header; the last column is not padded. `cell(row, column)` gives a cell
+// where it lies, so no row is copied: a listing of 30,000 records is not
+// held twice.
+template <class Cell>
+void PrintTable(std::ostream& out, const std::vector<std::string>& header, std::size_t count, Cell&& cell) {
+    std::vector<std::size_t> widths(header.size(), 0);
+    for (std::size_t c = 0; c < header.size(); ++c) widths[c] = Width(header[c]);
+    for (std::size_t r = 0; r < count; ++r)
+        for (std::size_t c = 0; c < header.size(); ++c) widths[c] = std::max(widths[c], Width(cell(r, c)));
+    std::string line;
+    const auto print = [&](auto&& text_of) {
+        line.clear();
+        for (std::size_t c = 0; c < header.size(); ++c) {
+            const std::string& text = text_of(c);
+            line += text;
+            if (c + 1 < header.size()) line.append(widths[c] - Width(text) + 2, ' ');
         }
         out << line << '\n';
-    }
+    };
+    print([&](std::size_t c) -> const std::string& { return header[c]; });
+    for (std::size_t r = 0; r < count; ++r) print([&](std::size_t c) -> const std::string& { return cell(r, c); });
 }
 
 std::string LocalTime(std::int64_t ns) {
@@ -81,16 +89,21 @@ void PrintRecords(std::ostream& out, const std::vector<ListedRecord>& records, b
         out << (records.empty() ? "]\n" : "\n]\n");
         return;
     }
-    std::vector<std::vector<std::string>> rows;
     std::vector<std::string> header{"NAME", "LOCATION", "KEY", "SUGGEST", "REASON", "COMMAND"};
     if (with_prefix) header.insert(header.begin(), "PREFIX");
-    rows.push_back(header);
-    for (const ListedRecord& r : records) {
-        std::vector<std::string> row{r.name, r.location, r.key, r.answer, r.reason, r.command};
-        if (with_prefix) row.insert(row.begin(), r.prefix_title);
-        rows.push_back(std::move(row));
-    }
-    PrintTable(out, rows);
+    const std::size_t first = with_prefix ? 1 : 0;
+    PrintTable(out, header, records.size(), [&](std::size_t row, std::size_t column) -> const std::string& {
+        const ListedRecord& r = records[row];
+        if (column < first) return r.prefix_title;
+        switch (column - first) {
+        case 0: return r.name;
+        case 1: return r.location;
+        case 2: return r.key;
+        case 3: return r.answer;
+        case 4: return r.reason;
+        default: return r.command;
+        }
+    });
 }
 
 void PrintRemoval(std::ostream& out, const Removal& removal, bool with_prefix) {

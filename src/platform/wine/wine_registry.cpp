@@ -158,7 +158,7 @@ struct WinePrefixRegistry::State final : wine::LinkedHives {
         const std::string_view bytes = read.bytes;
         fresh.ends_a_line = bytes.empty() || bytes.back() == '\n';
         if (h == kMachine && records_only)
-            if (std::optional<std::string> cut = wine::RecordSections(read.bytes)) read.bytes = std::move(*cut);
+            static_cast<void>(wine::CutToRecordSections(read.bytes));
         fresh.file = Parse(h, std::move(read.bytes));
         return fresh;
     }

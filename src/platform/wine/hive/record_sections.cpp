@@ -107,15 +107,18 @@ std::size_t NextSection(std::string_view file, std::size_t from) {
 
 }  // namespace
 
-std::optional<std::string> RecordSections(std::string_view file) {
-    if (std::memchr(file.data(), '\0', file.size()) != nullptr) return std::nullopt;
+bool CutToRecordSections(std::string& bytes) {
+    const std::string_view file(bytes);
+    if (std::memchr(file.data(), '\0', file.size()) != nullptr) return false;
     std::size_t begin = NextSection(file, 0);
     for (const std::size_t arch : LinesStartingWith(file, "#arch="))
-        if (arch > begin) return std::nullopt;
+        if (arch > begin) return false;
     // A "#link" line makes its section's key a link.
     const std::vector<std::size_t> links = LinesStartingWith(file, "#link");
     std::size_t next_link = 0;
-    std::string cut(file.substr(0, begin));
+    // Kept sections move down over the ones left out, in place: the bytes
+    // kept never lie after the next section read.
+    std::size_t kept = begin;
     std::string path;
     while (begin < file.size()) {
         const std::size_t end = NextSection(file, begin + 1);
@@ -132,17 +135,21 @@ std::optional<std::string> RecordSections(std::string_view file) {
             for (const std::string_view tree : kRecordTrees) {
                 // A link on the way to the records, or among them, leads to
                 // keys this cut may have left out.
-                if (link && (AtOrBelow(path, tree) || Below(tree, path))) return std::nullopt;
+                if (link && (AtOrBelow(path, tree) || Below(tree, path))) return false;
                 keep = keep || AtOrBelow(path, tree);
             }
             for (const std::string_view key : kKeys) keep = keep || path == key;
             keep = keep || AtOrBelow(path, kProfileTree) ||
                    (path.starts_with(kControlSets) && path.ends_with(kEnvironment));
         }
-        if (keep) cut += section;
+        if (keep) {
+            if (kept != begin) std::memmove(bytes.data() + kept, bytes.data() + begin, section.size());
+            kept += section.size();
+        }
         begin = end;
     }
-    return cut;
+    bytes.resize(kept);
+    return true;
 }
 
 }  // namespace ssr::wine

@@ -14,10 +14,11 @@
 
 namespace ssr::wine {
 
-// The file's opening lines and the sections above, in their order and
-// byte for byte. Nothing when the file cannot be cut without changing what
-// those keys read as: NUL bytes in it, an "#arch=" line after the opening
-// lines, or a link on the way to a record or among the records.
-[[nodiscard]] std::optional<std::string> RecordSections(std::string_view file);
+// Cuts `bytes`, a whole file, in place down to its opening lines and the
+// sections above, in their order and byte for byte. False, with `bytes` as
+// they were, when the file cannot be cut without changing what those keys
+// read as: NUL bytes in it, an "#arch=" line after the opening lines, or a
+// link on the way to a record or among the records.
+[[nodiscard]] bool CutToRecordSections(std::string& bytes);
 
 }  // namespace ssr::wine
