@@ -1,5 +1,5 @@
 #pragma once
-// The seven registry operations the program uses, with the Windows registry's
+// The eight registry operations the program uses, with the Windows registry's
 // own arguments, buffer rules and result codes. Back ends: the Windows
 // registry (platform/win32), a Wine prefix's system.reg (platform/wine) and
 // an in-memory store for tests (doubles/memory_registry.h).
@@ -154,6 +154,12 @@ public:
     // key is gone for every later call at once, and on disk after commit().
     [[nodiscard]] virtual long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) = 0;
     [[nodiscard]] long delete_tree(RegHandle root, TextView subkey) { return delete_tree(root, subkey, 0); }
+
+    // RegDeleteKeyValue: the value `value_name` of the key `subkey` below
+    // `root`, in the registry view `view` names. A store that writes files
+    // stages it as delete_tree does.
+    [[nodiscard]] virtual long delete_value(RegHandle root, TextView subkey, TextView value_name,
+                                            std::uint32_t view) = 0;
 
     // Makes the deletions staged since the last commit durable, all or none
     // per file, each file on its own: one that cannot be written keeps its

@@ -264,4 +264,23 @@ long MemoryRegistry::delete_tree(RegHandle root, TextView subkey, std::uint32_t 
     return kErrorSuccess;
 }
 
+long MemoryRegistry::delete_value(RegHandle root, TextView subkey, TextView value_name, std::uint32_t view) {
+    ++m_delete_calls;
+    const NodePtr base = Resolve(root);
+    if (!base) return kErrorInvalidHandle;
+    NodePtr node = base;
+    const Text path = ViewPath(root, subkey, view, has_32bit_view());
+    for (const TextView part : SplitPath(path)) {
+        const auto it = node->by_lower.find(FoldName(part));
+        if (it == node->by_lower.end()) return kErrorFileNotFound;
+        node = it->second;
+    }
+    if (node->delete_refusal != kErrorSuccess) return node->delete_refusal;
+    const auto it = std::find_if(node->values.begin(), node->values.end(),
+                                 [&](const Node::Value& v) { return SameName(v.name, value_name); });
+    if (it == node->values.end()) return kErrorFileNotFound;
+    node->values.erase(it);
+    return kErrorSuccess;
+}
+
 }  // namespace ssr

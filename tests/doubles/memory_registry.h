@@ -57,6 +57,7 @@ public:
                     std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) override;
     long close_key(RegHandle key) override;
     long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) override;
+    long delete_value(RegHandle root, TextView subkey, TextView value_name, std::uint32_t view) override;
     [[nodiscard]] bool has_32bit_view() const override { return m_views == Views::Two; }
 
 private:

@@ -195,4 +195,14 @@ long Win32Registry::delete_tree(RegHandle root, TextView subkey, std::uint32_t v
     return DeleteTreeWithoutLinks(ToHkey(root), Wide(subkey), view & kKeyWow64Views);
 }
 
+long Win32Registry::delete_value(RegHandle root, TextView subkey, TextView value_name, std::uint32_t view) {
+    if (!NamesAKey(subkey)) return kErrorAccessDenied;
+    HKEY key = nullptr;
+    long status = ::RegOpenKeyExW(ToHkey(root), Chars(Wide(subkey)), 0, KEY_SET_VALUE | (view & kKeyWow64Views), &key);
+    if (status != kErrorSuccess) return status;
+    status = ::RegDeleteValueW(key, Chars(Wide(value_name)));
+    ::RegCloseKey(key);
+    return status;
+}
+
 }  // namespace ssr::win32

@@ -40,6 +40,8 @@ public:
     // without ever following a registry link: a link found on the way is
     // deleted itself, never the key it points at.
     [[nodiscard]] long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) override;
+    [[nodiscard]] long delete_value(RegHandle root, TextView subkey, TextView value_name,
+                                    std::uint32_t view) override;
     // A 64-bit program runs on 64-bit Windows only, where both views exist.
     [[nodiscard]] bool has_32bit_view() const override { return true; }
 

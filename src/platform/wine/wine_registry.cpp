@@ -653,6 +653,15 @@ long WinePrefixRegistry::delete_tree(RegHandle root, TextView subkey, std::uint3
     return m_state->DeleteTree(root, ViewPath(root, subkey, view, has_32bit_view()));
 }
 
+long WinePrefixRegistry::delete_value(RegHandle, TextView, TextView, std::uint32_t) {
+    return kErrorAccessDenied;  // TODO staged value deletion
+}
+
+long WinePrefixRegistry::stage_values(RegHandle, TextView, std::vector<wine::RegValue>, Replace,
+                                      std::vector<RecordStaging>&) {
+    return kErrorAccessDenied;  // TODO
+}
+
 bool WinePrefixRegistry::unchanged_since_read() const {
     for (const Hive& hive : m_state->hives) {
         if (!hive.loaded || hive.load_error != kErrorSuccess) continue;

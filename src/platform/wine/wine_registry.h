@@ -35,6 +35,7 @@ namespace ssr {
 
 namespace wine {
 struct NewKey;
+struct RegValue;
 }
 
 // How much of system.reg a store reads. Records: only what listing the
@@ -67,6 +68,7 @@ public:
                     std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) override;
     long close_key(RegHandle key) override;
     long delete_tree(RegHandle root, TextView subkey, std::uint32_t view) override;
+    long delete_value(RegHandle root, TextView subkey, TextView value_name, std::uint32_t view) override;
     CommitResult commit() override;
 
     // Whether every hive read so far is still the file it was read from: a
@@ -89,6 +91,15 @@ public:
     enum class Replace { No, Yes };
     [[nodiscard]] long stage_record(RegHandle root, TextView path, std::vector<wine::NewKey> keys, Replace replace,
                                     RecordStaging& staging);
+    // Values put back from a backup into the key at `path` below `root`
+    // (made when it is not there), written by the next commit: a value not
+    // there is Added; one there with the same type and data is AlreadyThere
+    // and left; one with other data is Replacing when `replace` says so and
+    // OtherContents (left) otherwise; BelowLink when the key is at or below
+    // a registry link, where nothing is written. One outcome per value, in
+    // order. Fails as delete_tree does when the hive cannot be written.
+    [[nodiscard]] long stage_values(RegHandle root, TextView path, std::vector<wine::RegValue> values,
+                                    Replace replace, std::vector<RecordStaging>& outcomes);
     [[nodiscard]] WriteFailure failure_detail(long status) const override;
     void refresh() override;
     [[nodiscard]] bool has_32bit_view() const override;
